@@ -1,0 +1,58 @@
+// ormix: the framework's abilities on the command line.
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "runtime/runtime.h"
+#include "tools/ormix/command.h"
+
+namespace {
+struct Entry {
+  std::string usage;
+  OrmixCommandFn fn;
+};
+std::map<std::string, std::vector<Entry>>& Commands() {
+  static std::map<std::string, std::vector<Entry>> c;
+  return c;
+}
+
+void Help(FILE* out) {
+  std::fprintf(out, "usage: ormix <command> [arguments]\n\ncommands:\n");
+  for (auto& [name, entries] : Commands())
+    for (auto& e : entries) std::fprintf(out, "  ormix %s\n", e.usage.c_str());
+  std::fprintf(out, "  ormix --help\n");
+}
+}  // namespace
+
+OrmixCommandRegistrar::OrmixCommandRegistrar(const char* name, const char* usage, OrmixCommandFn fn) {
+  Commands()[name].push_back(Entry{usage, fn});
+}
+
+int OrmixFail(const std::string& message) {
+  std::fprintf(stderr, "ormix: %s\n", message.c_str());
+  return 1;
+}
+
+int main(int argc, char** argv) {
+  InitRuntime(argc, argv, false);  // keep the caller's directory: paths are the user's
+  if (argc < 2 || !std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h") ||
+      !std::strcmp(argv[1], "help")) {
+    Help(stdout);
+    return argc < 2 ? 1 : 0;
+  }
+  auto it = Commands().find(argv[1]);
+  if (it == Commands().end()) {
+    std::fprintf(stderr, "ormix: unknown command '%s'\n", argv[1]);
+    Help(stderr);
+    return 1;
+  }
+  std::vector<std::string> args(argv + 2, argv + argc);
+  // One file may register several usages for a command name; the first handles them all.
+  try {
+    return it->second.front().fn(args);
+  } catch (const std::exception& e) {
+    return OrmixFail(e.what());
+  }
+}
