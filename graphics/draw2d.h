@@ -119,9 +119,7 @@ void SetDrawTransform(float rotation = 0.0f, float scaleX = 1.0f, float scaleY =
 // Null selects the built-in font.
 void UseTextFont(const TImageFontPtr& font);
 TImageFontPtr CurrentTextFont();
-// Mask colour copied into images when they are made (module-wide, default 0, 0, 0).
-void SetImageMaskColor(int red, int green, int blue);
-void GetImageMaskColor(int& red, int& green, int& blue);
+// SetImageMaskColor / GetImageMaskColor (the module mask colour) are in graphics/image.h.
 
 // Recomputes the drawing matrix from rotation and scale and passes it to the renderer.
 void RecomputeDrawMatrix();

@@ -20,6 +20,8 @@ TGraphicsDriver* OpenGLGraphicsDriver();
 void SwapSharedContext();
 // The SDL window of a platform GL context (null for other contexts).
 SDL_Window* GLGraphicsWindow(const TGraphicsPtr& g);
+// Whether the hidden shared context exists (textures can only exist after it).
+bool GLContextAlive();
 
 class TGLVex2DDriver : public TVex2DDriver {
 public:
@@ -73,6 +75,8 @@ public:
 // Texture size for an image of width x height: each side rounded up to a power of two,
 // then halved while the GL refuses it. Throws "Unable to calculate tex size".
 void AdjustTexSize(int& width, int& height);
+// Number of polygon corners of an oval over (x0, y0)-(x1, y1).
+int GLOvalSegments(float x0, float y0, float x1, float y1);
 
 // Registers the OpenGL drivers and selects the renderer; idempotent.
 void InitOpenGLModule();
