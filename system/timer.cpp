@@ -1,0 +1,145 @@
+#include "system/timer.h"
+
+#include <SDL2/SDL.h>
+
+#include <array>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include "system/platform_timer.h"
+#include "system/sdl_system.h"
+#include "system/system.h"
+
+namespace {
+
+constexpr int kMaxTimers = 16;
+
+// The platform side of a running timer: a thread that sleeps to each tick on an absolute
+// schedule (no drift) and posts the tick to the main thread.
+struct TPlatformTimer {
+  std::mutex mutex;
+  std::condition_variable wake;
+  bool stop = false;
+  std::thread thread;
+};
+
+struct TEntry {
+  int32_t handle = 0;
+  TTimer* timer = nullptr;
+  std::unique_ptr<TPlatformTimer> platform;
+};
+
+std::array<TEntry, kMaxTimers> g_table;
+int g_count = 0;
+int32_t g_nextHandle = 0;
+
+void TickLoop(TPlatformTimer* p, int32_t handle, int periodMs, uint32_t eventType) {
+  using clock = std::chrono::steady_clock;
+  auto next = clock::now();
+  std::unique_lock<std::mutex> lock(p->mutex);
+  for (;;) {
+    next += std::chrono::milliseconds(periodMs);
+    if (p->wake.wait_until(lock, next, [p] { return p->stop; })) return;
+    SDL_Event e{};
+    e.type = eventType;
+    e.user.code = handle;
+    SDL_PushEvent(&e);
+  }
+}
+
+}  // namespace
+
+void DispatchTimerTick(int32_t handle) {
+  for (int i = 0; i < g_count; ++i) {
+    if (g_table[i].handle == handle) {
+      g_table[i].timer->Fire();
+      return;
+    }
+  }
+}
+
+int RunningTimerCount() { return g_count; }
+
+TTimerPtr TTimer::Create(double hertz, TEventPtr event) {
+  InitSystemModule();
+  if (!(hertz > 0) || !std::isfinite(hertz)) return nullptr;
+  double ms = std::floor(1000.0 / hertz);
+  // A period under 1 ms is refused, as the platform's periodic timers are.
+  if (ms < 1 || ms > 0x7FFFFFFF) return nullptr;
+  if (g_count >= kMaxTimers) return nullptr;
+
+  TTimerPtr t(new TTimer());
+  t->_period = static_cast<int32_t>(ms);
+  int32_t handle = ++g_nextHandle;
+  if (handle <= 0) handle = g_nextHandle = 1;
+  auto platform = std::make_unique<TPlatformTimer>();
+  try {
+    platform->thread = std::thread(TickLoop, platform.get(), handle, t->_period, SDLTimerTickEvent());
+  } catch (const std::system_error&) {
+    return nullptr;
+  }
+  TEntry& entry = g_table[g_count++];
+  entry.handle = handle;
+  entry.timer = t.get();
+  entry.platform = std::move(platform);
+  t->_cycle = t;
+  t->_event = std::move(event);
+  t->_handle = handle;
+  return t;
+}
+
+TTimer::~TTimer() { Stop(); }
+
+void TTimer::Fire() {
+  if (_handle == 0) return;
+  TTimerPtr self = shared_from_this();  // a hook may stop (and release) the timer
+  ++_ticks;
+  if (!_event) {
+    TEvent::Create(EVENT_TIMERTICK, self, _ticks, 0, 0, 0)->Emit();
+  } else {
+    TEventPtr ev = _event;
+    ev->Emit();
+  }
+}
+
+int32_t TTimer::Wait() {
+  if (_handle == 0) return 0;
+  TTimerPtr self = shared_from_this();
+  // Stopping the timer from a hook while waiting ends the wait instead of blocking forever.
+  while (_ticks == _wticks && _handle != 0) AwaitSystem();
+  int32_t n = _ticks - _wticks;
+  _wticks = _ticks;
+  return n;
+}
+
+void TTimer::Stop() {
+  if (_handle == 0) return;
+  for (int i = 0; i < g_count; ++i) {
+    if (g_table[i].handle != _handle) continue;
+    std::unique_ptr<TPlatformTimer> p = std::move(g_table[i].platform);
+    {
+      std::lock_guard<std::mutex> lock(p->mutex);
+      p->stop = true;
+    }
+    p->wake.notify_all();
+    if (p->thread.joinable()) p->thread.join();
+    // The last entry takes the freed place.
+    --g_count;
+    if (i != g_count) g_table[i] = std::move(g_table[g_count]);
+    g_table[g_count] = TEntry{};
+    break;
+  }
+  _handle = 0;
+  _event.reset();
+  TTimerPtr keep = std::move(_cycle);  // released when this function returns
+}
+
+TTimerPtr CreateTimer(double hertz, TEventPtr event) { return TTimer::Create(hertz, std::move(event)); }
+int32_t TimerTicks(const TTimerPtr& timer) { return timer ? timer->Ticks() : 0; }
+int32_t WaitTimer(const TTimerPtr& timer) { return timer ? timer->Wait() : 0; }
+void StopTimer(const TTimerPtr& timer) {
+  if (timer) timer->Stop();
+}
