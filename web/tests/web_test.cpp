@@ -1,0 +1,235 @@
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <string>
+#include <thread>
+
+#include "web/http.h"
+#include "web/socket.h"
+
+// A one-connection TCP server on 127.0.0.1: it reads the request (until the peer has sent
+// `expectBytes` or a blank line), then runs `reply` with the connected descriptor.
+class LoopbackServer {
+public:
+  std::string request;
+  int port = 0;
+
+  explicit LoopbackServer(std::function<void(int fd, const std::string& req)> reply,
+                          size_t expectBytes = 0)
+      : reply_(std::move(reply)), expect_(expectBytes) {
+    listen_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    int one = 1;
+    setsockopt(listen_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(0x7F000001);
+    ::bind(listen_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t len = sizeof a;
+    getsockname(listen_, reinterpret_cast<sockaddr*>(&a), &len);
+    port = ntohs(a.sin_port);
+    ::listen(listen_, 4);
+    thread_ = std::thread([this] { Serve(); });
+  }
+  ~LoopbackServer() {
+    thread_.join();
+    ::close(listen_);
+  }
+
+private:
+  void Serve() {
+    int fd = ::accept(listen_, nullptr, nullptr);
+    if (fd < 0) return;
+    char buf[4096];
+    while (true) {
+      bool done = expect_ ? request.size() >= expect_
+                          : request.find("\n\r\n") != std::string::npos ||
+                                request.find("\r\n\r\n") != std::string::npos;
+      if (done) break;
+      ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+      if (n <= 0) break;
+      request.append(buf, static_cast<size_t>(n));
+    }
+    reply_(fd, request);
+    ::close(fd);
+  }
+  std::function<void(int, const std::string&)> reply_;
+  size_t expect_;
+  int listen_ = -1;
+  std::thread thread_;
+};
+
+static void SendAll(int fd, const std::string& s) {
+  size_t done = 0;
+  while (done < s.size()) {
+    ssize_t n = ::send(fd, s.data() + done, s.size() - done, MSG_NOSIGNAL);
+    if (n <= 0) return;
+    done += static_cast<size_t>(n);
+  }
+}
+
+TEST(Socket, FormatAndResolve) {
+  EXPECT_EQ(FormatIPv4(0x7F000001), u"127.0.0.1");
+  EXPECT_EQ(FormatIPv4(static_cast<int32_t>(0xC0A80AFF)), u"192.168.10.255");
+  EXPECT_EQ(ResolveHost(u"127.0.0.1"), 0x7F000001);
+  EXPECT_EQ(ResolveHost(u"localhost"), 0x7F000001);
+  EXPECT_EQ(ResolveHost(u"localhost", -1), 0);
+  EXPECT_EQ(ResolveHost(u"localhost", 50), 0);
+  EXPECT_EQ(ResolveHost(u"no-such-host.invalid"), 0);
+  EXPECT_TRUE(ResolveHostAddresses(u"no-such-host.invalid").empty());
+}
+
+TEST(Socket, PeerCloseWithUnreadDataThenEnd) {
+  LoopbackServer server([](int fd, const std::string&) { SendAll(fd, "hi"); }, 1);
+  auto s = TSocket::CreateTCP();
+  ASSERT_TRUE(s);
+  ASSERT_EQ(s->Connect(0x7F000001, server.port), 1);
+  EXPECT_EQ(s->RemotePort(), server.port);
+  EXPECT_EQ(s->RemoteIp(), 0x7F000001);
+  auto stream = TSocketStream::Create(s, 1);
+  stream->WriteByte('x');
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));  // server has sent and closed
+  EXPECT_EQ(stream->Eof(), 0);  // unread data keeps it open
+  EXPECT_EQ(stream->ReadByte(), 'h');
+  EXPECT_EQ(stream->ReadByte(), 'i');
+  EXPECT_EQ(stream->Eof(), 1);
+  EXPECT_EQ(s->Socket(), -1);
+  EXPECT_EQ(s->RemoteIp(), -1);
+  EXPECT_EQ(s->LocalPort(), -1);
+  s->Close();  // a second close does nothing
+  EXPECT_EQ(stream->Eof(), 1);
+}
+
+TEST(Socket, RefusedAndUnresolvedConnections) {
+  // A port nobody listens on: bind one, note it, close it.
+  auto probe = TSocket::CreateTCP();
+  ASSERT_EQ(probe->Bind(0), 1);
+  int port = probe->LocalPort();
+  probe->Close();
+  auto s = TSocket::CreateTCP();
+  EXPECT_EQ(s->Connect(0x7F000001, port), 0);
+  EXPECT_EQ(TSocketStream::CreateClient(u"127.0.0.1", port), nullptr);
+  EXPECT_EQ(TSocketStream::CreateClient(u"no-such-host.invalid", 80), nullptr);
+  auto z = TSocket::CreateTCP();
+  EXPECT_EQ(z->Connect(0, 80), 0);  // a failed look-up's address never connects
+  Thttp h;
+  EXPECT_EQ(h.Open(u"no-such-host.invalid", 0), 0);
+  EXPECT_TRUE(h.host.empty());
+  EXPECT_EQ(h.Open(u"127.0.0.1", 0, port), 0);
+}
+
+TEST(Socket, ListenAcceptAndReadAvail) {
+  auto server = TSocket::CreateTCP();
+  ASSERT_EQ(server->Bind(0), 1);
+  ASSERT_EQ(server->Listen(1), 1);
+  EXPECT_EQ(server->Accept(10), nullptr);  // nobody yet
+  auto client = TSocketStream::CreateClient(u"127.0.0.1", server->LocalPort());
+  ASSERT_TRUE(client);
+  auto peer = server->Accept(1000);
+  ASSERT_TRUE(peer);
+  client->WriteString(u"abc");
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(peer->ReadAvail(), 3);
+  char buf[8];
+  EXPECT_EQ(peer->Recv(buf, 8, 0), 3);
+  EXPECT_EQ(peer->Connected(), 1);
+}
+
+TEST(Http, GetSendsExactBytesAndJoinsResponse) {
+  LoopbackServer server([](int fd, const std::string&) {
+    SendAll(fd, "HTTP/1.0 200 OK\r\nX: 1\r\n\r\nbody");
+  });
+  Thttp h;
+  ASSERT_EQ(h.Open(u"localhost", 1, server.port), 1);
+  h.host = u"example";
+  Text r = h.Get(u"a?b=1");
+  EXPECT_EQ(r, u"HTTP/1.0 200 OK\nX: 1\n\nbody");
+  EXPECT_EQ(server.request,
+            "GET /a?b=1 HTTP/1.0\nHost: example\nUser-Agent: VandaThttp/1.0\n\n\r\n");
+}
+
+TEST(Http, PostBodyAndLength) {
+  struct Case {
+    std::vector<Text> names, values;
+    std::string body;
+  } cases[] = {
+      {{u"a", u"b c"}, {u"1", u"x&y"}, "a=1&b%20c=x%26y"},
+      {{}, {}, ""},
+  };
+  for (auto& c : cases) {
+    std::string head = "POST /p HTTP/1.0\nHost: 127.0.0.1\nUser-Agent: VandaThttp/1.0\nContent-Length: " +
+                       std::to_string(c.body.size()) +
+                       "\nContent-Type: application/x-www-form-urlencoded\n\n";
+    std::string expected = head + c.body + "\r\n";
+    LoopbackServer server([](int fd, const std::string&) { SendAll(fd, "OK\r\n"); },
+                          expected.size());
+    Thttp h;
+    ASSERT_EQ(h.Open(u"127.0.0.1", 1, server.port), 1);
+    EXPECT_EQ(h.Post(u"p", c.names, c.values), u"OK");
+    EXPECT_EQ(server.request, expected);
+  }
+}
+
+TEST(Http, SilentServerTimesOutAndEndlessServerIsCapped) {
+  std::atomic<bool> stop{false};
+  {
+    LoopbackServer server([&](int fd, const std::string&) {
+      SendAll(fd, "partial");
+      while (!stop) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      (void)fd;
+    });
+    Thttp h;
+    h.timeoutMillis = 300;  // the default is 10 s; the rule is the same
+    ASSERT_EQ(h.Open(u"127.0.0.1", 1, server.port), 1);
+    EXPECT_EQ(h.Get(u""), u"partial");
+    stop = true;
+  }
+  {
+    std::atomic<bool> done{false};
+    LoopbackServer server([&](int fd, const std::string&) {
+      std::string line(1000, 'z');
+      line += "\n";
+      for (int i = 0; i < 5000 && !done; ++i) SendAll(fd, line);  // ~5 MB offered
+    });
+    Thttp h;
+    ASSERT_EQ(h.Open(u"127.0.0.1", 1, server.port), 1);
+    Text r = h.Get(u"");
+    done = true;
+    EXPECT_GE(r.size(), (1u << 20) - 1);
+    EXPECT_LT(r.size(), (1u << 20) + 2000);
+  }
+}
+
+TEST(Http, UrlEncodeDecode) {
+  EXPECT_EQ(Thttp::UrlEncode(u"A b+~"), u"A%20b+%7E");
+  EXPECT_EQ(Thttp::UrlEncode(Text(1, 0x1E9)), u"%E9");  // low 8 bits
+  EXPECT_EQ(Thttp::UrlDecode(u"%41%2f"), Text(u"A") + Text(1, 31));
+  EXPECT_EQ(Thttp::UrlDecode(u"a+b"), u"a+b");
+  EXPECT_EQ(Thttp::UrlDecode(Thttp::UrlEncode(u"Name|42 x")), u"Name|42 x");
+}
+
+TEST(StreamFactories, TcpAndHttpUrls) {
+  InitWebModule();
+  {
+    LoopbackServer server([](int fd, const std::string&) { SendAll(fd, "pong\n"); }, 5);
+    auto s = OpenForReading(Text(u"TCP::127.0.0.1:") + IntToText(server.port));
+    ASSERT_TRUE(s);
+    s->WriteLine(u"ping");
+    EXPECT_EQ(s->ReadLine(), u"pong");
+  }
+  {
+    LoopbackServer server([](int fd, const std::string&) {
+      SendAll(fd, "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\nline one\nline two");
+    });
+    auto s = OpenForReading(Text(u"Http::127.0.0.1:") + IntToText(server.port) + u"/dir/f?x=1");
+    ASSERT_TRUE(s);
+    EXPECT_EQ(LoadAllText(s), u"line one\nline two");
+    s->Close();
+    EXPECT_EQ(server.request.substr(0, server.request.find('\r')), "GET /dir/f?x=1 HTTP/1.0");
+  }
+  EXPECT_EQ(OpenForReading(Text(u"tcp::no-such-host.invalid:80")), nullptr);
+}
