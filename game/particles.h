@@ -1,0 +1,39 @@
+#pragma once
+// Short-lived effects of play: rising score labels and falling tile fragments, kept in
+// screen coordinates in creation order.
+#include <cstddef>
+#include <vector>
+
+// One particle.
+struct icle {
+  int x = 0;
+  int y = 0;
+  int t = 0;     // 0 fragment, 1 score label
+  int c = 0;     // points shown by a label
+  int c2 = 0;    // tile colour 1-8
+  int ang = 0;   // rotation in degrees (fragments spin)
+  float alpha = 0;  // fade: 0 fully visible, 1 invisible
+};
+
+using TParticleList = std::vector<icle>;
+
+// Appends a score label showing `points` at (x, y).
+void AddScoreLabel(TParticleList& list, int x, int y, int points, int colour);
+// Appends eight fragments of `colour` scattered around (x, y).
+void SpawnBurst(TParticleList& list, int x, int y, int colour);
+// Moves and fades one particle; true while it stays on screen vertically.
+bool StepParticle(icle& p);
+
+// The per-frame walk: every particle is stepped, then drawn with draw(particle), then
+// removed when it has left the screen vertically.
+template <typename Draw> void UpdateParticles(TParticleList& list, Draw&& draw) {
+  std::size_t i = 0;
+  while (i < list.size()) {
+    bool keep = StepParticle(list[i]);
+    draw(static_cast<const icle&>(list[i]));
+    if (keep)
+      ++i;
+    else
+      list.erase(list.begin() + static_cast<long>(i));
+  }
+}

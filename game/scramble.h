@@ -1,0 +1,26 @@
+#pragma once
+// The game's keyed text scrambling (settings file and score exchange), written as
+// uppercase hexadecimal with a 16-bit checksum, and the field splitting of records.
+#include "runtime/text.h"
+
+// Sum of the character codes, reduced modulo 65535 after each addition, as exactly
+// four uppercase hexadecimal digits.
+Text Checksum(const Text& text);
+
+// Mixes every character with another one of the text (position-dependent XOR).
+Text Diffuse(Text text);
+// The inverse of Diffuse for texts of two or more characters.
+Text Undiffuse(Text text);
+
+// "" when text or key is empty; otherwise two hexadecimal digits per scrambled
+// character, 2 * (length + 4) digits in all.
+Text Scramble(const Text& text, const Text& key, int passes);
+// The plain text, or "" when hex or key is empty or the checksum does not match.
+Text Unscramble(const Text& hex, const Text& key, int passes);
+
+// "A" to "F" count 10 to 15, decimal digits their value, anything else 0.
+int HexToInt(const Text& text);
+
+// Field `index` (from 1) of the trimmed text split at `separator`; with spaceEnds 1 a
+// space also ends a field; "-+-" when index lies beyond the last field.
+Text GetField(const Text& text, const Text& separator, int index, int spaceEnds);

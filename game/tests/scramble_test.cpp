@@ -1,0 +1,135 @@
+#include "game/scramble.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+namespace {
+
+Text Codes(std::initializer_list<int> codes) {
+  Text t;
+  for (int c : codes) t += static_cast<char16_t>(c);
+  return t;
+}
+
+TEST(Diffuse, KnownValuesAndInverse) {
+  EXPECT_EQ(Diffuse(u"abc"), Codes({3, 1, 98}));
+  EXPECT_EQ(Undiffuse(Codes({3, 1, 98})), u"abc");
+  EXPECT_EQ(Diffuse(u""), u"");
+  // A single character can only be combined with itself.
+  EXPECT_EQ(Diffuse(u"Q"), Codes({0}));
+}
+
+TEST(Diffuse, UndiffuseInvertsTextsOfTwoOrMore) {
+  std::mt19937 rng(1);
+  for (int len = 2; len < 70; ++len) {
+    Text t;
+    for (int i = 0; i < len; ++i) t += static_cast<char16_t>(rng() % 65536);
+    EXPECT_EQ(Undiffuse(Diffuse(t)), t) << "length " << len;
+  }
+}
+
+TEST(Checksum, SumModulo65535AsFourHexDigits) {
+  EXPECT_EQ(Checksum(u"abc"), u"0126");
+  EXPECT_EQ(Checksum(u""), u"0000");
+  EXPECT_EQ(Checksum(Codes({0xFFFF})), u"0000");
+  EXPECT_EQ(Checksum(Codes({0xFFFF, 1})), u"0001");
+  EXPECT_EQ(Checksum(Codes({0xFFFE, 0xFFFE})), u"FFFD");
+}
+
+TEST(HexToInt, UpperCaseDigitsOnly) {
+  struct Case {
+    const char16_t* text;
+    int value;
+  } cases[] = {
+      {u"FF", 255}, {u"ff", 0}, {u"1A", 26}, {u"G1", 1}, {u"", 0}, {u"7", 7}, {u"0100", 256},
+  };
+  for (const Case& c : cases) EXPECT_EQ(HexToInt(c.text), c.value) << ToUtf8(c.text);
+}
+
+TEST(GetField, Cases) {
+  struct Case {
+    const char16_t* text;
+    int index;
+    int spaceEnds;
+    const char16_t* field;
+  } cases[] = {
+      {u"A|10|B|20", 0, 0, u"A"},
+      {u"A|10|B|20", 1, 0, u"A"},
+      {u"A|10|B|20", 2, 0, u"10"},
+      {u"A|10|B|20", 3, 0, u"B"},
+      {u"A|10|B|20", 4, 0, u"20"},
+      {u"A|10|B|20", 5, 0, u"-+-"},
+      {u"A|10|B|20", 9, 0, u"-+-"},
+      {u"Blue Sky|5", 1, 1, u"Blue"},
+      {u"Blue Sky|5", 1, 0, u"Blue Sky"},
+      {u"Blue Sky|5", 2, 0, u"5"},
+      {u"", 1, 0, u""},
+      {u"", 2, 0, u""},
+      {u"", 3, 0, u"-+-"},
+      {u"solo", 2, 0, u"solo"},
+      {u"solo", 3, 0, u"-+-"},
+      {u"  A|B \r\n", 2, 0, u"B"},
+      {u"A||C", 2, 0, u""},
+      {u"A||C", 3, 0, u"C"},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(GetField(c.text, u"|", c.index, c.spaceEnds), c.field)
+        << ToUtf8(c.text) << " index " << c.index << " spaceEnds " << c.spaceEnds;
+  EXPECT_EQ(GetField(u"line1\nline2\n-+-", u"\n", 2, 0), u"line2");
+}
+
+TEST(Scramble, EmptyInputsGiveEmpty) {
+  EXPECT_EQ(Scramble(u"", u"Tulip", 12), u"");
+  EXPECT_EQ(Scramble(u"x", u"", 12), u"");
+  EXPECT_EQ(Unscramble(u"", u"Tulip", 12), u"");
+  EXPECT_EQ(Unscramble(u"0A0B", u"", 12), u"");
+}
+
+TEST(Scramble, RoundTripsRandomTexts) {
+  std::mt19937 rng(7);
+  const Text keys[] = {u"Tulip", u"Yew", u"CheeryLeapingOrbsWahey!", u"k"};
+  for (int trial = 0; trial < 300; ++trial) {
+    const Text& key = keys[trial % 4];
+    int passes = static_cast<int>(rng() % 13);
+    int len = 1 + static_cast<int>(rng() % 150);
+    Text t;
+    for (int i = 0; i < len; ++i) t += static_cast<char16_t>(rng() % 256);
+    Text hex = Scramble(t, key, passes);
+    ASSERT_EQ(hex.size(), 2 * (t.size() + 4));
+    for (char16_t ch : hex) ASSERT_TRUE((ch >= u'0' && ch <= u'9') || (ch >= u'A' && ch <= u'F'));
+    ASSERT_EQ(Unscramble(hex, key, passes), t) << "trial " << trial;
+  }
+}
+
+TEST(Scramble, WrongKeyOrPassesFailTheCheck) {
+  Text hex = Scramble(u"Player|120|777|0|1|0|0|0|0", u"Tulip", 12);
+  EXPECT_EQ(Unscramble(hex, u"Tulip", 11), u"");
+  EXPECT_EQ(Unscramble(hex, u"Tulips", 12), u"");
+}
+
+TEST(Scramble, CharactersAbove255KeepOnlyTheirLowBits) {
+  Text hex = Scramble(Codes({0x141, 'b'}), u"Yew", 3);
+  Text back = Unscramble(hex, u"Yew", 3);
+  EXPECT_NE(back, Codes({0x141, 'b'}));
+}
+
+TEST(Scramble, ChangedDigitIsAlmostAlwaysDetected) {
+  const Text plain = u"Player|120|777|0|1|0|0|0|0";
+  const Text hex = Scramble(plain, u"Tulip", 12);
+  int changes = 0, detected = 0;
+  for (size_t i = 0; i < hex.size(); ++i) {
+    for (char16_t d : Text(u"0123456789ABCDEF")) {
+      if (d == hex[i]) continue;
+      Text bad = hex;
+      bad[i] = d;
+      ++changes;
+      Text back = Unscramble(bad, u"Tulip", 12);
+      EXPECT_NE(back, plain);
+      if (back.empty()) ++detected;
+    }
+  }
+  EXPECT_GT(detected, changes * 99 / 100);
+}
+
+}  // namespace

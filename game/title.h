@@ -1,0 +1,35 @@
+#pragma once
+// The title screen's rules: name editing, the option toggles and the table rows.
+#include "game/settings.h"
+#include "runtime/text.h"
+
+constexpr int TITLE_TABLE_ROWS = 21;
+constexpr int NAME_LIMIT = 10;
+
+// What the title panel reads in a frame.
+struct TTitleInput {
+  int ch = 0;      // NextChar() when editing (0 when none)
+  int erase = 0;   // Backspace presses when editing
+  int enter = 0;   // Enter presses when editing
+  int f1 = 0, f2 = 0, f3 = 0;  // presses of the option keys
+};
+
+// Name editing (only when editing is 1) and the option keys. EditingName goes to 0 on
+// Enter.
+void TitlePanelStep(TGameSettings& s, int editing, int& editingName, const TTitleInput& in);
+
+// The option lines F1, F2, F3 (which = 1, 2, 3); "" for a value that shows no line.
+Text OptionLine(int which, const TGameSettings& s);
+
+// One row of the score table as drawn: the name right-aligned in 10 characters, the
+// score padded with zeros to 10 digits, and the colour (the player's own high score
+// is highlighted).
+struct TTableRow {
+  Text name;
+  Text score;
+  int red = 0, green = 0, blue = 0;
+};
+TTableRow TitleTableRow(const Text& table, int row, int highScore);
+
+// The last `count` characters of `pad` repeated count times + text.
+Text PadLeft(const Text& text, char16_t pad, size_t count);
