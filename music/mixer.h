@@ -15,6 +15,8 @@ using Cantor_ChannelPtr = std::shared_ptr<Cantor_Channel>;
 extern double SineTable[65];
 extern double RampTable[65];
 extern double SquareTable[65];
+// Builds the waveform tables (idempotent; songs call it on construction).
+void InitTrackerTables();
 
 // Largest chunk mixed at once, and the shared accumulators of that size.
 constexpr int32_t MIX_BUFFER_FRAMES = 44100;
@@ -157,6 +159,8 @@ public:
   virtual void CalcSize();
 
 private:
+  bool _calculating = false;  // CalcSize is running the song silently
+  void EndOfSong();
   int32_t TickFrames() const;
   void MixChunk(int32_t n);
   // Pattern number at an order position, or -1 when the position is outside the list.

@@ -1,0 +1,330 @@
+// Voice mixing: sample reading with loops and interpolation, per-channel mixing with
+// click removal and decay, and the song's FillBuffer that interleaves ticks and frames.
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "music/mixer.h"
+
+double SineTable[65];
+double RampTable[65];
+double SquareTable[65];
+
+namespace {
+// Shared accumulators (one chunk of at most MIX_BUFFER_FRAMES frames) and the scratch
+// used when the output format is not 16-bit stereo. Static, so no request allocates.
+int32_t g_mixL[MIX_BUFFER_FRAMES];
+int32_t g_mixR[MIX_BUFFER_FRAMES];
+int16_t g_pcm[MIX_BUFFER_FRAMES * 2];
+}  // namespace
+
+int32_t* MixBufferL = g_mixL;
+int32_t* MixBufferR = g_mixR;
+
+void InitTrackerTables() {
+  static bool done = false;
+  if (done) return;
+  done = true;
+  for (int i = 0; i <= 64; ++i) {
+    SineTable[i] = std::sin(2.0 * M_PI * i / 65.0);
+    if (i <= 32) RampTable[i] = -i / 32.0;
+    else if (i <= 63) RampTable[i] = (64 - i) / 32.0;
+    else RampTable[i] = 0.0;
+    SquareTable[i] = i <= 31 ? -1.0 : 1.0;
+  }
+}
+
+// ---------------------------------------------------------------------------------------
+// Sample reading
+
+double Cantor_Sample::ValueAt(double x) const {
+  if (!(x >= 0)) return 0;
+  const int64_t i = static_cast<int64_t>(x);
+  const int64_t n = std::min<int64_t>(Length, static_cast<int64_t>(SoundData.size()));
+  if (i >= n || !fp) return 0;
+  return fp[i];
+}
+
+double Cantor_Sample::FixPos(double x, double& add, int32_t modify) const {
+  const double E = static_cast<double>(LoopStart) + LoopLength;
+  const auto stop = [&]() {
+    if (modify == 1) add = 0;
+    return -1.0;
+  };
+  if (add == 0) return -1;
+  if (!std::isfinite(x)) {
+    x = stop();
+  } else if (Loop == 1) {
+    if (x < 0) {
+      x = -1;
+    } else if (x > E) {
+      if (LoopLength <= 0) x = stop();
+      else x = LoopStart + std::fmod(x - E, static_cast<double>(LoopLength));
+    } else if (x >= Length) {
+      const double span = static_cast<double>(Length) - LoopStart;
+      if (span <= 0) x = stop();
+      else x = LoopStart + std::fmod(x - Length, span);
+    }
+  } else if (Loop == 2) {
+    if (add > 0) {
+      if (x < 0) {
+        x = stop();
+      } else if (x > E) {
+        if (LoopLength <= 0) {
+          x = stop();
+        } else {
+          // Far beyond the loop (a very high rate): fold whole back-and-forth periods
+          // away first, so the reflections below stay shallow.
+          const double period = 2.0 * LoopLength;
+          if (modify == 1 && x - E > period) x = E + std::fmod(x - E, period);
+          if (modify == 1) add = -add;
+          x = FixPos(E - (x - E), add, modify);
+          if (modify == 1) return x;
+        }
+      } else if (x >= Length) {
+        x = Length - (x - Length);
+        if (modify == 1) add = -add;
+      }
+    } else if (x < LoopStart) {
+      if (LoopLength <= 0 && modify == 1) {
+        add = std::fabs(add);
+        x = stop();
+      } else {
+        const double period = 2.0 * LoopLength;
+        if (modify == 1 && period > 0 && LoopStart - x > period) x = LoopStart - std::fmod(LoopStart - x, period);
+        if (modify == 1) add = std::fabs(add);
+        x = FixPos(LoopStart + std::fabs(x - LoopStart), add, modify);
+        if (modify == 1) return x;
+      }
+    }
+  } else if (x >= Length || x < 0) {
+    x = stop();
+  }
+  if (modify == 1) return x;
+  return x < 0 ? 0.0 : ValueAt(std::floor(x));
+}
+
+double Cantor_Sample::GetAV(double pos, double add) const {
+  if (add == 0) return 0;
+  const double ip = std::trunc(pos);
+  const double frac = pos - ip;
+  double rate = add;
+  if (add > 0) {
+    const double a = ValueAt(ip);
+    const double b = FixPos(pos + 1, rate, 0);
+    return a + (b - a) * frac;
+  }
+  const double b = ValueAt(ip);
+  const double a = FixPos(pos - 1, rate, 0);
+  return a + (b - a) * frac;
+}
+
+// ---------------------------------------------------------------------------------------
+// Channel mixing
+
+int32_t Cantor_Channel::Mix(int32_t* left, int32_t* right, int32_t frames) {
+  // The gain is bounded so that no accumulator can overflow, whatever the effects did.
+  MixerVolume = std::clamp((Volume + TremoloValue) * Env * KeyOffValue, -64.0, 64.0);
+  LevelL = LevelR = 0;
+  const double lp = LPanCalc, rp = RPanCalc;
+  int32_t k = frames;
+  const int32_t scopeCap = static_cast<int32_t>(Scope.size());
+
+  if (!Sample || Add == 0 || Mute != 0) {
+    if (LastAV == 0) return 0;
+    for (int32_t i = 0; i < frames; ++i) {
+      LastAV = static_cast<int32_t>(LastAV * 0.8);
+      if (LastAV > -1 && LastAV < 1) {
+        Add = 0;
+        LastAV = 0;
+        k = i;
+        break;
+      }
+      const double v = LastAV;
+      if (lp != 0) {
+        left[i] = static_cast<int32_t>(left[i] + v * lp);
+        LevelL += std::fabs(v * lp);
+      }
+      if (rp != 0) {
+        right[i] = static_cast<int32_t>(right[i] + v * rp);
+        LevelR += std::fabs(v * rp);
+      }
+    }
+  } else {
+    const Cantor_Sample& s = *Sample;
+    const int32_t* data = s.fp;
+    const int64_t dataLen = data ? std::min<int64_t>(s.Length, static_cast<int64_t>(s.SoundData.size())) : 0;
+    const bool looped = s.Loop == 1 || s.Loop == 2;
+    const double loopEnd = static_cast<double>(s.LoopStart) + s.LoopLength;
+    // Forward reading needs no loop handling while the position and its partner frame
+    // stay inside the data (and, for a loop, not beyond the loop end).
+    const double fwdLimit = static_cast<double>(std::min<int64_t>(s.Length, dataLen));
+    const double bwdLow = std::max(1.0, static_cast<double>(s.LoopStart) + 1.0);
+    const double mv = MixerVolume;
+    for (int32_t i = 0; i < frames; ++i) {
+      double v;
+      const double p = Pos;
+      if (Add > 0 && p >= 0 && p + 1 < fwdLimit && (!looped || p + 1 <= loopEnd)) {
+        const int64_t ip = static_cast<int64_t>(p);
+        const double a = data[ip];
+        v = (a + (data[ip + 1] - a) * (p - static_cast<double>(ip))) * mv;
+        Pos = p + Add;
+      } else if (Add < 0 && s.Loop == 2 && p >= bwdLow && p < fwdLimit) {
+        const int64_t ip = static_cast<int64_t>(p);
+        const double b = data[ip];
+        const double a = data[ip - 1];
+        v = (a + (b - a) * (p - static_cast<double>(ip))) * mv;
+        Pos = p + Add;
+      } else {
+        Pos = s.FixPos(p, Add, 1);
+        if (Pos >= 0 && Add != 0) {
+          v = s.GetAV(Pos, Add) * mv;
+          Pos += Add;
+        } else {
+          LastAV = static_cast<int32_t>(LastAV * 0.8);
+          if (LastAV > -1 && LastAV < 1) {
+            Add = 0;
+            LastAV = 0;
+            k = i;
+            break;
+          }
+          v = LastAV;
+          goto output;
+        }
+      }
+      if (ClickDelay > 0) {
+        v = v + (LastAV - v) * ClickFrac * ClickDelay;
+        ClickDelay -= 1;
+      }
+      LastAV = static_cast<int32_t>(v);
+    output:
+      if (v == 0) continue;
+      if (ScopeFillPos < scopeCap) ScopePtr[ScopeFillPos++] = static_cast<float>(v * short2float);
+      if (lp != 0) {
+        left[i] = static_cast<int32_t>(left[i] + v * lp);
+        LevelL += std::fabs(v * lp);
+      }
+      if (rp != 0) {
+        right[i] = static_cast<int32_t>(right[i] + v * rp);
+        LevelR += std::fabs(v * rp);
+      }
+    }
+  }
+  if (k > 0) {
+    LevelL = LevelL / k / 32767.0;
+    LevelR = LevelR / k / 32767.0;
+  } else {
+    LevelL = LevelR = 0;
+  }
+  return 0;
+}
+
+// ---------------------------------------------------------------------------------------
+// Output
+
+void WriteMixToPCM16(const int32_t* left, const int32_t* right, int16_t* out, int32_t n, double gain) {
+  for (int32_t i = 0; i < n; ++i) {
+    const double l = std::clamp(left[i] * gain, -32767.0, 32767.0);
+    const double r = std::clamp(right[i] * gain, -32767.0, 32767.0);
+    out[2 * i] = static_cast<int16_t>(static_cast<int32_t>(l + 0.5));
+    out[2 * i + 1] = static_cast<int16_t>(static_cast<int32_t>(r + 0.5));
+  }
+}
+
+namespace {
+// Writes n frames of 16-bit stereo PCM into `out` in another stream format: mono is the
+// mean of both sides, 8-bit is unsigned (128 = silence).
+void ConvertPCM(const int16_t* pcm, uint8_t* out, int32_t n, int32_t format) {
+  for (int32_t i = 0; i < n; ++i) {
+    const int32_t l = pcm[2 * i], r = pcm[2 * i + 1];
+    switch (format) {
+      case MUSIC_MONO8:
+        out[i] = static_cast<uint8_t>(((l + r) / 2 + 32768) >> 8);
+        break;
+      case MUSIC_MONO16: {
+        const int16_t m = static_cast<int16_t>((l + r) / 2);
+        std::memcpy(out + 2 * i, &m, 2);
+        break;
+      }
+      case MUSIC_STEREO8:
+        out[2 * i] = static_cast<uint8_t>((l + 32768) >> 8);
+        out[2 * i + 1] = static_cast<uint8_t>((r + 32768) >> 8);
+        break;
+      default: break;
+    }
+  }
+}
+}  // namespace
+
+// Mixes n frames (n <= MIX_BUFFER_FRAMES) of every channel into the accumulators.
+void Cantor_Mixer::MixChunk(int32_t n) {
+  std::memset(MixBufferL, 0, sizeof(int32_t) * static_cast<size_t>(n));
+  std::memset(MixBufferR, 0, sizeof(int32_t) * static_cast<size_t>(n));
+  const int32_t channels = std::min<int32_t>(ActiveChannels, static_cast<int32_t>(MMC_Channel.size()));
+  for (int32_t c = 0; c < channels; ++c) {
+    Cantor_Channel& ch = *MMC_Channel[static_cast<size_t>(c)];
+    ch.Mix(MixBufferL, MixBufferR, n);
+    ch.LevelL *= MixLevel;
+    ch.LevelR *= MixLevel;
+    TLAV += ch.LevelL;
+    TRAV += ch.LevelR;
+  }
+  if (channels > 0) {
+    TLAV /= channels;
+    TRAV /= channels;
+  }
+}
+
+int32_t Cantor_Mixer::FillBuffer(void* buffer, int32_t size) {
+  const int32_t frameSize = FormatFrameSize(STREAM_FORMAT);
+  if (frameSize <= 0 || size < 0) return 0;
+  const int32_t frames = size / frameSize;
+  if (PlayStatus == 0) {
+    std::memset(MixBufferL, 0, sizeof g_mixL);
+    std::memset(MixBufferR, 0, sizeof g_mixR);
+    return 0;
+  }
+  uint8_t* out = static_cast<uint8_t*>(buffer);
+  const bool direct = STREAM_FORMAT == MUSIC_STEREO16;
+  int32_t done = 0;
+  do {
+    if (BytesUntilTick < 1) {
+      Do_Player();
+      if (PlayStatus == 0) {
+        // The song ended on this tick: the rest of the request is silence.
+        if (frames > done) std::memset(out + static_cast<size_t>(done) * frameSize, direct || STREAM_FORMAT == MUSIC_MONO16 ? 0 : 128,
+                                       static_cast<size_t>(frames - done) * frameSize);
+        break;
+      }
+    }
+    const int32_t n = std::min({frames - done, BytesUntilTick, MIX_BUFFER_FRAMES});
+    if (n > 0) {
+      MixChunk(n);
+      if (direct) {
+        WriteMixToPCM16(MixBufferL, MixBufferR, reinterpret_cast<int16_t*>(out + static_cast<size_t>(done) * 4), n, MixLevel);
+      } else {
+        WriteMixToPCM16(MixBufferL, MixBufferR, g_pcm, n, MixLevel);
+        ConvertPCM(g_pcm, out + static_cast<size_t>(done) * frameSize, n, STREAM_FORMAT);
+      }
+    }
+    BytesUntilTick -= n;
+    done += n;
+  } while (done < frames);
+  STREAM_POS += frames;
+  return 0;
+}
+
+void Cantor_Mixer::EnableScopes(int32_t size) {
+  if (size < 0) size = 0;
+  for (auto& ch : MMC_Channel) {
+    if (!ch) continue;
+    ch->Scope.assign(static_cast<size_t>(size), 0.0f);
+    ch->ScopePtr = ch->Scope.empty() ? nullptr : ch->Scope.data();
+    ch->ScopeFillPos = 0;
+  }
+}
+
+void Cantor_Mixer::UpdateScopes() {
+  for (auto& ch : MMC_Channel)
+    if (ch) ch->ScopeFillPos = 0;
+}

@@ -1,0 +1,144 @@
+// TMusic base, the music loader registry and the small music-module helpers.
+#include "music/music.h"
+
+#include "runtime/errors.h"
+#include "stream/stream.h"
+
+int32_t FormatFrameSize(int32_t format) {
+  switch (format) {
+    case MUSIC_MONO8: return 1;
+    case MUSIC_MONO16: return 2;
+    case MUSIC_STEREO8: return 2;
+    case MUSIC_STEREO16: return 4;
+    default: return 0;
+  }
+}
+
+void TMusic::WriteBug(const Text& text) { DebugData += text; }
+
+void TMusic::Free() {}
+
+int32_t TMusic::Setf(int32_t, double) { return 0; }
+
+double TMusic::Getf(int32_t) { return 0.0; }
+
+int32_t TMusic::Seti(int32_t id, int32_t value) {
+  switch (id) {
+    case 4:
+      if (value >= MUSIC_MONO8 && value <= MUSIC_STEREO16) {
+        STREAM_FORMAT = value;
+        return 1;
+      }
+      return 0;
+    case 5: SAMPLE_RATE = value; return 1;
+    case 7: STREAM_LOOP = value; return 1;
+    default: return 0;  // 1, 2, 3 are read-only; the rest are unknown
+  }
+}
+
+int32_t TMusic::Geti(int32_t id) {
+  switch (id) {
+    case 1: return STREAM_SIZE;
+    case 2: return STREAM_POS;
+    case 3: return PlayStatus;
+    case 4: return STREAM_FORMAT;
+    case 5: return SAMPLE_RATE;
+    case 7: return STREAM_LOOP;
+    default: return 0;
+  }
+}
+
+Text TMusic::GetS(int32_t) { return Text(); }
+
+// ---------------------------------------------------------------------------------------
+// Loader registry
+
+std::vector<std::shared_ptr<CantorLoader>>& CantorLoader::Registry() {
+  static std::vector<std::shared_ptr<CantorLoader>> registry;
+  return registry;
+}
+
+std::shared_ptr<CantorLoader> CantorLoader::Create(TMusicLoaderFunc func, const Text& name,
+                                                   const Text& ext) {
+  auto entry = std::make_shared<CantorLoader>();
+  entry->Func = std::move(func);
+  entry->Name = name;
+  entry->Ext = ext;
+  Registry().push_back(entry);
+  return nullptr;
+}
+
+Text CantorLoader::GetExtensions(int32_t allSupported, int32_t allFiles) {
+  Text out;
+  const auto& registry = Registry();
+  if (allSupported) {
+    out += u"All supported:";
+    for (const auto& e : registry) out += u"," + ToLower(e->Ext);
+  }
+  for (const auto& e : registry) {
+    if (!out.empty()) out += u";";
+    out += e->Name + u":" + ToLower(e->Ext);
+  }
+  if (allFiles) {
+    if (!out.empty()) out += u";";
+    out += u"All Files:*";
+  }
+  return out;
+}
+
+TMusicPtr CantorLoader::Load(const TMusicSource& source) {
+  // A copy: a loader that registers another loader must not disturb this walk.
+  const auto registry = Registry();
+  for (const auto& entry : registry) {
+    if (source.stream) source.stream->Seek(0);
+    if (!entry->Func) throw TRuntimeException("Attempt to call a null function");
+    TMusicPtr music = entry->Func(source);
+    if (music) return music;
+  }
+  return nullptr;
+}
+
+TMusicPtr LoadMusic(const TMusicSource& source) { return CantorLoader::Load(source); }
+
+int32_t FreeMusic(const TMusicPtr& music) {
+  if (music) music->Free();
+  return 0;
+}
+
+Text GetMusicExtensions(int32_t allSupported, int32_t allFiles) {
+  return CantorLoader::GetExtensions(allSupported, allFiles);
+}
+
+Text PadText(const Text& text, int32_t width) {
+  if (width <= 0) return Text();
+  if (static_cast<int32_t>(text.size()) >= width) return text.substr(0, static_cast<size_t>(width));
+  return text + Text(static_cast<size_t>(width) - text.size(), u' ');
+}
+
+namespace {
+const Text* BuildNoteNames() {
+  static Text names[NOTE_NAME_COUNT];
+  static const char* const steps[12] = {"C ", "C#", "D ", "D#", "E ", "F ",
+                                        "F#", "G ", "G#", "A ", "A#", "B "};
+  for (int n = 0; n < NOTE_NAME_COUNT; ++n) {
+    names[n] = ToText(steps[n % 12]);
+    names[n] += static_cast<char16_t>(u'0' + n / 12);
+  }
+  return names;
+}
+}  // namespace
+
+const Text& NoteName(int32_t note) {
+  static const Text* names = BuildNoteNames();
+  static const Text empty;
+  if (note < 0 || note >= NOTE_NAME_COUNT) return empty;
+  return names[note];
+}
+
+void InitMusicBaseModule() {
+  static bool done = false;
+  if (done) return;
+  done = true;
+  InitStreamModule();
+  CantorLoader::Registry().clear();
+}
