@@ -1,0 +1,169 @@
+#include "system/timer.h"
+
+#include <SDL2/SDL.h>
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "system/system.h"
+
+namespace {
+
+struct TTick {
+  int32_t id, data;
+  void* source;  // not owned, so that the record keeps no timer alive
+};
+std::vector<TTick> g_ticks;
+TObjectPtr RecordTicks(int, const TObjectPtr& data, const TObjectPtr&) {
+  const TEvent* e = AsEvent(data);
+  if (e->id == EVENT_TIMERTICK || e->id < 0) g_ticks.push_back({e->id, e->data, e->source.get()});
+  return data;
+}
+
+class Timers : public ::testing::Test {
+protected:
+  void SetUp() override {
+    InitSystemModule();
+    InsertHook(EventHookId(), RecordTicks);
+    g_ticks.clear();
+  }
+  void TearDown() override { DeleteHook(EventHookId(), RecordTicks); }
+};
+
+TEST_F(Timers, PeriodIsTruncatedToWholeMilliseconds) {
+  struct Case {
+    double hertz;
+    int period;
+  };
+  const Case cases[] = {{120, 8}, {60, 16}, {1000, 1}, {3, 333}, {0.5, 2000}};
+  for (const auto& c : cases) {
+    TTimerPtr t = CreateTimer(c.hertz);
+    ASSERT_TRUE(t) << c.hertz;
+    EXPECT_EQ(t->_period, c.period) << c.hertz;
+    t->Stop();
+  }
+  EXPECT_FALSE(CreateTimer(0));
+  EXPECT_FALSE(CreateTimer(-5));
+  EXPECT_FALSE(CreateTimer(2000)) << "a period under one millisecond";
+}
+
+TEST_F(Timers, TicksArriveOnlyWhileTheMainThreadPumps) {
+  TTimerPtr t = CreateTimer(200);  // 5 ms
+  ASSERT_TRUE(t);
+  SDL_Delay(40);
+  EXPECT_EQ(t->Ticks(), 0) << "nothing fires without pumping";
+  EXPECT_TRUE(g_ticks.empty());
+  PumpSystem();
+  int n = t->Ticks();
+  EXPECT_GE(n, 3) << "the waiting ticks fire one by one when pumped";
+  ASSERT_EQ(g_ticks.size(), static_cast<size_t>(n));
+  for (int i = 0; i < n; ++i) {
+    EXPECT_EQ(g_ticks[i].data, i + 1);
+    EXPECT_EQ(g_ticks[i].source, t.get());
+  }
+  t->Stop();
+}
+
+TEST_F(Timers, WaitAfterThreeUnobservedTicksReturnsThree) {
+  TTimerPtr t = CreateTimer(20);  // 50 ms
+  ASSERT_TRUE(t);
+  EXPECT_EQ(t->Wait(), 1) << "Wait blocks until the first tick";
+  // Just after a tick: three more fall due in the next 175 ms, the fourth 25 ms later.
+  SDL_Delay(175);
+  EXPECT_EQ(t->Ticks(), 1);
+  EXPECT_EQ(t->Wait(), 3);
+  t->Stop();
+  t->Stop();  // a second stop does nothing
+  EXPECT_EQ(t->Wait(), 0) << "a stopped timer does not block";
+}
+
+TEST_F(Timers, AStoredEventIsEmittedOnEachTick) {
+  int32_t kind = TEvent::AllocUserId();
+  TEventPtr ev = TEvent::Create(kind, nullptr, 77);
+  TTimerPtr t = CreateTimer(500, ev);
+  ASSERT_TRUE(t);
+  t->Fire();
+  t->Fire();
+  ASSERT_EQ(g_ticks.size(), 2u);
+  EXPECT_EQ(g_ticks[0].id, kind);
+  EXPECT_EQ(g_ticks[1].data, 77);
+  t->Stop();
+}
+
+TEST_F(Timers, StoppedTimersDropTheirTicksAndAreReleased) {
+  TTimerPtr t = CreateTimer(500);  // 2 ms
+  ASSERT_TRUE(t);
+  std::weak_ptr<TTimer> weak = t;
+  SDL_Delay(20);  // ticks are queued but not delivered
+  t->Stop();
+  t->Stop();  // a second stop does nothing
+  EXPECT_EQ(t->Handle(), 0);
+  PumpSystem();
+  EXPECT_EQ(t->Ticks(), 0) << "queued ticks of a stopped timer are dropped";
+  t->Fire();
+  EXPECT_EQ(t->Ticks(), 0);
+  t.reset();
+  EXPECT_TRUE(weak.expired());
+}
+
+TEST_F(Timers, ARunningTimerKeepsItselfAlive) {
+  std::weak_ptr<TTimer> weak;
+  {
+    TTimerPtr t = CreateTimer(100);
+    ASSERT_TRUE(t);
+    weak = t;
+  }
+  ASSERT_FALSE(weak.expired());
+  weak.lock()->Stop();
+  EXPECT_TRUE(weak.expired());
+}
+
+TEST_F(Timers, AtMostSixteenRunAtOnce) {
+  std::vector<TTimerPtr> running;
+  for (int i = 0; i < 16; ++i) {
+    running.push_back(CreateTimer(10));
+    ASSERT_TRUE(running.back()) << i;
+  }
+  EXPECT_EQ(RunningTimerCount(), 16);
+  EXPECT_FALSE(CreateTimer(10));
+  // Stopping one in the middle frees a place; the others keep ticking.
+  running[3]->Stop();
+  TTimerPtr again = CreateTimer(10);
+  EXPECT_TRUE(again);
+  again->Stop();
+  for (auto& t : running) t->Stop();
+  EXPECT_EQ(RunningTimerCount(), 0);
+}
+
+TEST_F(Timers, ATimerStoppedByItsOwnTickHookEndsCleanly) {
+  static TTimer* target;
+  TTimerPtr t = CreateTimer(200);
+  ASSERT_TRUE(t);
+  target = t.get();
+  std::weak_ptr<TTimer> weak = t;
+  auto stopper = [](int, const TObjectPtr& data, const TObjectPtr&) -> TObjectPtr {
+    if (AsEvent(data)->source.get() == target) target->Stop();
+    return data;
+  };
+  InsertHook(EventHookId(), stopper);
+  t.reset();  // only the timer's own reference keeps it
+  SDL_Delay(20);
+  PumpSystem();
+  DeleteHook(EventHookId(), stopper);
+  EXPECT_TRUE(weak.expired());
+  EXPECT_EQ(g_ticks.size(), 1u) << "ticks queued behind the stopping one are dropped";
+}
+
+TEST_F(Timers, A120HertzTimerTicksEvery8Milliseconds) {
+  uint32_t start = SDL_GetTicks();
+  TTimerPtr t = CreateTimer(120);
+  ASSERT_TRUE(t);
+  while (t->Ticks() < 50) t->Wait();
+  uint32_t elapsed = SDL_GetTicks() - start;
+  t->Stop();
+  // 50 ticks of 8 ms: 400 ms (a true 120 Hz would need 417 ms).
+  EXPECT_GE(elapsed, 398u);
+  EXPECT_LE(elapsed, 412u);
+}
+
+}  // namespace
