@@ -1,0 +1,24 @@
+#pragma once
+// The online score exchange: the player's record goes to the score service with an
+// HTTP GET, the service answers with the current table.
+#include "runtime/text.h"
+
+constexpr int GAME_ID = 20;
+
+// Where the score service listens: ZINGLE_SCORE_SERVER as "host" or "host:port",
+// "localhost" and port 80 when unset or empty.
+struct TScoreServer {
+  Text host = u"localhost";
+  int port = 80;
+};
+TScoreServer ParseScoreServer(const Text& spec);
+TScoreServer ScoreServerFromEnvironment();
+
+// The request path (without its leading "/") for a record "name|id|highscore".
+Text ExchangeRequestPath(const Text& record);
+// The payload of a reply: the line just before the first line reading "-+-", or the
+// last line when none does.
+Text ReplyPayload(const Text& reply);
+// Sends the record and returns the unscrambled table; "" when the server could not be
+// reached, did not answer in time or sent nothing valid.
+Text ExchangeScores(const Text& record, const TScoreServer& server);

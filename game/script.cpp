@@ -1,0 +1,165 @@
+#include "game/script.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "system/keycodes.h"
+
+namespace {
+
+bool ParseInt(const std::string& s, int& out) {
+  if (s.empty()) return false;
+  char* end = nullptr;
+  long v = std::strtol(s.c_str(), &end, 10);
+  if (*end != 0 || v < -1000000000L || v > 1000000000L) return false;
+  out = static_cast<int>(v);
+  return true;
+}
+
+int ButtonNumber(const std::string& name) {
+  if (name == "left" || name == "1") return 1;
+  if (name == "right" || name == "2") return 2;
+  if (name == "middle" || name == "3") return 3;
+  return 0;
+}
+
+}  // namespace
+
+int ScriptKeyCode(const std::string& raw) {
+  std::string name = raw;
+  std::transform(name.begin(), name.end(), name.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  if (name.size() > 1 && name[0] == '#') {
+    int code = 0;
+    if (ParseInt(name.substr(1), code) && code >= 1 && code <= 255) return code;
+    return 0;
+  }
+  if (name.size() == 1) {
+    char c = name[0];
+    if (c >= 'a' && c <= 'z') return KEY_A + (c - 'a');
+    if (c >= '0' && c <= '9') return KEY_0 + (c - '0');
+    return 0;
+  }
+  struct Named {
+    const char* name;
+    int code;
+  };
+  static const Named kNames[] = {
+      {"space", KEY_SPACE},   {"enter", KEY_ENTER},       {"return", KEY_RETURN},
+      {"escape", KEY_ESCAPE}, {"backspace", KEY_BACKSPACE}, {"tab", KEY_TAB},
+      {"left", KEY_LEFT},     {"right", KEY_RIGHT},       {"up", KEY_UP},
+      {"down", KEY_DOWN},     {"shift", KEY_LSHIFT},      {"control", KEY_LCONTROL},
+      {"alt", KEY_LALT},
+  };
+  for (const Named& n : kNames)
+    if (name == n.name) return n.code;
+  if (name[0] == 'f') {
+    int n = 0;
+    if (ParseInt(name.substr(1), n) && n >= 1 && n <= 12) return KEY_F1 + n - 1;
+  }
+  return 0;
+}
+
+bool TScript::Parse(const std::string& text, std::string& error) {
+  actions.clear();
+  hasSeed = false;
+  std::istringstream in(text);
+  std::string line;
+  int lineNo = 0;
+  auto fail = [&](const std::string& why) {
+    error = "script line " + std::to_string(lineNo) + ": " + why;
+    return false;
+  };
+  while (std::getline(in, line)) {
+    ++lineNo;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    size_t start = line.find_first_not_of(" \t");
+    if (start == std::string::npos || line[start] == '#') continue;
+    std::istringstream words(line.substr(start));
+    std::string first, command;
+    words >> first;
+    if (first == "seed") {
+      std::string value, extra;
+      words >> value;
+      if (!ParseInt(value, seed) || (words >> extra)) return fail("seed needs one number");
+      hasSeed = true;
+      continue;
+    }
+    TScriptAction a;
+    if (!ParseInt(first, a.frame) || a.frame < 0) return fail("a frame number must come first");
+    if (!(words >> command)) return fail("command missing");
+    std::vector<std::string> args;
+    if (command == "type") {
+      std::string rest;
+      std::getline(words, rest);
+      if (!rest.empty() && rest[0] == ' ') rest.erase(0, 1);
+      for (char16_t ch : ToText(rest)) {
+        TScriptAction c = a;
+        c.kind = TScriptAction::Char;
+        c.code = ch;
+        actions.push_back(c);
+      }
+      continue;
+    }
+    for (std::string w; words >> w;) args.push_back(w);
+    if (command == "down" || command == "up" || command == "tap") {
+      if (args.size() != 1) return fail(command + " needs one key");
+      a.code = ScriptKeyCode(args[0]);
+      if (a.code == 0) return fail("unknown key " + args[0]);
+      a.kind = command == "up" ? TScriptAction::KeyUp : TScriptAction::KeyDown;
+      actions.push_back(a);
+      if (command == "tap") {
+        a.kind = TScriptAction::KeyUp;
+        ++a.frame;
+        actions.push_back(a);
+      }
+    } else if (command == "press" || command == "release" || command == "click") {
+      if (args.size() != 3) return fail(command + " needs a button, x and y");
+      a.code = ButtonNumber(args[0]);
+      if (a.code == 0) return fail("unknown button " + args[0]);
+      if (!ParseInt(args[1], a.x) || !ParseInt(args[2], a.y)) return fail("bad position");
+      a.kind = command == "release" ? TScriptAction::ButtonUp : TScriptAction::ButtonDown;
+      actions.push_back(a);
+      if (command == "click") {
+        a.kind = TScriptAction::ButtonUp;
+        ++a.frame;
+        actions.push_back(a);
+      }
+    } else if (command == "move") {
+      if (args.size() != 2 || !ParseInt(args[0], a.x) || !ParseInt(args[1], a.y))
+        return fail("move needs x and y");
+      a.kind = TScriptAction::Move;
+      actions.push_back(a);
+    } else if (command == "shot") {
+      if (args.size() != 1) return fail("shot needs one file name");
+      a.kind = TScriptAction::Shot;
+      a.file = ToText(args[0]);
+      actions.push_back(a);
+    } else if (command == "quit") {
+      if (!args.empty()) return fail("quit takes nothing");
+      a.kind = TScriptAction::Quit;
+      actions.push_back(a);
+    } else {
+      return fail("unknown command " + command);
+    }
+  }
+  std::stable_sort(actions.begin(), actions.end(),
+                   [](const TScriptAction& a, const TScriptAction& b) { return a.frame < b.frame; });
+  return true;
+}
+
+bool TScript::Load(const std::string& path, std::string& error) {
+  std::ifstream f(path, std::ios::binary);
+  if (!f) {
+    error = "cannot read script " + path;
+    return false;
+  }
+  std::ostringstream all;
+  all << f.rdbuf();
+  return Parse(all.str(), error);
+}
+
+int TScript::LastFrame() const { return actions.empty() ? -1 : actions.back().frame; }

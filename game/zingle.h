@@ -1,0 +1,104 @@
+#pragma once
+// The game "Zingle!": start-up, the screen cycle of title, play and game over, and the
+// scripted play used to run it without a person.
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "game/field.h"
+#include "game/particles.h"
+#include "game/script.h"
+#include "game/settings.h"
+#include "runtime/text.h"
+
+class TImage;
+class TImageFont;
+class TSound;
+class TChannel;
+
+// Command-line options of the executable.
+struct TZingleOptions {
+  std::string script;     // --script FILE: input from a script (see game/script.h)
+  std::string trace;      // --trace FILE: one line per game event
+  bool unpaced = false;   // --unpaced: frames are not paced to 60 per second
+  bool hasSeed = false;   // --seed N: random seed of the run
+  int seed = 0;
+};
+// False with a message for unknown or incomplete options.
+bool ParseZingleOptions(const std::vector<std::string>& args, TZingleOptions& options,
+                        std::string& error);
+
+class TZingleGame {
+public:
+  static constexpr const char* kSettingsPath = "system/173/tigger.hop";
+
+  TZingleOptions options;
+  TGameSettings settings;
+  int EditingName = 0;
+  int ScorePending = 0;
+  int EscapeLatch = 1;
+  TPlayField field;
+  TParticleList Particles;
+
+  std::shared_ptr<TImage> BallImage, BackImage, BitsImage, LogoImage;
+  std::shared_ptr<TImageFont> FontLarge, FontSmall, FontMedium;
+  std::vector<std::shared_ptr<TSound>> Sounds;
+  std::vector<std::shared_ptr<TChannel>> EffectChannels;
+  int ChannelCursor = 0;
+
+  TScript script;
+  int frame = 0;  // frames shown since the screen cycle began
+
+  TZingleGame();
+  ~TZingleGame();
+
+  // Start-up: modules, settings, renderer, audio, screen, images, fonts and sound.
+  // False (with a message on stderr) when the script cannot be read.
+  bool Start(const TZingleOptions& opts);
+  // Installs the script's input and screenshots on the frame chain and seeds the random
+  // numbers; called when the screen cycle begins.
+  void BeginCycle();
+  // The screen cycle; never returns.
+  [[noreturn]] void Run();
+
+  // Pieces of the cycle (also driven directly by the benchmark).
+  void EnterTitle();
+  enum class TitleResult { Continue, StartGame };
+  TitleResult TitleFrame();
+  void BeginPlay();
+  bool PlayFrame();  // false once the game has ended
+  void GameOverFrame();
+  void FinishGame();  // high score and its save
+
+  // Writes the settings file (atomically).
+  void Save();
+  // Ends the program from the title screen, saving the settings first.
+  [[noreturn]] void Quit();
+  void Trace(const char* format, ...);
+
+  // Called on every shown frame (frame chain).
+  void OnFrameShown();
+
+private:
+  FILE* _trace = nullptr;
+  size_t _nextAction = 0;
+  bool _reopening = false;
+  bool _quitAfterFrame = false;
+  int _hook = 0;
+
+  void OpenGameScreen();
+  void DrawTitlePanel(int editing);
+  void DrawTextAligned(int x, int y, const Text& text, int centreX, int centreY);
+  void PlaySoundAtRate(float rate);
+  void OnHit(const THit& hit);
+  void DeliverScriptInput(int forFrame);
+};
+
+// Clears the drawing state to alpha 1, no rotation, scale 1, white, handle (0, 0).
+void ResetDrawState();
+// 1 when the pointer lies within the rectangle, both ends included.
+int PointerInRect(int x, int y, int width, int height);
+
+// The game's routine: runs once, never returns.
+void GameMain();
