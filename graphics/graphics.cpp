@@ -110,10 +110,14 @@ int FrameHookId() {
 
 int GraphicsGeneration() { return State().generation; }
 
+int NextGraphicsGeneration(int g) {
+  const int next = static_cast<int>(static_cast<uint32_t>(g) + 1u);
+  return next == 0 ? 1 : next;
+}
+
 int BumpGraphicsGeneration() {
   int& g = State().generation;
-  g = static_cast<int>(static_cast<uint32_t>(g) + 1u);
-  if (g == 0) g = 1;
+  g = NextGraphicsGeneration(g);
   return g;
 }
 

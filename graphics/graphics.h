@@ -99,6 +99,8 @@ void ShowFrame(int sync = -1);
 
 // Process-wide counter bumped whenever contexts may have been lost; never 0.
 int GraphicsGeneration();
+// The generation after g: g + 1, wrapping from -1 (or the top of the range) to 1, never 0.
+int NextGraphicsGeneration(int g);
 // Increments GraphicsGeneration (wrapping from -1 to 1, skipping 0); returns the new value.
 int BumpGraphicsGeneration();
 // Hook id of the chain that ShowFrame runs before each flip.
