@@ -115,22 +115,31 @@ GLContextRecord* FindRecord(uint32_t windowId) {
 
 void SetSwapInterval(int interval) { SDL_GL_SetSwapInterval(interval); }
 
+// Switches the window to full screen in a display mode of exactly width x height (and
+// the refresh rate, when one is given). False when the display has no such mode.
+bool SetFullScreenMode(SDL_Window* window, int width, int height, int depth, int hertz) {
+  const int display = SDL_GetWindowDisplayIndex(window);
+  SDL_DisplayMode want{};
+  want.format = depth == 16 ? SDL_PIXELFORMAT_RGB565 : SDL_PIXELFORMAT_RGB888;
+  want.w = width;
+  want.h = height;
+  want.refresh_rate = hertz;
+  SDL_DisplayMode mode{};
+  if (!SDL_GetClosestDisplayMode(display < 0 ? 0 : display, &want, &mode)) return false;
+  if (mode.w != width || mode.h != height) return false;
+  if (hertz != 0 && mode.refresh_rate != hertz) return false;
+  return SDL_SetWindowDisplayMode(window, &mode) == 0 &&
+         SDL_SetWindowFullscreen(window, SDL_WINDOW_FULLSCREEN) == 0;
+}
+
 // Full screen takes the display mode when its window gets the focus...
 void EnterFullScreen(GLContextRecord* r) {
   GLPlatform& p = Platform();
-  SDL_DisplayMode mode{};
-  mode.format = r->depth == 16 ? SDL_PIXELFORMAT_RGB565 : SDL_PIXELFORMAT_RGB888;
-  mode.w = r->width;
-  mode.h = r->height;
-  mode.refresh_rate = r->hertz;
   bool withHertz = r->hertz != 0;
-  bool ok = SDL_SetWindowDisplayMode(r->window, &mode) == 0 &&
-            SDL_SetWindowFullscreen(r->window, SDL_WINDOW_FULLSCREEN) == 0;
+  bool ok = SetFullScreenMode(r->window, r->width, r->height, r->depth, r->hertz);
   if (!ok && withHertz) {
     withHertz = false;
-    mode.refresh_rate = 0;
-    ok = SDL_SetWindowDisplayMode(r->window, &mode) == 0 &&
-         SDL_SetWindowFullscreen(r->window, SDL_WINDOW_FULLSCREEN) == 0;
+    ok = SetFullScreenMode(r->window, r->width, r->height, r->depth, 0);
   }
   if (!ok) throw TRuntimeException("GLGraphicsDriver failed to set display mode");
   p.fullscreenWindow = r->window;
