@@ -1,0 +1,529 @@
+#include "game/zingle.h"
+
+#include <cstdarg>
+#include <cstdlib>
+#include <cstring>
+
+#include "game/exchange.h"
+#include "game/title.h"
+#include "graphics/draw2d.h"
+#include "graphics/font.h"
+#include "graphics/graphics.h"
+#include "graphics/image.h"
+#include "graphics/opengl/opengl.h"
+#include "graphics/pixmap.h"
+#include "runtime/random.h"
+#include "runtime/runtime.h"
+#include "stream/stream.h"
+#include "system/event.h"
+#include "system/input.h"
+#include "system/keycodes.h"
+#include "system/system.h"
+#include "web/socket.h"
+#if ZINGLE_HAVE_AUDIO
+#include "audio/audio.h"
+#endif
+#if ZINGLE_HAVE_D3D7
+#include "graphics/d3d7/d3d7.h"
+#endif
+#if ZINGLE_HAVE_MUSIC
+#include "music/music.h"
+#endif
+
+namespace {
+
+TZingleGame* g_game = nullptr;
+
+constexpr int KEY_ONE = KEY_0 + 1;
+
+bool JumpHeld() { return KeyHeld(KEY_SPACE) || KeyHeld(KEY_Z) || KeyHeld(KEY_X); }
+
+TObjectPtr FrameShownHook(int, const TObjectPtr& data, const TObjectPtr&) {
+  if (g_game) g_game->OnFrameShown();
+  return data;
+}
+
+}  // namespace
+
+bool ParseZingleOptions(const std::vector<std::string>& args, TZingleOptions& options,
+                        std::string& error) {
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    auto value = [&](std::string& out) {
+      if (i + 1 >= args.size()) {
+        error = a + " needs a value";
+        return false;
+      }
+      out = args[++i];
+      return true;
+    };
+    if (a == "--script") {
+      if (!value(options.script)) return false;
+    } else if (a == "--trace") {
+      if (!value(options.trace)) return false;
+    } else if (a == "--unpaced") {
+      options.unpaced = true;
+    } else if (a == "--seed") {
+      std::string v;
+      if (!value(v)) return false;
+      char* end = nullptr;
+      long n = std::strtol(v.c_str(), &end, 10);
+      if (v.empty() || *end != 0) {
+        error = "--seed needs a number";
+        return false;
+      }
+      options.hasSeed = true;
+      options.seed = static_cast<int>(n);
+    } else {
+      error = "unknown option " + a;
+      return false;
+    }
+  }
+  return true;
+}
+
+void ResetDrawState() {
+  SetDrawAlpha(1);
+  SetDrawRotation(0);
+  SetDrawScale(1, 1);
+  SetDrawColor(255, 255, 255);
+  SetDrawHandle(0, 0);
+}
+
+int PointerInRect(int x, int y, int width, int height) {
+  int px = PointerX(), py = PointerY();
+  return px >= x && px <= x + width && py >= y && py <= y + height ? 1 : 0;
+}
+
+TZingleGame::TZingleGame() { Particles.reserve(1024); }
+
+TZingleGame::~TZingleGame() {
+  if (g_game == this) g_game = nullptr;
+  if (_hook) DeleteHook(FrameHookId(), FrameShownHook, nullptr);
+  if (_trace) std::fclose(_trace);
+}
+
+void TZingleGame::Trace(const char* format, ...) {
+  if (!_trace) return;
+  std::fprintf(_trace, "%d ", frame);
+  va_list ap;
+  va_start(ap, format);
+  std::vfprintf(_trace, format, ap);
+  va_end(ap);
+  std::fputc('\n', _trace);
+  std::fflush(_trace);
+}
+
+bool TZingleGame::Start(const TZingleOptions& opts) {
+  options = opts;
+  if (!options.script.empty()) {
+    std::string error;
+    if (!script.Load(options.script, error)) {
+      std::fprintf(stderr, "zingle: %s\n", error.c_str());
+      return false;
+    }
+  }
+  if (!options.trace.empty()) {
+    _trace = std::fopen(options.trace.c_str(), "w");
+    if (!_trace) {
+      std::fprintf(stderr, "zingle: cannot write %s\n", options.trace.c_str());
+      return false;
+    }
+  }
+
+  // 1. Modules.
+  InitStreamModule();
+  InitWebModule();
+  InitSystemModule();
+  InitGraphicsModule();
+  InitPixmapModule();
+  InitImageModule();
+  InitFontModule();
+  InitOpenGLModule();
+#if ZINGLE_HAVE_D3D7
+  InitD3D7Module();
+#endif
+#if ZINGLE_HAVE_AUDIO
+  InitAudioModule();
+#endif
+#if ZINGLE_HAVE_MUSIC
+  InitMusicModule();
+#endif
+  // 2. The window title.
+  Startup().appTitle = u"Zingle!";
+  // 3. and 4. The player's identity and the stored settings.
+  settings.PlayerId = NewPlayerId();
+  LoadSettings(ToText(kSettingsPath), settings);
+  // 5. The renderer.
+  if (settings.RendererOption == 0) {
+    UseGraphicsDriver(OpenGLRenderer(), GFX_BACKBUFFER);
+  } else if (settings.RendererOption == 1) {
+#if ZINGLE_HAVE_D3D7
+    UseGraphicsDriver(DirectX7Renderer(), GFX_BACKBUFFER);
+#else
+    UseGraphicsDriver(OpenGLRenderer(), GFX_BACKBUFFER);
+#endif
+  } else if (!CurrentGraphicsDriver()) {
+    UseGraphicsDriver(OpenGLRenderer(), GFX_BACKBUFFER);
+  }
+  // 6. The audio back end.
+#if ZINGLE_HAVE_AUDIO
+  UseAudioDriver(u"directsound");
+#endif
+  // 7. and 8. The screen, with the stored choice of window or full screen.
+  OpenGameScreen();
+  // 10. Images.
+  BallImage = LoadImageStrip("system/173/zingle.png", 80, 80, 0, 40);
+  BackImage = LoadImageFile("system/173/back.png");
+  BitsImage = LoadImageStrip("system/173/bits.png", 8, 8, 0, 100);
+  LogoImage = LoadImageFile("system/173/logo.png");
+  // 11. Effect channels.
+  EffectChannels.assign(64, nullptr);
+#if ZINGLE_HAVE_AUDIO
+  for (auto& c : EffectChannels) c = CurrentAudioDriver()->AllocChannel();
+#endif
+  // 12. Fonts.
+  FontLarge = LoadTextFont("system/173/edit undo qvn.ttf", 64, FONT_SMOOTH);
+  FontSmall = LoadTextFont("system/173/edit undo qvn.ttf", 24, FONT_SMOOTH);
+  FontMedium = LoadTextFont("system/173/edit undo qvn.ttf", 32, FONT_SMOOTH);
+  // 13. The hit sound.
+  Sounds.assign(100, nullptr);
+#if ZINGLE_HAVE_AUDIO
+  Sounds[1] = CurrentAudioDriver()->LoadSound(u"system/173/001.wav", 0);
+#endif
+  return true;
+}
+
+void TZingleGame::OpenGameScreen() {
+  _reopening = true;
+  OpenScreen(800, 600, settings.ScreenDepthOption, options.unpaced ? 0 : 60, 0);
+  SetBlendMode(BLEND_ALPHA);
+  SetImageMaskColor(255, 0, 255);
+  _reopening = false;
+}
+
+void TZingleGame::BeginCycle() {
+  g_game = this;
+  if (options.hasSeed)
+    SeedRandom(options.seed);
+  else if (script.hasSeed)
+    SeedRandom(script.seed);
+  if (!_hook) {
+    InsertHook(FrameHookId(), FrameShownHook, nullptr, 0);
+    _hook = 1;
+  }
+  frame = 0;
+  _nextAction = 0;
+  DeliverScriptInput(0);
+  Trace("start seed=%d", RandomSeed());
+}
+
+void TZingleGame::DeliverScriptInput(int forFrame) {
+  const auto& acts = script.actions;
+  while (_nextAction < acts.size() && acts[_nextAction].frame < forFrame) ++_nextAction;
+  for (size_t i = _nextAction; i < acts.size() && acts[i].frame == forFrame; ++i) {
+    const TScriptAction& a = acts[i];
+    switch (a.kind) {
+      case TScriptAction::KeyDown:
+        TEvent::Create(EVENT_KEYDOWN, nullptr, a.code)->Emit();
+        break;
+      case TScriptAction::KeyUp:
+        TEvent::Create(EVENT_KEYUP, nullptr, a.code)->Emit();
+        break;
+      case TScriptAction::Char:
+        TEvent::Create(EVENT_KEYCHAR, nullptr, a.code)->Emit();
+        break;
+      case TScriptAction::ButtonDown:
+        TEvent::Create(EVENT_MOUSEMOVE, nullptr, 0, 0, a.x, a.y)->Emit();
+        TEvent::Create(EVENT_MOUSEDOWN, nullptr, a.code, 0, a.x, a.y)->Emit();
+        break;
+      case TScriptAction::ButtonUp:
+        TEvent::Create(EVENT_MOUSEMOVE, nullptr, 0, 0, a.x, a.y)->Emit();
+        TEvent::Create(EVENT_MOUSEUP, nullptr, a.code, 0, a.x, a.y)->Emit();
+        break;
+      case TScriptAction::Move:
+        TEvent::Create(EVENT_MOUSEMOVE, nullptr, 0, 0, a.x, a.y)->Emit();
+        break;
+      case TScriptAction::Shot:
+      case TScriptAction::Quit:
+        break;
+    }
+  }
+}
+
+void TZingleGame::OnFrameShown() {
+  if (_reopening) return;
+  const auto& acts = script.actions;
+  bool quit = false;
+  for (size_t i = _nextAction; i < acts.size() && acts[i].frame == frame; ++i) {
+    if (acts[i].kind == TScriptAction::Shot) {
+      TPixmapPtr shot = CapturePixmap(0, 0, 800, 600);
+      if (!shot || !SavePixmapPNG(shot, acts[i].file))
+        std::fprintf(stderr, "zingle: cannot save %s\n", ToUtf8(acts[i].file).c_str());
+      Trace("shot %s", ToUtf8(acts[i].file).c_str());
+    } else if (acts[i].kind == TScriptAction::Quit) {
+      quit = true;
+    }
+  }
+  if (quit) {
+    Trace("quit");
+    std::exit(0);
+  }
+  ++frame;
+  DeliverScriptInput(frame);
+}
+
+void TZingleGame::DrawTextAligned(int x, int y, const Text& text, int centreX, int centreY) {
+  TImageFontPtr font = CurrentTextFont();
+  int w = font ? font->MeasureWidth(text) : 0;
+  int h = font ? font->Height() : 0;
+  DrawString(text, static_cast<float>(x - (w / 2) * centreX),
+             static_cast<float>(y - (h / 2) * centreY));
+}
+
+void TZingleGame::Save() {
+  if (SaveSettings(ToText(kSettingsPath), settings))
+    Trace("saved");
+  else
+    std::fprintf(stderr, "zingle: cannot save the settings in %s\n", kSettingsPath);
+}
+
+void TZingleGame::Quit() {
+  Save();
+  Trace("end");
+  EndProgram();
+}
+
+// ---- Title screen ----
+
+void TZingleGame::EnterTitle() {
+  EscapeLatch = 1;
+  EditingName = 0;
+  ButtonPresses(1);
+  Trace("title");
+}
+
+void TZingleGame::DrawTitlePanel(int editing) {
+  TTitleInput in;
+  if (editing == 1) {
+    in.ch = NextChar();
+    in.erase = KeyPresses(KEY_BACKSPACE);
+    in.enter = KeyPresses(KEY_ENTER);
+  }
+  const int depthBefore = settings.ScreenDepthOption;
+  in.f2 = KeyPresses(KEY_F2);
+  in.f3 = KeyPresses(KEY_F3);
+  in.f1 = KeyPresses(KEY_F1);
+  TitlePanelStep(settings, editing, EditingName, in);
+  if (settings.ScreenDepthOption != depthBefore) {
+    // F1 switches between the window and full screen at once.
+    Trace("screen depth=%d", settings.ScreenDepthOption);
+    OpenGameScreen();
+    ClearScreen();
+    ResetDrawState();
+  }
+
+  UseTextFont(nullptr);
+  for (int line = 1; line <= 3; ++line) {
+    Text text = OptionLine(line, settings);
+    if (!text.empty()) DrawTextAligned(0, 10 * (line - 1), text, 0, 0);
+  }
+  SetDrawColor(255, 255, 255);
+  DrawTextAligned(640, 592, u"Right click to update", 1, 1);
+  SetDrawColor(100, 100, 255);
+  DrawTextAligned(0, 592, u"Zingle! - original art, sound and code made for this game", 0, 1);
+  DrawTextAligned(180, 344, editing == 0 ? u"Click here to edit your name" : u"Type to edit your name",
+                  1, 1);
+  DrawTextAligned(180, 394, u"Your Highscore", 1, 1);
+  SetDrawColor(255, 180, 0);
+  UseTextFont(FontMedium);
+  if (PointerInRect(116, 340, 120, 40) && ButtonHeld(1) && editing == 0) {
+    EditingName = 1;
+    ClearKeys();
+    Trace("editing");
+  }
+  DrawTextAligned(180, 360, PadLeft(settings.PlayerName, u'.', 10), 1, 1);
+  SetDrawColor(255, 255, 0);
+  UseTextFont(FontMedium);
+  DrawTextAligned(180, 410, PadLeft(IntToText(settings.HighScore), u'0', 10), 1, 1);
+}
+
+TZingleGame::TitleResult TZingleGame::TitleFrame() {
+  ClearScreen();
+  ResetDrawState();
+  DrawTitlePanel(EditingName);
+  UseTextFont(FontLarge);
+  BlitImage(LogoImage, 100, 40, 0);
+  SetDrawColor(0, 180, 255);
+  DrawTextAligned(400, 288, u"Press Z or X to start", 1, 1);
+  ResetDrawState();
+  UseTextFont(nullptr);
+  for (int i = 0; i < TITLE_TABLE_ROWS; ++i) {
+    TTableRow row = TitleTableRow(settings.ScoreTable, i, settings.HighScore);
+    SetDrawColor(row.red, row.green, row.blue);
+    DrawTextAligned(460, 320 + 11 * i, row.name, 0, 0);
+    DrawTextAligned(610, 320 + 11 * i, row.score, 0, 0);
+  }
+
+  if (EditingName == 0 && JumpHeld()) {
+    ScorePending = 1;
+    return TitleResult::StartGame;
+  }
+  if (ButtonHeld(2) && ScorePending == 1) {
+    Text record = settings.PlayerName + u"|" + IntToText(settings.PlayerId) + u"|" +
+                  IntToText(settings.HighScore);
+    Text table = ExchangeScores(record, ScoreServerFromEnvironment());
+    // A failed exchange keeps the table that was there.
+    if (!table.empty()) settings.ScoreTable = table;
+    Trace("exchange %s", table.empty() ? "failed" : "ok");
+    Save();
+    ScorePending = 0;
+  }
+  ShowFrame(-1);
+  if (!KeyHeld(KEY_ESCAPE))
+    EscapeLatch = 0;
+  else if (EscapeLatch == 0)
+    Quit();
+  return TitleResult::Continue;
+}
+
+// ---- Play ----
+
+void TZingleGame::BeginPlay() {
+  field.BeginGame();
+  Trace("play");
+}
+
+void TZingleGame::PlaySoundAtRate(float rate) {
+  ChannelCursor = (ChannelCursor + 1) % 64;
+#if ZINGLE_HAVE_AUDIO
+  std::shared_ptr<TChannel>& channel = EffectChannels[ChannelCursor];
+  if (!Sounds[1]) return;
+  channel = Sounds[1]->Cue(channel);
+  if (!channel) return;
+  channel->SetRate(TPlayField::ClampRate(rate) / 22500.0f);
+  channel->SetPaused(0);
+#else
+  (void)rate;
+#endif
+}
+
+void TZingleGame::OnHit(const THit& hit) {
+  AddScoreLabel(Particles, hit.x, hit.y, hit.points, hit.colour);
+  SpawnBurst(Particles, hit.x, hit.y, hit.colour);
+  PlaySoundAtRate(hit.rate);
+  Trace("hit colour=%d combo=%d points=%d score=%d rate=%d", hit.colour, hit.combo, hit.points,
+        field.Score, static_cast<int>(TPlayField::ClampRate(hit.rate)));
+}
+
+bool TZingleGame::PlayFrame() {
+  ClearScreen();
+  ResetDrawState();
+  RepeatImage(BackImage, 0, (field.ScrollOffset + 64.0f * field.RowsScrolled) / 2, 0);
+  const int rowsBefore = field.RowsScrolled;
+  field.ScrollStep();
+  if (field.RowsScrolled != rowsBefore) Trace("row rows=%d colours=%d", field.RowsScrolled, field.Colours + 1);
+
+  for (int row = FIELD_ROWS - 1; row >= 0; --row) {
+    const float y = 64.0f * (row - 2) + field.ScrollOffset;
+    BlitImage(BallImage, -48, y, 8);
+    for (int column = 0; column < FIELD_COLUMNS; ++column) {
+      int v = field.Grid[column][row];
+      if (v != 0) BlitImage(BallImage, 64.0f * column + 16, y, v - 1);
+    }
+    BlitImage(BallImage, 784, y, 8);
+  }
+  BlitImage(BallImage, field.BallX + 16, field.BallY - 128 - 6 + field.ScrollOffset, 30);
+
+  TPlayInput in;
+  in.jump = JumpHeld();
+  in.left = KeyHeld(KEY_LEFT);
+  in.right = KeyHeld(KEY_RIGHT);
+  field.MoveBall(in, [this](const THit& hit) { OnHit(hit); });
+
+  UseTextFont(FontLarge);
+  DrawTextAligned(400, 40, IntToText(field.Score), 1, 1);
+
+  in.halt = KeyHeld(KEY_ONE);
+  in.jump = JumpHeld();
+  const int scrollingBefore = field.Scrolling;
+  field.StartHalt(in);
+  if (field.Scrolling != scrollingBefore) Trace("scrolling %d", field.Scrolling);
+
+  UpdateParticles(Particles, [this](const icle& p) {
+    UseTextFont(FontSmall);
+    SetDrawRotation(static_cast<float>(p.ang));
+    SetDrawAlpha(1 - p.alpha);
+    if (p.t == 1)
+      DrawTextAligned(p.x, p.y, IntToText(p.c), 1, 1);
+    else if (p.t == 0)
+      BlitImage(BitsImage, static_cast<float>(p.x), static_cast<float>(p.y), p.c2 * 10);
+  });
+  ResetDrawState();
+  field.CheckFall();
+  if (field.PlayEnded) Trace("fell score=%d", field.Score);
+  ShowFrame(-1);
+  if (KeyHeld(KEY_ESCAPE) && !field.PlayEnded) {
+    field.PlayEnded = 99;
+    Trace("escape score=%d", field.Score);
+  }
+  return field.PlayEnded == 0;
+}
+
+// ---- Game over ----
+
+void TZingleGame::GameOverFrame() {
+  UseTextFont(FontLarge);
+  int r = RandomInt(1, 80), g = RandomInt(1, 80), b = RandomInt(1, 80);
+  SetDrawColor(r, g, b);
+  DrawTextAligned(402, 302, u"GAME OVER", 1, 1);
+  r = RandomInt(1, 255);
+  g = RandomInt(1, 255);
+  b = RandomInt(1, 255);
+  SetDrawColor(r, g, b);
+  DrawTextAligned(400, 300, u"GAME OVER", 1, 1);
+  ShowFrame(-1);
+}
+
+void TZingleGame::FinishGame() {
+  Trace("gameover score=%d", field.Score);
+  if (field.Score > settings.HighScore) {
+    settings.HighScore = field.Score;
+    Trace("highscore %d", settings.HighScore);
+    // A new high score is kept even if the player never asks for the table.
+    Save();
+  }
+}
+
+void TZingleGame::Run() {
+  BeginCycle();
+  for (;;) {
+    EnterTitle();
+    while (TitleFrame() == TitleResult::Continue) {
+    }
+    BeginPlay();
+    while (PlayFrame()) {
+    }
+    Trace("gameover-display");
+    for (int i = 0; i < 121; ++i) GameOverFrame();
+    FinishGame();
+  }
+}
+
+void GameMain() {
+  static bool running = false;
+  if (running) return;
+  running = true;
+  std::vector<std::string> args;
+  const std::vector<Text>& all = Startup().args;
+  for (size_t i = 1; i < all.size(); ++i) args.push_back(ToUtf8(all[i]));  // after the program
+  TZingleOptions options;
+  std::string error;
+  if (!ParseZingleOptions(args, options, error)) {
+    std::fprintf(stderr, "zingle: %s\n", error.c_str());
+    std::exit(1);
+  }
+  static TZingleGame game;
+  if (!game.Start(options)) std::exit(1);
+  game.Run();
+}
