@@ -1,0 +1,95 @@
+#include "audio/audiooutput.h"
+
+#include <SDL.h>
+
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+#include <vector>
+
+namespace {
+
+struct OutputState {
+  std::mutex openLock;  // serialises attach and detach
+  std::mutex mixLock;   // held by the callback while clients mix
+  std::vector<TAudioOutputClient*> clients;
+  SDL_AudioDeviceID device = 0;
+  int32_t acc[AUDIO_OUTPUT_FRAMES * 2];
+};
+
+OutputState& State() {
+  static OutputState* state = new OutputState;  // lives until exit; the audio thread may use it
+  return *state;
+}
+
+void Callback(void*, Uint8* stream, int len) {
+  OutputState& s = State();
+  int16_t* out = reinterpret_cast<int16_t*>(stream);
+  int frames = len / 4;
+  while (frames > 0) {
+    int n = std::min(frames, AUDIO_OUTPUT_FRAMES);
+    std::memset(s.acc, 0, sizeof(int32_t) * 2 * n);
+    {
+      std::lock_guard<std::mutex> g(s.mixLock);
+      for (TAudioOutputClient* c : s.clients) c->MixOutput(s.acc, n);
+    }
+    for (int i = 0; i < 2 * n; ++i) out[i] = static_cast<int16_t>(std::clamp(s.acc[i], -32768, 32767));
+    out += 2 * n;
+    frames -= n;
+  }
+}
+
+}  // namespace
+
+bool AudioOutputAvailable() { return SDL_GetNumAudioDrivers() > 0; }
+
+bool AudioOutputAttach(TAudioOutputClient* client) {
+  OutputState& s = State();
+  std::lock_guard<std::mutex> g(s.openLock);
+  if (s.device == 0) {
+    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return false;
+    SDL_AudioSpec want{}, have{};
+    want.freq = AUDIO_OUTPUT_RATE;
+    want.format = AUDIO_S16SYS;
+    want.channels = AUDIO_OUTPUT_CHANNELS;
+    want.samples = AUDIO_OUTPUT_FRAMES;
+    want.callback = Callback;
+    SDL_AudioDeviceID dev = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
+    if (dev == 0) {
+      SDL_QuitSubSystem(SDL_INIT_AUDIO);
+      return false;
+    }
+    {
+      std::lock_guard<std::mutex> m(s.mixLock);
+      s.clients.push_back(client);
+    }
+    s.device = dev;
+    SDL_PauseAudioDevice(dev, 0);
+    return true;
+  }
+  std::lock_guard<std::mutex> m(s.mixLock);
+  s.clients.push_back(client);
+  return true;
+}
+
+void AudioOutputDetach(TAudioOutputClient* client) {
+  OutputState& s = State();
+  std::lock_guard<std::mutex> g(s.openLock);
+  bool last = false;
+  {
+    std::lock_guard<std::mutex> m(s.mixLock);
+    auto it = std::find(s.clients.begin(), s.clients.end(), client);
+    if (it == s.clients.end()) return;
+    s.clients.erase(it);
+    last = s.clients.empty();
+  }
+  if (last && s.device != 0) {
+    // Closing waits for the audio thread, which may be waiting for mixLock: not held here.
+    SDL_CloseAudioDevice(s.device);
+    s.device = 0;
+    SDL_QuitSubSystem(SDL_INIT_AUDIO);
+  }
+}
+
+TAudioOutputLock::TAudioOutputLock() { State().mixLock.lock(); }
+TAudioOutputLock::~TAudioOutputLock() { State().mixLock.unlock(); }

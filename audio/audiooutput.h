@@ -1,0 +1,49 @@
+#pragma once
+// The one platform audio output: 44100 Hz, 16-bit stereo, pulled by SDL's audio callback.
+// Output devices (the wave-out ring, the DirectSound-like buffer layer) register as
+// clients; the callback asks each client to add its frames to a 32-bit accumulator and
+// converts the sum to 16-bit samples with clipping.
+#include <cstdint>
+
+constexpr int AUDIO_OUTPUT_RATE = 44100;
+constexpr int AUDIO_OUTPUT_CHANNELS = 2;
+// Frames per callback (about 11.6 ms).
+constexpr int AUDIO_OUTPUT_FRAMES = 512;
+
+// PCM format description shared by the wave-out and DirectSound-like layers.
+constexpr uint16_t WAVE_FORMAT_PCM = 1;
+struct TWaveFormat {
+  uint16_t formatTag = WAVE_FORMAT_PCM;
+  uint16_t channels = 2;
+  uint32_t samplesPerSec = 44100;
+  uint32_t avgBytesPerSec = 176400;
+  uint16_t blockAlign = 4;
+  uint16_t bitsPerSample = 16;
+};
+
+class TAudioOutputClient {
+public:
+  virtual ~TAudioOutputClient() = default;
+  // Adds `frames` interleaved stereo frames to acc (2 x frames entries). Runs on the
+  // audio thread.
+  virtual void MixOutput(int32_t* acc, int frames) = 0;
+};
+
+// Registers a client, opening the platform output when it is the first one. Returns
+// false (and registers nothing) when no audio output can be opened.
+bool AudioOutputAttach(TAudioOutputClient* client);
+// Unregisters a client; when it returns, the callback no longer runs the client. The
+// platform output is closed with the last client.
+void AudioOutputDetach(TAudioOutputClient* client);
+// True when the platform output can be opened at all (an SDL audio driver initialises).
+bool AudioOutputAvailable();
+
+// Runs fn while the audio callback is held off (short critical sections that change
+// what clients mix).
+class TAudioOutputLock {
+public:
+  TAudioOutputLock();
+  ~TAudioOutputLock();
+  TAudioOutputLock(const TAudioOutputLock&) = delete;
+  TAudioOutputLock& operator=(const TAudioOutputLock&) = delete;
+};
