@@ -1,0 +1,19 @@
+#pragma once
+// Loader of four-to-thirty-two-channel MOD modules (31-sample layout, recognised by the
+// format tag at byte 1080).
+#include <cstdint>
+
+#include "music/mixer.h"
+
+// A song, or null when the source is not a MOD file with a known tag (or cannot be
+// opened). A stream source is read from its current position and closed after a
+// successful load.
+TMusicPtr LoadMOD(const TMusicSource& source);
+
+// Note index 0..107 of an Amiga period: the first table entry (highest period first)
+// that is less than or equal to `period`; 0 when none is (periods below 14) and for
+// periods of 6868 or more.
+int32_t PeriodToNote(int32_t period);
+
+// Tracker name and channel count of a four-character format tag; false for unknown tags.
+bool ModFormatTag(const Text& tag, Text& trackerName, int32_t& channels);

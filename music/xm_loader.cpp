@@ -1,0 +1,257 @@
+// Extended module loader: header and order table, packed patterns, instruments with
+// note-to-sample maps and volume envelopes, delta-coded sample data.
+#include "music/xm_loader.h"
+
+#include <algorithm>
+
+#include "music/format_io.h"
+#include "stream/stream.h"
+
+namespace {
+
+constexpr uint64_t kSignatureLength = 17;
+
+struct XmSampleHeader {
+  uint32_t length = 0;  // bytes
+  uint32_t loopStart = 0;
+  uint32_t loopLength = 0;
+  Cantor_SamplePtr sample;  // null for samples beyond the instrument's table
+};
+
+// Decodes R x NC packed cells from `size` bytes at `data`. Cells after the end of the
+// packed data stay empty.
+void DecodePackedCells(const uint8_t* data, uint64_t size, Cantor_Pattern& pattern) {
+  uint64_t q = 0;
+  auto next = [&]() -> int32_t { return q < size ? data[q++] : 0; };
+  for (int32_t line = 0; line < pattern.LineCount; ++line) {
+    for (int32_t ch = 0; ch < pattern.TrackCount; ++ch) {
+      if (q >= size) return;
+      Cantor_Track& t = *pattern.Track[static_cast<size_t>(ch)];
+      const size_t l = static_cast<size_t>(line);
+      const int32_t a = next();
+      if (a & 0x80) {
+        if (a & 0x01) t.Note[l] = next() - 1;
+        if (a & 0x02) t.Inst[l] = next();
+        if (a & 0x04) t.Vol[l] = next();
+        if (a & 0x08) t.FX[l] = next();
+        if (a & 0x10) t.FXV[l] = next();
+      } else {
+        t.Note[l] = a - 1;
+        t.Inst[l] = next();
+        t.Vol[l] = next();
+        t.FX[l] = next();
+        t.FXV[l] = next();
+      }
+    }
+  }
+}
+
+// Reads one sample's delta-coded data (at most what the file still holds).
+void ReadSampleData(TByteCursor& in, const XmSampleHeader& h) {
+  const uint64_t bytes = std::min<uint64_t>(h.length, in.Remaining());
+  Cantor_Sample& s = *h.sample;
+  uint64_t available = 0;
+  const uint8_t* p = in.Peek(bytes, available);
+  if (s.Flag & 0x10) {
+    const uint64_t frames = available / 2;
+    TBank bank(frames * 2);
+    uint16_t sum = 0;
+    for (uint64_t i = 0; i < frames; ++i) {
+      sum = static_cast<uint16_t>(sum + (p[2 * i] | (p[2 * i + 1] << 8)));
+      bank[2 * i] = static_cast<uint8_t>(sum & 0xFF);
+      bank[2 * i + 1] = static_cast<uint8_t>(sum >> 8);
+    }
+    s.ConvertSampleFromBank(bank, 2);
+  } else {
+    TBank bank(available);
+    uint8_t sum = 0;
+    for (uint64_t i = 0; i < available; ++i) {
+      sum = static_cast<uint8_t>(sum + p[i]);
+      bank[i] = sum;
+    }
+    s.ConvertSampleFromBank(bank, 1);
+  }
+  // An odd byte of 16-bit data is skipped too: the next sample starts after `length`.
+  in.Skip(h.length);
+
+  uint64_t loopStart = h.loopStart, loopLength = h.loopLength;
+  if (s.Flag & 0x10) {
+    loopStart /= 2;
+    loopLength /= 2;
+  }
+  // Loop points beyond the data are kept within it (and so within 32 bits).
+  s.LoopStart = static_cast<int32_t>(std::min<uint64_t>(loopStart, static_cast<uint64_t>(s.Length)));
+  s.LoopLength = static_cast<int32_t>(std::min<uint64_t>(loopLength, static_cast<uint64_t>(s.Length)));
+  s.Loop = (s.Flag & 1) ? 1 : (s.Flag & 2) ? 2 : 0;
+}
+
+Cantor_InstrumentPtr ReadInstrument(TByteCursor& in) {
+  auto inst = std::make_shared<Cantor_Instrument>();
+  const uint64_t start = in.Pos();
+  const uint32_t headerSize = in.U32LE();
+  inst->Name = in.Name(22);
+  inst->InstrumentType = in.U8();
+  const int32_t count = in.U16LE();
+  if (count == 0) {
+    in.Seek(start + headerSize);
+    return inst;
+  }
+  const int32_t kept = std::min(count, XM_MAX_SAMPLES);
+  inst->SampleCount = kept;
+  in.U32LE();  // sample header size
+  for (int32_t note = 1; note <= 96; ++note) {
+    const int32_t n = in.U8();
+    inst->NoteSample[static_cast<size_t>(note)] = n >= kept ? 0 : n;
+  }
+  for (int i = 0; i < 12; ++i) {
+    const int32_t tick = in.U16LE();
+    const int32_t value = in.U16LE();
+    inst->AddVolumeEnvelopePoint(tick, value);
+  }
+  for (int i = 1; i <= 48; ++i) inst->PanEnvelope[static_cast<size_t>(i)] = in.U8();
+  // More points than the 12 stored would index past the envelope.
+  inst->VolPoints = std::min<int32_t>(in.U8(), 12);
+  inst->PanPoints = in.U8();
+  inst->VolSustain = in.U8();
+  inst->SetVolSustainPoint(inst->VolSustain);
+  inst->VolLoopStart = in.U8();
+  inst->VolLoopEnd = in.U8();
+  inst->SetVolLoopPoints(inst->VolLoopStart, inst->VolLoopEnd);
+  inst->PanSustain = in.U8();
+  inst->PanLoopStart = in.U8();
+  inst->PanLoopEnd = in.U8();
+  inst->VolType = in.U8();
+  inst->PanType = in.U8();
+  inst->VibType = in.U8();
+  inst->VibSweep = in.U8();
+  inst->VibDepth = in.U8();
+  inst->VibRate = in.U8();
+  inst->VolFadeout = in.U16LE();
+  inst->Reserved = in.U16LE();
+
+  in.Seek(start + headerSize);
+  std::vector<XmSampleHeader> headers(static_cast<size_t>(count));
+  for (int32_t k = 0; k < count; ++k) {
+    XmSampleHeader& h = headers[static_cast<size_t>(k)];
+    const uint64_t at = in.Pos();
+    h.length = in.U32LE();
+    h.loopStart = in.U32LE();
+    h.loopLength = in.U32LE();
+    if (k < kept) {
+      auto s = std::make_shared<Cantor_Sample>();
+      s->Volume = static_cast<float>(in.U8() * 0.015625);
+      s->FineTune = static_cast<int8_t>(in.U8()) * 0.0078125;
+      s->Flag = in.U8();
+      const int32_t pan = in.U8();
+      s->Pan = pan > 127 ? pan - 128 : pan;
+      s->RelativeNote = static_cast<int8_t>(in.U8());
+      in.U8();  // reserved
+      s->Name = in.Name(22);
+      h.sample = s;
+      inst->Sample[static_cast<size_t>(k)] = s;
+    }
+    in.Seek(at + 40);
+  }
+  for (const XmSampleHeader& h : headers) {
+    if (h.sample) ReadSampleData(in, h);
+    else in.Skip(h.length);
+  }
+  return inst;
+}
+
+}  // namespace
+
+TMusicPtr LoadXM(const TMusicSource& source) {
+  auto song = std::make_shared<Cantor_Mixer>();
+  TStreamPtr stream = OpenMusicSource(source);
+  if (!stream) return nullptr;
+
+  std::vector<uint8_t> bytes = ReadStreamBytes(*stream, kSignatureLength);
+  {
+    Text signature;
+    for (uint8_t b : bytes) signature.push_back(b);
+    if (bytes.size() < kSignatureLength || TrimControl(signature) != u"Extended Module:")
+      return nullptr;
+  }
+  std::vector<uint8_t> rest = ReadStreamBytes(*stream, MaxSongFileBytes - bytes.size());
+  bytes.insert(bytes.end(), rest.begin(), rest.end());
+  rest = {};
+  TByteCursor in(std::move(bytes));
+
+  in.Seek(17);
+  song->SongName = in.Name(20);
+  in.U8();  // 0x1A
+  song->TrackerName = in.Name(20);
+  in.U16LE();  // version
+  const uint32_t headerSize = in.U32LE();
+  const int32_t songLength = in.U16LE();
+  in.U16LE();  // restart position
+  const int32_t channels = in.U16LE();
+  const int32_t storedPatterns = in.U16LE();
+  const int32_t instruments = std::min<int32_t>(in.U16LE(), XM_MAX_INSTRUMENTS);
+  const int32_t flags = in.U16LE();
+  const int32_t speed = in.U16LE();
+  const int32_t tempo = in.U16LE();
+  if (channels < 1 || channels > XM_MAX_CHANNELS) return nullptr;
+
+  song->Speed = song->DefaultSpeed = speed;
+  song->Tempo = song->DefaultTempo = tempo;
+  song->PeriodMode = flags;
+  song->ActiveSamples = instruments;
+  song->Init(channels);
+
+  // The order list keeps within its table: at most MaxSequences entries are read and
+  // positions 0..ActiveSongPatterns stay inside them.
+  const int32_t tableSize = static_cast<int32_t>(song->SongPattern.size());
+  const int32_t entries = std::min(songLength + 1, tableSize);
+  int32_t highestOrder = 0;
+  for (int32_t k = 0; k < entries; ++k) {
+    const int32_t v = in.U8();
+    song->SongPattern[static_cast<size_t>(k)] = v;
+    highestOrder = std::max(highestOrder, v);
+  }
+  song->ActiveSongPatterns = std::min(songLength, tableSize) - 1;
+  song->CurrentPattern = song->SongPattern[0];
+  song->ActiveSequences = storedPatterns;
+
+  const int32_t kept = std::min(storedPatterns, XM_MAX_PATTERNS);
+  song->Pattern.assign(static_cast<size_t>(std::max(kept, highestOrder + 1)), nullptr);
+
+  uint64_t pos = 60 + static_cast<uint64_t>(headerSize);
+  for (int32_t p = 0; p < storedPatterns; ++p) {
+    in.Seek(pos);
+    const uint32_t headerLength = in.U32LE();
+    const int32_t packing = in.U8();
+    const int32_t lines = std::clamp<int32_t>(in.U16LE(), 1, XM_MAX_LINES);
+    const uint32_t packedSize = in.U16LE();
+    const uint64_t data = pos + headerLength;
+    pos = data + packedSize;
+    if (p >= kept) continue;
+    auto pattern = Cantor_Pattern::Create(song.get(), channels, lines);
+    // Only packing 0 exists; a pattern packed otherwise is left empty.
+    if (packing == 0 && packedSize > 0) {
+      in.Seek(data);
+      uint64_t available = 0;
+      const uint8_t* cells = in.Peek(packedSize, available);
+      DecodePackedCells(cells, available, *pattern);
+    }
+    pattern->UpdateText();
+    song->Pattern[static_cast<size_t>(p)] = pattern;
+  }
+  // Patterns the order list names but the file does not store: 64 empty lines.
+  for (int32_t k = 0; k < entries; ++k) {
+    auto& slot = song->Pattern[static_cast<size_t>(song->SongPattern[static_cast<size_t>(k)])];
+    if (slot) continue;
+    slot = Cantor_Pattern::Create(song.get(), channels, 64);
+    slot->UpdateText();
+  }
+
+  song->Instrument.assign(static_cast<size_t>(instruments) + 1, nullptr);
+  in.Seek(pos);
+  for (int32_t i = 1; i <= instruments; ++i) song->Instrument[static_cast<size_t>(i)] = ReadInstrument(in);
+
+  stream->Close();
+  song->CalcSize();
+  song->MixLevel = 0.25f;
+  return song;
+}

@@ -1,0 +1,218 @@
+// ormix music: facts about a song file, rendering it to a wave file or raw PCM, and
+// converting it to the native song format.
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cinttypes>
+#include <cstdlib>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "music/format_io.h"
+#include "music/mixer.h"
+#include "music/qtk.h"
+#include "stream/stream.h"
+#include "tools/ormix/music_command.h"
+
+namespace {
+
+std::map<std::string, MusicSubcommandFn>& Subcommands() {
+  static std::map<std::string, MusicSubcommandFn> s;
+  return s;
+}
+
+// The loaders' progress lines would mix with the command's own output.
+struct QuietLoaders {
+  FILE* sink = std::fopen("/dev/null", "w");
+  QuietLoaders() { SetMusicPrintTarget(sink ? sink : stderr); }
+  ~QuietLoaders() {
+    SetMusicPrintTarget(nullptr);
+    if (sink) std::fclose(sink);
+  }
+};
+
+// Loads a tracker song through the loader registry; null after printing the reason.
+Cantor_MixerPtr LoadSong(const std::string& path, int& status) {
+  InitMusicModule();
+  QuietLoaders quiet;
+  status = 0;
+  if (!OpenForReading(path)) {
+    status = OrmixFail(path + ": cannot open the file");
+    return nullptr;
+  }
+  TMusicPtr music = LoadMusic(TMusicSource(ToText(path)));
+  auto song = std::dynamic_pointer_cast<Cantor_Mixer>(music);
+  if (!song) {
+    status = OrmixFail(path + (music ? ": not a tracker song" : ": no song loader accepts this file"));
+    return nullptr;
+  }
+  return song;
+}
+
+// Number of pattern slots that hold a pattern.
+int CountPatterns(const Cantor_Mixer& song) {
+  int n = 0;
+  for (const auto& p : song.Pattern)
+    if (p) ++n;
+  return n;
+}
+
+int Info(const std::vector<std::string>& args) {
+  if (args.size() != 1) return OrmixFail("usage: ormix music info FILE");
+  int status = 0;
+  auto song = LoadSong(args[0], status);
+  if (!song) return status;
+  const int32_t frames = song->Geti(1);
+  std::printf("format: %s\n", ToUtf8(song->TrackerName).c_str());
+  std::printf("title: %s\n", ToUtf8(song->SongName).c_str());
+  std::printf("channels: %d\n", song->ActiveChannels);
+  std::printf("orders: %d\n", song->ActiveSongPatterns + 1);
+  std::printf("patterns: %d\n", CountPatterns(*song));
+  std::printf("instruments: %d\n", song->ActiveSamples);
+  std::printf("length_frames: %d\n", frames);
+  std::printf("length_seconds: %.3f\n", frames / 44100.0);
+  return 0;
+}
+
+void PutLE(std::vector<uint8_t>& out, uint32_t v, int bytes) {
+  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
+}
+
+std::vector<uint8_t> WaveHeader(uint32_t rate, uint32_t dataBytes) {
+  std::vector<uint8_t> h;
+  const char* riff = "RIFF";
+  h.insert(h.end(), riff, riff + 4);
+  PutLE(h, 36 + dataBytes, 4);
+  const char* wavefmt = "WAVEfmt ";
+  h.insert(h.end(), wavefmt, wavefmt + 8);
+  PutLE(h, 16, 4);         // format chunk size
+  PutLE(h, 1, 2);          // PCM
+  PutLE(h, 2, 2);          // stereo
+  PutLE(h, rate, 4);
+  PutLE(h, rate * 4, 4);   // bytes per second
+  PutLE(h, 4, 2);          // bytes per frame
+  PutLE(h, 16, 2);         // bits per sample
+  const char* data = "data";
+  h.insert(h.end(), data, data + 4);
+  PutLE(h, dataBytes, 4);
+  return h;
+}
+
+bool ParseCount(const std::string& text, long long low, long long high, long long& out) {
+  if (text.empty()) return false;
+  char* end = nullptr;
+  errno = 0;
+  long long v = std::strtoll(text.c_str(), &end, 10);
+  if (errno || *end || v < low || v > high) return false;
+  out = v;
+  return true;
+}
+
+int Render(const std::vector<std::string>& args) {
+  const char* usage = "usage: ormix music render FILE OUT.wav [--rate HZ] [--loops N]";
+  std::vector<std::string> plain;
+  long long rate = 44100, loops = 1;
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--rate" || args[i] == "--loops") {
+      if (i + 1 >= args.size()) return OrmixFail(usage);
+      long long& target = args[i] == "--rate" ? rate : loops;
+      const long long high = args[i] == "--rate" ? 384000 : 1000;
+      if (!ParseCount(args[i + 1], 1, high, target))
+        return OrmixFail(args[i] + ": expected a whole number from 1 to " + std::to_string(high));
+      ++i;
+    } else {
+      plain.push_back(args[i]);
+    }
+  }
+  if (plain.size() != 2) return OrmixFail(usage);
+  const std::string& out = plain[1];
+
+  int status = 0;
+  auto song = LoadSong(plain[0], status);
+  if (!song) return status;
+  song->Seti(5, static_cast<int32_t>(rate));  // also measures the song at this rate
+  const uint64_t passFrames = static_cast<uint64_t>(std::max(song->Geti(1), 0));
+  const uint64_t total = passFrames * static_cast<uint64_t>(loops);
+  const bool toStdout = out == "-";
+  if (!toStdout && total * 4 > 0xFFFFFFFFull - 36)
+    return OrmixFail("the rendering would exceed the 4 GiB limit of a wave file");
+
+  FILE* file = toStdout ? stdout : std::fopen(out.c_str(), "wb");
+  if (!file) return OrmixFail(out + ": cannot write the file");
+  bool ok = true;
+  if (!toStdout) {
+    auto header = WaveHeader(static_cast<uint32_t>(rate), static_cast<uint32_t>(total * 4));
+    ok = std::fwrite(header.data(), 1, header.size(), file) == header.size();
+  }
+
+  song->Seti(7, loops > 1 ? 1 : 0);
+  song->PlayStatus = 1;
+  const bool progress = isatty(STDERR_FILENO);
+  constexpr uint64_t kChunk = 4096;
+  std::vector<int16_t> pcm(kChunk * 2);
+  int shown = -1;
+  for (uint64_t done = 0; ok && done < total;) {
+    const uint64_t n = std::min(kChunk, total - done);
+    std::fill(pcm.begin(), pcm.end(), 0);  // a song that has stopped writes nothing
+    song->FillBuffer(pcm.data(), static_cast<int32_t>(n * 4));
+    ok = std::fwrite(pcm.data(), 4, n, file) == n;
+    done += n;
+    if (progress) {
+      const int percent = static_cast<int>(done * 100 / total);
+      if (percent != shown) {
+        shown = percent;
+        char bar[41];
+        std::memset(bar, ' ', 40);
+        std::memset(bar, '#', static_cast<size_t>(percent * 40 / 100));
+        bar[40] = 0;
+        std::fprintf(stderr, "\r[%s] %3d%%", bar, percent);
+      }
+    }
+  }
+  if (progress) std::fprintf(stderr, "\n");
+  if (toStdout) ok = std::fflush(stdout) == 0 && ok;
+  else ok = std::fclose(file) == 0 && ok;
+  if (!ok) return OrmixFail(out + ": write failed");
+  return 0;
+}
+
+int Convert(const std::vector<std::string>& args) {
+  if (args.size() != 2) return OrmixFail("usage: ormix music convert FILE OUT.qtk");
+  int status = 0;
+  auto song = LoadSong(args[0], status);
+  if (!song) return status;
+  TStreamPtr out = OpenForWriting(args[1]);
+  if (!out) return OrmixFail(args[1] + ": cannot write the file");
+  {
+    QuietLoaders quiet;
+    song->Save(out);
+  }
+  out->Close();
+  return 0;
+}
+
+ORMIX_MUSIC_SUBCOMMAND("info", Info);
+ORMIX_MUSIC_SUBCOMMAND("render", Render);
+ORMIX_MUSIC_SUBCOMMAND("convert", Convert);
+
+}  // namespace
+
+MusicSubcommandRegistrar::MusicSubcommandRegistrar(const char* name, MusicSubcommandFn fn) {
+  Subcommands()[name] = fn;
+}
+
+int MusicCommandMain(const std::vector<std::string>& args) {
+  if (args.empty()) return OrmixFail("usage: ormix music <subcommand> ... (see ormix --help)");
+  auto it = Subcommands().find(args[0]);
+  if (it == Subcommands().end()) return OrmixFail("music: unknown subcommand '" + args[0] + "'");
+  return it->second(std::vector<std::string>(args.begin() + 1, args.end()));
+}
+
+ORMIX_COMMAND("music", "music info FILE", MusicCommandMain);
+ORMIX_COMMAND("music", "music render FILE OUT.wav [--rate HZ] [--loops N]   (OUT - : raw PCM)", MusicCommandMain);
+ORMIX_COMMAND("music", "music convert FILE OUT.qtk", MusicCommandMain);
