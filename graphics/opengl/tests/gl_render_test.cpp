@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "graphics/draw2d.h"
+#include "graphics/font.h"
 #include "graphics/image.h"
 #include "graphics/opengl/opengl.h"
 #include "graphics/pixmap.h"
@@ -395,6 +396,79 @@ TEST_F(GLRender, HelperTextureFromPixmapIsMipmappedToOne) {
   EXPECT_EQ(h0, 4);
   EXPECT_EQ(w3, 1);
   EXPECT_EQ(h3, 1);
+}
+
+// Rows of the built-in font's "A", leftmost pixel in bit 0.
+constexpr int kRowsOfA[16] = {0, 0, 124, 198, 198, 198, 254, 198, 198, 198, 198, 0, 0, 0, 0, 0};
+
+TEST_F(GLRender, BuiltInFontDrawsItsBitmap) {
+  SetClearColor(0, 0, 200);
+  ClearScreen();
+  SetBlendMode(BLEND_ALPHA);
+  UseTextFont(nullptr);
+  DrawString(u"A\u00C8A", 20, 30);  // code 200 has no glyph and takes no room
+  TPixmapPtr p = CapturePixmap(20, 30, 24, 16);
+  for (int glyph = 0; glyph < 2; ++glyph) {
+    for (int row = 0; row < 16; ++row) {
+      for (int x = 0; x < 8; ++x) {
+        const bool set = (kRowsOfA[row] >> x) & 1;
+        ASSERT_EQ(At(p, glyph * 8 + x, row).b, set ? 255 : 200) << glyph << ": " << x << "," << row;
+      }
+    }
+  }
+  for (int row = 0; row < 16; ++row) ASSERT_EQ(At(p, 16 + 3, row).b, 200) << "nothing past two glyphs";
+}
+
+TEST_F(GLRender, TextFollowsTheDrawingRotation) {
+  SetBlendMode(BLEND_ALPHA);
+  UseTextFont(nullptr);
+  SetDrawRotation(90);
+  DrawString(u"AA", 100, 20);
+  // Glyph pixel (cx, cy) of the n-th character lands on (99 - cy, 20 + 8n + cx).
+  for (int n = 0; n < 2; ++n) {
+    for (int row = 0; row < 16; ++row) {
+      for (int x = 0; x < 8; ++x) {
+        const bool set = (kRowsOfA[row] >> x) & 1;
+        ASSERT_EQ(ScreenAt(99 - row, 20 + 8 * n + x).r, set ? 255 : 0) << n << ": " << x << "," << row;
+      }
+    }
+  }
+}
+
+TEST_F(GLRender, SmoothTrueTypeGlyphsCarryATransparentBorder) {
+  const char* path = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
+  TImageFontPtr font = LoadTextFont(path, 24, FONT_SMOOTH);
+  if (!font) GTEST_SKIP() << "no " << path;
+  TImageGlyphPtr glyph = font->LoadGlyph(font->CharToGlyph('H'));
+  ASSERT_NE(glyph, nullptr);
+  ASSERT_NE(glyph->_image, nullptr);
+  EXPECT_EQ(glyph->_image->flags & (IMG_FILTERED | IMG_MIPMAPPED), IMG_FILTERED | IMG_MIPMAPPED);
+  EXPECT_EQ(glyph->_image->width, glyph->_w);
+  auto frame = std::dynamic_pointer_cast<TGLImageFrame>(glyph->_image->Frame(0));
+  ASSERT_NE(frame, nullptr);
+  GLint minFilter = 0;
+  glBindTexture(GL_TEXTURE_2D, frame->name);
+  glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, &minFilter);
+  glBindTexture(GL_TEXTURE_2D, 0);
+  OpenGLRenderer()->ResetGLContext(TVex2DGraphics::Current());
+  EXPECT_EQ(minFilter, GL_LINEAR_MIPMAP_LINEAR);
+
+  SetBlendMode(BLEND_ALPHA);
+  UseTextFont(font);
+  DrawString(u"H", 50, 100);
+  // The stems start one pixel inside the glyph image: its border column stays empty.
+  const int left = 50 + glyph->_x;
+  const int top = 100 + glyph->_y;
+  const int midRow = top + glyph->_h / 2;
+  int borderLit = 0, stemLit = 0;
+  for (int y = top + 1; y < top + glyph->_h - 1; ++y) {
+    borderLit += ScreenAt(left, y).r;
+    stemLit += ScreenAt(left + 1, y).r + ScreenAt(left + 2, y).r;
+  }
+  EXPECT_EQ(borderLit, 0);
+  EXPECT_GT(stemLit, 0);
+  EXPECT_GT(ScreenAt(left + 2, midRow).r, 100);
+  UseTextFont(nullptr);
 }
 
 }  // namespace
