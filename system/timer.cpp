@@ -3,6 +3,7 @@
 #include <SDL2/SDL.h>
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
@@ -18,11 +19,16 @@ namespace {
 constexpr int kMaxTimers = 16;
 
 // The platform side of a running timer: a thread that sleeps to each tick on an absolute
-// schedule (no drift) and posts the tick to the main thread.
+// schedule (no drift) and posts the tick to the main thread. Ticks that are due but not
+// yet delivered are counted, and only the first of them posts an event: a main thread
+// that stops pumping for a while gets every tick later without the queue filling up
+// with ticks (which would crowd out the window's own events).
 struct TPlatformTimer {
   std::mutex mutex;
   std::condition_variable wake;
   bool stop = false;
+  std::atomic<int32_t> due{0};
+  std::atomic<bool> posted{false};
   std::thread thread;
 };
 
@@ -43,10 +49,13 @@ void TickLoop(TPlatformTimer* p, int32_t handle, int periodMs, uint32_t eventTyp
   for (;;) {
     next += std::chrono::milliseconds(periodMs);
     if (p->wake.wait_until(lock, next, [p] { return p->stop; })) return;
-    SDL_Event e{};
-    e.type = eventType;
-    e.user.code = handle;
-    SDL_PushEvent(&e);
+    p->due.fetch_add(1);
+    if (!p->posted.exchange(true)) {
+      SDL_Event e{};
+      e.type = eventType;
+      e.user.code = handle;
+      if (SDL_PushEvent(&e) != 1) p->posted = false;  // queue full: post with the next tick
+    }
   }
 }
 
@@ -55,7 +64,12 @@ void TickLoop(TPlatformTimer* p, int32_t handle, int periodMs, uint32_t eventTyp
 void DispatchTimerTick(int32_t handle) {
   for (int i = 0; i < g_count; ++i) {
     if (g_table[i].handle == handle) {
-      g_table[i].timer->Fire();
+      TTimerPtr timer = g_table[i].timer->shared_from_this();
+      TPlatformTimer* p = g_table[i].platform.get();
+      p->posted = false;  // before taking the count, so that no later tick goes unposted
+      int32_t n = p->due.exchange(0);
+      // One Fire per tick; a hook that stops the timer makes the rest do nothing.
+      for (int32_t k = 0; k < n; ++k) timer->Fire();
       return;
     }
   }

@@ -5,6 +5,7 @@
 
 #include <vector>
 
+#include "system/sdl_system.h"
 #include "system/system.h"
 
 namespace {
@@ -75,6 +76,18 @@ TEST_F(Timers, WaitAfterThreeUnobservedTicksReturnsThree) {
   t->Stop();
   t->Stop();  // a second stop does nothing
   EXPECT_EQ(t->Wait(), 0) << "a stopped timer does not block";
+}
+
+TEST_F(Timers, TicksWaitingForTheMainThreadDoNotFillTheEventQueue) {
+  TTimerPtr t = CreateTimer(1000);  // 1 ms
+  ASSERT_TRUE(t);
+  SDL_Delay(300);
+  uint32_t tick = SDLTimerTickEvent();
+  EXPECT_LE(SDL_PeepEvents(nullptr, 0, SDL_PEEKEVENT, tick, tick), 1);
+  PumpSystem();
+  EXPECT_GE(t->Ticks(), 250) << "every waiting tick still fires";
+  EXPECT_EQ(g_ticks.size(), static_cast<size_t>(t->Ticks()));
+  t->Stop();
 }
 
 TEST_F(Timers, AStoredEventIsEmittedOnEachTick) {
