@@ -1,0 +1,115 @@
+#include "game/title.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(TitleTable, RowsOfATableAndTheHighlight) {
+  const Text table = u"A|10|B|20";
+  TTableRow r0 = TitleTableRow(table, 0, 20);
+  EXPECT_EQ(r0.name, u"         A");
+  EXPECT_EQ(r0.score, u"0000000010");
+  EXPECT_EQ(r0.red, 255);
+  EXPECT_EQ(r0.green, 100);
+  EXPECT_EQ(r0.blue, 0);
+  TTableRow r1 = TitleTableRow(table, 1, 20);
+  EXPECT_EQ(r1.name, u"         B");
+  EXPECT_EQ(r1.score, u"0000000020");
+  EXPECT_EQ(r1.red, 255);  // the player's own score
+  EXPECT_EQ(r1.green, 255);
+  EXPECT_EQ(r1.blue, 100);
+  for (int i = 2; i < TITLE_TABLE_ROWS; ++i) {
+    TTableRow r = TitleTableRow(table, i, 20);
+    EXPECT_EQ(r.name, u"       -+-");
+    EXPECT_EQ(r.score, u"0000000-+-");
+    EXPECT_EQ(r.red, 255 - 10 * i);
+    EXPECT_EQ(r.blue, 10 * i);
+  }
+}
+
+TEST(TitleTable, EmptyTableAndLongFields) {
+  TTableRow r0 = TitleTableRow(u"", 0, 0);
+  EXPECT_EQ(r0.name, u"          ");
+  EXPECT_EQ(r0.score, u"0000000000");
+  EXPECT_EQ(r0.green, 100);  // "" is not the score 0
+  EXPECT_EQ(TitleTableRow(u"", 1, 0).name, u"       -+-");
+  TTableRow longRow = TitleTableRow(u"Maximilian Long|123456789012", 0, 5);
+  EXPECT_EQ(longRow.name, u"ilian Long");
+  EXPECT_EQ(longRow.score, u"3456789012");
+}
+
+struct Frame {
+  int editing;
+  int ch;
+  int erase;
+  int enter;
+};
+
+Text Edit(Text name, std::initializer_list<Frame> frames, int* editingOut = nullptr) {
+  TGameSettings s;
+  s.PlayerName = name;
+  int editingName = 1;
+  for (const Frame& f : frames) {
+    TTitleInput in;
+    in.ch = f.ch;
+    in.erase = f.erase;
+    in.enter = f.enter;
+    TitlePanelStep(s, f.editing, editingName, in);
+  }
+  if (editingOut) *editingOut = editingName;
+  return s.PlayerName;
+}
+
+TEST(TitleName, Editing) {
+  EXPECT_EQ(Edit(u"abcdefghij", {{1, 'k', 0, 0}}), u"abcdefghij");
+  EXPECT_EQ(Edit(u"abc", {{1, 'd', 0, 0}}), u"abcd");
+  EXPECT_EQ(Edit(u"", {{1, 0, 1, 0}}), u"");
+  EXPECT_EQ(Edit(u"a", {{1, 0, 1, 0}}), u"");
+  EXPECT_EQ(Edit(u"ab", {{1, 'c', 1, 0}}), u"ab");  // added, then erased
+  EXPECT_EQ(Edit(u"ab", {{1, ' ', 0, 0}, {1, 7, 0, 0}}), u"ab");
+  EXPECT_EQ(Edit(u"ab", {{0, 'c', 1, 0}}), u"ab");  // not editing
+  // A "|" becomes a space on the next frame of editing...
+  EXPECT_EQ(Edit(u"ab", {{1, '|', 0, 0}, {1, 'c', 0, 0}}), u"ab c");
+  // ... but one typed together with Enter stays.
+  int editing = 1;
+  EXPECT_EQ(Edit(u"ab", {{1, '|', 0, 1}}, &editing), u"ab|");
+  EXPECT_EQ(editing, 0);
+}
+
+TEST(TitleOptions, TogglesAndLines) {
+  TGameSettings s;
+  int editing = 0;
+  TTitleInput f3;
+  f3.f3 = 1;
+  EXPECT_EQ(OptionLine(3, s), u"(F3) Switch to DirectX");
+  TitlePanelStep(s, 0, editing, f3);
+  EXPECT_EQ(s.RendererOption, 1);
+  EXPECT_EQ(OptionLine(3, s), u"(F3) Switch to OpenGL");
+  TitlePanelStep(s, 0, editing, f3);
+  EXPECT_EQ(s.RendererOption, 0);
+
+  TTitleInput f2;
+  f2.f2 = 1;
+  EXPECT_EQ(OptionLine(2, s), u"(F2) Switch Music Off");
+  TitlePanelStep(s, 0, editing, f2);
+  EXPECT_EQ(OptionLine(2, s), u"(F2) Switch Music On");
+
+  TTitleInput f1;
+  f1.f1 = 1;
+  EXPECT_EQ(OptionLine(1, s), u"(F1) Switch to Fullscreen");
+  TitlePanelStep(s, 0, editing, f1);
+  EXPECT_EQ(s.ScreenDepthOption, 32);
+  EXPECT_EQ(OptionLine(1, s), u"(F1) Switch to Windowed");
+
+  // A stored 16 shows no line, and F1 turns it into 16 again.
+  s.ScreenDepthOption = 16;
+  EXPECT_EQ(OptionLine(1, s), u"");
+  TitlePanelStep(s, 0, editing, f1);
+  EXPECT_EQ(s.ScreenDepthOption, 16);
+  s.MusicOption = 7;
+  s.RendererOption = 5;
+  EXPECT_EQ(OptionLine(2, s), u"");
+  EXPECT_EQ(OptionLine(3, s), u"");
+}
+
+}  // namespace
