@@ -54,6 +54,7 @@ Text ReplyPayload(const Text& reply) {
 
 Text ExchangeScores(const Text& record, const TScoreServer& server) {
   Thttp http;
+  http.timeoutMillis = server.timeoutMillis;
   Text reply;
   if (http.Open(server.host, 0, server.port)) reply = http.Get(ExchangeRequestPath(record));
   http.Close();

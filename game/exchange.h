@@ -10,6 +10,7 @@ constexpr int GAME_ID = 20;
 struct TScoreServer {
   Text host = u"localhost";
   int port = 80;
+  int timeoutMillis = 10000;  // a reply that stalls this long ends the exchange
 };
 TScoreServer ParseScoreServer(const Text& spec);
 TScoreServer ScoreServerFromEnvironment();

@@ -1,0 +1,70 @@
+#include "game/script.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(Script, ParsesEveryCommand) {
+  TScript s;
+  std::string error;
+  ASSERT_TRUE(s.Parse("# a game\nseed 42\n"
+                      "10 tap space\n"
+                      "3 down left\r\n"
+                      "4 up #37\n"
+                      "5 type Hi |\n"
+                      "6 click right 400 300\n"
+                      "7 move 1 2\n"
+                      "8 shot out.png\n"
+                      "9 press middle 5 6\n"
+                      "9 release 1 5 6\n"
+                      "20 quit\n",
+                      error))
+      << error;
+  EXPECT_TRUE(s.hasSeed);
+  EXPECT_EQ(s.seed, 42);
+  using A = TScriptAction;
+  struct Want {
+    int frame;
+    A::Kind kind;
+    int code;
+  } want[] = {
+      {3, A::KeyDown, 37},  {4, A::KeyUp, 37},      {5, A::Char, 'H'},      {5, A::Char, 'i'},
+      {5, A::Char, ' '},    {5, A::Char, '|'},      {6, A::ButtonDown, 2},  {7, A::ButtonUp, 2},
+      {7, A::Move, 0},      {8, A::Shot, 0},        {9, A::ButtonDown, 3},  {9, A::ButtonUp, 1},
+      {10, A::KeyDown, 32}, {11, A::KeyUp, 32},     {20, A::Quit, 0},
+  };
+  ASSERT_EQ(s.actions.size(), std::size(want));
+  for (size_t i = 0; i < s.actions.size(); ++i) {
+    EXPECT_EQ(s.actions[i].frame, want[i].frame) << i;
+    EXPECT_EQ(s.actions[i].kind, want[i].kind) << i;
+    EXPECT_EQ(s.actions[i].code, want[i].code) << i;
+  }
+  EXPECT_EQ(s.actions[6].x, 400);
+  EXPECT_EQ(s.actions[6].y, 300);
+  EXPECT_EQ(s.actions[9].file, u"out.png");
+  EXPECT_EQ(s.LastFrame(), 20);
+}
+
+TEST(Script, KeyNames) {
+  struct Case {
+    const char* name;
+    int code;
+  } cases[] = {{"z", 90},      {"X", 88},     {"1", 49},     {"escape", 27}, {"enter", 13},
+               {"backspace", 8}, {"f1", 112}, {"F3", 114},   {"f12", 123},   {"#200", 200},
+               {"#0", 0},      {"#256", 0},   {"f13", 0},    {"nokey", 0},   {"?", 0}};
+  for (const Case& c : cases) EXPECT_EQ(ScriptKeyCode(c.name), c.code) << c.name;
+}
+
+TEST(Script, RejectsBadLinesNamingThem) {
+  const char* bad[] = {"x tap space", "5", "5 tap", "5 tap nokey", "5 click left 1",
+                       "5 click thumb 1 2", "5 move 1", "5 shot", "5 quit now", "5 fly",
+                       "seed", "seed x", "-1 tap z"};
+  for (const char* line : bad) {
+    TScript s;
+    std::string error;
+    EXPECT_FALSE(s.Parse(std::string("1 tap z\n") + line + "\n", error)) << line;
+    EXPECT_NE(error.find("line 2"), std::string::npos) << error;
+  }
+}
+
+}  // namespace
