@@ -12,7 +12,7 @@
 void sound::reset(fa_sound* s, int32_t h, bool fof, bool paused) {
   snd = s;
   handle = h;
-  freeonfinish = fof;
+  freeonfinish.store(fof, std::memory_order_relaxed);
   pos.store(0, std::memory_order_relaxed);
   played = 0;
   oldrate = 0x10000;
@@ -307,7 +307,7 @@ void mixer::mix(int16_t* out, int samples, uint32_t now) {
   sound** link = &_active;
   while (sound* v = *link) {
     int r = frames > 0 ? v->mix(_acc.get(), frames) : 0;
-    if (r == -1 || (r == 1 && v->freeonfinish)) {
+    if (r == -1 || (r == 1 && v->freeonfinish.load(std::memory_order_relaxed))) {
       *link = v->next;
       v->next = nullptr;
       if (v->snd) v->snd->users.fetch_sub(1, std::memory_order_acq_rel);
@@ -504,8 +504,8 @@ struct MixerState {
 };
 
 MixerState& M() {
-  static MixerState state;
-  return state;
+  static MixerState* state = new MixerState;  // never destroyed: exit actions may still close it
+  return *state;
 }
 
 Slot* Lookup(int32_t handle) {
@@ -624,7 +624,15 @@ int32_t fa_allocchannel() {
 void fa_freechannel(int32_t handle) {
   Slot* s = Lookup(handle);
   if (!s) return;
-  if (s->voice && s->voice->handle == handle) s->voice->stop();
+  if (sound* v = s->voice; v && v->handle == handle) {
+    // A voice that plays once to its end goes on and is freed when it ends; a looping or
+    // paused one would have nobody left to stop it, so it stops now.
+    int32_t st = v->status.load(std::memory_order_relaxed);
+    if ((st & FA_PLAYING) && !(st & (FA_LOOP | FA_PAUSED)))
+      v->freeonfinish.store(true, std::memory_order_relaxed);
+    else
+      v->stop();
+  }
   s->voice = nullptr;
   s->handle = 0;
   MixerState& m = M();

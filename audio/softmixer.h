@@ -64,7 +64,7 @@ public:
   std::atomic<int32_t> status{FA_FINISHED};
   fa_sound* snd = nullptr;
   int32_t handle = 0;
-  bool freeonfinish = false;
+  std::atomic<bool> freeonfinish{false};
   std::atomic<uint64_t> pos{0};  // 32.32 fixed point, in samples
   uint64_t played = 0;
   int32_t oldrate = 0x10000;
