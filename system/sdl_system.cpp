@@ -266,6 +266,8 @@ void InitSystemModule() {
   // Signals keep their usual meaning, and closing a window is only a request.
   SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
   SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
+  // The click that brings a window to the front is a click like any other.
+  SDL_SetHint(SDL_HINT_MOUSE_FOCUS_CLICKTHROUGH, "1");
   if (SDL_Init(SDL_INIT_EVENTS | SDL_INIT_TIMER) != 0) {
     throw TRuntimeException(std::string("SDL failed to start: ") + SDL_GetError());
   }

@@ -1,0 +1,251 @@
+// Real input under an X server: XTest presses real keys and buttons and moves the real
+// pointer, and the events come through SDL and the system driver like a user's would.
+// The tests start an X server of their own (Xvfb), so that moving the focus and the
+// pointer cannot disturb windows of other tests running at the same time. Skipped when
+// Xvfb or the XTest library is missing.
+#include <SDL2/SDL.h>
+#include <dlfcn.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "system/input.h"
+#include "system/keycodes.h"
+#include "system/sdl_system.h"
+
+namespace {
+
+// The few Xlib/XTest entry points used, looked up by name.
+struct TXTest {
+  void* x11 = nullptr;
+  void* xtst = nullptr;
+  void* display = nullptr;
+  void* (*OpenDisplay)(const char*) = nullptr;
+  int (*CloseDisplay)(void*) = nullptr;
+  int (*Flush)(void*) = nullptr;
+  unsigned char (*KeysymToKeycode)(void*, unsigned long) = nullptr;
+  int (*FakeKeyEvent)(void*, unsigned, int, unsigned long) = nullptr;
+  int (*FakeButtonEvent)(void*, unsigned, int, unsigned long) = nullptr;
+  int (*FakeMotionEvent)(void*, int, int, int, unsigned long) = nullptr;
+  int (*SetInputFocus)(void*, unsigned long, int, unsigned long) = nullptr;
+
+  bool Load() {
+    x11 = dlopen("libX11.so.6", RTLD_NOW);
+    xtst = dlopen("libXtst.so.6", RTLD_NOW);
+    if (!x11 || !xtst) return false;
+    OpenDisplay = reinterpret_cast<decltype(OpenDisplay)>(dlsym(x11, "XOpenDisplay"));
+    CloseDisplay = reinterpret_cast<decltype(CloseDisplay)>(dlsym(x11, "XCloseDisplay"));
+    Flush = reinterpret_cast<decltype(Flush)>(dlsym(x11, "XFlush"));
+    KeysymToKeycode = reinterpret_cast<decltype(KeysymToKeycode)>(dlsym(x11, "XKeysymToKeycode"));
+    SetInputFocus = reinterpret_cast<decltype(SetInputFocus)>(dlsym(x11, "XSetInputFocus"));
+    FakeKeyEvent = reinterpret_cast<decltype(FakeKeyEvent)>(dlsym(xtst, "XTestFakeKeyEvent"));
+    FakeButtonEvent = reinterpret_cast<decltype(FakeButtonEvent)>(dlsym(xtst, "XTestFakeButtonEvent"));
+    FakeMotionEvent = reinterpret_cast<decltype(FakeMotionEvent)>(dlsym(xtst, "XTestFakeMotionEvent"));
+    if (!OpenDisplay || !CloseDisplay || !Flush || !KeysymToKeycode || !SetInputFocus ||
+        !FakeKeyEvent || !FakeButtonEvent || !FakeMotionEvent)
+      return false;
+    display = OpenDisplay(nullptr);
+    return display != nullptr;
+  }
+  ~TXTest() {
+    if (display) CloseDisplay(display);
+    if (xtst) dlclose(xtst);
+    // libX11 stays loaded: SDL uses it too.
+  }
+  void Key(unsigned long keysym, bool down) {
+    FakeKeyEvent(display, KeysymToKeycode(display, keysym), down ? 1 : 0, 0);
+    Flush(display);
+  }
+  void Button(unsigned button, bool down) {
+    FakeButtonEvent(display, button, down ? 1 : 0, 0);
+    Flush(display);
+  }
+  void MoveTo(int x, int y) {
+    FakeMotionEvent(display, -1, x, y, 0);
+    Flush(display);
+  }
+};
+
+constexpr unsigned long XK_Shift_L = 0xffe1, XK_Shift_R = 0xffe2, XK_a = 0x61,
+                        XK_Return = 0xff0d, XK_Left = 0xff51;
+
+std::vector<TEvent> g_events;
+TObjectPtr Record(int, const TObjectPtr& data, const TObjectPtr&) {
+  g_events.push_back(*AsEvent(data));
+  g_events.back().source.reset();
+  return data;
+}
+
+// Pumps until cond holds, for at most two seconds.
+bool PumpUntil(const std::function<bool()>& cond) {
+  uint32_t start = SDL_GetTicks();
+  while (SDL_GetTicks() - start < 2000) {
+    PumpSystem();
+    if (cond()) return true;
+    SDL_Delay(5);
+  }
+  return false;
+}
+
+pid_t g_server = 0;
+
+void StopServer() {
+  if (g_server > 0) {
+    ::kill(g_server, SIGTERM);
+    ::waitpid(g_server, nullptr, 0);
+    g_server = 0;
+  }
+}
+
+// Starts a private Xvfb (once per process) and points DISPLAY at it.
+bool StartPrivateServer() {
+  static bool started = false, ok = false;
+  if (started) return ok;
+  started = true;
+  int fds[2];
+  if (::pipe(fds) != 0) return false;
+  std::string fd = std::to_string(fds[1]);
+  pid_t pid = ::fork();
+  if (pid < 0) return false;
+  if (pid == 0) {
+    ::close(fds[0]);
+    ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24",
+             "-nolisten", "tcp", static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  ::close(fds[1]);
+  g_server = pid;
+  std::atexit(StopServer);
+  std::string number;
+  char c;
+  while (::read(fds[0], &c, 1) == 1 && c != '\n') number += c;
+  ::close(fds[0]);
+  if (number.empty()) return false;
+  ::setenv("DISPLAY", (":" + number).c_str(), 1);
+  ok = true;
+  return ok;
+}
+
+class RealX11Input : public ::testing::Test {
+protected:
+  void SetUp() override {
+    if (!StartPrivateServer()) GTEST_SKIP() << "Xvfb could not be started";
+    InitSystemModule();
+    if (std::string(SDL_GetCurrentVideoDriver() ? SDL_GetCurrentVideoDriver() : "") != "x11")
+      GTEST_SKIP() << "SDL is not on X11";
+    if (!x_.Load()) GTEST_SKIP() << "XTest is not available";
+    window_ = SDL_CreateWindow("input", 32, 32, 200, 150, SDL_WINDOW_SHOWN);
+    ASSERT_NE(window_, nullptr) << SDL_GetError();
+    PumpUntil([&] { return (SDL_GetWindowFlags(window_) & SDL_WINDOW_SHOWN) != 0; });
+    SDL_RaiseWindow(window_);
+    SDL_SetWindowInputFocus(window_);
+    PumpUntil([&] { return SDL_GetKeyboardFocus() == window_; });
+    StartInputPolling(nullptr);
+    InsertHook(EventHookId(), Record, nullptr, 10);
+    g_events.clear();
+  }
+  void TearDown() override {
+    DeleteHook(EventHookId(), Record, nullptr);
+    StopInputPolling();
+    if (window_) SDL_DestroyWindow(window_);
+  }
+  size_t Count(int32_t id, int32_t data) {
+    size_t n = 0;
+    for (const auto& e : g_events) n += (e.id == id && e.data == data);
+    return n;
+  }
+  TXTest x_;
+  SDL_Window* window_ = nullptr;
+};
+
+TEST_F(RealX11Input, ShiftKeysLettersAndReturn) {
+  if (SDL_GetKeyboardFocus() != window_) GTEST_SKIP() << "the window did not get the focus";
+  x_.Key(XK_Shift_R, true);
+  x_.Key(XK_Shift_R, false);
+  x_.Key(XK_Shift_L, true);
+  ASSERT_TRUE(PumpUntil([&] { return Count(EVENT_KEYDOWN, KEY_LSHIFT) == 1; }));
+  x_.Key(XK_a, true);
+  x_.Key(XK_a, false);
+  x_.Key(XK_Shift_L, false);
+  x_.Key(XK_Return, true);
+  x_.Key(XK_Return, false);
+  ASSERT_TRUE(PumpUntil([&] { return Count(EVENT_KEYUP, KEY_RETURN) == 1; }));
+  EXPECT_EQ(Count(EVENT_KEYDOWN, KEY_RSHIFT), 1u);
+  EXPECT_EQ(Count(EVENT_KEYUP, KEY_RSHIFT), 1u);
+  EXPECT_EQ(KeyPresses(KEY_LSHIFT), 1);
+  EXPECT_EQ(KeyPresses(KEY_RSHIFT), 1);
+  EXPECT_EQ(KeyPresses('A'), 1);
+  EXPECT_EQ(KeyPresses(KEY_RETURN), 1);
+  for (const auto& e : g_events) {
+    if (e.id == EVENT_KEYDOWN && e.data == 'A') {
+      EXPECT_EQ(e.mods, MODIFIER_SHIFT);
+    }
+    if (e.id == EVENT_KEYDOWN && e.data == KEY_RETURN) {
+      EXPECT_EQ(e.mods, 0);
+    }
+  }
+  EXPECT_EQ(NextChar(), 'A') << "shift + a types a capital letter";
+  EXPECT_EQ(NextChar(), KEY_RETURN);
+  EXPECT_EQ(NextChar(), 0);
+}
+
+TEST_F(RealX11Input, SwitchingAwayReleasesAHeldKey) {
+  if (SDL_GetKeyboardFocus() != window_) GTEST_SKIP() << "the window did not get the focus";
+  x_.Key(XK_Left, true);
+  ASSERT_TRUE(PumpUntil([&] { return KeyHeld(KEY_LEFT) == 1; }));
+  x_.SetInputFocus(x_.display, 0 /* None */, 1 /* RevertToPointerRoot */, 0);
+  x_.Flush(x_.display);
+  ASSERT_TRUE(PumpUntil([&] { return IsSuspended() == 1; }));
+  EXPECT_EQ(KeyHeld(KEY_LEFT), 0);
+  x_.Key(XK_Left, false);
+  SDL_SetWindowInputFocus(window_);
+  ASSERT_TRUE(PumpUntil([&] { return IsSuspended() == 0; }));
+  EXPECT_EQ(KeyHeld(KEY_LEFT), 0);
+}
+
+TEST_F(RealX11Input, PointerButtonsAndWheelInClientCoordinates) {
+  int wx = 0, wy = 0;
+  SDL_GetWindowPosition(window_, &wx, &wy);
+  x_.MoveTo(wx + 50, wy + 40);
+  ASSERT_TRUE(PumpUntil([&] { return PointerX() == 50 && PointerY() == 40; }));
+  EXPECT_GE(Count(EVENT_MOUSEENTER, 0), 1u);
+  x_.Button(1, true);
+  x_.MoveTo(wx + 60, wy + 45);
+  x_.Button(1, false);
+  x_.Button(3, true);
+  x_.Button(3, false);
+  x_.Button(5, true);  // wheel towards the user
+  x_.Button(5, false);
+  x_.Button(5, true);
+  x_.Button(5, false);
+  x_.Button(4, true);
+  x_.Button(4, false);
+  ASSERT_TRUE(PumpUntil([&] { return Count(EVENT_MOUSEUP, 2) == 1 && WheelPosition() == -1; }));
+  EXPECT_EQ(ButtonPresses(1), 1);
+  EXPECT_EQ(ButtonPresses(2), 1);
+  EXPECT_EQ(PointerX(), 60);
+  EXPECT_EQ(PointerY(), 45);
+  bool draggedWithLeft = false;
+  for (const auto& e : g_events) {
+    if (e.id == EVENT_MOUSEMOVE && e.x == 60) draggedWithLeft = e.data == 1;
+    if (e.id == EVENT_MOUSEDOWN && e.data == 1) {
+      EXPECT_EQ(e.x, 50);
+      EXPECT_EQ(e.y, 40);
+    }
+    if (e.id == EVENT_MOUSEWHEEL) {
+      EXPECT_EQ(e.x, 60);
+      EXPECT_EQ(e.y, 45);
+    }
+  }
+  EXPECT_TRUE(draggedWithLeft) << "motion with the left button held has data 1";
+  MovePointer(10, 20);
+  ASSERT_TRUE(PumpUntil([&] { return PointerX() == 10 && PointerY() == 20; }));
+}
+
+}  // namespace
