@@ -10,7 +10,10 @@
 #include <unistd.h>
 #include <gtest/gtest.h>
 
+#include <SDL2/SDL_syswm.h>
+
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -34,6 +37,8 @@ struct TXTest {
   int (*FakeButtonEvent)(void*, unsigned, int, unsigned long) = nullptr;
   int (*FakeMotionEvent)(void*, int, int, int, unsigned long) = nullptr;
   int (*SetInputFocus)(void*, unsigned long, int, unsigned long) = nullptr;
+  unsigned long (*InternAtom)(void*, const char*, int) = nullptr;
+  int (*SendEvent)(void*, unsigned long, int, long, void*) = nullptr;
 
   bool Load() {
     x11 = dlopen("libX11.so.6", RTLD_NOW);
@@ -44,10 +49,13 @@ struct TXTest {
     Flush = reinterpret_cast<decltype(Flush)>(dlsym(x11, "XFlush"));
     KeysymToKeycode = reinterpret_cast<decltype(KeysymToKeycode)>(dlsym(x11, "XKeysymToKeycode"));
     SetInputFocus = reinterpret_cast<decltype(SetInputFocus)>(dlsym(x11, "XSetInputFocus"));
+    InternAtom = reinterpret_cast<decltype(InternAtom)>(dlsym(x11, "XInternAtom"));
+    SendEvent = reinterpret_cast<decltype(SendEvent)>(dlsym(x11, "XSendEvent"));
     FakeKeyEvent = reinterpret_cast<decltype(FakeKeyEvent)>(dlsym(xtst, "XTestFakeKeyEvent"));
     FakeButtonEvent = reinterpret_cast<decltype(FakeButtonEvent)>(dlsym(xtst, "XTestFakeButtonEvent"));
     FakeMotionEvent = reinterpret_cast<decltype(FakeMotionEvent)>(dlsym(xtst, "XTestFakeMotionEvent"));
     if (!OpenDisplay || !CloseDisplay || !Flush || !KeysymToKeycode || !SetInputFocus ||
+        !InternAtom || !SendEvent ||
         !FakeKeyEvent || !FakeButtonEvent || !FakeMotionEvent)
       return false;
     display = OpenDisplay(nullptr);
@@ -64,6 +72,30 @@ struct TXTest {
   }
   void Button(unsigned button, bool down) {
     FakeButtonEvent(display, button, down ? 1 : 0, 0);
+    Flush(display);
+  }
+  // What a window manager sends when the close box is clicked.
+  void RequestClose(unsigned long window) {
+    struct {
+      int type;
+      unsigned long serial;
+      int sendEvent;
+      void* display;
+      unsigned long window;
+      unsigned long messageType;
+      int format;
+      long data[5];
+    } msg{};
+    static_assert(sizeof msg <= 192);
+    alignas(long) unsigned char event[192] = {};
+    msg.type = 33;  // ClientMessage
+    msg.display = display;
+    msg.window = window;
+    msg.messageType = InternAtom(display, "WM_PROTOCOLS", 0);
+    msg.format = 32;
+    msg.data[0] = static_cast<long>(InternAtom(display, "WM_DELETE_WINDOW", 0));
+    std::memcpy(event, &msg, sizeof msg);
+    SendEvent(display, window, 0, 0, event);
     Flush(display);
   }
   void MoveTo(int x, int y) {
@@ -195,6 +227,18 @@ TEST_F(RealX11Input, ShiftKeysLettersAndReturn) {
   EXPECT_EQ(NextChar(), 0);
 }
 
+TEST_F(RealX11Input, AHeldKeyRepeatsButCountsOnce) {
+  if (SDL_GetKeyboardFocus() != window_) GTEST_SKIP() << "the window did not get the focus";
+  x_.Key(XK_Left, true);
+  // The server's auto-repeat starts after its delay (660 ms by default).
+  PumpUntil([&] { return Count(EVENT_KEYREPEAT, KEY_LEFT) >= 2; });
+  x_.Key(XK_Left, false);
+  ASSERT_TRUE(PumpUntil([&] { return Count(EVENT_KEYUP, KEY_LEFT) >= 1; }));
+  if (Count(EVENT_KEYREPEAT, KEY_LEFT) == 0) GTEST_SKIP() << "the X server does not auto-repeat";
+  EXPECT_EQ(Count(EVENT_KEYDOWN, KEY_LEFT), 1u);
+  EXPECT_EQ(KeyPresses(KEY_LEFT), 1);
+}
+
 TEST_F(RealX11Input, SwitchingAwayReleasesAHeldKey) {
   if (SDL_GetKeyboardFocus() != window_) GTEST_SKIP() << "the window did not get the focus";
   x_.Key(XK_Left, true);
@@ -207,6 +251,17 @@ TEST_F(RealX11Input, SwitchingAwayReleasesAHeldKey) {
   SDL_SetWindowInputFocus(window_);
   ASSERT_TRUE(PumpUntil([&] { return IsSuspended() == 0; }));
   EXPECT_EQ(KeyHeld(KEY_LEFT), 0);
+}
+
+TEST_F(RealX11Input, TheCloseBoxRaisesAppTerminateAndTheWindowStays) {
+  SDL_SysWMinfo info;
+  SDL_VERSION(&info.version);
+  ASSERT_TRUE(SDL_GetWindowWMInfo(window_, &info)) << SDL_GetError();
+  QuitRequested();
+  x_.RequestClose(info.info.x11.window);
+  ASSERT_TRUE(PumpUntil([&] { return Count(EVENT_APPTERMINATE, 0) == 1; }));
+  EXPECT_EQ(QuitRequested(), 1);
+  EXPECT_NE(SDL_GetWindowFromID(SDL_GetWindowID(window_)), nullptr) << "closing is only a request";
 }
 
 TEST_F(RealX11Input, PointerButtonsAndWheelInClientCoordinates) {
