@@ -129,7 +129,7 @@ public:
   double TLAV = 0, TRAV = 0;
 
   // Song time after which CalcSize gives up on a song that never ends.
-  static constexpr int32_t MaxCalcSeconds = 3600;
+  static constexpr int32_t MaxCalcSeconds = 1200;
 
   Cantor_Mixer();
   ~Cantor_Mixer() override;

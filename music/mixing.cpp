@@ -78,8 +78,7 @@ double Cantor_Sample::FixPos(double x, double& add, int32_t modify) const {
           const double period = 2.0 * LoopLength;
           if (modify == 1 && x - E > period) x = E + std::fmod(x - E, period);
           if (modify == 1) add = -add;
-          x = FixPos(E - (x - E), add, modify);
-          if (modify == 1) return x;
+          return FixPos(E - (x - E), add, modify);
         }
       } else if (x >= Length) {
         x = Length - (x - Length);
@@ -93,8 +92,7 @@ double Cantor_Sample::FixPos(double x, double& add, int32_t modify) const {
         const double period = 2.0 * LoopLength;
         if (modify == 1 && period > 0 && LoopStart - x > period) x = LoopStart - std::fmod(LoopStart - x, period);
         if (modify == 1) add = std::fabs(add);
-        x = FixPos(LoopStart + std::fabs(x - LoopStart), add, modify);
-        if (modify == 1) return x;
+        return FixPos(LoopStart + std::fabs(x - LoopStart), add, modify);
       }
     }
   } else if (x >= Length || x < 0) {
