@@ -1,0 +1,170 @@
+// The real game under X, played by scripts.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <regex>
+
+#include "game/scramble.h"
+#include "game/settings.h"
+#include "game/tests/score_server.h"
+#include "game/tests/zingle_run.h"
+#include "graphics/pixmap.h"
+
+namespace {
+
+bool HaveDisplay() { return std::getenv("DISPLAY") != nullptr; }
+
+// Splits the two scrambled lines of a settings file.
+bool SettingsLines(const std::string& bytes, Text& line1, Text& line2) {
+  size_t a = bytes.find("\r\n");
+  if (a == std::string::npos) return false;
+  size_t b = bytes.find("\r\n", a + 2);
+  if (b == std::string::npos) return false;
+  line1 = Unscramble(ToText(bytes.substr(0, a)), SettingsKey, SETTINGS_PASSES);
+  line2 = Unscramble(ToText(bytes.substr(a + 2, b - a - 2)), TableKey, SETTINGS_PASSES);
+  return true;
+}
+
+// A whole session: a right click before any game does nothing; the name is edited after a
+// click on the name area; a game is started with Space, its first landing scores, three
+// landings on one tile score 5, 10 and 15, the ball falls off, the high score is saved;
+// a right click exchanges scores with the server; Escape ends the program.
+const char* kSession = R"(seed 1
+1 click right 400 300
+2 click left 150 360
+3 tap backspace
+5 tap backspace
+7 tap backspace
+9 tap backspace
+11 tap backspace
+13 tap backspace
+15 type Tester
+22 tap enter
+25 down space
+27 up space
+30 down space
+50 up space
+70 down space
+95 up space
+243 shot before.png
+245 press right 400 300
+247 release right 400 300
+250 shot after.png
+260 tap escape
+400 quit
+)";
+
+TEST(ZingleGame, ScriptedSessionPlaysSavesAndExchangesScores) {
+  if (!HaveDisplay()) GTEST_SKIP() << "no X display (run under xvfb-run)";
+  TZingleRun run;
+  if (!run.Prepare()) GTEST_SKIP() << run.error;
+  InitPixmapModule();
+
+  const Text table = u"Champion|900|Tester|30|Rookie|5";
+  TTestScoreServer server("HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\n" +
+                          ToUtf8(Scramble(table, ExchangeKey, EXCHANGE_PASSES)) +
+                          "\r\n-+-\r\n");
+  std::string env = "ZINGLE_SCORE_SERVER=127.0.0.1:" + std::to_string(server.Port());
+  ASSERT_EQ(run.Run(kSession, {env}), 0) << run.Trace();
+
+  const std::string trace = run.Trace();
+  // The game starts at frame 25 and its first frame lands on the full row.
+  EXPECT_NE(trace.find("25 play\n25 hit colour=1 combo=1 points=5 score=5 rate=22500\n"),
+            std::string::npos)
+      << trace;
+  // A chain of three hits on one colour: 5, 10, 15 with a rising pitch.
+  std::regex hit(R"((\d+) hit colour=(\d) combo=(\d+) points=(\d+) score=(\d+) rate=(\d+))");
+  std::vector<std::smatch> hits;
+  for (auto it = std::sregex_iterator(trace.begin(), trace.end(), hit); it != std::sregex_iterator();
+       ++it)
+    hits.push_back(*it);
+  ASSERT_EQ(hits.size(), 3u) << trace;
+  const int points[] = {5, 10, 15}, score[] = {5, 15, 30}, rate[] = {22500, 23500, 24000};
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(hits[i][2], hits[0][2].str());
+    EXPECT_EQ(std::stoi(hits[i][4]), points[i]);
+    EXPECT_EQ(std::stoi(hits[i][5]), score[i]);
+    EXPECT_EQ(std::stoi(hits[i][6]), rate[i]);
+  }
+  EXPECT_NE(trace.find("fell score=30"), std::string::npos) << trace;
+  EXPECT_NE(trace.find("gameover score=30\n237 highscore 30\n237 saved\n237 title"),
+            std::string::npos)
+      << trace;
+  EXPECT_NE(trace.find("245 exchange ok"), std::string::npos) << trace;
+  EXPECT_NE(trace.find("end"), std::string::npos) << trace;
+
+  // Stored: the typed name, the high score and the table received.
+  Text line1, line2;
+  ASSERT_TRUE(SettingsLines(run.Settings(), line1, line2));
+  EXPECT_EQ(GetField(line1, u"|", 1, 1), u"Tester");
+  EXPECT_EQ(GetField(line1, u"|", 2, 0), u"30");
+  EXPECT_EQ(line2, table);
+
+  // One request only (the right click before any game sent nothing), carrying the record.
+  auto requests = server.Requests();
+  ASSERT_EQ(requests.size(), 1u);
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(requests[0], m,
+                                std::regex("^GET /kwscoreme\\.php\\?gameid=20&info=([0-9A-F]+) HTTP/1\\.0\n")))
+      << requests[0];
+  EXPECT_EQ(Unscramble(ToText(m[1].str()), ExchangeKey, EXCHANGE_PASSES),
+            u"Tester|" + GetField(line1, u"|", 3, 0) + u"|30");
+
+  // The table on the title screen changed with the exchange.
+  TPixmapPtr before = OpenPixmap(run.Path("before.png"));
+  TPixmapPtr after = OpenPixmap(run.Path("after.png"));
+  ASSERT_TRUE(before && after);
+  ASSERT_EQ(after->width, 800);
+  ASSERT_EQ(after->height, 600);
+  int changed = 0;
+  for (int y = 320; y < 360; ++y)
+    for (int x = 460; x < 700; ++x) changed += before->ReadPixel(x, y) != after->ReadPixel(x, y);
+  EXPECT_GT(changed, 50);
+}
+
+// Settings restored at the next start; Escape that ends a game must be released and
+// pressed again before it ends the program; a failed exchange keeps the table.
+TEST(ZingleGame, RestartKeepsSettingsAndAFailedExchangeKeepsTheTable) {
+  if (!HaveDisplay()) GTEST_SKIP() << "no X display (run under xvfb-run)";
+  TZingleRun run;
+  if (!run.Prepare()) GTEST_SKIP() << run.error;
+  TGameSettings s;
+  s.PlayerName = u"Keeper";
+  s.HighScore = 77;
+  s.PlayerId = 4321;
+  s.ScoreTable = u"Old|77";
+  ASSERT_TRUE(SaveSettings(ToText(run.Path("system/173/tigger.hop")), s));
+
+  // Nothing listens on this port.
+  int deadPort;
+  {
+    TTestScoreServer gone("");
+    deadPort = gone.Port();
+  }
+  const char* script = R"(seed 2
+3 down x
+5 up x
+10 down escape
+140 press right 10 10
+142 release right 10 10
+150 up escape
+160 down escape
+400 quit
+)";
+  ASSERT_EQ(run.Run(script, {"ZINGLE_SCORE_SERVER=127.0.0.1:" + std::to_string(deadPort)}), 0)
+      << run.Trace();
+  const std::string trace = run.Trace();
+  EXPECT_NE(trace.find("3 play"), std::string::npos) << trace;
+  EXPECT_NE(trace.find("escape score="), std::string::npos) << trace;
+  EXPECT_NE(trace.find("exchange failed"), std::string::npos) << trace;
+  // Escape was held from play until frame 150: only the press at 160 ends the program.
+  EXPECT_NE(trace.find("160 end"), std::string::npos) << trace;
+
+  Text line1, line2;
+  ASSERT_TRUE(SettingsLines(run.Settings(), line1, line2));
+  EXPECT_EQ(GetField(line1, u"|", 1, 1), u"Keeper");
+  EXPECT_EQ(GetField(line1, u"|", 3, 0), u"4321");
+  EXPECT_EQ(line2, u"Old|77");
+}
+
+}  // namespace
