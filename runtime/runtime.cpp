@@ -33,8 +33,9 @@ int PathKind(const Text& path) {
 
 namespace {
 std::vector<std::function<void()>>& ExitActions() {
-  static std::vector<std::function<void()>> a;
-  return a;
+  // Never destroyed: the actions run from atexit, after static destructors may have run.
+  static auto* a = new std::vector<std::function<void()>>();
+  return *a;
 }
 bool gExitHooked = false;
 void RunExitActions() {
