@@ -56,6 +56,7 @@ struct TMusicSource {
   TMusicSource(TStreamPtr s) : stream(std::move(s)) {}
   TMusicSource(Text u) : url(std::move(u)) {}
   TMusicSource(const char* utf8) : url(ToText(utf8)) {}
+  TMusicSource(const char16_t* u) : url(u) {}
   bool IsStream() const { return stream != nullptr; }
 };
 
