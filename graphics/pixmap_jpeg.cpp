@@ -144,7 +144,7 @@ TPixmapPtr TPixmapLoaderJPG::LoadPixmap(const TStreamPtr& sp) {
   TJpegHeader h;
   const int64_t left = pixmap_io::Remaining(s);
   if (JpegStart(cinfo.get(), &err, &h) && !src->hitEnd && (h.components == 1 || h.components == 3) &&
-      pixmap_io::SizeAcceptable(s, h.width, h.height, h.components, 1) &&
+      pixmap_io::SidesAcceptable(h.width, h.height) &&
       (left < 0 || static_cast<int64_t>(h.width) * h.height * h.components <= (left + 1024) * kJpegExpansion) &&
       JpegBegin(cinfo.get(), &err)) {
     pix = TPixmap::Create(h.width, h.height, h.components == 1 ? PIXFMT_I8 : PIXFMT_RGB888, 4);

@@ -27,12 +27,8 @@ int64_t Remaining(TStream& stream) {
   return size - pos;
 }
 
-bool SizeAcceptable(TStream& stream, int64_t width, int64_t height, int bytesPerPixel,
-                    int64_t expansion) {
-  if (width < 1 || height < 1 || width > MAX_PIXMAP_SIDE || height > MAX_PIXMAP_SIDE) return false;
-  const int64_t left = Remaining(stream);
-  if (left < 0) return true;
-  return width * height * bytesPerPixel <= left * expansion;
+bool SidesAcceptable(int64_t width, int64_t height) {
+  return width >= 1 && height >= 1 && width <= MAX_PIXMAP_SIDE && height <= MAX_PIXMAP_SIDE;
 }
 
 }  // namespace pixmap_io
@@ -147,8 +143,7 @@ TPixmapPtr TPixmapLoaderBMP::LoadPixmap(const TStreamPtr& sp) {
   }
 
   const int64_t rowBytes = (static_cast<int64_t>(bits) * width + 31) / 32 * 4;
-  const int bpp = bits == 32 ? 4 : 3;
-  if (!pixmap_io::SizeAcceptable(s, width, height, bpp, 1)) return nullptr;
+  if (!pixmap_io::SidesAcceptable(width, height)) return nullptr;
   const int64_t left = pixmap_io::Remaining(s);
   if (left >= 0 && rowBytes * height > left) return nullptr;
 

@@ -13,10 +13,7 @@ namespace pixmap_io {
 bool ReadExact(TStream& stream, void* buf, int count);
 // Bytes left from the current position, or -1 when the stream cannot tell.
 int64_t Remaining(TStream& stream);
-// True when a width x height image of bytesPerPixel may be allocated: both sides in
-// 1..MAX_PIXMAP_SIDE and, when the stream can tell, no more bytes than the stream could
-// fill at the given expansion ratio (decoded bytes per stored byte).
-bool SizeAcceptable(TStream& stream, int64_t width, int64_t height, int bytesPerPixel,
-                    int64_t expansion);
+// True when both sides are in 1..MAX_PIXMAP_SIDE.
+bool SidesAcceptable(int64_t width, int64_t height);
 
 }  // namespace pixmap_io

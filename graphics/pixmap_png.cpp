@@ -5,6 +5,8 @@
 #include <png.h>
 
 #include <algorithm>
+#include <cmath>
+#include <cstdint>
 #include <csetjmp>
 #include <cstring>
 #include <vector>
@@ -15,8 +17,9 @@
 
 namespace {
 
-// Deflate cannot expand data by more than about 1032 times.
-constexpr int64_t kPngExpansion = 1100;
+// Deflate cannot expand data by more than about 1032 times: a file cannot describe rows
+// larger than that.
+constexpr double kDeflateExpansion = 1040;
 
 void PngReadFn(png_structp png, png_bytep data, png_size_t length) {
   auto* s = static_cast<TStream*>(png_get_io_ptr(png));
@@ -51,10 +54,14 @@ void PngFlushFn(png_structp) {}
 
 void PngWarningFn(png_structp, png_const_charp) {}
 
+// Errors end the operation quietly: back to the jump point, no message on stderr.
+void PngErrorFn(png_structp png, png_const_charp) { png_longjmp(png, 1); }
+
 struct TPngHeader {
   png_uint_32 width = 0, height = 0;
   int channels = 0, bitDepth = 0;
   size_t rowBytes = 0;
+  double storedBytes = 0;  // size of the image's filtered rows before any transform
 };
 
 // Reads the header and sets up the transforms. False on a libpng error.
@@ -64,6 +71,9 @@ bool PngReadHeader(png_structp png, png_infop info, TPngHeader* h) {
   png_set_user_limits(png, MAX_PIXMAP_SIDE, MAX_PIXMAP_SIDE);
   png_read_info(png, info);
   const int colourType = png_get_color_type(png, info);
+  h->storedBytes = static_cast<double>(png_get_image_height(png, info)) *
+                   (1.0 + std::ceil(static_cast<double>(png_get_image_width(png, info)) *
+                                    png_get_bit_depth(png, info) * png_get_channels(png, info) / 8.0));
   png_set_strip_16(png);
   png_set_expand(png);
   const bool hasAlpha = (colourType & PNG_COLOR_MASK_ALPHA) || png_get_valid(png, info, PNG_INFO_tRNS);
@@ -91,7 +101,7 @@ TPixmapPtr TPixmapLoaderPNG::LoadPixmap(const TStreamPtr& sp) {
   TStream& s = *sp;
   uint8_t sig[8];
   if (!pixmap_io::ReadExact(s, sig, 8) || png_sig_cmp(sig, 0, 8) != 0) return nullptr;
-  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, PngWarningFn);
+  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, PngErrorFn, PngWarningFn);
   if (!png) return nullptr;
   png_infop info = png_create_info_struct(png);
   if (!info) {
@@ -99,12 +109,14 @@ TPixmapPtr TPixmapLoaderPNG::LoadPixmap(const TStreamPtr& sp) {
     return nullptr;
   }
   png_set_read_fn(png, &s, PngReadFn);
+  const int64_t left = pixmap_io::Remaining(s);
 
   TPixmapPtr pix;
   TPngHeader h;
   if (PngReadHeader(png, info, &h) && h.bitDepth == 8 && h.channels >= 1 && h.channels <= 4 &&
       h.channels != 2 &&
-      pixmap_io::SizeAcceptable(s, h.width, h.height, h.channels, kPngExpansion)) {
+      pixmap_io::SidesAcceptable(h.width, h.height) &&
+      (left < 0 || h.storedBytes <= static_cast<double>(left) * kDeflateExpansion)) {
     const int format = h.channels == 1 ? PIXFMT_I8 : h.channels == 3 ? PIXFMT_RGB888 : PIXFMT_RGBA8888;
     pix = TPixmap::Create(static_cast<int>(h.width), static_cast<int>(h.height), format, 4);
     if (h.rowBytes > static_cast<size_t>(pix->pitch)) {
@@ -152,7 +164,7 @@ bool SavePixmapPNG(const TPixmapPtr& p, const TStreamPtr& stream, int compressio
   h.width = static_cast<png_uint_32>(src->width);
   h.height = static_cast<png_uint_32>(src->height);
 
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, PngWarningFn);
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, PngErrorFn, PngWarningFn);
   if (!png) return false;
   png_infop info = png_create_info_struct(png);
   if (!info) {
