@@ -1,0 +1,64 @@
+// ormix events [--seconds N] [--timer HZ]: opens a window and prints every event that
+// travels the event chain, as the framework sees it (key codes, characters, buttons,
+// pointer position, focus and close requests, timer ticks).
+#include <SDL2/SDL.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "runtime/runtime.h"
+#include "system/input.h"
+#include "system/sdl_system.h"
+#include "system/timer.h"
+#include "tools/ormix/command.h"
+
+namespace {
+
+bool g_closed = false;
+
+TObjectPtr PrintEvent(int, const TObjectPtr& data, const TObjectPtr&) {
+  const TEvent* e = AsEvent(data);
+  std::printf("%s\n", ToUtf8(e->ToString()).c_str());
+  std::fflush(stdout);
+  if (e->id == EVENT_APPTERMINATE) g_closed = true;
+  return data;
+}
+
+int Events(const std::vector<std::string>& args) {
+  double seconds = 0, hertz = 0;
+  for (size_t i = 0; i < args.size(); ++i) {
+    char* end = nullptr;
+    if ((args[i] == "--seconds" || args[i] == "--timer") && i + 1 < args.size()) {
+      double v = std::strtod(args[i + 1].c_str(), &end);
+      if (*end || v <= 0) return OrmixFail("not a positive number: " + args[i + 1]);
+      (args[i] == "--seconds" ? seconds : hertz) = v;
+      ++i;
+    } else {
+      return OrmixFail("usage: ormix events [--seconds N] [--timer HZ]");
+    }
+  }
+  InitSystemModule();
+  SDL_Window* window = SDL_CreateWindow("ormix events", 32, 32, 320, 200, SDL_WINDOW_SHOWN);
+  if (!window) return OrmixFail(std::string("cannot open a window: ") + SDL_GetError());
+  TTimerPtr timer;
+  if (hertz > 0 && !(timer = CreateTimer(hertz))) {
+    SDL_DestroyWindow(window);
+    return OrmixFail("cannot start a timer at that rate");
+  }
+  StartInputPolling(nullptr);
+  InsertHook(EventHookId(), PrintEvent, nullptr, 100);
+  uint32_t start = ElapsedMillis();
+  while (!g_closed && (seconds <= 0 || ElapsedMillis() - start < seconds * 1000)) {
+    PumpSystem();
+    SDL_Delay(5);
+  }
+  DeleteHook(EventHookId(), PrintEvent, nullptr);
+  StopInputPolling();
+  if (timer) timer->Stop();
+  SDL_DestroyWindow(window);
+  return 0;
+}
+
+}  // namespace
+
+ORMIX_COMMAND("events", "events [--seconds N] [--timer HZ]  print every event of a window (keys, mouse, focus, close, timer ticks)", Events);
