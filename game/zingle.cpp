@@ -4,14 +4,17 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "audio/audio.h"
 #include "game/exchange.h"
 #include "game/title.h"
+#include "graphics/d3d7/d3d7.h"
 #include "graphics/draw2d.h"
 #include "graphics/font.h"
 #include "graphics/graphics.h"
 #include "graphics/image.h"
 #include "graphics/opengl/opengl.h"
 #include "graphics/pixmap.h"
+#include "music/music.h"
 #include "runtime/random.h"
 #include "runtime/runtime.h"
 #include "stream/stream.h"
@@ -20,15 +23,6 @@
 #include "system/keycodes.h"
 #include "system/system.h"
 #include "web/socket.h"
-#if ZINGLE_HAVE_AUDIO
-#include "audio/audio.h"
-#endif
-#if ZINGLE_HAVE_D3D7
-#include "graphics/d3d7/d3d7.h"
-#endif
-#if ZINGLE_HAVE_MUSIC
-#include "music/music.h"
-#endif
 
 namespace {
 
@@ -140,15 +134,9 @@ bool TZingleGame::Start(const TZingleOptions& opts) {
   InitImageModule();
   InitFontModule();
   InitOpenGLModule();
-#if ZINGLE_HAVE_D3D7
   InitD3D7Module();
-#endif
-#if ZINGLE_HAVE_AUDIO
   InitAudioModule();
-#endif
-#if ZINGLE_HAVE_MUSIC
   InitMusicModule();
-#endif
   // 2. The window title.
   Startup().appTitle = u"Zingle!";
   // 3. and 4. The player's identity and the stored settings.
@@ -158,18 +146,12 @@ bool TZingleGame::Start(const TZingleOptions& opts) {
   if (settings.RendererOption == 0) {
     UseGraphicsDriver(OpenGLRenderer(), GFX_BACKBUFFER);
   } else if (settings.RendererOption == 1) {
-#if ZINGLE_HAVE_D3D7
     UseGraphicsDriver(DirectX7Renderer(), GFX_BACKBUFFER);
-#else
-    UseGraphicsDriver(OpenGLRenderer(), GFX_BACKBUFFER);
-#endif
   } else if (!CurrentGraphicsDriver()) {
     UseGraphicsDriver(OpenGLRenderer(), GFX_BACKBUFFER);
   }
   // 6. The audio back end.
-#if ZINGLE_HAVE_AUDIO
   UseAudioDriver(u"directsound");
-#endif
   // 7. and 8. The screen, with the stored choice of window or full screen.
   OpenGameScreen();
   // 10. Images.
@@ -179,18 +161,14 @@ bool TZingleGame::Start(const TZingleOptions& opts) {
   LogoImage = LoadImageFile("system/173/logo.png");
   // 11. Effect channels.
   EffectChannels.assign(64, nullptr);
-#if ZINGLE_HAVE_AUDIO
   for (auto& c : EffectChannels) c = CurrentAudioDriver()->AllocChannel();
-#endif
   // 12. Fonts.
   FontLarge = LoadTextFont("system/173/edit undo qvn.ttf", 64, FONT_SMOOTH);
   FontSmall = LoadTextFont("system/173/edit undo qvn.ttf", 24, FONT_SMOOTH);
   FontMedium = LoadTextFont("system/173/edit undo qvn.ttf", 32, FONT_SMOOTH);
   // 13. The hit sound.
   Sounds.assign(100, nullptr);
-#if ZINGLE_HAVE_AUDIO
   Sounds[1] = CurrentAudioDriver()->LoadSound(u"system/173/001.wav", 0);
-#endif
   return true;
 }
 
@@ -267,7 +245,7 @@ void TZingleGame::OnFrameShown() {
   }
   if (quit) {
     Trace("quit");
-    std::exit(0);
+    EndProgram();
   }
   ++frame;
   DeliverScriptInput(frame);
@@ -396,16 +374,12 @@ void TZingleGame::BeginPlay() {
 
 void TZingleGame::PlaySoundAtRate(float rate) {
   ChannelCursor = (ChannelCursor + 1) % 64;
-#if ZINGLE_HAVE_AUDIO
   std::shared_ptr<TChannel>& channel = EffectChannels[ChannelCursor];
   if (!Sounds[1]) return;
   channel = Sounds[1]->Cue(channel);
   if (!channel) return;
   channel->SetRate(TPlayField::ClampRate(rate) / 22500.0f);
   channel->SetPaused(0);
-#else
-  (void)rate;
-#endif
 }
 
 void TZingleGame::OnHit(const THit& hit) {
@@ -523,7 +497,9 @@ void GameMain() {
     std::fprintf(stderr, "zingle: %s\n", error.c_str());
     std::exit(1);
   }
-  static TZingleGame game;
-  if (!game.Start(options)) std::exit(1);
-  game.Run();
+  // Never destroyed: the program ends inside Run, and the audio layer may still be
+  // mixing the game's sounds while the process exits.
+  static TZingleGame* game = new TZingleGame();
+  if (!game->Start(options)) std::exit(1);
+  game->Run();
 }

@@ -65,7 +65,9 @@ TEST(ZingleGame, ScriptedSessionPlaysSavesAndExchangesScores) {
                           ToUtf8(Scramble(table, ExchangeKey, EXCHANGE_PASSES)) +
                           "\r\n-+-\r\n");
   std::string env = "ZINGLE_SCORE_SERVER=127.0.0.1:" + std::to_string(server.Port());
-  ASSERT_EQ(run.Run(kSession, {env}), 0) << run.Trace();
+  // What would be heard goes to a file (44100 Hz, 16-bit stereo).
+  std::string audio = "SDL_DISKAUDIOFILE=" + run.Path("audio.raw");
+  ASSERT_EQ(run.Run(kSession, {env, "SDL_AUDIODRIVER=disk", audio}), 0) << run.Trace();
 
   const std::string trace = run.Trace();
   // The game starts at frame 25 and its first frame lands on the full row.
@@ -120,6 +122,16 @@ TEST(ZingleGame, ScriptedSessionPlaysSavesAndExchangesScores) {
   for (int y = 320; y < 360; ++y)
     for (int x = 460; x < 700; ++x) changed += before->ReadPixel(x, y) != after->ReadPixel(x, y);
   EXPECT_GT(changed, 50);
+
+  // The hits were heard.
+  std::ifstream raw(run.Path("audio.raw"), std::ios::binary);
+  std::vector<char> bytes((std::istreambuf_iterator<char>(raw)), std::istreambuf_iterator<char>());
+  int loud = 0;
+  for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
+    int16_t v = static_cast<int16_t>(static_cast<uint8_t>(bytes[i]) | (static_cast<uint8_t>(bytes[i + 1]) << 8));
+    loud += v > 2000 || v < -2000;
+  }
+  EXPECT_GT(loud, 1000) << bytes.size() << " bytes of sound";
 }
 
 // Settings restored at the next start; Escape that ends a game must be released and
