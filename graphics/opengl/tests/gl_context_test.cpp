@@ -201,6 +201,29 @@ TEST_F(GLContext, ChoosingADriverDropsTheCurrentContextButKeepsTheScreen) {
   EXPECT_EQ(ScreenGraphics(), nullptr);
 }
 
+TEST_F(GLContext, AttachedContextFollowsItsWindowAndLeavesItOpen) {
+  ListGraphicsModes();  // starts the video subsystem
+  SDL_Window* window = SDL_CreateWindow("foreign", 0, 0, 120, 90, SDL_WINDOW_OPENGL);
+  ASSERT_NE(window, nullptr);
+  TGraphicsPtr g = AttachGraphicsToWindow(window, 0);
+  ASSERT_NE(g, nullptr);
+  SelectGraphics(g);
+  EXPECT_EQ(ScreenWidth(), 120);
+  EXPECT_EQ(ScreenHeight(), 90);
+  SetClearColor(0, 0, 255);
+  ClearScreen();
+  EXPECT_EQ(CapturePixmap(60, 45, 1, 1)->ReadPixel(0, 0), 0xFF0000FFu);
+  SDL_SetWindowSize(window, 150, 100);
+  int w, h, d, hz, f;
+  g->GetSettings(w, h, d, hz, f);
+  EXPECT_EQ(w, 150);
+  EXPECT_EQ(h, 100);
+  CloseGraphicsContext(g);
+  EXPECT_EQ(CurrentGraphics(), nullptr);
+  EXPECT_NE(SDL_GetWindowID(window), 0u);  // a foreign window stays
+  SDL_DestroyWindow(window);
+}
+
 void PushFocus(SDL_Window* window, Uint8 what) {
   SDL_Event e{};
   e.type = SDL_WINDOWEVENT;
