@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 #include "graphics/d3d7/softdraw.h"
 
@@ -96,6 +99,7 @@ class TD3DRaster {
   void Point(const TD3DTLVertex& v);
   void Line(const TD3DTLVertex& a, const TD3DTLVertex& b);
   void Triangle(const TD3DTLVertex& a, const TD3DTLVertex& b, const TD3DTLVertex& c);
+  bool Rect(const TD3DTLVertex* q);
 
  private:
   // Per-draw pixel pipeline pieces.
@@ -132,6 +136,14 @@ class TD3DRaster {
   void Span(SpanArgs& s);
   template <TexMode TM, bool Gouraud>
   void SpanDispatch(SpanArgs& s);
+  template <BlendKind BK, bool AT, bool LX, bool LY, bool TexOnly>
+  void RowSpan(const SpanArgs& s);
+  template <BlendKind BK, bool AT>
+  void RowSpanLerp(const SpanArgs& s, bool texOnly);
+  void RowDispatch(const SpanArgs& s);
+  template <class RowBounds>
+  void Fill(const TD3DTLVertex* const* p, const int64_t* X, const int64_t* Y, int64_t area,
+            int rowFirst, int rowLast, RowBounds bounds);
 
   uint32_t AddressU(const Level& lv, int64_t x) const;
   uint32_t AddressV(const Level& lv, int64_t y) const;
@@ -569,6 +581,111 @@ void TD3DRaster::SpanDispatch(SpanArgs& s) {
   }
 }
 
+// One texel per pixel from one or two texel rows: the loop for unscaled images.
+template <TD3DRaster::BlendKind BK, bool AT, bool LX, bool LY, bool TexOnly>
+void TD3DRaster::RowSpan(const SpanArgs& s) {
+  uint32_t* __restrict dst = s.dst;
+  const uint32_t* __restrict r0 = s.row0 + s.x0;
+  const uint32_t* __restrict r1 = s.row1 + s.x0;
+  const int n = s.n;
+  const uint32_t fx = s.fx, fy = s.fy, diff = s.flat;
+  const uint32_t opaque = targetAlpha ? 0u : 0xFF000000u;
+  int i = 0;
+#ifdef __SSE2__
+  // Four pixels at a time while they are all opaque or all transparent; mixed groups
+  // fall through to the exact per-pixel code below, which gives the same values.
+  if constexpr (TexOnly && !LX && !AT && (BK == BlendKind::Replace || BK == BlendKind::Alpha)) {
+    const __m128i op = _mm_set1_epi32(static_cast<int>(opaque));
+    const __m128i full = _mm_set1_epi32(255);
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i w1 = _mm_set1_epi16(static_cast<short>(fy)), w0 = _mm_set1_epi16(static_cast<short>(256 - fy));
+    for (; i + 4 <= n; i += 4) {
+      __m128i t = _mm_loadu_si128(reinterpret_cast<const __m128i*>(r0 + i));
+      if constexpr (LY) {
+        __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(r1 + i));
+        __m128i lo = _mm_add_epi16(_mm_mullo_epi16(_mm_unpacklo_epi8(t, zero), w0),
+                                   _mm_mullo_epi16(_mm_unpacklo_epi8(b, zero), w1));
+        __m128i hi = _mm_add_epi16(_mm_mullo_epi16(_mm_unpackhi_epi8(t, zero), w0),
+                                   _mm_mullo_epi16(_mm_unpackhi_epi8(b, zero), w1));
+        t = _mm_packus_epi16(_mm_srli_epi16(lo, 8), _mm_srli_epi16(hi, 8));
+      }
+      if constexpr (BK == BlendKind::Replace) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), _mm_or_si128(t, op));
+        continue;
+      } else {
+        const __m128i a = _mm_srli_epi32(t, 24);
+        if (_mm_movemask_epi8(_mm_cmpeq_epi32(a, full)) == 0xFFFF) {
+          _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), _mm_or_si128(t, op));
+          continue;
+        }
+        if (_mm_movemask_epi8(_mm_cmpeq_epi32(a, zero)) == 0xFFFF) continue;
+        alignas(16) uint32_t px[4];
+        _mm_store_si128(reinterpret_cast<__m128i*>(px), t);
+        for (int k = 0; k < 4; ++k) dst[i + k] = BlendAlpha(px[k], dst[i + k] | opaque) | opaque;
+      }
+    }
+  }
+#endif
+  for (; i < n; ++i) {
+    uint32_t tex = r0[i];
+    if constexpr (LX) tex = Lerp(tex, r0[i + 1], fx);
+    if constexpr (LY) {
+      uint32_t bot = r1[i];
+      if constexpr (LX) bot = Lerp(bot, r1[i + 1], fx);
+      tex = Lerp(tex, bot, fy);
+    }
+    uint32_t src;
+    if constexpr (TexOnly) {
+      src = tex;
+    } else {
+      src = CombineColor(tex, diff);
+    }
+    if constexpr (AT) {
+      if (!alphaPass[src >> 24]) continue;
+    }
+    if constexpr (BK == BlendKind::Replace) {
+      dst[i] = src | opaque;
+    } else if constexpr (BK == BlendKind::Alpha) {
+      dst[i] = BlendAlpha(src, dst[i] | opaque) | opaque;
+    } else {
+      dst[i] = BlendPixel(src, dst[i]);
+    }
+  }
+}
+
+template <TD3DRaster::BlendKind BK, bool AT>
+void TD3DRaster::RowSpanLerp(const SpanArgs& s, bool texOnly) {
+  const int k = (s.fx ? 1 : 0) | (s.fy ? 2 : 0) | (texOnly ? 4 : 0);
+  switch (k) {
+    case 0: RowSpan<BK, AT, false, false, false>(s); break;
+    case 1: RowSpan<BK, AT, true, false, false>(s); break;
+    case 2: RowSpan<BK, AT, false, true, false>(s); break;
+    case 3: RowSpan<BK, AT, true, true, false>(s); break;
+    case 4: RowSpan<BK, AT, false, false, true>(s); break;
+    case 5: RowSpan<BK, AT, true, false, true>(s); break;
+    case 6: RowSpan<BK, AT, false, true, true>(s); break;
+    default: RowSpan<BK, AT, true, true, true>(s); break;
+  }
+}
+
+void TD3DRaster::RowDispatch(const SpanArgs& s) {
+  const bool texOnly = colorComb == Combine::Texture && alphaComb == Combine::Texture;
+  switch (blendKind) {
+    case BlendKind::Replace:
+      if (alphaTest) RowSpanLerp<BlendKind::Replace, true>(s, texOnly);
+      else RowSpanLerp<BlendKind::Replace, false>(s, texOnly);
+      break;
+    case BlendKind::Alpha:
+      if (alphaTest) RowSpanLerp<BlendKind::Alpha, true>(s, texOnly);
+      else RowSpanLerp<BlendKind::Alpha, false>(s, texOnly);
+      break;
+    default:
+      if (alphaTest) RowSpanLerp<BlendKind::Generic, true>(s, texOnly);
+      else RowSpanLerp<BlendKind::Generic, false>(s, texOnly);
+      break;
+  }
+}
+
 void TD3DRaster::Triangle(const TD3DTLVertex& va, const TD3DTLVertex& vb, const TD3DTLVertex& vc) {
   if (!Finite(va) || !Finite(vb) || !Finite(vc)) return;
   const TD3DTLVertex* p[3] = {&va, &vb, &vc};
@@ -605,7 +722,75 @@ void TD3DRaster::Triangle(const TD3DTLVertex& va, const TD3DTLVertex& vb, const 
     bool topLeft = e[i].dy < 0 || (e[i].dy == 0 && e[i].dx > 0);
     e[i].bias = topLeft ? 0 : 1;
   }
+  Fill(p, X, Y, area, rowFirst, rowLast, [&](int py, int& xl, int& xr) {
+    const int64_t Yc = static_cast<int64_t>(py) * 256 + 128;
+    int64_t lo = INT32_MIN, hi = INT32_MAX;
+    for (const Edge& ed : e) {
+      int64_t C = ed.dx * (Yc - ed.py) - ed.dy * (128 - ed.px) - ed.bias;
+      if (ed.dy > 0) {
+        hi = std::min(hi, FloorDiv(C, 256 * ed.dy));
+      } else if (ed.dy < 0) {
+        lo = std::max(lo, CeilDiv(-C, -256 * ed.dy));
+      } else if (C < 0) {
+        return false;
+      }
+    }
+    if (lo > hi) return false;
+    xl = static_cast<int>(std::max<int64_t>(lo, INT32_MIN + 1));
+    xr = static_cast<int>(std::min<int64_t>(hi, INT32_MAX - 1));
+    return true;
+  });
+}
 
+// An axis-aligned quad drawn as a fan of four: the union of its two triangles is every
+// pixel whose centre lies in [left, right) x [top, bottom), so it is filled in one pass.
+// False when the quad is not such a rectangle or its attributes are not affine.
+bool TD3DRaster::Rect(const TD3DTLVertex* q) {
+  for (int i = 0; i < 4; ++i)
+    if (!Finite(q[i])) return false;
+  int64_t X[4], Y[4];
+  for (int i = 0; i < 4; ++i) {
+    X[i] = Snap(q[i].sx);
+    Y[i] = Snap(q[i].sy);
+  }
+  const bool horizontalFirst = Y[0] == Y[1] && X[1] == X[2] && Y[2] == Y[3] && X[3] == X[0];
+  const bool verticalFirst = X[0] == X[1] && Y[1] == Y[2] && X[2] == X[3] && Y[3] == Y[0];
+  if (!horizontalFirst && !verticalFirst) return false;
+  if (q[0].color != q[1].color || q[0].color != q[2].color || q[0].color != q[3].color)
+    return false;
+  if (q[3].tu != q[0].tu + q[2].tu - q[1].tu || q[3].tv != q[0].tv + q[2].tv - q[1].tv) return false;
+  const int64_t xmin = std::min(X[0], X[2]), xmax = std::max(X[0], X[2]);
+  const int64_t ymin = std::min(Y[0], Y[2]), ymax = std::max(Y[0], Y[2]);
+  if (xmin == xmax || ymin == ymax) return true;  // nothing to draw
+  int64_t area = (X[1] - X[0]) * (Y[2] - Y[0]) - (Y[1] - Y[0]) * (X[2] - X[0]);
+  if (cull == D3DCULL_CW && area > 0) return true;
+  if (cull == D3DCULL_CCW && area < 0) return true;
+  const TD3DTLVertex* p[3] = {&q[0], &q[1], &q[2]};
+  int64_t PX[3] = {X[0], X[1], X[2]}, PY[3] = {Y[0], Y[1], Y[2]};
+  if (area < 0) {
+    std::swap(p[1], p[2]);
+    std::swap(PX[1], PX[2]);
+    std::swap(PY[1], PY[2]);
+    area = -area;
+  }
+  const int rowFirst = static_cast<int>(std::max<int64_t>(CeilDiv(ymin - 128, 256), clipT));
+  const int rowLast = static_cast<int>(std::min<int64_t>(CeilDiv(ymax - 128, 256) - 1, clipB - 1));
+  if (rowFirst > rowLast || clipL >= clipR) return true;
+  const int64_t colFirst = CeilDiv(xmin - 128, 256), colLast = CeilDiv(xmax - 128, 256) - 1;
+  if (colFirst > colLast) return true;
+  const int cl = static_cast<int>(std::max<int64_t>(colFirst, INT32_MIN + 1));
+  const int cr = static_cast<int>(std::min<int64_t>(colLast, INT32_MAX - 1));
+  Fill(p, PX, PY, area, rowFirst, rowLast, [&](int, int& xl, int& xr) {
+    xl = cl;
+    xr = cr;
+    return true;
+  });
+  return true;
+}
+
+template <class RowBounds>
+void TD3DRaster::Fill(const TD3DTLVertex* const* p, const int64_t* X, const int64_t* Y, int64_t area,
+                      int rowFirst, int rowLast, RowBounds bounds) {
   // Attribute planes (pixels as units).
   const double xa = X[0] / 256.0, ya = Y[0] / 256.0;
   const double x1 = X[1] / 256.0 - xa, y1 = Y[1] / 256.0 - ya;
@@ -668,22 +853,8 @@ void TD3DRaster::Triangle(const TD3DTLVertex& va, const TD3DTLVertex& vb, const 
                             dudx * Wl0 == 65536.0 && dvdx == 0.0;
 
   for (int py = rowFirst; py <= rowLast; ++py) {
-    const int64_t Yc = static_cast<int64_t>(py) * 256 + 128;
-    int64_t lo = INT32_MIN, hi = INT32_MAX;
-    bool empty = false;
-    for (const Edge& ed : e) {
-      int64_t C = ed.dx * (Yc - ed.py) - ed.dy * (128 - ed.px) - ed.bias;
-      if (ed.dy > 0) {
-        hi = std::min(hi, FloorDiv(C, 256 * ed.dy));
-      } else if (ed.dy < 0) {
-        lo = std::max(lo, CeilDiv(-C, -256 * ed.dy));
-      } else if (C < 0) {
-        empty = true;
-      }
-    }
-    if (empty || lo > hi) continue;
-    int xl = static_cast<int>(std::max<int64_t>(lo, INT32_MIN + 1));
-    int xr = static_cast<int>(std::min<int64_t>(hi, INT32_MAX - 1));
+    int xl, xr;
+    if (!bounds(py, xl, xr)) continue;
     if (!RowLimits(py, xl, xr)) continue;
     s.dst = target->Row(py) + xl;
     s.n = xr - xl + 1;
@@ -718,7 +889,7 @@ void TD3DRaster::Triangle(const TD3DTLVertex& va, const TD3DTLVertex& vb, const 
         s.x0 = static_cast<int>(tx0);
         s.row0 = reinterpret_cast<const uint32_t*>(lv.bits + ty0 * lv.pitch);
         s.row1 = reinterpret_cast<const uint32_t*>(lv.bits + tyl * lv.pitch);
-        SpanDispatch<TexMode::Row, false>(s);
+        RowDispatch(s);
         continue;
       }
     }
@@ -918,6 +1089,7 @@ int32_t TD3DDevice7::DrawPrimitive(TD3DPrimitiveType type, const TD3DTLVertex* v
       }
       break;
     case D3DPT_TRIANGLEFAN:
+      if (count == 4 && r.Rect(v)) break;
       for (int i = 1; i + 1 < count; ++i) r.Triangle(v[0], v[i], v[i + 1]);
       break;
     default:
