@@ -126,6 +126,42 @@ TEST_F(GLContext, ShowFrameRunsTheFrameHooks) {
   EXPECT_EQ(*count, 2);
 }
 
+TEST_F(GLContext, ANewContextShowsTwoClearedFramesOnFirstUseOnly) {
+  auto count = std::make_shared<int>(0);
+  InsertHook(FrameHookId(), CountFrames, count);
+  TGraphicsPtr a = OpenScreen(64, 48, 0, 0, 0);
+  ASSERT_NE(a, nullptr);
+  EXPECT_EQ(*count, 2);
+  TGraphicsPtr b = MakeGraphics(32, 32, 0, 0, 0);
+  ASSERT_NE(b, nullptr);
+  SelectGraphics(b);
+  EXPECT_EQ(*count, 4);
+  SelectGraphics(a);
+  SelectGraphics(b);
+  EXPECT_EQ(*count, 4);
+  DeleteHook(FrameHookId(), CountFrames, count);
+  CloseGraphicsContext(b);
+}
+
+TEST_F(GLContext, FlagsRequestBuffers) {
+  struct Case {
+    int flags;
+    GLenum query;
+  };
+  for (Case c : {Case{GFX_ALPHABUFFER, GL_ALPHA_BITS}, Case{GFX_DEPTHBUFFER, GL_DEPTH_BITS},
+                 Case{GFX_STENCILBUFFER, GL_STENCIL_BITS}}) {
+    ASSERT_NE(OpenScreen(32, 32, 0, 0, c.flags), nullptr);
+    GLint bits = 0;
+    glGetIntegerv(c.query, &bits);
+    EXPECT_GT(bits, 0) << c.flags;
+    EXPECT_EQ(ScreenFlags() & c.flags, c.flags);
+  }
+  ASSERT_NE(OpenScreen(32, 32, 0, 0, 0), nullptr);
+  GLboolean doubleBuffered = GL_FALSE;
+  glGetBooleanv(GL_DOUBLEBUFFER, &doubleBuffered);
+  EXPECT_TRUE(doubleBuffered);  // the default flags ask for a back buffer
+}
+
 TEST_F(GLContext, EachContextKeepsItsDrawingState) {
   TGraphicsPtr a = OpenScreen(100, 80, 0, 0, 0);
   ASSERT_NE(a, nullptr);
