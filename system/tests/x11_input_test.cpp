@@ -303,4 +303,24 @@ TEST_F(RealX11Input, PointerButtonsAndWheelInClientCoordinates) {
   ASSERT_TRUE(PumpUntil([&] { return PointerX() == 10 && PointerY() == 20; }));
 }
 
+TEST_F(RealX11Input, AHiddenPointerShowsAgainOutsideTheWindow) {
+  int wx = 0, wy = 0;
+  SDL_GetWindowPosition(window_, &wx, &wy);
+  x_.MoveTo(wx + 600, wy + 500);  // start off the window
+  PumpUntil([&] { return SDL_GetMouseFocus() == nullptr; });
+  g_events.clear();
+  x_.MoveTo(wx + 20, wy + 20);
+  ASSERT_TRUE(PumpUntil([&] { return Count(EVENT_MOUSEENTER, 0) >= 1; }));
+  HidePointer();
+  EXPECT_EQ(SDL_ShowCursor(SDL_QUERY), SDL_DISABLE);
+  x_.MoveTo(wx + 600, wy + 500);
+  ASSERT_TRUE(PumpUntil([&] { return Count(EVENT_MOUSELEAVE, 0) >= 1; }));
+  EXPECT_EQ(SDL_ShowCursor(SDL_QUERY), SDL_ENABLE);
+  x_.MoveTo(wx + 30, wy + 30);
+  ASSERT_TRUE(PumpUntil([&] { return Count(EVENT_MOUSEENTER, 0) >= 2; }));
+  EXPECT_EQ(SDL_ShowCursor(SDL_QUERY), SDL_DISABLE);
+  ShowPointer();
+  EXPECT_EQ(SDL_ShowCursor(SDL_QUERY), SDL_ENABLE);
+}
+
 }  // namespace
