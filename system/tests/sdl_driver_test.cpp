@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <functional>
 #include <thread>
 #include <vector>
 
@@ -329,6 +330,28 @@ TEST_F(SDLDriver, AwaitSystemBlocksUntilSomethingArrives) {
   AwaitSystem();
   poster.join();
   EXPECT_EQ(KeyPresses(KEY_F2), 1);
+}
+
+TEST_F(SDLDriver, AwaitFunctionsBlockUntilInputArrives) {
+  // Input that was pending before the call is flushed first; only new input counts.
+  auto later = [](std::function<void()> f) {
+    return std::thread([f] {
+      SDL_Delay(30);
+      PostToMainThread(f);
+    });
+  };
+  PushKey(true, SDL_SCANCODE_Q);
+  std::thread t1 = later([] { PushKey(true, SDL_SCANCODE_X); PushKey(true, SDL_SCANCODE_C); });
+  EXPECT_EQ(AwaitKey(), 'C') << "codes are checked in ascending order";
+  t1.join();
+  PushText("p");
+  std::thread t2 = later([] { PushText("k"); });
+  EXPECT_EQ(AwaitChar(), 'k');
+  t2.join();
+  PushButton(true, SDL_BUTTON_LEFT, 1, 1);
+  std::thread t3 = later([] { PushButton(true, SDL_BUTTON_MIDDLE, 1, 1); });
+  EXPECT_EQ(AwaitButton(), 3);
+  t3.join();
 }
 
 int g_nested = 0;
