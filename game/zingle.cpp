@@ -15,6 +15,7 @@
 #include "graphics/opengl/opengl.h"
 #include "graphics/pixmap.h"
 #include "music/music.h"
+#include "runtime/errors.h"
 #include "runtime/random.h"
 #include "runtime/runtime.h"
 #include "stream/stream.h"
@@ -469,18 +470,32 @@ void TZingleGame::FinishGame() {
   }
 }
 
+void TZingleGame::Cycle() {
+  EnterTitle();
+  while (TitleFrame() == TitleResult::Continue) {
+  }
+  BeginPlay();
+  while (PlayFrame()) {
+  }
+  Trace("gameover-display");
+  for (int i = 0; i < 121; ++i) GameOverFrame();
+  FinishGame();
+}
+
 void TZingleGame::Run() {
   BeginCycle();
   for (;;) {
-    EnterTitle();
-    while (TitleFrame() == TitleResult::Continue) {
+    try {
+      Cycle();
+    } catch (const TRuntimeException& e) {
+      // The full-screen mode is set when the window gains the focus; where the display
+      // cannot take it, the game goes back to a window instead of ending.
+      if (std::strcmp(e.what(), "GLGraphicsDriver failed to set display mode") != 0) throw;
+      _reopening = false;
+      Trace("fullscreen failed");
+      settings.ScreenDepthOption = 0;
+      OpenGameScreen();
     }
-    BeginPlay();
-    while (PlayFrame()) {
-    }
-    Trace("gameover-display");
-    for (int i = 0; i < 121; ++i) GameOverFrame();
-    FinishGame();
   }
 }
 

@@ -62,6 +62,8 @@ public:
   // The screen cycle; never returns.
   [[noreturn]] void Run();
 
+  // One round of title screen, play and game over.
+  void Cycle();
   // Pieces of the cycle (also driven directly by the benchmark).
   void EnterTitle();
   enum class TitleResult { Continue, StartGame };
