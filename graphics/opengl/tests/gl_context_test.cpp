@@ -296,7 +296,12 @@ TEST_F(GLContext, FullScreenModeThatCannotBeSetThrowsOnFocus) {
   if (HasGraphicsMode(640, 400, 0, 0)) GTEST_SKIP() << "the display has a 640 x 400 mode";
   SDL_Window* window = GLGraphicsWindow(g);
   ASSERT_NE(window, nullptr);
-  PumpSystem();
+  // The window may already have been given the focus by the X server.
+  try {
+    PumpSystem();
+  } catch (const std::exception& e) {
+    EXPECT_STREQ(e.what(), "GLGraphicsDriver failed to set display mode");
+  }
   try {
     PushFocus(window, SDL_WINDOWEVENT_FOCUS_GAINED);
     ADD_FAILURE() << "no exception";
