@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "graphics/draw2d.h"
 #include "graphics/freetypefont.h"
 #include "runtime/errors.h"
 #include "stream/stream.h"
@@ -147,6 +148,16 @@ TImageFontPtr LoadTextFont(const std::string& url, int size, int style) {
 }
 TImageFontPtr LoadTextFont(const char* url, int size, int style) {
   return TImageFont::Load(ToText(url), size, style);
+}
+
+int MeasureTextWidth(const Text& text) {
+  TImageFontPtr font = CurrentTextFont();
+  return font ? font->MeasureWidth(text) : 0;
+}
+
+int MeasureTextHeight(const Text&) {
+  TImageFontPtr font = CurrentTextFont();
+  return font ? font->Height() : 0;
 }
 
 void InitFontModule() {

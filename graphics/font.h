@@ -94,5 +94,11 @@ TImageFontPtr LoadTextFont(const Text& url, int size, int style);
 TImageFontPtr LoadTextFont(const std::string& url, int size, int style);
 TImageFontPtr LoadTextFont(const char* url, int size, int style);
 
+// Width and height of text in the current 2D context's font (the built-in font when
+// there is no context): advances summed, truncated after each character; the font's
+// line height whatever the text.
+int MeasureTextWidth(const Text& text);
+int MeasureTextHeight(const Text& text);
+
 // Registers the embedded built-in font and the FreeType font loader (once).
 void InitFontModule();
