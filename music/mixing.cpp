@@ -159,54 +159,92 @@ int32_t Cantor_Channel::Mix(int32_t* left, int32_t* right, int32_t frames) {
     const double fwdLimit = static_cast<double>(std::min<int64_t>(s.Length, dataLen));
     const double bwdLow = std::max(1.0, static_cast<double>(s.LoopStart) + 1.0);
     const double mv = MixerVolume;
-    for (int32_t i = 0; i < frames; ++i) {
+    // The channel's running state lives in locals for the loop: the accumulators are
+    // plain int32 arrays the compiler cannot tell apart from the channel's fields.
+    double pos = Pos, add = Add, levelL = 0, levelR = 0;
+    int32_t last = LastAV, click = ClickDelay, fill = ScopeFillPos;
+    float* scope = ScopePtr;
+    // Without a loop the end test alone bounds the fast path.
+    const double endEff = looped ? loopEnd : fwdLimit;
+    int32_t i = 0;
+    while (i < frames) {
+      if (add > 0 && click == 0 && fill >= scopeCap && pos >= 0) {
+        // Steady state: no crossfade, no scope, inside the data. Adding a zero value
+        // (or a zero gain) changes neither accumulator nor meter, so no tests for them.
+        while (i < frames) {
+          const double q = pos + 1;
+          if (!(q < fwdLimit && q <= endEff)) break;
+          const int64_t ip = static_cast<int64_t>(pos);
+          const double a = data[ip];
+          const double v = (a + (data[ip + 1] - a) * (pos - static_cast<double>(ip))) * mv;
+          pos += add;
+          last = static_cast<int32_t>(v);
+          const double vl = v * lp, vr = v * rp;
+          left[i] = static_cast<int32_t>(left[i] + vl);
+          right[i] = static_cast<int32_t>(right[i] + vr);
+          levelL += std::fabs(vl);
+          levelR += std::fabs(vr);
+          ++i;
+        }
+        if (i >= frames) break;
+      }
       double v;
-      const double p = Pos;
-      if (Add > 0 && p >= 0 && p + 1 < fwdLimit && (!looped || p + 1 <= loopEnd)) {
+      const double p = pos;
+      if (add > 0 && p >= 0 && p + 1 < fwdLimit && (!looped || p + 1 <= loopEnd)) {
         const int64_t ip = static_cast<int64_t>(p);
         const double a = data[ip];
         v = (a + (data[ip + 1] - a) * (p - static_cast<double>(ip))) * mv;
-        Pos = p + Add;
-      } else if (Add < 0 && s.Loop == 2 && p >= bwdLow && p < fwdLimit) {
+        pos = p + add;
+      } else if (add < 0 && s.Loop == 2 && p >= bwdLow && p < fwdLimit) {
         const int64_t ip = static_cast<int64_t>(p);
         const double b = data[ip];
         const double a = data[ip - 1];
         v = (a + (b - a) * (p - static_cast<double>(ip))) * mv;
-        Pos = p + Add;
+        pos = p + add;
       } else {
-        Pos = s.FixPos(p, Add, 1);
-        if (Pos >= 0 && Add != 0) {
-          v = s.GetAV(Pos, Add) * mv;
-          Pos += Add;
+        pos = s.FixPos(p, add, 1);
+        if (pos >= 0 && add != 0) {
+          v = s.GetAV(pos, add) * mv;
+          pos += add;
         } else {
-          LastAV = static_cast<int32_t>(LastAV * 0.8);
-          if (LastAV > -1 && LastAV < 1) {
-            Add = 0;
-            LastAV = 0;
+          // The sample has ended: decay from the last value.
+          last = static_cast<int32_t>(last * 0.8);
+          if (last > -1 && last < 1) {
+            add = 0;
+            last = 0;
             k = i;
             break;
           }
-          v = LastAV;
+          v = last;
           goto output;
         }
       }
-      if (ClickDelay > 0) {
-        v = v + (LastAV - v) * ClickFrac * ClickDelay;
-        ClickDelay -= 1;
+      if (click > 0) {
+        v = v + (last - v) * ClickFrac * click;
+        click -= 1;
       }
-      LastAV = static_cast<int32_t>(v);
+      last = static_cast<int32_t>(v);
     output:
-      if (v == 0) continue;
-      if (ScopeFillPos < scopeCap) ScopePtr[ScopeFillPos++] = static_cast<float>(v * short2float);
-      if (lp != 0) {
-        left[i] = static_cast<int32_t>(left[i] + v * lp);
-        LevelL += std::fabs(v * lp);
+      if (v != 0) {
+        if (fill < scopeCap) scope[fill++] = static_cast<float>(v * short2float);
+        if (lp != 0) {
+          left[i] = static_cast<int32_t>(left[i] + v * lp);
+          levelL += std::fabs(v * lp);
+        }
+        if (rp != 0) {
+          right[i] = static_cast<int32_t>(right[i] + v * rp);
+          levelR += std::fabs(v * rp);
+        }
       }
-      if (rp != 0) {
-        right[i] = static_cast<int32_t>(right[i] + v * rp);
-        LevelR += std::fabs(v * rp);
-      }
+      ++i;
     }
+    Pos = pos;
+    Add = add;
+    LastAV = last;
+    ClickDelay = click;
+    ScopeFillPos = fill;
+    LevelL = levelL;
+    LevelR = levelR;
   }
   if (k > 0) {
     LevelL = LevelL / k / 32767.0;
