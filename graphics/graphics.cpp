@@ -211,10 +211,8 @@ void SelectGraphics(const TGraphicsPtr& g) {
     s.driver = d;
   }
   g->GetSettings(s.width, s.height, s.depth, s.hertz, s.flags);
-  // Current before the driver is told, so that drawing set-up done inside SetGraphics
-  // (clearing the first frames) already sees this context's settings.
-  s.current = g;
   if (d) d->SetGraphics(g);
+  s.current = g;
 }
 
 TGraphicsPtr CurrentGraphics() { return State().current; }
