@@ -13,6 +13,7 @@
 #include "graphics/opengl/opengl.h"
 #include "graphics/pixmap.h"
 #include "runtime/runtime.h"
+#include "stream/stream.h"
 #include "system/event.h"
 #include "system/system.h"
 
@@ -324,6 +325,31 @@ TEST_F(GLContext, FullScreenProbesTheDisplayForOneSecond) {
   }
   EXPECT_EQ(ScreenFrameSync().period, 16);
   ShowFrame();
+}
+
+TEST_F(GLContext, ContextsSerialiseTheirSettingsAndReadBackAsTheScreen) {
+  TGraphicsPtr g = MakeGraphics(72, 40, 0, 30, 0);
+  ASSERT_NE(g, nullptr);
+  TGraphicsDriver* type = g->DataType();
+  ASSERT_EQ(type, OpenGLRenderer());
+  EXPECT_EQ(ToUtf8(type->Tag()), "ZRK.Graphics.TGraphics");
+  uint8_t bytes[16] = {};
+  auto out = TRamStream::Create(bytes, sizeof bytes, 0, 1);
+  type->WriteObject(*out, *g);
+  EXPECT_EQ(out->Pos(), 16);
+  EXPECT_EQ(bytes[0], 72);
+  EXPECT_EQ(bytes[4], 40);
+  EXPECT_EQ(bytes[12], 30);
+  CloseGraphicsContext(g);
+
+  auto in = TRamStream::Create(bytes, sizeof bytes, 1, 0);
+  TGraphicsPtr screen = type->ReadObject(*in);
+  ASSERT_NE(screen, nullptr);
+  EXPECT_EQ(ScreenGraphics(), screen);
+  EXPECT_EQ(ScreenWidth(), 72);
+  EXPECT_EQ(ScreenHeight(), 40);
+  EXPECT_EQ(ScreenHertz(), 30);
+  EXPECT_EQ(ScreenFrameSync().period, 33);
 }
 
 // A driver whose context creation fails by throwing.
