@@ -1,0 +1,152 @@
+// ormix sound info|convert|play: decode sound files through the sample loaders, write
+// them as PCM WAV, or play them on an audio driver.
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <fstream>
+#include <thread>
+
+#include "audio/audio.h"
+#include "audio/openal.h"
+#include "tools/ormix/command.h"
+
+namespace {
+
+// Loads FILE; on failure prints the reason and returns null.
+TAudioSamplePtr Decode(const std::string& file, std::string& error) {
+  try {
+    TAudioSamplePtr s = LoadAudioSample(file);
+    if (!s) error = "cannot decode sound '" + file + "'";
+    return s;
+  } catch (const std::exception& e) {
+    error = std::string(e.what()) + ": '" + file + "'";
+    return nullptr;
+  }
+}
+
+bool ParseFloat(const std::string& text, float& out) {
+  char* end = nullptr;
+  double v = std::strtod(text.c_str(), &end);
+  if (text.empty() || *end != '\0' || !std::isfinite(v)) return false;
+  out = static_cast<float>(v);
+  return true;
+}
+
+int Info(const std::vector<std::string>& args) {
+  if (args.size() != 1) return OrmixFail("usage: ormix sound info FILE");
+  std::string error;
+  TAudioSamplePtr s = Decode(args[0], error);
+  if (!s) return OrmixFail(error);
+  std::printf("frames: %d\nrate: %d\nformat: %d\nchannels: %d\n", s->length, s->hertz, s->format,
+              SampleChannels(s->format));
+  return 0;
+}
+
+void Put16(std::string& b, uint32_t v) {
+  b.push_back(static_cast<char>(v & 0xFF));
+  b.push_back(static_cast<char>((v >> 8) & 0xFF));
+}
+void Put32(std::string& b, uint32_t v) {
+  Put16(b, v & 0xFFFF);
+  Put16(b, v >> 16);
+}
+
+int Convert(const std::vector<std::string>& args) {
+  if (args.size() != 2) return OrmixFail("usage: ormix sound convert IN OUT.wav");
+  std::string error;
+  TAudioSamplePtr s = Decode(args[0], error);
+  if (!s) return OrmixFail(error);
+  s = LittleEndianSample(s);  // 3 and 6 are written as 2 and 5
+  const uint32_t channels = static_cast<uint32_t>(SampleChannels(s->format));
+  const uint32_t block = static_cast<uint32_t>(SampleBytes(s->format));
+  if (channels == 0) return OrmixFail("sound '" + args[0] + "' has no channels");
+  const uint32_t bytes = static_cast<uint32_t>(s->ByteSize());
+  std::string b;
+  b += "RIFF";
+  Put32(b, 36 + bytes + (bytes & 1));
+  b += "WAVEfmt ";
+  Put32(b, 16);
+  Put16(b, 1);
+  Put16(b, channels);
+  Put32(b, static_cast<uint32_t>(s->hertz));
+  Put32(b, static_cast<uint32_t>(s->hertz) * block);
+  Put16(b, block);
+  Put16(b, block / channels * 8);
+  b += "data";
+  Put32(b, bytes);
+  b.append(reinterpret_cast<const char*>(s->samples), bytes);
+  if (bytes & 1) b.push_back('\0');
+  std::ofstream out(args[1], std::ios::binary);
+  if (!out || !out.write(b.data(), static_cast<std::streamsize>(b.size())) || !out.flush())
+    return OrmixFail("cannot write '" + args[1] + "'");
+  return 0;
+}
+
+int Play(const std::vector<std::string>& args) {
+  const char* usage = "usage: ormix sound play FILE [--driver NAME] [--rate R] [--volume V] [--pan P]";
+  std::string file, driver;
+  float rate = 1.0f, volume = 1.0f, pan = 0.0f;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "--driver" || a == "--rate" || a == "--volume" || a == "--pan") {
+      if (i + 1 >= args.size()) return OrmixFail(usage);
+      const std::string& v = args[++i];
+      if (a == "--driver") driver = v;
+      else if (!ParseFloat(v, a == "--rate" ? rate : a == "--volume" ? volume : pan))
+        return OrmixFail("bad number for " + a + ": '" + v + "'");
+    } else if (file.empty() && (a.empty() || a[0] != '-')) {
+      file = a;
+    } else {
+      return OrmixFail(usage);
+    }
+  }
+  if (file.empty()) return OrmixFail(usage);
+  if (rate <= 0) return OrmixFail("the rate must be above 0");
+  std::string error;
+  TAudioSamplePtr sample = Decode(file, error);
+  if (!sample) return OrmixFail(error);
+  InitAudioModule();
+  if (!driver.empty()) {
+    if (ToLower(ToText(driver)).rfind(u"openal", 0) == 0) RegisterOpenALDrivers();
+    if (!HasAudioDriver(ToText(driver))) return OrmixFail("no audio driver named '" + driver + "'");
+    if (!UseAudioDriver(ToText(driver))) return OrmixFail("audio driver '" + driver + "' did not start");
+  }
+  TSoundPtr sound = CurrentAudioDriver()->CreateSound(sample, 0);
+  if (!sound) return OrmixFail("driver '" + ToUtf8(CurrentAudioDriver()->Name()) + "' cannot play this sound");
+  TChannelPtr ch = sound->Cue(CurrentAudioDriver()->AllocChannel());
+  if (!ch) return OrmixFail("no free channel");
+  ch->SetRate(rate);
+  ch->SetVolume(volume);
+  ch->SetPan(pan);
+  ch->SetPaused(0);
+  // Wait for the end, with a generous limit in case the output stalls.
+  const double seconds = sample->hertz > 0 ? sample->length / (sample->hertz * static_cast<double>(rate)) : 0;
+  const auto limit = std::chrono::steady_clock::now() + std::chrono::milliseconds(static_cast<int64_t>(seconds * 1000) + 5000);
+  while (ch->Playing() && std::chrono::steady_clock::now() < limit)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));  // what is queued reaches the speakers
+  ch.reset();
+  sound.reset();
+  UseAudioDriver(u"Null");
+  return 0;
+}
+
+int Sound(const std::vector<std::string>& args) {
+  if (!args.empty()) {
+    std::vector<std::string> rest(args.begin() + 1, args.end());
+    if (args[0] == "info") return Info(rest);
+    if (args[0] == "convert") return Convert(rest);
+    if (args[0] == "play") return Play(rest);
+  }
+  return OrmixFail("usage: ormix sound info FILE | convert IN OUT.wav | play FILE [--driver NAME] [--rate R] "
+                   "[--volume V] [--pan P]");
+}
+
+}  // namespace
+
+ORMIX_COMMAND("sound",
+              "sound info FILE | convert IN OUT.wav | play FILE [--driver NAME] [--rate R] [--volume V] [--pan P]",
+              Sound);
