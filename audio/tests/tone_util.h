@@ -58,7 +58,9 @@ inline Heard Analyse(const std::vector<int16_t>& pcm) {
       ++count;
       h.peak = std::max(h.peak, std::abs(static_cast<int>(pcm[2 * i])));
       h.rightPeak = std::max(h.rightPeak, std::abs(static_cast<double>(pcm[2 * i + 1])));
-      if (i > 0 && voiced[i - 1] && pcm[2 * (i - 1)] < 0 && pcm[2 * i] >= 0) ++crossings;
+      // Crossings of the two sides together, so a tone panned to one side counts too.
+      if (i > 0 && voiced[i - 1] && pcm[2 * i - 2] + pcm[2 * i - 1] < 0 && pcm[2 * i] + pcm[2 * i + 1] >= 0)
+        ++crossings;
     } else if (seen) {
       ++silentRun;
     }
