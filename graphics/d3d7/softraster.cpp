@@ -87,6 +87,8 @@ class TD3DRaster {
   Combine colorComb = Combine::Diffuse, alphaComb = Combine::Diffuse;
   bool alphaTest = false;
   bool alphaPass[256] = {};
+  bool passValid = false;
+  uint32_t passRef = 0, passFunc = 0;
   bool blendOn = false;
   int srcBlend = D3DBLEND_ONE, dstBlend = D3DBLEND_ZERO;
   BlendKind blendKind = BlendKind::Replace;
@@ -240,7 +242,11 @@ void TD3DRaster::Setup(TD3DDevice7&, TDDSurface7* tgt, const TD3DViewport& vp, c
 
   alphaTest = rs[D3DRS_ALPHATESTENABLE] != 0;
   uint32_t ref = rs[D3DRS_ALPHAREF] & 255;
-  for (uint32_t a = 0; a < 256; ++a) {
+  const bool rebuild = !passValid || ref != passRef || rs[D3DRS_ALPHAFUNC] != passFunc;
+  passValid = true;
+  passRef = ref;
+  passFunc = rs[D3DRS_ALPHAFUNC];
+  for (uint32_t a = 0; rebuild && a < 256; ++a) {
     bool pass;
     switch (rs[D3DRS_ALPHAFUNC]) {
       case D3DCMP_NEVER: pass = false; break;
@@ -464,6 +470,16 @@ void TD3DRaster::Line(const TD3DTLVertex& a, const TD3DTLVertex& b) {
     first = FloorDiv(M0 - 128, 256);
     last = FloorDiv(M1 - 128, 256) + 1;
     step = -1;
+  }
+  if ((last - first) * step < 0) return;
+  // Only the part of the major axis inside the clip rectangle can light pixels.
+  const int64_t lo = xMajor ? clipL : clipT, hi = (xMajor ? clipR : clipB) - 1;
+  if (step > 0) {
+    first = std::max(first, lo);
+    last = std::min(last, hi);
+  } else {
+    first = std::min(first, hi);
+    last = std::max(last, lo);
   }
   if ((last - first) * step < 0) return;
   // Texture footprint along the line.
@@ -869,8 +885,10 @@ void TD3DRaster::Fill(const TD3DTLVertex* const* p, const int64_t* X, const int6
       double v = p[0]->tv + dvdx * fxp + dvdy * fyp;
       s.u = static_cast<int64_t>(std::floor(u * Wl0));
       s.v = static_cast<int64_t>(std::floor(v * Hl0));
-      s.u2 = static_cast<int64_t>(std::floor(u * Wl1));
-      s.v2 = static_cast<int64_t>(std::floor(v * Hl1));
+      if (mode == TexMode::Trilinear) {
+        s.u2 = static_cast<int64_t>(std::floor(u * Wl1));
+        s.v2 = static_cast<int64_t>(std::floor(v * Hl1));
+      }
     }
     if (rowCandidate) {
       const Level& lv = *s.l0;

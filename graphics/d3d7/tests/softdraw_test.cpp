@@ -213,6 +213,12 @@ TEST_F(SoftDraw, LinesExcludeTheirLastPixelAndPointsLightOnePixel) {
   EXPECT_EQ(At(5, 20), 0xFFFFFFFFu);
   EXPECT_EQ(At(8, 4), 0xFF000000u);
   Fill(0xFF000000u);
+  // A very long line is walked only where it can be seen.
+  TD3DTLVertex far[2] = {V(-1.0e6f, 5.5f), V(1.0e6f, 5.5f)};
+  ASSERT_EQ(dev->DrawPrimitive(D3DPT_LINELIST, far, 2), DD_OK);
+  EXPECT_EQ(Count(0xFFFFFFFFu), 32);
+  EXPECT_EQ(BoxOf(0xFFFFFFFFu).top, 5);
+  Fill(0xFF000000u);
   TD3DTLVertex p[3] = {V(0.5001f, 0.5001f), V(7.99f, 9.01f), V(-1, 3)};
   ASSERT_EQ(dev->DrawPrimitive(D3DPT_POINTLIST, p, 3), DD_OK);
   EXPECT_EQ(Count(0xFFFFFFFFu), 2);
