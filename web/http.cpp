@@ -13,16 +13,31 @@ int Thttp::Open(const Text& h, int ac, int port) {
   return 1;
 }
 
+// Reads one line as ReadLine does; returns false when the connection ended (or the wait
+// ran out) before any byte of a new line arrived, so the close is not taken for an empty
+// line when it comes after the last line had already been read.
+static bool ReadResponseLine(TStream& s, Text* line) {
+  line->clear();
+  bool any = false;
+  while (!s.Eof()) {
+    uint8_t c = 0;
+    if (s.Read(&c, 1) <= 0) break;
+    any = true;
+    if (c == 0 || c == 10) return true;
+    if (c != 13) line->push_back(c);
+  }
+  return any;
+}
+
 Text Thttp::ReadResponse() {
   Text response;
   if (stream) {
+    Text line;
     while (!stream->Eof()) {
-      Text line = stream->ReadLine();
-      bool waitedOut = sock && sock->TimedOut();
-      if (waitedOut && line.empty()) break;
+      if (!ReadResponseLine(*stream, &line)) break;
       response += line;
       response += u'\n';
-      if (waitedOut || response.size() >= maxResponseBytes) break;
+      if ((sock && sock->TimedOut()) || response.size() >= maxResponseBytes) break;
     }
   }
   if (autoClose) Close();
