@@ -6,18 +6,22 @@
 #include <SDL2/SDL.h>
 #include <dlfcn.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <gtest/gtest.h>
 
 #include <SDL2/SDL_syswm.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "runtime/runtime.h"
 #include "system/input.h"
 #include "system/keycodes.h"
 #include "system/sdl_system.h"
@@ -38,6 +42,13 @@ struct TXTest {
   int (*FakeMotionEvent)(void*, int, int, int, unsigned long) = nullptr;
   int (*SetInputFocus)(void*, unsigned long, int, unsigned long) = nullptr;
   unsigned long (*InternAtom)(void*, const char*, int) = nullptr;
+  unsigned long (*DefaultRootWindow)(void*) = nullptr;
+  int (*QueryPointer)(void*, unsigned long, unsigned long*, unsigned long*, int*, int*, int*,
+                      int*, unsigned*) = nullptr;
+  int (*GetWindowProperty)(void*, unsigned long, unsigned long, long, long, int, unsigned long,
+                           unsigned long*, int*, unsigned long*, unsigned long*,
+                           unsigned char**) = nullptr;
+  int (*Free)(void*) = nullptr;
   int (*SendEvent)(void*, unsigned long, int, long, void*) = nullptr;
 
   bool Load() {
@@ -50,12 +61,16 @@ struct TXTest {
     KeysymToKeycode = reinterpret_cast<decltype(KeysymToKeycode)>(dlsym(x11, "XKeysymToKeycode"));
     SetInputFocus = reinterpret_cast<decltype(SetInputFocus)>(dlsym(x11, "XSetInputFocus"));
     InternAtom = reinterpret_cast<decltype(InternAtom)>(dlsym(x11, "XInternAtom"));
+    DefaultRootWindow = reinterpret_cast<decltype(DefaultRootWindow)>(dlsym(x11, "XDefaultRootWindow"));
+    QueryPointer = reinterpret_cast<decltype(QueryPointer)>(dlsym(x11, "XQueryPointer"));
+    GetWindowProperty = reinterpret_cast<decltype(GetWindowProperty)>(dlsym(x11, "XGetWindowProperty"));
+    Free = reinterpret_cast<decltype(Free)>(dlsym(x11, "XFree"));
     SendEvent = reinterpret_cast<decltype(SendEvent)>(dlsym(x11, "XSendEvent"));
     FakeKeyEvent = reinterpret_cast<decltype(FakeKeyEvent)>(dlsym(xtst, "XTestFakeKeyEvent"));
     FakeButtonEvent = reinterpret_cast<decltype(FakeButtonEvent)>(dlsym(xtst, "XTestFakeButtonEvent"));
     FakeMotionEvent = reinterpret_cast<decltype(FakeMotionEvent)>(dlsym(xtst, "XTestFakeMotionEvent"));
     if (!OpenDisplay || !CloseDisplay || !Flush || !KeysymToKeycode || !SetInputFocus ||
-        !InternAtom || !SendEvent ||
+        !InternAtom || !SendEvent || !DefaultRootWindow || !QueryPointer || !GetWindowProperty || !Free ||
         !FakeKeyEvent || !FakeButtonEvent || !FakeMotionEvent)
       return false;
     display = OpenDisplay(nullptr);
@@ -97,6 +112,24 @@ struct TXTest {
     std::memcpy(event, &msg, sizeof msg);
     SendEvent(display, window, 0, 0, event);
     Flush(display);
+  }
+  // The title of the top-level window under the pointer.
+  std::string TitleUnderPointer() {
+    unsigned long root = 0, child = 0;
+    int rx, ry, wx, wy;
+    unsigned mask;
+    QueryPointer(display, DefaultRootWindow(display), &root, &child, &rx, &ry, &wx, &wy, &mask);
+    std::string title;
+    if (!child) return title;
+    unsigned long type = 0, count = 0, after = 0;
+    int format = 0;
+    unsigned char* data = nullptr;
+    if (GetWindowProperty(display, child, InternAtom(display, "_NET_WM_NAME", 0), 0, 256, 0,
+                          0 /* any type */, &type, &format, &count, &after, &data) == 0 && data) {
+      title.assign(reinterpret_cast<char*>(data), count);
+      Free(data);
+    }
+    return title;
   }
   void MoveTo(int x, int y) {
     FakeMotionEvent(display, -1, x, y, 0);
@@ -147,6 +180,7 @@ bool StartPrivateServer() {
   if (pid < 0) return false;
   if (pid == 0) {
     ::close(fds[0]);
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);  // the server goes when the test process goes
     ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24",
              "-nolisten", "tcp", static_cast<char*>(nullptr));
     ::_exit(127);
@@ -321,6 +355,53 @@ TEST_F(RealX11Input, AHiddenPointerShowsAgainOutsideTheWindow) {
   EXPECT_EQ(SDL_ShowCursor(SDL_QUERY), SDL_DISABLE);
   ShowPointer();
   EXPECT_EQ(SDL_ShowCursor(SDL_QUERY), SDL_ENABLE);
+}
+
+// A message box is modal: a helper thread answers it with a key, as a user would.
+TEST_F(RealX11Input, MessageBoxesAnswerWithTheirButtons) {
+  struct Case {
+    int kind;  // 0 Notify, 1 Confirm, 2 Proceed
+    unsigned long key;
+    int expected;
+  };
+  constexpr unsigned long XK_Escape = 0xff1b;
+  const Case cases[] = {
+      {1, XK_Return, 1}, {1, XK_Escape, 0}, {2, XK_Return, 1}, {2, XK_Escape, -1}, {0, XK_Return, 0},
+  };
+  int wx = 0, wy = 0;
+  SDL_GetWindowPosition(window_, &wx, &wy);
+  const int cx = wx + 100, cy = wy + 75;
+  Startup().appTitle = u"Box Title Test";
+  for (const auto& c : cases) {
+    std::string boxTitle;
+    std::atomic<bool> answered{false};
+    // The helper uses the fixture's connection, opened before any box: the box may be
+    // shown by a forked process, and a fork while another thread opens a connection
+    // could copy Xlib's locks in their locked state.
+    TXTest& x = x_;
+    std::thread answer([&] {
+      // Keep answering until the box has gone, however long it takes to come up.
+      while (!answered) {
+        SDL_Delay(300);
+        x.SetInputFocus(x.display, 1 /* PointerRoot */, 1, 0);
+        x.MoveTo(cx, cy);  // the box is centred on the window that has the focus
+        SDL_Delay(20);
+        if (answered) break;
+        std::string title = x.TitleUnderPointer();
+        if (title != "input") boxTitle = title;  // not the test's own window
+        x.Key(c.key, true);
+        x.Key(c.key, false);
+      }
+    });
+    int got = 0;
+    if (c.kind == 0) Notify(u"Just so you know", 0);
+    if (c.kind == 1) got = Confirm(u"Really?", 1);
+    if (c.kind == 2) got = Proceed(u"Save first?", 0);
+    answered = true;
+    answer.join();
+    EXPECT_EQ(got, c.expected) << "kind " << c.kind << " key " << std::hex << c.key;
+    EXPECT_EQ(boxTitle, "Box Title Test") << "captioned with the application title";
+  }
 }
 
 }  // namespace
