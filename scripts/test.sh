@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds everything and runs the whole test suite with ctest,
+# Installs what is missing, builds everything and runs the whole test suite with ctest
+# (one test at a time: windows share one X server, and full-screen tests change its mode),
 # then builds and runs it once more with AddressSanitizer and UndefinedBehaviorSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -13,7 +14,7 @@ echo "== build (RelWithDebInfo) =="
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j "$JOBS"
 echo "== tests =="
-(cd build && "${XVFB[@]}" ctest --output-on-failure -j "$JOBS")
+(cd build && "${XVFB[@]}" ctest --output-on-failure)
 
 echo "== build (AddressSanitizer + UndefinedBehaviorSanitizer) =="
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DORMIX_SANITIZE=ON -DORMIX_BENCHMARKS=OFF
@@ -22,4 +23,4 @@ echo "== tests under sanitizers =="
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0}
 export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$PWD/scripts/lsan.supp:print_suppressions=0}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
-(cd build-asan && "${XVFB[@]}" ctest --output-on-failure -j "$JOBS")
+(cd build-asan && "${XVFB[@]}" ctest --output-on-failure)
