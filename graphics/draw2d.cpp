@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "graphics/collide.h"
 #include "graphics/font.h"
 #include "graphics/image.h"
 #include "graphics/pixmap.h"
@@ -223,6 +224,7 @@ void RecomputeDrawMatrix() {
   c->tform_jx = static_cast<float>(sn * c->tform_scale_x);
   c->tform_jy = static_cast<float>(cs * c->tform_scale_y);
   if (Drv()) Drv()->SetTransform(c->tform_ix, c->tform_iy, c->tform_jx, c->tform_jy);
+  SetCollisionTransform(c->tform_ix, c->tform_iy, c->tform_jx, c->tform_jy);
 }
 
 void SetDrawRotation(float degrees) {
