@@ -78,6 +78,8 @@ class TD3D7GraphicsDriver : public TGraphicsDriver {
   void _Destroy();
   // The primary surface for windowed presentation (made on first use).
   TDDSurface7Ptr Primary();
+  // The DirectDraw object's cooperative level (0 when there is none).
+  uint32_t CooperativeLevelForTest() const { return _dd7 ? _dd7->CooperativeLevel() : 0; }
 };
 
 class TD3D7Graphics : public TGraphics {

@@ -2,6 +2,7 @@
 // the render surface: blend modes, colour and alpha, rotation and scale, clipping, wide
 // lines, ovals, polygons, masked/filtered/mipmapped images, text, pixmaps, frames and
 // device re-creation.
+#include <SDL.h>
 #include <gtest/gtest.h>
 
 #include <array>
@@ -423,6 +424,43 @@ TEST_F(D3D7Render, ResultCodeNames) {
   EXPECT_EQ(D3D7ResultName(DD_OK), "OK");
   EXPECT_EQ(D3D7ResultName(DDERR_SURFACELOST), "SURFACELOST");
   EXPECT_EQ(D3D7ResultName(static_cast<int32_t>(0x80004005u)), "UNKNOWN:-2147467259 16389");
+}
+
+TEST(D3D7FullScreen, OneExclusiveContextWithAFlippingChain) {
+  setenv("SDL_VIDEODRIVER", "dummy", 0);
+  InitSystemModule();
+  InitD3D7Module();
+  TD3D7Vex2DDriver* r = DirectX7Renderer();
+  ASSERT_NE(r, nullptr);
+  UseGraphicsDriver(r, GFX_BACKBUFFER);
+  std::vector<TGraphicsMode> modes = ListGraphicsModes();
+  if (modes.empty()) GTEST_SKIP() << "the display lists no modes";
+  const TGraphicsMode m = modes[0];
+  TGraphicsPtr g = OpenScreen(m.width, m.height, m.depth, 60, 0);
+  if (!g) GTEST_SKIP() << "the display refuses full screen";
+  TD3D7GraphicsDriver* drv = D3D7GraphicsDriver();
+  EXPECT_EQ(drv->_n_fullscreen, 1);
+  EXPECT_EQ(ScreenDepth(), m.depth);
+  EXPECT_EQ(ScreenHertz(), m.hertz);  // the chosen mode's rate replaces the request
+  EXPECT_EQ(drv->CooperativeLevelForTest(), DDSCL_EXCLUSIVE | DDSCL_FULLSCREEN);
+  // No second context of any kind while full screen.
+  EXPECT_EQ(r->CreateGraphics(64, 48, 0, 60, 0), nullptr);
+  SDL_Window* other = SDL_CreateWindow("x", 0, 0, 8, 8, 0);
+  EXPECT_EQ(r->AttachGraphics(other, 0), nullptr);
+  SDL_DestroyWindow(other);
+  // Drawing goes to the back buffer; a flip shows it and swaps the buffers.
+  SetClearColor(0, 0, 255);
+  ClearScreen();
+  SetBlendMode(BLEND_SOLID);
+  FillRect(1, 1, 2, 2);
+  TDDSurface7Ptr back = r->d3d7graphics->RenderSurface();
+  EXPECT_EQ(back->Row(1)[1], 0xFFFFFFFFu);
+  ShowFrame(0);
+  EXPECT_NE(back->Row(1)[1], 0xFFFFFFFFu);  // the back buffer now holds the older frame
+  CloseScreen();
+  EXPECT_EQ(drv->_n_fullscreen, 0);
+  EXPECT_EQ(drv->_n_graphics, 0);
+  EXPECT_EQ(drv->DirectDraw7(), nullptr);  // released with the last context
 }
 
 }  // namespace
