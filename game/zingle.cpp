@@ -94,7 +94,6 @@ TZingleGame::TZingleGame() { Particles.reserve(1024); }
 
 TZingleGame::~TZingleGame() {
   if (g_game == this) g_game = nullptr;
-  if (_hook) DeleteHook(FrameHookId(), FrameShownHook, nullptr);
   if (_trace) std::fclose(_trace);
 }
 
@@ -175,7 +174,13 @@ bool TZingleGame::Start(const TZingleOptions& opts) {
 
 void TZingleGame::OpenGameScreen() {
   _reopening = true;
-  OpenScreen(800, 600, settings.ScreenDepthOption, options.unpaced ? 0 : 60, 0);
+  const int hertz = options.unpaced ? 0 : 60;
+  if (!OpenScreen(800, 600, settings.ScreenDepthOption, hertz, 0) && settings.ScreenDepthOption != 0) {
+    // No full screen here (a renderer that cannot take the display mode): use a window.
+    Trace("fullscreen failed");
+    settings.ScreenDepthOption = 0;
+    OpenScreen(800, 600, 0, hertz, 0);
+  }
   SetBlendMode(BLEND_ALPHA);
   SetImageMaskColor(255, 0, 255);
   _reopening = false;
@@ -187,9 +192,11 @@ void TZingleGame::BeginCycle() {
     SeedRandom(options.seed);
   else if (script.hasSeed)
     SeedRandom(script.seed);
-  if (!_hook) {
+  // One hook for the process; it serves the game whose cycle began last.
+  static bool hooked = false;
+  if (!hooked) {
     InsertHook(FrameHookId(), FrameShownHook, nullptr, 0);
-    _hook = 1;
+    hooked = true;
   }
   frame = 0;
   _nextAction = 0;

@@ -87,7 +87,6 @@ private:
   size_t _nextAction = 0;
   bool _reopening = false;
   bool _quitAfterFrame = false;
-  int _hook = 0;
 
   void OpenGameScreen();
   void DrawTitlePanel(int editing);

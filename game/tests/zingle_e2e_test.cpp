@@ -179,4 +179,41 @@ TEST(ZingleGame, RestartKeepsSettingsAndAFailedExchangeKeepsTheTable) {
   EXPECT_EQ(line2, u"Old|77");
 }
 
+// The stored options at start-up: the DirectX 7 renderer and full screen (which falls
+// back to a window on a display that cannot switch modes); F3 and F2 change the options
+// that the save at the end keeps.
+TEST(ZingleGame, StoredOptionsChooseRendererAndScreen) {
+  if (!HaveDisplay()) GTEST_SKIP() << "no X display (run under xvfb-run)";
+  TZingleRun run;
+  if (!run.Prepare()) GTEST_SKIP() << run.error;
+  InitPixmapModule();
+  TGameSettings s;
+  s.RendererOption = 1;
+  s.ScreenDepthOption = 32;
+  s.PlayerId = 55;
+  ASSERT_TRUE(SaveSettings(ToText(run.Path("system/173/tigger.hop")), s));
+  const char* script = R"(seed 3
+5 tap f3
+7 tap f2
+10 shot title.png
+20 tap escape
+100 quit
+)";
+  ASSERT_EQ(run.Run(script), 0) << run.Trace();
+  const std::string trace = run.Trace();
+  EXPECT_NE(trace.find("20 end"), std::string::npos) << trace;
+
+  TPixmapPtr shot = OpenPixmap(run.Path("title.png"));
+  ASSERT_TRUE(shot);
+  int lit = 0;
+  for (int y = 40; y < 240; y += 4)
+    for (int x = 100; x < 700; x += 4) lit += (shot->ReadPixel(x, y) & 0xFFFFFF) != 0;
+  EXPECT_GT(lit, 500);  // the logo was drawn
+
+  Text line1, line2;
+  ASSERT_TRUE(SettingsLines(run.Settings(), line1, line2));
+  EXPECT_EQ(GetField(line1, u"|", 5, 0), u"0");  // music switched off
+  EXPECT_EQ(GetField(line1, u"|", 6, 0), u"0");  // OpenGL at the next start
+}
+
 }  // namespace
