@@ -36,16 +36,17 @@ Diff Compare(const TPixmapPtr& a, const TPixmapPtr& b, int tolerance) {
   return d;
 }
 
-TEST(GameOnBothRenderers, TitleAndPlayLookTheSame) {
+TEST(GameOnBothRenderers, TitleAndPlayFramesLookTheSame) {
   if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no X display (run under xvfb-run)";
   const char* script =
       "seed 7\n"
       "4 shot title.png\n"
       "6 tap space\n"
       "70 tap left\n"
+      "12 shot burst.png\n"
       "90 shot play.png\n"
       "91 quit\n";
-  TPixmapPtr shots[2][2];
+  TPixmapPtr shots[2][3];
   for (int renderer = 0; renderer < 2; ++renderer) {
     TZingleRun run;
     if (!run.Prepare()) GTEST_SKIP() << run.error;
@@ -55,11 +56,12 @@ TEST(GameOnBothRenderers, TitleAndPlayLookTheSame) {
     ASSERT_TRUE(SaveSettings(ToText(run.Path("system/173/tigger.hop")), s));
     ASSERT_EQ(run.Run(script), 0) << run.Trace();
     shots[renderer][0] = OpenPixmap(run.Path("title.png"));
-    shots[renderer][1] = OpenPixmap(run.Path("play.png"));
-    ASSERT_TRUE(shots[renderer][0] && shots[renderer][1]) << "renderer " << renderer;
+    shots[renderer][1] = OpenPixmap(run.Path("burst.png"));
+    shots[renderer][2] = OpenPixmap(run.Path("play.png"));
+    ASSERT_TRUE(shots[renderer][0] && shots[renderer][1] && shots[renderer][2]) << renderer;
   }
-  const char* names[2] = {"title", "play"};
-  for (int k = 0; k < 2; ++k) {
+  const char* names[3] = {"title", "burst", "play"};
+  for (int k = 0; k < 3; ++k) {
     const TPixmapPtr& gl = shots[0][k];
     const TPixmapPtr& dx = shots[1][k];
     ASSERT_EQ(gl->width, dx->width);
