@@ -77,7 +77,8 @@ void Cantor_Mixer::Do_Player() {
         case 13: PatternBreak(fxv); break;
         case 14:
           if (((fxv >> 4) & 15) == 6) PatternLineRepeat(fxv & 15);
-          else if (((fxv >> 4) & 15) == 14) patterndelay = (fxv & 15) * Speed;
+          else if (((fxv >> 4) & 15) == 14)
+            patterndelay = static_cast<int32_t>(std::min<int64_t>(int64_t{fxv & 15} * Speed, 1 << 24));
           break;
         case 15: SetTiming(fxv); break;
         default: break;  // 16, 17 and the rest belong to the channel

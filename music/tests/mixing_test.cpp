@@ -2,12 +2,26 @@
 // click removal and decay, output conversion, meters and scopes.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 #include <vector>
 
 #include "music/mixer.h"
 #include "song_fixture.h"
+
+// Every allocation of this test program is counted, so that a test can show that
+// rendering allocates nothing.
+static std::atomic<long> g_allocations{0};
+void* operator new(std::size_t n) {
+  g_allocations.fetch_add(1, std::memory_order_relaxed);
+  if (void* p = std::malloc(n ? n : 1)) return p;
+  throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 using songfix::Cell;
@@ -328,6 +342,45 @@ TEST(Scopes, CaptureTheFirstValuesUntilUpdated) {
   song->EnableScopes(0);
   song->FillBuffer(buf.data(), 4 * 4);
   EXPECT_EQ(ch.ScopeFillPos, 0);
+}
+
+TEST(FillBuffer, RenderingAllocatesNothing) {
+  // Notes, envelopes, slides, vibrato, arpeggio and pan on every line, mixed through
+  // tick boundaries and a format conversion.
+  auto song = songfix::Song(2, true);
+  for (int n = 1; n <= 2; ++n) {
+    auto s = songfix::AddInstrument(*song, n, 3000, 9000 * n);
+    s->Loop = n;
+    s->LoopStart = 100;
+    s->LoopLength = 2000;
+    auto& inst = *song->Instrument[static_cast<size_t>(n)];
+    inst.AddVolumeEnvelopePoint(0, 20);
+    inst.AddVolumeEnvelopePoint(10, 100);
+    inst.AddVolumeEnvelopePoint(30, 40);
+    inst.VolPoints = 3;
+    inst.VolType = 7;
+    inst.SetVolSustainPoint(3);
+    inst.SetVolLoopPoints(1, 2);
+    inst.VolFadeout = 300;
+  }
+  const int32_t effects[][2] = {{4, 0x46}, {0, 0x37}, {10, 0x03}, {1, 0x02}, {8, 0x40}, {7, 0x44}, {14, 0x93}, {20, 0}};
+  for (int p = 0; p < 2; ++p)
+    for (int c = 0; c < 4; ++c)
+      for (int line = 0; line < 64; ++line) {
+        const auto& e = effects[(line + c) % 8];
+        Cell(*song, p, c, line, line % 4 == 0 ? 50 + (line + c) % 30 : (line % 7 == 3 ? KeyOffNote : 0),
+             line % 4 == 0 ? 1 + c % 2 : 0, line % 5 == 0 ? 0x40 : 0, e[0], e[1]);
+      }
+  song->EnableScopes(256);
+  song->PlayStatus = 1;
+  std::vector<int16_t> buf(2 * 3000);
+  song->FillBuffer(buf.data(), 100 * 4);  // warm-up
+  const long before = g_allocations.load();
+  for (int i = 0; i < 200; ++i) song->FillBuffer(buf.data(), 3000 * 4);
+  song->STREAM_FORMAT = MUSIC_MONO8;
+  for (int i = 0; i < 20; ++i) song->FillBuffer(buf.data(), 3000);
+  EXPECT_EQ(g_allocations.load() - before, 0);
+  EXPECT_EQ(song->PlayStatus, 1);
 }
 
 TEST(Output, FormatFrameSizes) {
