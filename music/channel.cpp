@@ -199,7 +199,7 @@ void Cantor_Channel::ApplyCommand(Cantor_Track& track, Cantor_Mixer& song) {
         Add = 0;
         ClickDelay = 127;
       } else {
-        Sample = Instrument->GetSample(static_cast<int32_t>(Note));
+        Sample = Instrument->GetSample(static_cast<int32_t>(std::clamp(Note, -1000.0, 1000.0)));
         if (!Sample) {
           Add = 0;
           ClickDelay = 127;

@@ -140,5 +140,5 @@ void InitMusicBaseModule() {
   if (done) return;
   done = true;
   InitStreamModule();
-  CantorLoader::Registry().clear();
+  CantorLoader::Registry();  // the (empty) list of loaders
 }

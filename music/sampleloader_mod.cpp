@@ -1,6 +1,8 @@
 // Rendering a whole song into a sound sample.
 #include "music/sampleloader_mod.h"
 
+#include <algorithm>
+
 TAudioSamplePtr TAudioSampleLoaderMOD::LoadAudioSample(const TStreamPtr& stream) {
   TMusicPtr music = LoadMusic(stream);
   auto song = std::dynamic_pointer_cast<Cantor_Mixer>(music);
@@ -9,7 +11,12 @@ TAudioSamplePtr TAudioSampleLoaderMOD::LoadAudioSample(const TStreamPtr& stream)
   TAudioSamplePtr sample = NewAudioSample(frames, song->SAMPLE_RATE, SF_STEREO16LE);
   if (!sample) return nullptr;
   song->PlayStatus = 1;
-  if (frames > 0) song->FillBuffer(sample->samples, frames * 4);
+  // In pieces, so that no request size overflows however long the song is.
+  constexpr int32_t piece = 1 << 20;
+  for (int32_t done = 0; done < frames; done += piece) {
+    const int32_t n = std::min(piece, frames - done);
+    song->FillBuffer(sample->samples + static_cast<size_t>(done) * 4, n * 4);
+  }
   return sample;
 }
 
