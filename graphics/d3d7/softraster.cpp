@@ -66,7 +66,7 @@ class TD3DRaster {
  public:
   enum class Combine { Diffuse, Texture, Modulate };
   enum class BlendKind { Replace, Alpha, Generic };
-  enum class TexMode { None, Point, Bilinear, Trilinear, Row };
+  enum class TexMode { None, Point, Bilinear, Trilinear, Row, PointWrap, BilinearWrap };
 
   struct Level {
     const uint8_t* bits = nullptr;
@@ -170,6 +170,21 @@ inline uint32_t Texel(const TD3DRaster::Level& lv, int64_t x, int64_t y) {
   return reinterpret_cast<const uint32_t*>(lv.bits + y * lv.pitch)[x];
 }
 
+// Fetch with wrapping addressing in both directions (the device's default), inlined:
+// the same values as the general fetch.
+inline uint32_t FetchWrap(const TD3DRaster::Level& lv, int64_t u, int64_t v, bool linear) {
+  const int64_t wm = lv.w - 1, hm = lv.h - 1;
+  if (!linear) return Texel(lv, (u >> 16) & wm, (v >> 16) & hm);
+  u -= 32768;
+  v -= 32768;
+  const uint32_t fx = static_cast<uint32_t>((u >> 8) & 255), fy = static_cast<uint32_t>((v >> 8) & 255);
+  const int64_t x0 = u >> 16, y0 = v >> 16;
+  const int64_t xa = x0 & wm, xb = (x0 + 1) & wm;
+  const uint32_t* ra = reinterpret_cast<const uint32_t*>(lv.bits + (y0 & hm) * lv.pitch);
+  const uint32_t* rb = reinterpret_cast<const uint32_t*>(lv.bits + ((y0 + 1) & hm) * lv.pitch);
+  return Lerp(Lerp(ra[xa], ra[xb], fx), Lerp(rb[xa], rb[xb], fx), fy);
+}
+
 }  // namespace
 
 uint32_t TD3DRaster::AddressU(const Level& lv, int64_t x) const {
@@ -271,7 +286,7 @@ void TD3DRaster::Setup(TD3DDevice7&, TDDSurface7* tgt, const TD3DViewport& vp, c
     blendKind = BlendKind::Generic;
 }
 
-uint32_t TD3DRaster::CombineColor(uint32_t tex, uint32_t diff) const {
+inline uint32_t TD3DRaster::CombineColor(uint32_t tex, uint32_t diff) const {
   uint32_t rgb, a;
   switch (colorComb) {
     case Combine::Texture: rgb = tex & 0xFFFFFFu; break;
@@ -551,6 +566,10 @@ void TD3DRaster::Span(SpanArgs& s) {
           if (s.fx) bot = Lerp(bot, s.row1[x + 1], s.fx);
           tex = Lerp(tex, bot, s.fy);
         }
+      } else if constexpr (TM == TexMode::PointWrap) {
+        tex = FetchWrap(*s.l0, u, v, false);
+      } else if constexpr (TM == TexMode::BilinearWrap) {
+        tex = FetchWrap(*s.l0, u, v, true);
       } else if constexpr (TM == TexMode::Point) {
         tex = Fetch(*s.l0, u, v, false);
       } else if constexpr (TM == TexMode::Bilinear) {
@@ -864,6 +883,7 @@ void TD3DRaster::Fill(const TD3DTLVertex* const* p, const int64_t* X, const int6
     s.du2 = static_cast<int64_t>(std::floor(dudx * Wl1 + 0.5));
     s.dv2 = static_cast<int64_t>(std::floor(dvdx * Hl1 + 0.5));
   }
+  const bool wrap = addrU == D3DTADDRESS_WRAP && addrV == D3DTADDRESS_WRAP;
   // One texel per pixel along rows with a fixed texel row: the row loop.
   const bool rowCandidate = flat && (mode == TexMode::Point || mode == TexMode::Bilinear) &&
                             dudx * Wl0 == 65536.0 && dvdx == 0.0;
@@ -916,11 +936,22 @@ void TD3DRaster::Fill(const TD3DTLVertex* const* p, const int64_t* X, const int6
         if (flat) SpanDispatch<TexMode::None, false>(s); else SpanDispatch<TexMode::None, true>(s);
         break;
       case TexMode::Point:
-        if (flat) SpanDispatch<TexMode::Point, false>(s); else SpanDispatch<TexMode::Point, true>(s);
+        if (wrap) {
+          if (flat) SpanDispatch<TexMode::PointWrap, false>(s);
+          else SpanDispatch<TexMode::PointWrap, true>(s);
+        } else {
+          if (flat) SpanDispatch<TexMode::Point, false>(s);
+          else SpanDispatch<TexMode::Point, true>(s);
+        }
         break;
       case TexMode::Bilinear:
-        if (flat) SpanDispatch<TexMode::Bilinear, false>(s);
-        else SpanDispatch<TexMode::Bilinear, true>(s);
+        if (wrap) {
+          if (flat) SpanDispatch<TexMode::BilinearWrap, false>(s);
+          else SpanDispatch<TexMode::BilinearWrap, true>(s);
+        } else {
+          if (flat) SpanDispatch<TexMode::Bilinear, false>(s);
+          else SpanDispatch<TexMode::Bilinear, true>(s);
+        }
         break;
       default:
         if (flat) SpanDispatch<TexMode::Trilinear, false>(s);
