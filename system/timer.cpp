@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -59,6 +60,12 @@ void TickLoop(TPlatformTimer* p, int32_t handle, int periodMs, uint32_t eventTyp
   }
 }
 
+// At program exit every running timer is stopped, so that no tick thread outlives the
+// table it belongs to (a running std::thread being destroyed would abort the program).
+void StopAllTimers() {
+  while (g_count > 0) g_table[g_count - 1].timer->Stop();
+}
+
 }  // namespace
 
 void DispatchTimerTick(int32_t handle) {
@@ -85,6 +92,11 @@ TTimerPtr TTimer::Create(double hertz, TEventPtr event) {
   if (ms < 1 || ms > 0x7FFFFFFF) return nullptr;
   if (g_count >= kMaxTimers) return nullptr;
 
+  static bool exitHooked = false;
+  if (!exitHooked) {
+    exitHooked = true;
+    std::atexit(StopAllTimers);
+  }
   TTimerPtr t(new TTimer());
   t->_period = static_cast<int32_t>(ms);
   int32_t handle = ++g_nextHandle;

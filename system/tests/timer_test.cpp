@@ -179,4 +179,18 @@ TEST_F(Timers, A120HertzTimerTicksEvery8Milliseconds) {
   EXPECT_LE(elapsed, 412u);
 }
 
+TEST(TimersAtExit, ARunningTimerDoesNotStopTheProgramFromEndingCleanly) {
+  EXPECT_EXIT(
+      {
+        InitSystemModule();
+        TTimerPtr t = CreateTimer(120);
+        if (!t) std::exit(3);
+        t.reset();  // only the timer itself holds it now
+        SDL_Delay(20);
+        PumpSystem();
+        std::exit(0);
+      },
+      ::testing::ExitedWithCode(0), "");
+}
+
 }  // namespace
