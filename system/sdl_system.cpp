@@ -20,9 +20,10 @@ uint32_t g_callEvent = 0;   // SDL event type of calls posted to the main thread
 uint32_t g_tickEvent = 0;   // SDL event type of timer ticks (code = timer id)
 bool g_videoReady = false;  // SDL video is up (else only events and timers)
 
+// Never destroyed: exit actions (closing the screen) still unregister their windows.
 std::unordered_map<uint32_t, TSDLWindowProc>& WindowProcs() {
-  static std::unordered_map<uint32_t, TSDLWindowProc> procs;
-  return procs;
+  static auto* procs = new std::unordered_map<uint32_t, TSDLWindowProc>;
+  return *procs;
 }
 
 // Frees the records of posted calls still queued when the program ends.
