@@ -281,8 +281,8 @@ void InitSystemModule() {
   SDL_EventState(SDL_TEXTINPUT, SDL_ENABLE);
   if (g_videoReady) SDL_StartTextInput();
   std::atexit(DropPendingCalls);
-  static TSDLSystemDriver driver;
-  SetSystemDriver(&driver);
+  // Lives until the process ends, so that exit actions may still pump.
+  SetSystemDriver(new TSDLSystemDriver());
 }
 
 uint32_t SDLPostedCallEvent() {
