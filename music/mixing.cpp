@@ -168,16 +168,20 @@ int32_t Cantor_Channel::Mix(int32_t* left, int32_t* right, int32_t frames) {
     const double endEff = looped ? loopEnd : fwdLimit;
     int32_t i = 0;
     while (i < frames) {
-      if (add > 0 && click == 0 && fill >= scopeCap && pos >= 0) {
-        // Steady state: no crossfade, no scope, inside the data. Adding a zero value
-        // (or a zero gain) changes neither accumulator nor meter, so no tests for them.
+      if (add > 0 && fill >= scopeCap && pos >= 0) {
+        // Forward inside the data with no scope to feed. Adding a zero value (or a zero
+        // gain) changes neither accumulator nor meter, so there are no tests for them.
         while (i < frames) {
           const double q = pos + 1;
           if (!(q < fwdLimit && q <= endEff)) break;
           const int64_t ip = static_cast<int64_t>(pos);
           const double a = data[ip];
-          const double v = (a + (data[ip + 1] - a) * (pos - static_cast<double>(ip))) * mv;
+          double v = (a + (data[ip + 1] - a) * (pos - static_cast<double>(ip))) * mv;
           pos += add;
+          if (click > 0) {
+            v = v + (last - v) * ClickFrac * click;
+            click -= 1;
+          }
           last = static_cast<int32_t>(v);
           const double vl = v * lp, vr = v * rp;
           left[i] = static_cast<int32_t>(left[i] + vl);

@@ -73,11 +73,16 @@ Text CantorLoader::GetExtensions(int32_t allSupported, int32_t allFiles) {
   const auto& registry = Registry();
   if (allSupported) {
     out += u"All supported:";
-    for (const auto& e : registry) out += u"," + ToLower(e->Ext);
+    for (const auto& e : registry) {
+      out += u',';
+      out += ToLower(e->Ext);
+    }
   }
   for (const auto& e : registry) {
     if (!out.empty()) out += u";";
-    out += e->Name + u":" + ToLower(e->Ext);
+    out += e->Name;
+    out += u':';
+    out += ToLower(e->Ext);
   }
   if (allFiles) {
     if (!out.empty()) out += u";";
