@@ -306,6 +306,11 @@ TEST(Graphics, DriverExceptionsBecomeNull) {
   EXPECT_EQ(GraphicsGeneration(), gen);
   EXPECT_TRUE(HasGraphicsMode(640, 0, 16, 60));
   EXPECT_FALSE(HasGraphicsMode(0, 0, 32, 0));
+  int w = -1, h = -1, d = -1, hz = -1;
+  GraphicsModeAt(5, w, h, d, hz);  // past the list: nothing is read
+  EXPECT_EQ(w | h | d | hz, 0);
+  GraphicsModeAt(-1, w, h, d, hz);
+  EXPECT_EQ(w | h | d | hz, 0);
   UseGraphicsDriver(nullptr, 0);
   EXPECT_EQ(GraphicsModeCount(), 0);
 }
