@@ -173,7 +173,7 @@ TMusicPtr LoadMOD(const TMusicSource& source) {
   // Order list: L + 1 entries of the 128-entry table (L is limited to the table). The
   // highest pattern number among them tells how many patterns are stored. Patterns
   // named only after the song's end may be stored too, with the sample data after all
-  // of them: when the file is exactly long enough for those, they are read as well, so
+  // of them: when the file is long enough to hold those too, they are read as well, so
   // that the sample data is taken from the right place.
   in.Seek(950);
   const int32_t songLength = std::min<int32_t>(in.U8(), kOrderTableSize);
