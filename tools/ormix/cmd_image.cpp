@@ -4,6 +4,7 @@
 
 #include "graphics/pixmap.h"
 #include "tools/ormix/command.h"
+#include "web/socket.h"
 
 namespace {
 
@@ -12,6 +13,7 @@ constexpr const char* kUsage = "usage: ormix image info FILE | ormix image conve
 int Image(const std::vector<std::string>& args) {
   if (args.empty()) return OrmixFail(kUsage);
   InitPixmapModule();
+  InitWebModule();  // tcp:: and http:: urls
   const std::string& verb = args[0];
   if (verb == "info" && args.size() == 2) {
     TPixmapPtr p = OpenPixmap(args[1]);
