@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <stdexcept>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -407,6 +408,36 @@ TEST(LoaderChain, OrderAndUrls) {
   ASSERT_NE(OpenPixmap(ram), nullptr);
   EXPECT_EQ(ram->Seek(0), 0);
   EXPECT_NE(OpenPixmap(ram), nullptr);
+}
+
+// A loader placed at the front of the chain that fails in a chosen way.
+class TFailingLoader : public TPixmapLoader {
+ public:
+  enum { kNone, kStream, kOther } mode = kNone;
+  int calls = 0;
+  TPixmapPtr LoadPixmap(const TStreamPtr& stream) override {
+    ++calls;
+    uint8_t b[4];
+    stream->Read(b, 4);  // moves the position: the next loader must start from the beginning
+    if (mode == kStream) throw TStreamReadException();
+    if (mode == kOther) throw std::logic_error("loader bug");
+    return nullptr;
+  }
+};
+
+TEST(LoaderChain, StreamFailuresAreRefusalsOtherErrorsPropagate) {
+  InitPixmapModule();
+  auto failing = std::make_shared<TFailingLoader>();
+  TPixmapLoader::Add(failing);
+  const std::vector<uint8_t> bmp = PaletteBmp(40, 0, false);
+  failing->mode = TFailingLoader::kNone;
+  EXPECT_NE(OpenPixmap(TRamStream::FromBytes(bmp)), nullptr);
+  failing->mode = TFailingLoader::kStream;
+  EXPECT_NE(OpenPixmap(TRamStream::FromBytes(bmp)), nullptr);
+  failing->mode = TFailingLoader::kOther;
+  EXPECT_THROW(OpenPixmap(TRamStream::FromBytes(bmp)), std::logic_error);
+  failing->mode = TFailingLoader::kNone;
+  EXPECT_EQ(failing->calls, 3);
 }
 
 // ---- writers ----
