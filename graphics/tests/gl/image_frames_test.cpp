@@ -3,6 +3,7 @@
 // graphics generation changes; built-in and TrueType glyphs reach the screen.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 
@@ -106,6 +107,44 @@ TEST_F(ImageFrames, BuiltinGlyphReachesTheScreenPixelForPixel) {
   for (int r = 0; r < 16; ++r)
     for (int c = 0; c < 8; ++c)
       EXPECT_EQ(ScreenPixel(8 + c, 4 + r), (rows[r] >> c) & 1 ? 0xFFFFFFu : 0u) << "row " << r << " column " << c;
+}
+
+// Bounding box of the lit pixels of the screen.
+struct TBox {
+  int x0 = 1 << 30, y0 = 1 << 30, x1 = -1, y1 = -1;
+};
+TBox LitBox() {
+  TPixmapPtr shot = CapturePixmap(0, 0, W, H);
+  TBox b;
+  for (int y = 0; y < H; ++y)
+    for (int x = 0; x < W; ++x)
+      if (shot->ReadPixel(x, y) & 0xFFFFFF) {
+        b.x0 = std::min(b.x0, x);
+        b.y0 = std::min(b.y0, y);
+        b.x1 = std::max(b.x1, x);
+        b.y1 = std::max(b.y1, y);
+      }
+  return b;
+}
+
+TEST_F(ImageFrames, RotatedTextRunsDownTheScreen) {
+  UseTextFont(nullptr);
+  DrawString(u"MM", 10, 10);
+  TBox flat = LitBox();
+  EXPECT_EQ(flat.x0, 11);  // "M" leaves column 0 of its cell clear
+  EXPECT_EQ(flat.x1, 10 + 15);
+  EXPECT_GE(flat.y0, 10);
+  EXPECT_LE(flat.y1, 10 + 15);
+  ClearScreen();
+  SetDrawRotation(90);
+  DrawString(u"MM", 60, 10);
+  SetDrawRotation(0);
+  TBox turned = LitBox();
+  // The pen moves down; the glyphs' rows now run from right to left.
+  EXPECT_EQ(turned.y0, 11);
+  EXPECT_EQ(turned.y1, 10 + 15);
+  EXPECT_GE(turned.x0, 60 - 16);
+  EXPECT_LE(turned.x1, 60);
 }
 
 TEST_F(ImageFrames, SmoothTrueTypeTextDraws) {
