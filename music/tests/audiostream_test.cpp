@@ -1,0 +1,327 @@
+// Music streams: wave files as music, the stream arithmetic, and songs heard through every
+// audio driver (SDL's disk driver, or OpenAL's wave writer, records what was played).
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "audio/openal.h"
+#include "audio/tests/tone_util.h"
+#include "music/audiostream.h"
+#include "music/mixer.h"
+#include "runtime/runtime.h"
+#include "stream/stream.h"
+#include "system/system.h"
+
+namespace {
+
+// A RIFF file: "fmt " chunk of fmtLen bytes, optional chunks before it and before data.
+std::vector<uint8_t> MakeWav(int channels, int rate, int bits, const std::vector<uint8_t>& data,
+                             int fmtLen = 16, bool chunkBeforeFmt = false, bool chunkBeforeData = false,
+                             int formatTag = 1) {
+  std::vector<uint8_t> b;
+  auto tag = [&](const char* t) { b.insert(b.end(), t, t + 4); };
+  auto u32 = [&](uint32_t v) { for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i))); };
+  auto u16 = [&](uint16_t v) { b.push_back(static_cast<uint8_t>(v)); b.push_back(static_cast<uint8_t>(v >> 8)); };
+  auto list = [&] { tag("LIST"); u32(6); tag("INFO"); u16(0); };
+  tag("RIFF");
+  u32(0);
+  tag("WAVE");
+  if (chunkBeforeFmt) list();
+  tag("fmt ");
+  u32(static_cast<uint32_t>(fmtLen));
+  u16(static_cast<uint16_t>(formatTag));
+  u16(static_cast<uint16_t>(channels));
+  u32(static_cast<uint32_t>(rate));
+  u32(static_cast<uint32_t>(rate * channels * bits / 8));
+  u16(static_cast<uint16_t>(channels * bits / 8));
+  u16(static_cast<uint16_t>(bits));
+  for (int i = 16; i < fmtLen; ++i) b.push_back(0xEE);
+  if (chunkBeforeData) list();
+  tag("data");
+  u32(static_cast<uint32_t>(data.size()));
+  b.insert(b.end(), data.begin(), data.end());
+  return b;
+}
+
+std::shared_ptr<TWavStream> LoadWav(const std::vector<uint8_t>& bytes) {
+  return TWavStream::Load(TMusicSource(std::static_pointer_cast<TStream>(TRamStream::FromBytes(bytes))));
+}
+
+// A 441 Hz sine at 44100 Hz stereo, `frames` long; counts Free calls.
+class ToneMusic : public TMusic {
+public:
+  int frames;
+  int pos = 0;
+  int freed = 0;
+  explicit ToneMusic(int n) : frames(n) {}
+  static int16_t Sample(int i) { return static_cast<int16_t>(std::lround(12000 * std::sin(2 * M_PI * 441.0 * i / 44100))); }
+  int32_t FillBuffer(void* buffer, int32_t size) override {
+    auto* o = static_cast<int16_t*>(buffer);
+    for (int32_t k = 0; k < size / 4; ++k) {
+      int16_t v = pos < frames ? Sample(pos) : 0;
+      o[2 * k] = o[2 * k + 1] = v;
+      if (++pos >= frames) {
+        if (STREAM_LOOP == 1) pos = 0;
+        else PlayStatus = 0;
+      }
+    }
+    return size;
+  }
+  void Free() override { ++freed; }
+};
+
+}  // namespace
+
+TEST(WavStream, FormatsAndRefusals) {
+  std::vector<uint8_t> d(64, 1);
+  struct Case { int ch, bits, fmtLen; bool before, between; int tag; int32_t format; } cases[] = {
+      {1, 16, 16, false, false, 1, MUSIC_MONO16},
+      {2, 8, 16, false, false, 1, MUSIC_STEREO8},
+      {1, 8, 16, false, false, 1, MUSIC_MONO8},
+      {2, 16, 18, false, false, 1, MUSIC_STEREO16},  // two extra format bytes skipped
+      {2, 16, 16, false, true, 1, MUSIC_STEREO16},   // a chunk between "fmt " and "data"
+      {2, 24, 16, false, false, 1, 0},               // 24-bit refused
+      {2, 16, 16, true, false, 1, 0},                // a chunk before "fmt " refused
+      {2, 16, 16, false, false, 3, 0},               // not PCM
+  };
+  for (auto& c : cases) {
+    auto w = LoadWav(MakeWav(c.ch, 22050, c.bits, d, c.fmtLen, c.before, c.between, c.tag));
+    if (c.format == 0) {
+      EXPECT_EQ(w, nullptr) << c.bits << " " << c.before;
+      continue;
+    }
+    ASSERT_TRUE(w) << c.ch << " " << c.bits;
+    EXPECT_EQ(w->STREAM_FORMAT, c.format);
+    EXPECT_EQ(w->SAMPLE_RATE, 22050);
+    EXPECT_EQ(w->STREAM_SIZE, 64);
+    uint8_t first = 0;
+    w->FillBuffer(&first, 1);
+    EXPECT_EQ(first, 1) << "positioned at the first data byte";
+  }
+  EXPECT_EQ(LoadWav({'R', 'I', 'F'}), nullptr);
+  // A data chunk that claims more than the file holds plays what is there.
+  auto bytes = MakeWav(1, 8000, 8, std::vector<uint8_t>(10, 7));
+  bytes[bytes.size() - 14] = 0xFF;  // data size's low byte -> 255
+  auto w = LoadWav(bytes);
+  ASSERT_TRUE(w);
+  EXPECT_EQ(w->STREAM_SIZE, 10);
+}
+
+TEST(WavStream, LoopsBackToTheFirstDataByteOrEnds) {
+  std::vector<uint8_t> d = {1, 2, 3, 4, 5, 6};
+  auto w = LoadWav(MakeWav(1, 8000, 16, d));
+  ASSERT_TRUE(w);
+  w->STREAM_LOOP = 1;
+  w->PlayStatus = 1;
+  uint8_t out[10];
+  w->FillBuffer(out, 4);
+  EXPECT_EQ(w->STREAM_POS, 4);
+  w->FillBuffer(out, 4);  // 5, 6, then the first byte again
+  EXPECT_EQ(out[1], 6);
+  EXPECT_EQ(out[2], 1);
+  EXPECT_EQ(out[3], 2);
+  EXPECT_EQ(w->STREAM_POS, 2);
+  EXPECT_EQ(w->PlayStatus, 1);
+
+  auto once = LoadWav(MakeWav(1, 8000, 16, d));
+  once->STREAM_LOOP = 0;
+  once->PlayStatus = 1;
+  std::memset(out, 0xAA, sizeof out);
+  once->FillBuffer(out, 10);
+  EXPECT_EQ(out[5], 6);
+  EXPECT_EQ(out[6], 0);  // the tail past the end is silence
+  EXPECT_EQ(once->PlayStatus, 0);
+  EXPECT_EQ(once->STREAM_POS, 0);  // rewound by Stop
+}
+
+TEST(MusicConverter, ResamplesMonoToOutputRateAndLayout) {
+  // 22050 Hz mono: every source frame becomes two output frames, on both sides.
+  std::vector<uint8_t> d;
+  for (int i = 0; i < 100; ++i) {
+    int16_t v = static_cast<int16_t>(i * 100);
+    d.push_back(static_cast<uint8_t>(v));
+    d.push_back(static_cast<uint8_t>(v >> 8));
+  }
+  auto w = LoadWav(MakeWav(1, 22050, 16, d));
+  ASSERT_TRUE(w);
+  w->STREAM_LOOP = 0;
+  w->PlayStatus = 1;
+  TMusicConverter conv;
+  std::vector<int16_t> out(2 * 150);
+  conv.Render(*w, out.data(), static_cast<int32_t>(out.size() * 2));
+  EXPECT_EQ(out[0], 0);
+  EXPECT_EQ(out[2], 50);  // halfway between 0 and 100
+  EXPECT_EQ(out[4], 100);
+  EXPECT_EQ(out[5], 100);
+  EXPECT_EQ(out[2 * 100], 5000);
+  // 8-bit unsigned silence is 0x80 and becomes 0.
+  auto w8 = LoadWav(MakeWav(2, 44100, 8, std::vector<uint8_t>(8, 0x80)));
+  ASSERT_TRUE(w8);
+  w8->PlayStatus = 1;
+  std::vector<int16_t> o8(8, 123);
+  conv.Reset();
+  conv.Render(*w8, o8.data(), 16);
+  for (int16_t v : o8) EXPECT_EQ(v, 0);
+}
+
+TEST(AudioStream, VolumeArithmetic) {
+  EXPECT_EQ(StreamVolumeToDecibels(0.0f), -10000);
+  EXPECT_EQ(StreamVolumeToDecibels(0.1f), -3321);
+  EXPECT_EQ(StreamVolumeToDecibels(1.5f), 0);
+  EXPECT_EQ(StreamVolumeToDecibels(1e-9f), -10000);
+}
+
+// Streams through a driver whose output SDL's disk driver records.
+class StreamThroughDriver : public ::testing::TestWithParam<const char*> {
+protected:
+  std::string capture, conf, wav;
+  void SetUp() override {
+    std::string base = std::string(ORMIX_BINARY_DIR) + "/tests/stream_" + std::to_string(getpid());
+    capture = base + ".raw";
+    wav = base + ".wav";
+    conf = base + ".conf";
+    setenv("SDL_AUDIODRIVER", "disk", 1);
+    setenv("SDL_DISKAUDIOFILE", capture.c_str(), 1);
+    std::ofstream(conf) << "[general]\ndrivers = wave\nfrequency = 44100\nchannels = stereo\n"
+                           "sample-type = int16\n[wave]\nfile = " << wav << "\n";
+    setenv("ALSOFT_CONF", conf.c_str(), 1);
+    InitAudioModule();
+    InitMusicModule();
+    if (std::string(GetParam()) == "OpenAL") {
+      if (!OpenALApi() || !RegisterOpenALDrivers()) GTEST_SKIP() << "OpenAL is not available";
+    }
+    ASSERT_EQ(UseAudioDriver(GetParam()), 1) << GetParam();
+  }
+  void TearDown() override {
+    if (getenv("KEEPCAPTURE")) return;
+    std::remove(capture.c_str());
+    std::remove(wav.c_str());
+    std::remove(conf.c_str());
+  }
+  // Pumps until the stream lets go of its music (it has played out), at most `ms`.
+  static void PlayOut(const TAudioStreamPtr& s, int ms) {
+    uint32_t start = ElapsedMillis();
+    while (s->Music && ElapsedMillis() - start < static_cast<uint32_t>(ms)) {
+      PumpSystem();
+      SleepMillis(2);
+    }
+  }
+  std::vector<int16_t> Captured() {
+    SleepMillis(300);
+    UseAudioDriver("Null");  // closes the outputs so the files are complete
+    TDirectSoundAudioStream::ShutDown();
+    if (std::string(GetParam()) == "OpenAL") {
+      std::ifstream f(wav, std::ios::binary);
+      std::string all((std::istreambuf_iterator<char>(f)), {});
+      size_t at = all.find("data");
+      return at == std::string::npos ? std::vector<int16_t>() : ReadPcm(wav, at + 8);
+    }
+    return ReadPcm(capture);
+  }
+};
+
+TEST_P(StreamThroughDriver, ASongIsHeardWholeAndTheStreamStopsItself) {
+  auto music = std::make_shared<ToneMusic>(22050);  // half a second
+  auto stream = PlayMusic(std::static_pointer_cast<TMusic>(music), 0, 0);
+  ASSERT_TRUE(stream) << GetParam();
+  EXPECT_EQ(stream->Playing(), 1);
+  PlayOut(stream, 5000);
+  EXPECT_EQ(stream->Music, nullptr) << "a non-looping stream stops after the end";
+  EXPECT_EQ(stream->Playing(), 0);
+  EXPECT_EQ(music->freed, 0) << "the caller's music stays alive";
+  std::vector<int16_t> pcm = Captured();
+  Heard h = Analyse(pcm);
+  EXPECT_NEAR(h.seconds, 0.5, 0.02);
+  EXPECT_NEAR(h.hz, 441.0, 441.0 * 0.02);
+  EXPECT_EQ(h.gaps, 0);
+  // The same samples the music produced, from where it starts (the best match near the
+  // first loud frame; an output may add a little dither before it).
+  size_t loud = 0;
+  while (loud < pcm.size() / 2 && std::abs(pcm[2 * loud]) < 1000) ++loud;
+  ASSERT_LT(loud, pcm.size() / 2);
+  double best = -1;
+  for (size_t first = loud > 40 ? loud - 40 : 0; first <= loud; ++first) {
+    double dot = 0, a2 = 0, b2 = 0;
+    for (int i = 0; i < 22050 && 2 * (first + i) + 1 < pcm.size(); ++i) {
+      double a = ToneMusic::Sample(i), b = pcm[2 * (first + i)];
+      dot += a * b;
+      a2 += a * a;
+      b2 += b * b;
+    }
+    if (a2 * b2 > 0) best = std::max(best, dot / std::sqrt(a2 * b2));
+  }
+  EXPECT_GT(best, 0.999) << GetParam();
+  EXPECT_NEAR(h.peak, 12000, 12000 * 0.05) << GetParam();
+}
+
+TEST_P(StreamThroughDriver, AWaveFileAtHalfRatePlaysAtItsOwnPitch) {
+  std::vector<uint8_t> d;
+  for (int i = 0; i < 11025; ++i) {  // half a second at 22050 Hz mono
+    int16_t v = static_cast<int16_t>(std::lround(12000 * std::sin(2 * M_PI * 441.0 * i / 22050)));
+    d.push_back(static_cast<uint8_t>(v));
+    d.push_back(static_cast<uint8_t>(v >> 8));
+  }
+  std::string path = std::string(ORMIX_BINARY_DIR) + "/tests/tone22k_" + std::to_string(getpid()) + ".wav";
+  auto bytes = MakeWav(1, 22050, 16, d);
+  SaveAllBytes(bytes, ToText(path));
+  auto stream = PlayMusic(TMusicSource(ToText(path)), 0, 0);
+  ASSERT_TRUE(stream);
+  EXPECT_EQ(stream->KeepMusic, 0);
+  PlayOut(stream, 5000);
+  EXPECT_EQ(stream->Music, nullptr) << "what the stream loaded is let go when it stops";
+  std::remove(path.c_str());
+  Heard h = Analyse(Captured());
+  EXPECT_NEAR(h.seconds, 0.5, 0.02);
+  EXPECT_NEAR(h.hz, 441.0, 441.0 * 0.02);
+  EXPECT_EQ(h.gaps, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Drivers, StreamThroughDriver,
+                         ::testing::Values("DirectSound", "SoftAudio", "SoftAudio DirectSound",
+                                           "SoftAudio Multimedia", "OpenAL"),
+                         [](const ::testing::TestParamInfo<const char*>& i) {
+                           std::string n = i.param;
+                           for (char& c : n)
+                             if (c == ' ') c = '_';
+                           return n;
+                         });
+
+TEST(AudioStream, StopKeepsCallersMusicAndPanSaturates) {
+  setenv("SDL_AUDIODRIVER", "dummy", 1);
+  InitAudioModule();
+  InitMusicModule();
+  ASSERT_EQ(UseAudioDriver("DirectSound"), 1);
+  auto music = std::make_shared<ToneMusic>(44100);
+  auto stream = std::dynamic_pointer_cast<TDirectSoundAudioStream>(
+      PlayMusic(std::static_pointer_cast<TMusic>(music), 1, 1));
+  ASSERT_TRUE(stream);
+  EXPECT_EQ(stream->Playing(), 0) << "created paused";
+  stream->SetPan(2.0f);
+  int32_t pan = 0;
+  stream->pDSB->GetPan(&pan);
+  EXPECT_EQ(pan, 10000);
+  stream->SetVolume(0.1f);
+  int32_t vol = 0;
+  stream->pDSB->GetVolume(&vol);
+  EXPECT_EQ(vol, -3321);
+  stream->SetRate(0.5f);
+  uint32_t hz = 0;
+  stream->pDSB->GetFrequency(&hz);
+  EXPECT_EQ(hz, 22050u);
+  stream->SetPaused(0);
+  EXPECT_EQ(stream->Playing(), 1);
+  stream->Stop();
+  EXPECT_EQ(music->freed, 0);
+  EXPECT_EQ(stream->Playing(), 0);
+  stream->Stop();  // twice is harmless
+
+  ASSERT_EQ(UseAudioDriver("Null"), 1);
+  EXPECT_EQ(PlayMusic(std::static_pointer_cast<TMusic>(music), 0, 0), nullptr) << "no streaming channel";
+  EXPECT_EQ(PlayMusic(TMusicSource(u"/no/such/file.mod"), 0, 0), nullptr);
+}
