@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "graphics/pixmap_loader.h"
 #include "runtime/errors.h"
 #include "stream/stream.h"
 
@@ -261,10 +262,8 @@ TPixmapPtr TPixmap::ReadData(TStream& stream) {
   if (size > 0 && pos >= 0 && need > size - pos) return nullptr;
   auto p = Create(w, h, f, 4);
   const int rowBytes = w * PixelFormatBytes(f);
-  for (int y = 0; y < h; ++y) {
-    if (rowBytes > 0 && stream.Eof()) return nullptr;
-    stream.ReadBytes(p->PixelPtr(0, y), rowBytes);
-  }
+  for (int y = 0; y < h; ++y)
+    if (!pixmap_io::ReadExact(stream, p->PixelPtr(0, y), rowBytes)) return nullptr;
   return p;
 }
 
