@@ -337,6 +337,8 @@ int32_t Cantor_Mixer::FillBuffer(void* buffer, int32_t size) {
         break;
       }
     }
+    // A tick longer than the work arrays (a high output rate or a very low tempo) is
+    // mixed in several chunks.
     const int32_t n = std::min({frames - done, BytesUntilTick, MIX_BUFFER_FRAMES});
     if (n > 0) {
       MixChunk(n);

@@ -43,6 +43,8 @@ void Cantor_Mixer::Free() {
   SongPattern.clear();
   MMC_Channel.clear();
   TickEvent = nullptr;
+  // An emptied song cannot play: a later FillBuffer produces nothing instead of failing.
+  PlayStatus = 0;
   TMusic::Free();
 }
 

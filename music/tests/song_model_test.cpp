@@ -219,6 +219,12 @@ TEST(Song, FreeDropsEverything) {
   EXPECT_EQ(song->TickEvent, nullptr);
   EXPECT_TRUE(inst->Sample.empty());
   EXPECT_EQ(FreeMusic(nullptr), 0);
+  // A freed song that is asked for sound writes nothing.
+  song->PlayStatus = 1;
+  song->Free();
+  uint8_t buf[16] = {7};
+  EXPECT_EQ(song->FillBuffer(buf, 16), 0);
+  EXPECT_EQ(buf[0], 7);
 }
 
 }  // namespace
