@@ -41,7 +41,7 @@ inline uint32_t BlendAlpha(uint32_t s, uint32_t d) {
   uint32_t ia = 255 - a;
   uint32_t rb = (s & 0xFF00FFu) * a + (d & 0xFF00FFu) * ia + 0x00800080u;
   rb = ((rb + ((rb >> 8) & 0x00FF00FFu)) >> 8) & 0x00FF00FFu;
-  uint32_t s_ag = ((s >> 8) & 0xFF00FFu) | 0;  // alpha and green lanes
+  uint32_t s_ag = (s >> 8) & 0xFF00FFu;  // alpha and green lanes
   uint32_t d_ag = (d >> 8) & 0xFF00FFu;
   uint32_t ag = s_ag * a + d_ag * ia + 0x00800080u;
   ag = (((ag + ((ag >> 8) & 0x00FF00FFu)) >> 8) & 0x00FF00FFu) << 8;
@@ -211,24 +211,17 @@ void TD3DRaster::Setup(TD3DDevice7&, TDDSurface7* tgt, const TD3DViewport& vp, c
   }
   cull = static_cast<int>(rs[D3DRS_CULLMODE]);
 
-  // Texture stage 0.
-  auto argValue = [&](uint32_t arg, bool& usesTex) {
-    if ((arg & 0xF) == D3DTA_TEXTURE) usesTex = true;
-    return (arg & 0xF) == D3DTA_TEXTURE;
-  };
+  // Texture stage 0: each of colour and alpha is the diffuse value, the texel, or their
+  // product (stage 0 has no previous stage, so "current" is the diffuse colour).
+  auto isTexture = [](uint32_t arg) { return (arg & 0xF) == D3DTA_TEXTURE; };
   auto combineOf = [&](uint32_t op, uint32_t a1, uint32_t a2) {
-    bool uses = false;
     switch (op) {
       case D3DTOP_SELECTARG1:
-        return argValue(a1, uses) ? Combine::Texture : Combine::Diffuse;
+        return isTexture(a1) ? Combine::Texture : Combine::Diffuse;
       case D3DTOP_SELECTARG2:
-        return argValue(a2, uses) ? Combine::Texture : Combine::Diffuse;
-      case D3DTOP_MODULATE: {
-        bool t1 = argValue(a1, uses), t2 = argValue(a2, uses);
-        if (t1 && t2) return Combine::Modulate;  // texture squared is not used here
-        if (t1 || t2) return Combine::Modulate;
-        return Combine::Diffuse;
-      }
+        return isTexture(a2) ? Combine::Texture : Combine::Diffuse;
+      case D3DTOP_MODULATE:
+        return isTexture(a1) || isTexture(a2) ? Combine::Modulate : Combine::Diffuse;
       default:
         return Combine::Diffuse;
     }
