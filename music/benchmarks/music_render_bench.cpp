@@ -3,6 +3,8 @@
 #include <benchmark/benchmark.h>
 
 #include <cmath>
+#include <filesystem>
+#include <string>
 #include <vector>
 
 #include "music/mixer.h"
@@ -88,6 +90,35 @@ void BM_RenderSong(benchmark::State& state) {
   state.SetLabel(std::to_string(channels) + " channels");
 }
 BENCHMARK(BM_RenderSong)->Arg(4)->Arg(32)->Unit(benchmark::kMillisecond);
+
+// Real songs of the test corpus, looping, one second of sound per iteration.
+void BM_RenderCorpusSong(benchmark::State& state, const char* name) {
+  const std::string path = std::string(ORMIX_CORPUS_DIR) + "/music/" + name;
+  if (!std::filesystem::exists(path)) {
+    state.SkipWithError("corpus not found");
+    return;
+  }
+  InitMusicModule();
+  auto song = std::dynamic_pointer_cast<Cantor_Mixer>(LoadMusic(ToText(path)));
+  if (!song) {
+    state.SkipWithError("song did not load");
+    return;
+  }
+  song->STREAM_LOOP = 1;
+  song->PlayStatus = 1;
+  constexpr int32_t kFrames = 44100;
+  std::vector<int16_t> buf(2 * kFrames);
+  double seconds = 0;
+  for (auto _ : state) {
+    song->FillBuffer(buf.data(), kFrames * 4);
+    benchmark::DoNotOptimize(buf.data());
+    seconds += 1.0;
+  }
+  state.counters["x_realtime"] = benchmark::Counter(seconds, benchmark::Counter::kIsRate);
+  state.SetLabel(std::to_string(song->ActiveChannels) + " channels");
+}
+BENCHMARK_CAPTURE(BM_RenderCorpusSong, tecnoballz_mod, "tecnoballz.mod")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_RenderCorpusSong, zb_tnt_xm, "zb-tnt.xm")->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
