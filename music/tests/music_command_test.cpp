@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -50,6 +51,9 @@ protected:
   void SetUp() override {
     if (!std::filesystem::exists(kTool)) GTEST_SKIP() << "ormix not built at " << kTool;
     if (!std::filesystem::is_directory(kMusic)) GTEST_SKIP() << "no corpus at " << kMusic;
+    // No sound device or display needed, nor the warnings of looking for them.
+    setenv("SDL_AUDIODRIVER", "dummy", 0);
+    setenv("SDL_VIDEODRIVER", "dummy", 0);
   }
   std::string dir = ::testing::TempDir();
 };
