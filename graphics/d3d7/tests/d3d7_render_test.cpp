@@ -420,6 +420,17 @@ TEST_F(D3D7Render, ModeChangeRebuildsDeviceAndFrames) {
   ShowFrame(0);
 }
 
+TEST_F(D3D7Render, LostSurfacesAreRestoredAtTheNextFrame) {
+  D3D7GraphicsDriver()->DirectDraw7()->LoseAllSurfaces();
+  FillRect(0, 0, 4, 4);  // refused while the surfaces are lost
+  EXPECT_EQ(Count(0xFFFFFFu), 0);
+  const int gen = GraphicsGeneration();
+  ShowFrame(0);
+  EXPECT_EQ(GraphicsGeneration(), gen);  // restored, not made again
+  FillRect(0, 0, 4, 4);
+  EXPECT_EQ(Count(0xFFFFFFu), 16);
+}
+
 TEST_F(D3D7Render, ResultCodeNames) {
   EXPECT_EQ(D3D7ResultName(DD_OK), "OK");
   EXPECT_EQ(D3D7ResultName(DDERR_SURFACELOST), "SURFACELOST");
