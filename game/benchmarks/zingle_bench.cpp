@@ -109,4 +109,10 @@ BENCHMARK(BM_ScriptedGameDirectX7)->Arg(3000)->Iterations(1)->Unit(benchmark::kM
 
 }  // namespace
 
-BENCHMARK_MAIN();
+// Ends through EndProgram so that the screen is closed before static objects go away.
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  EndProgram();
+}
