@@ -51,7 +51,7 @@ TEST_F(Timers, PeriodIsTruncatedToWholeMilliseconds) {
 TEST_F(Timers, TicksArriveOnlyWhileTheMainThreadPumps) {
   TTimerPtr t = CreateTimer(200);  // 5 ms
   ASSERT_TRUE(t);
-  SDL_Delay(40);
+  SDL_Delay(60);
   EXPECT_EQ(t->Ticks(), 0) << "nothing fires without pumping";
   EXPECT_TRUE(g_ticks.empty());
   PumpSystem();
@@ -66,13 +66,15 @@ TEST_F(Timers, TicksArriveOnlyWhileTheMainThreadPumps) {
 }
 
 TEST_F(Timers, WaitAfterThreeUnobservedTicksReturnsThree) {
-  TTimerPtr t = CreateTimer(20);  // 50 ms
+  TTimerPtr t = CreateTimer(10);  // 100 ms
   ASSERT_TRUE(t);
   EXPECT_EQ(t->Wait(), 1) << "Wait blocks until the first tick";
-  // Just after a tick: three more fall due in the next 175 ms, the fourth 25 ms later.
-  SDL_Delay(175);
-  EXPECT_EQ(t->Ticks(), 1);
-  EXPECT_EQ(t->Wait(), 3);
+  // Ticks fired by plain pumping are not observed by Wait.
+  while (t->Ticks() < 4) {
+    PumpSystem();
+    SDL_Delay(2);
+  }
+  EXPECT_EQ(t->Wait(), 3) << "at once: a fifth tick would have made it 4";
   t->Stop();
   t->Stop();  // a second stop does nothing
   EXPECT_EQ(t->Wait(), 0) << "a stopped timer does not block";
@@ -160,23 +162,28 @@ TEST_F(Timers, ATimerStoppedByItsOwnTickHookEndsCleanly) {
   };
   InsertHook(EventHookId(), stopper);
   t.reset();  // only the timer's own reference keeps it
-  SDL_Delay(20);
-  PumpSystem();
+  SDL_Delay(20);  // several ticks fall due
+  for (int i = 0; i < 1000 && !weak.expired(); ++i) {
+    PumpSystem();
+    SDL_Delay(2);
+  }
   DeleteHook(EventHookId(), stopper);
   EXPECT_TRUE(weak.expired());
   EXPECT_EQ(g_ticks.size(), 1u) << "ticks queued behind the stopping one are dropped";
 }
 
-TEST_F(Timers, A120HertzTimerTicksEvery8Milliseconds) {
+TEST_F(Timers, A120HertzTimerKeepsToItsScheduleOf125TicksASecond) {
   uint32_t start = SDL_GetTicks();
   TTimerPtr t = CreateTimer(120);
   ASSERT_TRUE(t);
-  while (t->Ticks() < 50) t->Wait();
+  while (SDL_GetTicks() - start < 1000) t->Wait();
   uint32_t elapsed = SDL_GetTicks() - start;
+  int n = t->Ticks();
   t->Stop();
-  // 50 ticks of 8 ms: 400 ms (a true 120 Hz would need 417 ms).
-  EXPECT_GE(elapsed, 398u);
-  EXPECT_LE(elapsed, 412u);
+  // Never ahead of an 8 ms schedule; a late tick is made up at once, so a busy machine
+  // loses at most the last few.
+  EXPECT_LE(n, static_cast<int>(elapsed / 8) + 1);
+  EXPECT_GE(n, static_cast<int>(elapsed / 8 * 9 / 10));
 }
 
 TEST(TimersAtExit, ARunningTimerDoesNotStopTheProgramFromEndingCleanly) {
