@@ -224,3 +224,32 @@ TEST(ModLoader, UrlSourceAndUnopenable) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(SampleBank, ConvertModes) {
+  struct Case { int mode; TBank bank; std::vector<int32_t> frames; };
+  const Case cases[] = {
+      {1, {127, 128, 255, 0, 1}, {32512, -32767, -255, 0, 256}},
+      {2, {0x00, 0x80, 0xFF, 0x7F, 0xFF, 0xFF, 0x01}, {-32768, 32767, -1}},  // odd byte dropped
+      // left / 2 + right / 2 + 0.5, truncated toward zero
+      {4, {0x01, 0x00, 0x00, 0x00, 0xFF, 0x7F, 0xFF, 0x7F, 0x00, 0x80, 0x00, 0x80, 0xFD, 0xFF, 0x00, 0x00},
+       {1, 32767, -32767, -1}},
+  };
+  for (const Case& c : cases) {
+    Cantor_Sample s;
+    s.ConvertSampleFromBank(c.bank, c.mode);
+    EXPECT_EQ(s.Length, static_cast<int32_t>(c.frames.size())) << c.mode;
+    EXPECT_EQ(s.SoundData, c.frames) << c.mode;
+    EXPECT_EQ(s.fp, s.SoundData.data()) << c.mode;
+  }
+  Cantor_Sample s;
+  s.ConvertSampleFromBank(TBank{1, 2, 3}, 1);
+  for (int mode : {0, 3, 8}) {
+    s.ConvertSampleFromBank(TBank{9, 9}, mode);
+    EXPECT_EQ(s.Length, 3) << mode;  // unknown layouts change nothing
+    EXPECT_EQ(s.SoundData[2], 3 * 256);
+  }
+}
+
+}  // namespace

@@ -344,6 +344,15 @@ TEST(XmLoader, HostileCounts) {
     EXPECT_EQ(i.NoteSample[1], 0);
     EXPECT_EQ(song->Instrument[2]->Sample[0]->SoundData[0], 0x33 * 256);
   }
+  {  // more instruments than the song's table takes: the first 255 are read
+    Xm xm;
+    xm.instruments.assign(300, XmInstrument{});
+    auto song = Load(xm);
+    ASSERT_TRUE(song);
+    EXPECT_EQ(song->ActiveSamples, XM_MAX_INSTRUMENTS);
+    EXPECT_EQ(song->Instrument.size(), static_cast<size_t>(XM_MAX_INSTRUMENTS) + 1);
+    EXPECT_LT(song->ActiveSamples, song->MaxInstruments);
+  }
   {  // more envelope points claimed than the 12 stored
     XmInstrument in;
     in.samples = {XmSample{}};
