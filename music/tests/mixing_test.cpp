@@ -14,14 +14,15 @@
 
 // Every allocation of this test program is counted, so that a test can show that
 // rendering allocates nothing.
+// (Kept out of line so that the compiler does not pair malloc and free across them.)
 static std::atomic<long> g_allocations{0};
-void* operator new(std::size_t n) {
+__attribute__((noinline)) void* operator new(std::size_t n) {
   g_allocations.fetch_add(1, std::memory_order_relaxed);
   if (void* p = std::malloc(n ? n : 1)) return p;
   throw std::bad_alloc();
 }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+__attribute__((noinline)) void operator delete(void* p) noexcept { std::free(p); }
+__attribute__((noinline)) void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 using songfix::Cell;
