@@ -1,5 +1,6 @@
 // Start-up of the music modules: the registry list, the tracker's tables and the
 // song loaders in their fixed order (wav, mod, xm, qtk).
+#include "music/audiostream.h"
 #include "music/mixer.h"
 #include "music/mod_loader.h"
 #include "music/qtk.h"
@@ -7,12 +8,6 @@
 #include "music/xm_loader.h"
 #include "stream/stream.h"
 #include "system/event.h"
-
-// Music streaming registers the wave entry; it is built in music/audiostream.*.
-#if __has_include("music/audiostream.h")
-#include "music/audiostream.h"
-#define ORMIX_HAVE_AUDIOSTREAM 1
-#endif
 
 namespace {
 // The native format's registry entry: a stream is read directly, a URL is opened first.
@@ -32,10 +27,8 @@ void InitTrackerModule() {
   done = true;
   InitMusicBaseModule();
   InitEventModule();
-#ifdef ORMIX_HAVE_AUDIOSTREAM
-  // The wave entry comes first in the registry.
+  // The streaming module's wave entry comes first in the registry.
   InitAudioStreamModule();
-#endif
   InitTrackerTables();
   NoteName(0);  // builds the note-name table
   CantorLoader::Create(LoadMOD, u"Protracker \".mod\"", u"mod");
@@ -47,8 +40,6 @@ void InitTrackerModule() {
 
 void InitMusicModule() {
   InitMusicBaseModule();
-#ifdef ORMIX_HAVE_AUDIOSTREAM
   InitAudioStreamModule();
-#endif
   InitTrackerModule();
 }
