@@ -72,11 +72,13 @@ Cantor_EnvelopePointPtr Cantor_EnvelopePoint::Load(const TStreamPtr& stream) {
 
 int32_t Cantor_Track::Save(const TStreamPtr& stream) {
   TStream& s = *stream;
-  s.WriteShort(LineCount);
+  // The line count is a short: longer tracks are cut so that the file stays readable.
+  const int32_t lines = std::clamp<int32_t>(LineCount, 0, 65535);
+  s.WriteShort(lines);
   WriteText16(s, Name);
   MusicPrintLine(u"saving track \"" + Name + u"\"");
   const size_t have = std::min({Note.size(), Inst.size(), Vol.size(), FX.size(), FXV.size()});
-  for (int32_t line = 0; line < LineCount; ++line) {
+  for (int32_t line = 0; line < lines; ++line) {
     const size_t l = static_cast<size_t>(line);
     if (l >= have) {
       s.WriteByte(0);
@@ -126,8 +128,8 @@ int32_t Cantor_Pattern::Save(const TStreamPtr& stream) {
   TStream& s = *stream;
   MusicPrintLine(u"saving pattern \"" + Title + u"\"");
   WriteText16(s, Title);
-  const int32_t tracks = std::min<int32_t>(TrackCount, static_cast<int32_t>(Track.size()));
-  s.WriteShort(LineCount);
+  const int32_t tracks = std::clamp<int32_t>(std::min<int32_t>(TrackCount, static_cast<int32_t>(Track.size())), 0, 65535);
+  s.WriteShort(std::clamp<int32_t>(LineCount, 0, 65535));
   s.WriteShort(tracks);
   for (int32_t t = 0; t < tracks; ++t) {
     const auto& track = Track[static_cast<size_t>(t)];
@@ -160,7 +162,9 @@ Cantor_PatternPtr Cantor_Pattern::Load(const TStreamPtr& stream) {
 
 int32_t Cantor_Sample::Save(const TStreamPtr& stream) {
   TStream& s = *stream;
-  const int32_t frames = std::clamp<int32_t>(Length, 0, static_cast<int32_t>(SoundData.size()));
+  // Frames held (the data size field is 2 x frames, an int).
+  const int32_t frames = static_cast<int32_t>(
+      std::clamp<int64_t>(Length, 0, std::min<int64_t>(static_cast<int64_t>(SoundData.size()), 1 << 30)));
   WriteText8(s, Name);
   s.WriteInt(frames);
   s.WriteInt(LoopStart);
