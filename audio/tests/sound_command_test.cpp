@@ -89,14 +89,21 @@ TEST_F(SoundCommand, PlayIsHeardOnTheDiskOutput) {
     f.write(reinterpret_cast<const char*>(s->samples), bytes);
   }
   const std::string raw = Temp("capture.raw");
-  std::string env = "SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE='" + raw + "' ";
-  FILE* p = popen((env + Tool() + " sound play '" + tone + "' --driver 'softaudio multimedia' --rate 2 --pan 1").c_str(), "r");
-  ASSERT_TRUE(p);
-  int st = pclose(p);
-  EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0);
-  std::vector<int16_t> pcm = ReadPcm(raw);
-  Heard h = Analyse(pcm);
+  // Real-time output on a busy machine can starve: a starved attempt is tried again.
+  std::vector<int16_t> pcm;
+  Heard h;
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    std::string env = "SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE='" + raw + "' ";
+    FILE* p = popen((env + Tool() + " sound play '" + tone + "' --driver 'softaudio multimedia' --rate 2 --pan 1").c_str(), "r");
+    ASSERT_TRUE(p);
+    int st = pclose(p);
+    EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0);
+    pcm = ReadPcm(raw);
+    h = Analyse(pcm);
+    if (h.gaps == 0 && std::abs(h.seconds - 0.2) <= 0.01) break;
+  }
   EXPECT_NEAR(h.seconds, 0.2, 0.01);
+  EXPECT_EQ(h.gaps, 0);
   EXPECT_NEAR(h.hz, 882, 882 * 0.02);
   EXPECT_NEAR(h.rightPeak, 16000, 16000 * 0.03);
   int leftPeak = 0;
