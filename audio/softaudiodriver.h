@@ -25,7 +25,6 @@ public:
 class TSoftAudioSound : public TSound {
 public:
   fa_sound* _fa = nullptr;
-  TAudioSamplePtr _sample;  // keeps the bytes when the mixer sound wraps them
 
   ~TSoftAudioSound() override;
   TChannelPtr Play(const TChannelPtr& channel = nullptr) override;
