@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include "audio/audio.h"
 #include "runtime/errors.h"
 
@@ -309,4 +311,24 @@ TEST(LoadAudioSample, StartsAtTheStreamPosition) {
   auto s = LoadAudioSample(st);
   ASSERT_TRUE(s);
   EXPECT_EQ(s->length, 2);
+}
+
+TEST(OggLoader, MoreThanTwoChannelsKeepTheFirstTwo) {
+  if (!HaveSox()) GTEST_SKIP() << "sox not installed";
+  const std::string path = std::string(ORMIX_BINARY_DIR) + "/tests/six_" + std::to_string(getpid()) + ".ogg";
+  if (std::system(("sox -n -c 6 -r 44100 '" + path + "' synth 0.1 sine 440 sine 550 sine 660 2>/dev/null").c_str()) != 0 ||
+      !std::ifstream(path).good())
+    GTEST_SKIP() << "sox cannot write Ogg Vorbis here";
+  auto s = LoadAudioSample(path);
+  auto ref = RunCommand("sox '" + path + "' -t s16 -");
+  std::remove(path.c_str());
+  ASSERT_TRUE(s);
+  EXPECT_EQ(s->format, SF_STEREO16LE);
+  ASSERT_EQ(static_cast<size_t>(s->length) * 12, ref.size());
+  const int16_t* a = reinterpret_cast<const int16_t*>(s->samples);
+  const int16_t* b = reinterpret_cast<const int16_t*>(ref.data());
+  int worst = 0;
+  for (int i = 0; i < s->length; ++i)
+    for (int c = 0; c < 2; ++c) worst = std::max(worst, std::abs(a[2 * i + c] - b[6 * i + c]));
+  EXPECT_LE(worst, 4);
 }
