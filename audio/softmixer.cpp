@@ -195,7 +195,10 @@ int sound::mix(int32_t* acc, int count) {
   LoopState ls{};
   ls.fpos = spos / static_cast<uint64_t>(ch);
   const uint64_t fend = static_cast<uint64_t>(length) << 32;
-  if (ls.fpos >= fend) ls.fpos = loop ? ls.fpos % fend : fend;
+  if (ls.fpos >= fend) {
+    if (!loop) return finish();  // moved past the end: nothing left to read
+    ls.fpos %= fend;
+  }
 
   if (st & FA_STREAMING) {
     // Not mixed until the data this fragment reads has been written.

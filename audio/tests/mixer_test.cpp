@@ -251,9 +251,12 @@ TEST(Mixer, NeverReadsOutsideTheSample) {
         fa_sound* s = fa_createsound(1, bits, ch, 1000000, one.data(), loop);
         ASSERT_TRUE(s);
         sound* v = f.Start(s);
-        v->setrate(0x1000000);
+        v->setposition(int64_t{1} << 40);  // before anything was mixed
         f.Mix();
-        v->setposition(int64_t{1} << 40);
+        sound* w = f.Start(s);
+        w->setrate(0x1000000);
+        f.Mix();
+        w->setposition(int64_t{1} << 40);
         f.Mix();
         fa_freesound(s);
       }
