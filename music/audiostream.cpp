@@ -644,7 +644,7 @@ void InitAudioStreamModule() {
   InitEventModule();
   InitAudioModule();
   CantorLoader::Create([](const TMusicSource& src) -> TMusicPtr { return TWavStream::Load(src); },
-                       u"Wave \".wav\"", u"wav");
+                       u"Microsoft Wave \".wav\"", u"wav");
   gTimer = TTimer::Create(120);
   // The timer's platform thread must be ended before the process's statics go.
   OnEndProgram([] {
