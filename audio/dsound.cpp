@@ -347,7 +347,7 @@ void TDSBuffer::MixInto(int32_t* acc, int frames) {
         pos = 0;
         break;
       }
-      pos -= end;
+      pos %= end;  // a step may be longer than the whole buffer
     }
     uint32_t idx = static_cast<uint32_t>(pos >> 32);
     uint32_t next = idx + 1;

@@ -137,6 +137,20 @@ TEST_F(DirectSoundLayer, PlaysThroughAndNotifies) {
   EXPECT_TRUE(stop->Wait(0));
 }
 
+TEST_F(DirectSoundLayer, TinyLoopingBuffersAtTheHighestFrequency) {
+  // Each output frame steps over the whole buffer several times.
+  TDSBufferPtr b = Make(4, DSBCAPS_CTRLFREQUENCY, 1, 8, 8000);
+  ASSERT_EQ(b->SetFrequency(DSBFREQUENCY_MAX), DS_OK);
+  ASSERT_EQ(b->Play(0, 0, DSBPLAY_LOOPING), DS_OK);
+  TDSBufferPtr c = Make(4, DSBCAPS_CTRLFREQUENCY, 2, 16, 8000);
+  ASSERT_EQ(c->SetFrequency(DSBFREQUENCY_MAX), DS_OK);
+  ASSERT_EQ(c->Play(0, 0, DSBPLAY_LOOPING), DS_OK);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  uint32_t play = 99;
+  b->GetCurrentPosition(&play, nullptr);
+  EXPECT_LT(play, 4u);
+}
+
 TEST_F(DirectSoundLayer, DuplicatesShareMemory) {
   TDSBufferPtr a = Make(64, DSBCAPS_CTRLFREQUENCY, 1, 8, 11025);
   ASSERT_EQ(a->SetFrequency(22050), DS_OK);
