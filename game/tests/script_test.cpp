@@ -1,4 +1,5 @@
 #include "game/script.h"
+#include "game/zingle.h"
 
 #include <gtest/gtest.h>
 
@@ -64,6 +65,26 @@ TEST(Script, RejectsBadLinesNamingThem) {
     std::string error;
     EXPECT_FALSE(s.Parse(std::string("1 tap z\n") + line + "\n", error)) << line;
     EXPECT_NE(error.find("line 2"), std::string::npos) << error;
+  }
+}
+
+TEST(Options, CommandLine) {
+  TZingleOptions o;
+  std::string error;
+  ASSERT_TRUE(ParseZingleOptions({"--script", "a.txt", "--trace", "t.txt", "--unpaced", "--seed", "-9"},
+                                 o, error))
+      << error;
+  EXPECT_EQ(o.script, "a.txt");
+  EXPECT_EQ(o.trace, "t.txt");
+  EXPECT_TRUE(o.unpaced);
+  EXPECT_TRUE(o.hasSeed);
+  EXPECT_EQ(o.seed, -9);
+  const std::vector<std::vector<std::string>> bad = {
+      {"--script"}, {"--seed", "x"}, {"--seed"}, {"--fast"}};
+  for (const auto& args : bad) {
+    TZingleOptions b;
+    EXPECT_FALSE(ParseZingleOptions(args, b, error)) << args[0];
+    EXPECT_FALSE(error.empty());
   }
 }
 
