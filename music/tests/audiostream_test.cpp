@@ -25,7 +25,7 @@ std::vector<uint8_t> MakeWav(int channels, int rate, int bits, const std::vector
                              int fmtLen = 16, bool chunkBeforeFmt = false, bool chunkBeforeData = false,
                              int formatTag = 1) {
   std::vector<uint8_t> b;
-  auto tag = [&](const char* t) { b.insert(b.end(), t, t + 4); };
+  auto tag = [&](const char* t) { for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(t[i])); };
   auto u32 = [&](uint32_t v) { for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i))); };
   auto u16 = [&](uint16_t v) { b.push_back(static_cast<uint8_t>(v)); b.push_back(static_cast<uint8_t>(v >> 8)); };
   auto list = [&] { tag("LIST"); u32(6); tag("INFO"); u16(0); };
