@@ -134,7 +134,7 @@ TEST(ZingleGame, ScriptedSessionPlaysSavesAndExchangesScores) {
   EXPECT_GT(loud, 1000) << bytes.size() << " bytes of sound";
 }
 
-// Settings restored at the next start; Escape that ends a game must be released and
+// Settings restored at the next start; F1 switches the screen at once; Escape that ends a game must be released and
 // pressed again before it ends the program; a failed exchange keeps the table.
 TEST(ZingleGame, RestartKeepsSettingsAndAFailedExchangeKeepsTheTable) {
   if (!HaveDisplay()) GTEST_SKIP() << "no X display (run under xvfb-run)";
@@ -157,6 +157,7 @@ TEST(ZingleGame, RestartKeepsSettingsAndAFailedExchangeKeepsTheTable) {
 3 down x
 5 up x
 10 down escape
+135 tap f1
 140 press right 10 10
 142 release right 10 10
 150 up escape
@@ -169,6 +170,8 @@ TEST(ZingleGame, RestartKeepsSettingsAndAFailedExchangeKeepsTheTable) {
   EXPECT_NE(trace.find("3 play"), std::string::npos) << trace;
   EXPECT_NE(trace.find("escape score="), std::string::npos) << trace;
   EXPECT_NE(trace.find("exchange failed"), std::string::npos) << trace;
+  // F1 switches the screen at once (back to a window where the display cannot switch).
+  EXPECT_NE(trace.find("135 screen depth=32"), std::string::npos) << trace;
   // Escape was held from play until frame 150: only the press at 160 ends the program.
   EXPECT_NE(trace.find("160 end"), std::string::npos) << trace;
 
