@@ -18,7 +18,13 @@ namespace {
 
 uint32_t g_callEvent = 0;   // SDL event type of calls posted to the main thread
 uint32_t g_tickEvent = 0;   // SDL event type of timer ticks (code = timer id)
-bool g_videoReady = false;  // SDL video is up (else only events and timers)
+// SDL video is up (the graphics layer may start it later than this module).
+bool VideoReady() { return SDL_WasInit(SDL_INIT_VIDEO) != 0; }
+
+bool HasEnv(const char* name) {
+  const char* v = std::getenv(name);
+  return v && *v;
+}
 
 // Never destroyed: exit actions (closing the screen) still unregister their windows.
 std::unordered_map<uint32_t, TSDLWindowProc>& WindowProcs() {
@@ -244,7 +250,7 @@ int ShowBox(const Text& text, int serious, const SDL_MessageBoxButtonData* butto
   SDL_MessageBoxData box{};
   box.flags = (serious ? SDL_MESSAGEBOX_WARNING : SDL_MESSAGEBOX_INFORMATION) |
               SDL_MESSAGEBOX_BUTTONS_LEFT_TO_RIGHT;
-  box.window = g_videoReady ? SDL_GetKeyboardFocus() : nullptr;
+  box.window = VideoReady() ? SDL_GetKeyboardFocus() : nullptr;
   box.title = title.c_str();
   box.message = message.c_str();
   box.numbuttons = count;
@@ -272,14 +278,19 @@ void InitSystemModule() {
   if (SDL_Init(SDL_INIT_EVENTS | SDL_INIT_TIMER) != 0) {
     throw TRuntimeException(std::string("SDL failed to start: ") + SDL_GetError());
   }
-  // Without a display the events and timers still work.
-  g_videoReady = SDL_InitSubSystem(SDL_INIT_VIDEO) == 0;
+  // Video starts here only when there is a display (or a video driver is named); without
+  // one, events and timers work alone and console programs stay quiet. The graphics layer
+  // starts video itself when it opens a window.
+  bool video = false;
+  if (HasEnv("DISPLAY") || HasEnv("WAYLAND_DISPLAY") || HasEnv("SDL_VIDEODRIVER")) {
+    video = SDL_InitSubSystem(SDL_INIT_VIDEO) == 0;
+  }
   uint32_t first = SDL_RegisterEvents(2);
   if (first == static_cast<uint32_t>(-1)) throw TRuntimeException("SDL has no user events left");
   g_callEvent = first;
   g_tickEvent = first + 1;
   SDL_EventState(SDL_TEXTINPUT, SDL_ENABLE);
-  if (g_videoReady) SDL_StartTextInput();
+  if (video) SDL_StartTextInput();
   std::atexit(DropPendingCalls);
   // Lives until the process ends, so that exit actions may still pump.
   SetSystemDriver(new TSDLSystemDriver());
@@ -389,7 +400,7 @@ void TSDLSystemDriver::HandleEvent(const SDL_Event& e) {
       _lastY = e.button.y;
       bool down = e.type == SDL_MOUSEBUTTONDOWN;
       // The window keeps receiving the pointer while a button is held, except full screen.
-      if (g_videoReady && !IsFullScreen(e.button.windowID)) SDL_CaptureMouse(down ? SDL_TRUE : SDL_FALSE);
+      if (VideoReady() && !IsFullScreen(e.button.windowID)) SDL_CaptureMouse(down ? SDL_TRUE : SDL_FALSE);
       EmitEvent(down ? EVENT_MOUSEDOWN : EVENT_MOUSEUP, b, _mods, e.button.x, e.button.y);
       break;
     }
@@ -440,13 +451,13 @@ void TSDLSystemDriver::TrackPointer(uint32_t windowId, int x, int y) {
 
 void TSDLSystemDriver::UpdateCursor() {
   int shown = (_hidden && _tracked) ? 0 : 1;
-  if (shown == _cursorShown || !g_videoReady) return;
+  if (shown == _cursorShown || !VideoReady()) return;
   SDL_ShowCursor(shown ? SDL_ENABLE : SDL_DISABLE);
   _cursorShown = shown;
 }
 
 void TSDLSystemDriver::MoveMouse(int x, int y) {
-  if (!g_videoReady) return;
+  if (!VideoReady()) return;
   SDL_Window* w = SDL_GetKeyboardFocus();
   if (!w) w = SDL_GetMouseFocus();
   if (!w && _lastWindow) w = SDL_GetWindowFromID(_lastWindow);
