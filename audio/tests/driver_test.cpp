@@ -17,6 +17,13 @@ TEST(AudioDrivers, FirstUseChoosesSoftAudio) {
   UseAudioDriver("Null");
 }
 
+// In a process of its own (as ctest runs it): no sound card, so the first use ends on "Null".
+TEST(AudioDrivers, FirstUseWithoutSoundCardIsNull) {
+  setenv("SDL_AUDIODRIVER", "no-such-sdl-driver", 1);
+  EXPECT_EQ(CurrentAudioDriver(), NullAudioDriver());
+  EXPECT_EQ(AllocChannel()->Playing(), 0);
+}
+
 TEST(AudioDrivers, Registry) {
   std::vector<Text> names = ListAudioDrivers();
   ASSERT_GE(names.size(), 5u);
