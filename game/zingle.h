@@ -77,7 +77,7 @@ public:
   void Save();
   // Ends the program from the title screen, saving the settings first.
   [[noreturn]] void Quit();
-  void Trace(const char* format, ...);
+  void Trace(const char* format, ...) __attribute__((format(printf, 2, 3)));
 
   // Called on every shown frame (frame chain).
   void OnFrameShown();
