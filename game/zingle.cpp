@@ -14,6 +14,7 @@
 #include "graphics/image.h"
 #include "graphics/opengl/opengl.h"
 #include "graphics/pixmap.h"
+#include "music/audiostream.h"
 #include "music/music.h"
 #include "runtime/errors.h"
 #include "runtime/random.h"
@@ -175,10 +176,17 @@ bool TZingleGame::Start(const TZingleOptions& opts) {
 void TZingleGame::OpenGameScreen() {
   _reopening = true;
   const int hertz = options.unpaced ? 0 : 60;
-  if (!OpenScreen(800, 600, settings.ScreenDepthOption, hertz, 0) && settings.ScreenDepthOption != 0) {
+  bool open = OpenScreen(800, 600, settings.ScreenDepthOption, hertz, 0) != nullptr;
+  if (!open && settings.ScreenDepthOption != 0) {
     // No full screen here (a renderer that cannot take the display mode): use a window.
     Trace("fullscreen failed");
     settings.ScreenDepthOption = 0;
+    open = OpenScreen(800, 600, 0, hertz, 0) != nullptr;
+  }
+  if (!open && CurrentGraphicsDriver() != DirectX7Renderer()) {
+    // No OpenGL on this machine: the software renderer draws the game instead.
+    Trace("renderer fallback");
+    UseGraphicsDriver(DirectX7Renderer(), GFX_BACKBUFFER);
     OpenScreen(800, 600, 0, hertz, 0);
   }
   SetBlendMode(BLEND_ALPHA);
@@ -275,6 +283,7 @@ void TZingleGame::Save() {
 }
 
 void TZingleGame::Quit() {
+  StopMusic();
   Save();
   Trace("end");
   EndProgram();
@@ -301,6 +310,13 @@ void TZingleGame::DrawTitlePanel(int editing) {
   in.f3 = KeyPresses(KEY_F3);
   in.f1 = KeyPresses(KEY_F1);
   TitlePanelStep(settings, editing, EditingName, in);
+  // F1 and F3 stop the music (it starts again from the beginning on the next frame while
+  // the option is on); F2 switches it off or on at once.
+  if (in.f1 || in.f3 || (in.f2 && settings.MusicOption != 1)) StopMusic();
+  if (in.f2) {
+    Trace("music %d", settings.MusicOption);
+    if (settings.MusicOption == 1 && !in.f1 && !in.f3) StartMusicIfWanted();
+  }
   if (settings.ScreenDepthOption != depthBefore) {
     // F1 switches between the window and full screen at once.
     Trace("screen depth=%d", settings.ScreenDepthOption);
@@ -334,7 +350,21 @@ void TZingleGame::DrawTitlePanel(int editing) {
   DrawTextAligned(180, 410, PadLeft(IntToText(settings.HighScore), u'0', 10), 1, 1);
 }
 
+void TZingleGame::StartMusicIfWanted() {
+  if (settings.MusicOption != 1 || MusicChannel) return;
+  MusicChannel = PlayMusic(u"system/173/zingle.mod", 1, 0);
+  if (MusicChannel) Trace("music playing");
+}
+
+void TZingleGame::StopMusic() {
+  if (!MusicChannel) return;
+  MusicChannel->Stop();
+  MusicChannel.reset();
+  Trace("music stopped");
+}
+
 TZingleGame::TitleResult TZingleGame::TitleFrame() {
+  StartMusicIfWanted();
   ClearScreen();
   ResetDrawState();
   DrawTitlePanel(EditingName);
@@ -399,6 +429,7 @@ void TZingleGame::OnHit(const THit& hit) {
 }
 
 bool TZingleGame::PlayFrame() {
+  StartMusicIfWanted();
   ClearScreen();
   ResetDrawState();
   RepeatImage(BackImage, 0, (field.ScrollOffset + 64.0f * field.RowsScrolled) / 2, 0);
@@ -485,6 +516,7 @@ void TZingleGame::Cycle() {
   while (PlayFrame()) {
   }
   Trace("gameover-display");
+  StopMusic();
   for (int i = 0; i < 121; ++i) GameOverFrame();
   FinishGame();
 }

@@ -16,6 +16,7 @@ class TImage;
 class TImageFont;
 class TSound;
 class TChannel;
+class TAudioStream;
 
 // Command-line options of the executable.
 struct TZingleOptions {
@@ -46,6 +47,8 @@ public:
   std::vector<std::shared_ptr<TSound>> Sounds;
   std::vector<std::shared_ptr<TChannel>> EffectChannels;
   int ChannelCursor = 0;
+  // The background song, playing while MusicOption is 1 (null when stopped).
+  std::shared_ptr<TAudioStream> MusicChannel;
 
   TScript script;
   int frame = 0;  // frames shown since the screen cycle began
@@ -92,6 +95,8 @@ private:
   void DrawTitlePanel(int editing);
   void DrawTextAligned(int x, int y, const Text& text, int centreX, int centreY);
   void PlaySoundAtRate(float rate);
+  void StartMusicIfWanted();
+  void StopMusic();
   void OnHit(const THit& hit);
   void DeliverScriptInput(int forFrame);
 };

@@ -25,6 +25,19 @@ bool SettingsLines(const std::string& bytes, Text& line1, Text& line2) {
   return true;
 }
 
+// Samples of a raw 16-bit recording louder than a faint noise.
+int LoudSamples(const std::string& path) {
+  std::ifstream raw(path, std::ios::binary);
+  std::vector<char> bytes((std::istreambuf_iterator<char>(raw)), std::istreambuf_iterator<char>());
+  int loud = 0;
+  for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
+    int16_t v = static_cast<int16_t>(static_cast<uint8_t>(bytes[i]) |
+                                     (static_cast<uint8_t>(bytes[i + 1]) << 8));
+    loud += v > 2000 || v < -2000;
+  }
+  return loud;
+}
+
 // A whole session: a right click before any game does nothing; the name is edited after a
 // click on the name area; a game is started with Space, its first landing scores, three
 // landings on one tile score 5, 10 and 15, the ball falls off, the high score is saved;
@@ -64,6 +77,11 @@ TEST(ZingleGame, ScriptedSessionPlaysSavesAndExchangesScores) {
   TTestScoreServer server("HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\n" +
                           ToUtf8(Scramble(table, ExchangeKey, EXCHANGE_PASSES)) +
                           "\r\n-+-\r\n");
+  // Music off, so that what is heard is the hits (a first start otherwise: no name typed
+  // yet, no score, a new identity).
+  TGameSettings quiet;
+  quiet.MusicOption = 0;
+  ASSERT_TRUE(SaveSettings(ToText(run.Path("system/173/tigger.hop")), quiet));
   std::string env = "ZINGLE_SCORE_SERVER=127.0.0.1:" + std::to_string(server.Port());
   // What would be heard goes to a file (44100 Hz, 16-bit stereo).
   std::string audio = "SDL_DISKAUDIOFILE=" + run.Path("audio.raw");
@@ -124,14 +142,7 @@ TEST(ZingleGame, ScriptedSessionPlaysSavesAndExchangesScores) {
   EXPECT_GT(changed, 50);
 
   // The hits were heard.
-  std::ifstream raw(run.Path("audio.raw"), std::ios::binary);
-  std::vector<char> bytes((std::istreambuf_iterator<char>(raw)), std::istreambuf_iterator<char>());
-  int loud = 0;
-  for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
-    int16_t v = static_cast<int16_t>(static_cast<uint8_t>(bytes[i]) | (static_cast<uint8_t>(bytes[i + 1]) << 8));
-    loud += v > 2000 || v < -2000;
-  }
-  EXPECT_GT(loud, 1000) << bytes.size() << " bytes of sound";
+  EXPECT_GT(LoudSamples(run.Path("audio.raw")), 1000);
 }
 
 // Settings restored at the next start; F1 switches the screen at once; Escape that ends a game must be released and
@@ -217,6 +228,38 @@ TEST(ZingleGame, StoredOptionsChooseRendererAndScreen) {
   ASSERT_TRUE(SettingsLines(run.Settings(), line1, line2));
   EXPECT_EQ(GetField(line1, u"|", 5, 0), u"0");  // music switched off
   EXPECT_EQ(GetField(line1, u"|", 6, 0), u"0");  // OpenGL at the next start
+}
+
+// The background song plays on the title screen while the music option is on; F2
+// switches it off at once; with the option off nothing is heard.
+TEST(ZingleGame, MusicFollowsTheOption) {
+  if (!HaveDisplay()) GTEST_SKIP() << "no X display (run under xvfb-run)";
+  for (int option : {1, 0}) {
+    TZingleRun run;
+    if (!run.Prepare()) GTEST_SKIP() << run.error;
+    if (access(run.Path("system/173/zingle.mod").c_str(), F_OK) != 0)
+      GTEST_SKIP() << "the song is not built";
+    TGameSettings s;
+    s.MusicOption = option;
+    ASSERT_TRUE(SaveSettings(ToText(run.Path("system/173/tigger.hop")), s));
+    // Paced by the script's length: the title screen stays for a while, then F2.
+    std::string script = "seed 1\n";
+    for (int f = 0; f < 400; f += 50) script += std::to_string(f) + " move " + std::to_string(f) + " 10\n";
+    if (option == 1) script += "400 tap f2\n";
+    script += "420 tap escape\n600 quit\n";
+    std::string audio = "SDL_DISKAUDIOFILE=" + run.Path("audio.raw");
+    ASSERT_EQ(run.Run(script, {"SDL_AUDIODRIVER=disk", audio}), 0) << run.Trace();
+    const std::string trace = run.Trace();
+    if (option == 1) {
+      EXPECT_NE(trace.find("0 music playing"), std::string::npos) << trace;
+      EXPECT_NE(trace.find("400 music stopped"), std::string::npos) << trace;
+      EXPECT_NE(trace.find("400 music 0"), std::string::npos) << trace;
+      EXPECT_GT(LoudSamples(run.Path("audio.raw")), 1000);
+    } else {
+      EXPECT_EQ(trace.find("music playing"), std::string::npos) << trace;
+      EXPECT_EQ(LoudSamples(run.Path("audio.raw")), 0);
+    }
+  }
 }
 
 }  // namespace
