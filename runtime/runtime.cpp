@@ -37,7 +37,6 @@ std::vector<std::function<void()>>& ExitActions() {
   static auto* a = new std::vector<std::function<void()>>();
   return *a;
 }
-bool gExitHooked = false;
 void RunExitActions() {
   auto& a = ExitActions();
   while (!a.empty()) {
@@ -49,11 +48,12 @@ void RunExitActions() {
 }  // namespace
 
 void OnEndProgram(std::function<void()> action) {
-  if (!gExitHooked) {
-    gExitHooked = true;
-    std::atexit(RunExitActions);
-  }
   ExitActions().push_back(std::move(action));
+  // At exit, handlers and static destructors run in the reverse order of their
+  // registration. Registering again with every action makes the actions run before the
+  // destruction of any static object built before the action was added (such as the
+  // drivers the action still uses); later runs find nothing left to do.
+  std::atexit(RunExitActions);
 }
 
 void EndProgram() {
