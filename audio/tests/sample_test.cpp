@@ -42,7 +42,10 @@ std::vector<uint8_t> Le16(std::initializer_list<int> values) {
 // A RIFF file built piece by piece.
 struct Wav {
   std::vector<uint8_t> b;
-  Wav& tag(const char* t) { b.insert(b.end(), t, t + 4); return *this; }
+  Wav& tag(const char* t) {
+    for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(t[i]));
+    return *this;
+  }
   Wav& u32(uint32_t v) { for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i))); return *this; }
   Wav& u16(uint16_t v) { b.push_back(static_cast<uint8_t>(v)); b.push_back(static_cast<uint8_t>(v >> 8)); return *this; }
   Wav& bytes(size_t n, uint8_t v) { b.insert(b.end(), n, v); return *this; }
@@ -304,9 +307,11 @@ TEST(LoadAudioSample, RefusesAndFailures) {
 TEST(LoadAudioSample, StartsAtTheStreamPosition) {
   Wav w = Wav::Head();
   w.fmt(1, 8000, 16).tag("data").u32(4).bytes(4, 0x22);
-  std::vector<uint8_t> b(3, 0xEE);
-  b.insert(b.end(), w.b.begin(), w.b.end());
-  auto st = TRamStream::FromBytes(b);
+  Wav lead;  // three bytes before the file
+  lead.bytes(3, 0xEE);
+  lead.b.reserve(3 + w.b.size());
+  for (uint8_t x : w.b) lead.b.push_back(x);
+  auto st = TRamStream::FromBytes(lead.b);
   st->Seek(3);
   auto s = LoadAudioSample(st);
   ASSERT_TRUE(s);
