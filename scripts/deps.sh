@@ -7,7 +7,7 @@ PACKAGES=(
   libsdl2-dev libpng-dev zlib1g-dev libjpeg-dev libfreetype-dev libogg-dev libvorbis-dev
   libopenal1 libgl-dev libgl1-mesa-dri mesa-utils
   libgtest-dev libbenchmark-dev
-  xvfb xauth sox imagemagick fonts-dejavu-core xfonts-base
+  xvfb xauth libxtst6 sox imagemagick fonts-dejavu-core xfonts-base
 )
 missing=()
 for p in "${PACKAGES[@]}"; do
