@@ -83,13 +83,16 @@ void PutLE(std::vector<uint8_t>& out, uint32_t v, int bytes) {
   for (int i = 0; i < bytes; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
 }
 
+void PutTag(std::vector<uint8_t>& out, const char* tag) {
+  for (const char* p = tag; *p; ++p) out.push_back(static_cast<uint8_t>(*p));
+}
+
 std::vector<uint8_t> WaveHeader(uint32_t rate, uint32_t dataBytes) {
   std::vector<uint8_t> h;
-  const char* riff = "RIFF";
-  h.insert(h.end(), riff, riff + 4);
+  h.reserve(44);
+  PutTag(h, "RIFF");
   PutLE(h, 36 + dataBytes, 4);
-  const char* wavefmt = "WAVEfmt ";
-  h.insert(h.end(), wavefmt, wavefmt + 8);
+  PutTag(h, "WAVEfmt ");
   PutLE(h, 16, 4);         // format chunk size
   PutLE(h, 1, 2);          // PCM
   PutLE(h, 2, 2);          // stereo
@@ -97,8 +100,7 @@ std::vector<uint8_t> WaveHeader(uint32_t rate, uint32_t dataBytes) {
   PutLE(h, rate * 4, 4);   // bytes per second
   PutLE(h, 4, 2);          // bytes per frame
   PutLE(h, 16, 2);         // bits per sample
-  const char* data = "data";
-  h.insert(h.end(), data, data + 4);
+  PutTag(h, "data");
   PutLE(h, dataBytes, 4);
   return h;
 }
