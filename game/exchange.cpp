@@ -6,9 +6,9 @@
 #include "game/settings.h"
 #include "web/http.h"
 
-TScoreServer ParseScoreServer(const Text& spec) {
+TScoreServer ParseScoreServer(const Text& address) {
   TScoreServer server;
-  Text s = spec;
+  Text s = address;
   while (!s.empty() && s.front() <= 32) s.erase(s.begin());
   while (!s.empty() && s.back() <= 32) s.pop_back();
   if (s.empty()) return server;

@@ -12,7 +12,7 @@ struct TScoreServer {
   int port = 80;
   int timeoutMillis = 10000;  // a reply that stalls this long ends the exchange
 };
-TScoreServer ParseScoreServer(const Text& spec);
+TScoreServer ParseScoreServer(const Text& address);
 TScoreServer ScoreServerFromEnvironment();
 
 // The request path (without its leading "/") for a record "name|id|highscore".

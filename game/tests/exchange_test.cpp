@@ -12,7 +12,7 @@ namespace {
 
 TEST(ScoreServer, ParsesHostAndPort) {
   struct Case {
-    const char16_t* spec;
+    const char16_t* address;
     const char16_t* host;
     int port;
   } cases[] = {
@@ -22,9 +22,9 @@ TEST(ScoreServer, ParsesHostAndPort) {
       {u":8000", u"localhost", 8000},
   };
   for (const Case& c : cases) {
-    TScoreServer s = ParseScoreServer(c.spec);
-    EXPECT_EQ(s.host, c.host) << ToUtf8(c.spec);
-    EXPECT_EQ(s.port, c.port) << ToUtf8(c.spec);
+    TScoreServer s = ParseScoreServer(c.address);
+    EXPECT_EQ(s.host, c.host) << ToUtf8(c.address);
+    EXPECT_EQ(s.port, c.port) << ToUtf8(c.address);
   }
 }
 

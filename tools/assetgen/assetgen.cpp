@@ -127,9 +127,9 @@ void DrawSphere(Canvas& c, int ox, int oy, double cx, double cy, double r, Rgb b
             double diffuse = std::max(0.0, dx * lx + dy * ly + dz * lz);
             double hx = lx, hy = ly, hz = lz + 1.0;
             double hl = std::sqrt(hx * hx + hy * hy + hz * hz);
-            double spec = std::pow(std::max(0.0, (dx * hx + dy * hy + dz * hz) / hl), 40.0);
+            double specular = std::pow(std::max(0.0, (dx * hx + dy * hy + dz * hz) / hl), 40.0);
             Rgb col = Scale(base, 0.28 + 0.85 * diffuse);
-            col = Mix(col, Rgb{255, 255, 255}, std::min(1.0, spec * 0.9));
+            col = Mix(col, Rgb{255, 255, 255}, std::min(1.0, specular * 0.9));
             double edge = std::sqrt(d2);
             if (edge > 0.93) col = Mix(col, Scale(base, 0.25), (edge - 0.93) / 0.07);
             c.Set(ox + x, oy + y, col);
