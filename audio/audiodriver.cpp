@@ -1,8 +1,8 @@
 // The audio driver registry, the "Null" driver, and the global sound and voice functions.
-#include "audio/audio.h"
-#include "audio/dsounddriver.h"
-#include "audio/softaudiodriver.h"
-#include "runtime/runtime.h"
+#include <ormix/audio/audio.h>
+#include "dsounddriver.h"
+#include "softaudiodriver.h"
+#include <ormix/runtime/runtime.h>
 
 namespace {
 TAudioDriver* gHead = nullptr;

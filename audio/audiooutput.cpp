@@ -1,4 +1,4 @@
-#include "audio/audiooutput.h"
+#include "audiooutput.h"
 
 #include <SDL.h>
 

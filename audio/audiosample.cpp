@@ -4,8 +4,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "audio/audio.h"
-#include "runtime/errors.h"
+#include <ormix/audio/audio.h>
+#include <ormix/runtime/errors.h>
 
 const int32_t BytesPerSample[7] = {0, 1, 2, 2, 2, 4, 4};
 const int32_t ChannelsPerSample[7] = {0, 1, 1, 1, 2, 2, 2};

@@ -1,4 +1,4 @@
-#include "audio/dsound.h"
+#include "dsound.h"
 
 #include <SDL.h>
 

@@ -1,11 +1,11 @@
-#include "audio/dsounddriver.h"
+#include "dsounddriver.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <string>
 
-#include "runtime/errors.h"
+#include <ormix/runtime/errors.h>
 
 namespace {
 int32_t gGeneration = 1;

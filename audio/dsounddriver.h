@@ -3,8 +3,8 @@
 // all of a sound's buffers are busy, with generations that make old channels inert.
 #include <memory>
 
-#include "audio/audio.h"
-#include "audio/dsound.h"
+#include <ormix/audio/audio.h>
+#include "dsound.h"
 
 class TDirectSoundAudioDriver;
 class TDirectSoundSound;

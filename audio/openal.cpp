@@ -1,4 +1,4 @@
-#include "audio/openal.h"
+#include "openal.h"
 
 #include <dlfcn.h>
 

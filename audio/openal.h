@@ -6,7 +6,7 @@
 #include <memory>
 #include <vector>
 
-#include "audio/audio.h"
+#include <ormix/audio/audio.h>
 
 constexpr int OAL_NONE = 0;
 constexpr int OAL_FALSE = 0;

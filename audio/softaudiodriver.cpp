@@ -1,4 +1,4 @@
-#include "audio/softaudiodriver.h"
+#include "softaudiodriver.h"
 
 int TSoftAudioAudioDriver::Startup() {
   if (_mode == 1) return fa_init(fa_opendsound()) == 0 ? 1 : 0;

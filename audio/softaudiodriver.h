@@ -2,8 +2,8 @@
 // The SoftAudio drivers: sounds and channels over the software mixer, fed to the
 // platform through the wave-out device (mode 0), the DirectSound device (mode 1), or
 // whichever of the two opens first (mode -1).
-#include "audio/audio.h"
-#include "audio/softmixer.h"
+#include <ormix/audio/audio.h>
+#include "softmixer.h"
 
 class TSoftAudioChannel : public TChannel {
 public:

@@ -1,11 +1,11 @@
-#include "audio/softmixer.h"
+#include "softmixer.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 
-#include "runtime/runtime.h"
+#include <ormix/runtime/runtime.h>
 
 // ---- voice ----
 

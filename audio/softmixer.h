@@ -11,8 +11,8 @@
 #include <thread>
 #include <vector>
 
-#include "audio/dsound.h"
-#include "audio/waveout.h"
+#include "dsound.h"
+#include "waveout.h"
 
 constexpr int FA_RATE = 44100;
 constexpr int FA_VOICES = 4096;

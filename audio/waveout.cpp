@@ -1,4 +1,4 @@
-#include "audio/waveout.h"
+#include "waveout.h"
 
 #include <algorithm>
 

@@ -8,7 +8,7 @@
 #include <deque>
 #include <memory>
 
-#include "audio/audiooutput.h"
+#include "audiooutput.h"
 
 constexpr int32_t MMSYSERR_NOERROR = 0;
 constexpr int32_t MMSYSERR_ERROR = 1;

@@ -5,7 +5,7 @@ math(EXPR size "${n} / 2")
 string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${hex}")
 string(REGEX REPLACE "((0x[0-9a-f][0-9a-f],){32})" "\\1\n" bytes "${bytes}")
 file(WRITE ${OUT} "// Generated from ${IN}; do not edit.
-#include \"runtime/incbin.h\"
+#include <ormix/runtime/incbin.h>
 namespace {
 const unsigned char kData[${size} + 1] = {
 ${bytes}

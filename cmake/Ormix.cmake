@@ -8,7 +8,11 @@ function(ormix_library target)
   cmake_parse_arguments(A "" "" "DEPS" ${ARGN})
   file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
   add_library(${target} STATIC ${srcs})
-  target_include_directories(${target} PUBLIC ${CMAKE_SOURCE_DIR})
+  # Other targets see only the public headers under include/; a folder's own headers stay
+  # private to it.
+  target_include_directories(${target}
+    PUBLIC $<BUILD_INTERFACE:${CMAKE_SOURCE_DIR}/include>
+    PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
   target_link_libraries(${target} PUBLIC ${A_DEPS})
 endfunction()
 
@@ -19,6 +23,8 @@ function(ormix_add_test name)
   add_executable(${name} ${A_SOURCES})
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
   target_link_libraries(${name} PRIVATE ${A_LIBS} GTest::gtest GTest::gtest_main Threads::Threads)
+  # Tests may reach a folder's internal headers ("music/xm_loader.h").
+  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR})
   target_compile_definitions(${name} PRIVATE
     ORMIX_CORPUS_DIR="${ORMIX_CORPUS_DIR}"
     ORMIX_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
@@ -36,6 +42,7 @@ function(ormix_add_benchmark name)
   add_executable(${name} ${A_SOURCES})
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/benchmarks)
   target_link_libraries(${name} PRIVATE ${A_LIBS} benchmark::benchmark Threads::Threads)
+  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR})
   target_compile_definitions(${name} PRIVATE
     ORMIX_CORPUS_DIR="${ORMIX_CORPUS_DIR}"
     ORMIX_SOURCE_DIR="${CMAKE_SOURCE_DIR}"

@@ -1,10 +1,10 @@
-#include "game/exchange.h"
+#include "exchange.h"
 
 #include <cstdlib>
 
-#include "game/scramble.h"
-#include "game/settings.h"
-#include "web/http.h"
+#include "scramble.h"
+#include "settings.h"
+#include <ormix/web/http.h>
 
 TScoreServer ParseScoreServer(const Text& address) {
   TScoreServer server;

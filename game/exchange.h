@@ -1,7 +1,7 @@
 #pragma once
 // The online score exchange: the player's record goes to the score service with an
 // HTTP GET, the service answers with the current table.
-#include "runtime/text.h"
+#include <ormix/runtime/text.h>
 
 constexpr int GAME_ID = 20;
 

@@ -1,6 +1,6 @@
-#include "game/field.h"
+#include "field.h"
 
-#include "runtime/random.h"
+#include <ormix/runtime/random.h>
 
 void TPlayField::BeginGame() {
   PlayEnded = 0;

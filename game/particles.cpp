@@ -1,6 +1,6 @@
-#include "game/particles.h"
+#include "particles.h"
 
-#include "runtime/random.h"
+#include <ormix/runtime/random.h>
 
 void AddScoreLabel(TParticleList& list, int x, int y, int points, int colour) {
   icle p;

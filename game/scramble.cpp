@@ -1,4 +1,4 @@
-#include "game/scramble.h"
+#include "scramble.h"
 
 #include <cstdint>
 

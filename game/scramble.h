@@ -1,7 +1,7 @@
 #pragma once
 // The game's keyed text scrambling (settings file and score exchange), written as
 // uppercase hexadecimal with a 16-bit checksum, and the field splitting of records.
-#include "runtime/text.h"
+#include <ormix/runtime/text.h>
 
 // Sum of the character codes, reduced modulo 65535 after each addition, as exactly
 // four uppercase hexadecimal digits.

@@ -1,4 +1,4 @@
-#include "game/script.h"
+#include "script.h"
 
 #include <algorithm>
 #include <cctype>
@@ -6,7 +6,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "system/keycodes.h"
+#include <ormix/system/keycodes.h>
 
 namespace {
 

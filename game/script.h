@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "runtime/text.h"
+#include <ormix/runtime/text.h>
 
 struct TScriptAction {
   enum Kind { KeyDown, KeyUp, Char, ButtonDown, ButtonUp, Move, Shot, Quit };

@@ -1,13 +1,13 @@
-#include "game/settings.h"
+#include "settings.h"
 
 #include <cstdio>
 #include <cstdlib>
 
-#include "game/scramble.h"
-#include "runtime/random.h"
-#include "runtime/runtime.h"
-#include "stream/stream.h"
-#include "system/system.h"
+#include "scramble.h"
+#include <ormix/runtime/random.h>
+#include <ormix/runtime/runtime.h>
+#include <ormix/stream/stream.h>
+#include <ormix/system/system.h>
 
 const Text SettingsKey = u"Tulip";
 const Text TableKey = u"Yew";

@@ -1,6 +1,6 @@
 #pragma once
 // The player's settings and the last score table, kept in a file of two scrambled lines.
-#include "runtime/text.h"
+#include <ormix/runtime/text.h>
 
 struct TGameSettings {
   Text PlayerName = u"Player";

@@ -1,6 +1,6 @@
-#include "game/title.h"
+#include "title.h"
 
-#include "game/scramble.h"
+#include "scramble.h"
 
 void TitlePanelStep(TGameSettings& s, int editing, int& editingName, const TTitleInput& in) {
   if (editing == 1) {

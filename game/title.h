@@ -1,7 +1,7 @@
 #pragma once
 // The title screen's rules: name editing, the option toggles and the table rows.
-#include "game/settings.h"
-#include "runtime/text.h"
+#include "settings.h"
+#include <ormix/runtime/text.h>
 
 constexpr int TITLE_TABLE_ROWS = 21;
 constexpr int NAME_LIMIT = 10;

@@ -1,30 +1,30 @@
-#include "game/zingle.h"
+#include "zingle.h"
 
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 
-#include "audio/audio.h"
-#include "game/exchange.h"
-#include "game/title.h"
-#include "graphics/d3d7/d3d7.h"
-#include "graphics/draw2d.h"
-#include "graphics/font.h"
-#include "graphics/graphics.h"
-#include "graphics/image.h"
-#include "graphics/opengl/opengl.h"
-#include "graphics/pixmap.h"
-#include "music/audiostream.h"
-#include "music/music.h"
-#include "runtime/errors.h"
-#include "runtime/random.h"
-#include "runtime/runtime.h"
-#include "stream/stream.h"
-#include "system/event.h"
-#include "system/input.h"
-#include "system/keycodes.h"
-#include "system/system.h"
-#include "web/socket.h"
+#include <ormix/audio/audio.h>
+#include "exchange.h"
+#include "title.h"
+#include <ormix/graphics/d3d7/d3d7.h>
+#include <ormix/graphics/draw2d.h>
+#include <ormix/graphics/font.h>
+#include <ormix/graphics/graphics.h>
+#include <ormix/graphics/image.h>
+#include <ormix/graphics/opengl/opengl.h>
+#include <ormix/graphics/pixmap.h>
+#include <ormix/music/audiostream.h>
+#include <ormix/music/music.h>
+#include <ormix/runtime/errors.h>
+#include <ormix/runtime/random.h>
+#include <ormix/runtime/runtime.h>
+#include <ormix/stream/stream.h>
+#include <ormix/system/event.h>
+#include <ormix/system/input.h>
+#include <ormix/system/keycodes.h>
+#include <ormix/system/system.h>
+#include <ormix/web/socket.h>
 
 namespace {
 

@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "game/field.h"
-#include "game/particles.h"
-#include "game/script.h"
-#include "game/settings.h"
-#include "runtime/text.h"
+#include "field.h"
+#include "particles.h"
+#include "script.h"
+#include "settings.h"
+#include <ormix/runtime/text.h>
 
 class TImage;
 class TImageFont;

@@ -1,12 +1,12 @@
-#include "graphics/collide.h"
+#include <ormix/graphics/collide.h>
 
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <memory>
 
-#include "graphics/image.h"
-#include "graphics/pixmap.h"
+#include <ormix/graphics/image.h>
+#include <ormix/graphics/pixmap.h>
 
 namespace {
 

@@ -1,11 +1,11 @@
-#include "graphics/draw2d.h"
+#include <ormix/graphics/draw2d.h>
 
 #include <cmath>
 
-#include "graphics/collide.h"
-#include "graphics/font.h"
-#include "graphics/image.h"
-#include "graphics/pixmap.h"
+#include <ormix/graphics/collide.h>
+#include <ormix/graphics/font.h>
+#include <ormix/graphics/image.h>
+#include <ormix/graphics/pixmap.h>
 
 namespace {
 

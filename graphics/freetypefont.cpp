@@ -1,12 +1,12 @@
 // Source fonts rasterised through FreeType.
-#include "graphics/freetypefont.h"
+#include <ormix/graphics/freetypefont.h>
 
 #include <ft2build.h>
 #include FT_FREETYPE_H
 
 #include <cstring>
 
-#include "stream/stream.h"
+#include <ormix/stream/stream.h>
 
 namespace {
 

@@ -1,15 +1,15 @@
-#include "graphics/graphics.h"
+#include <ormix/graphics/graphics.h>
 
 #include <exception>
 
-#include "graphics/font.h"
-#include "graphics/image.h"
-#include "runtime/errors.h"
-#include "runtime/runtime.h"
-#include "stream/stream.h"
-#include "system/event.h"
-#include "system/input.h"
-#include "system/system.h"
+#include <ormix/graphics/font.h>
+#include <ormix/graphics/image.h>
+#include <ormix/runtime/errors.h>
+#include <ormix/runtime/runtime.h>
+#include <ormix/stream/stream.h>
+#include <ormix/system/event.h>
+#include <ormix/system/input.h>
+#include <ormix/system/system.h>
 
 namespace {
 

@@ -1,10 +1,10 @@
 // Images: CPU-side pixmaps per frame and renderer frames made lazily per graphics
 // generation.
-#include "graphics/image.h"
+#include <ormix/graphics/image.h>
 
-#include "graphics/draw2d.h"
-#include "graphics/graphics.h"
-#include "stream/stream.h"
+#include <ormix/graphics/draw2d.h>
+#include <ormix/graphics/graphics.h>
+#include <ormix/stream/stream.h>
 
 namespace {
 

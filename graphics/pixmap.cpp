@@ -1,14 +1,14 @@
 // Pixmaps: creation, pixel format conversion and the pixmap operations.
-#include "graphics/pixmap.h"
+#include <ormix/graphics/pixmap.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <vector>
 
-#include "graphics/pixmap_loader.h"
-#include "runtime/errors.h"
-#include "stream/stream.h"
+#include "pixmap_loader.h"
+#include <ormix/runtime/errors.h>
+#include <ormix/stream/stream.h>
 
 namespace {
 

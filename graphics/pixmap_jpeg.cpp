@@ -11,9 +11,9 @@
 #include <cstring>
 #include <vector>
 
-#include "graphics/pixmap.h"
-#include "graphics/pixmap_loader.h"
-#include "stream/stream.h"
+#include <ormix/graphics/pixmap.h>
+#include "pixmap_loader.h"
+#include <ormix/stream/stream.h>
 
 namespace {
 

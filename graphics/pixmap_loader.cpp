@@ -1,12 +1,12 @@
 // The pixmap loader chain, OpenPixmap, and the BMP and TGA loaders.
-#include "graphics/pixmap_loader.h"
+#include "pixmap_loader.h"
 
 #include <algorithm>
 #include <cstring>
 #include <vector>
 
-#include "graphics/pixmap.h"
-#include "stream/stream.h"
+#include <ormix/graphics/pixmap.h>
+#include <ormix/stream/stream.h>
 
 namespace pixmap_io {
 

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "graphics/pixmap.h"
+#include <ormix/graphics/pixmap.h>
 
 class TStream;
 

@@ -1,4 +1,4 @@
-#include "music/audiostream.h"
+#include <ormix/music/audiostream.h>
 
 #include <algorithm>
 #include <cmath>
@@ -7,8 +7,8 @@
 #include "audio/dsounddriver.h"
 #include "audio/openal.h"
 #include "audio/softaudiodriver.h"
-#include "runtime/runtime.h"
-#include "stream/stream.h"
+#include <ormix/runtime/runtime.h>
+#include <ormix/stream/stream.h>
 
 namespace {
 constexpr int32_t OUT_RATE = 44100;

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "music/mixer.h"
-#include "runtime/random.h"
+#include <ormix/music/mixer.h>
+#include <ormix/runtime/random.h>
 
 namespace {
 double Clamp01(double v) { return v < 0 ? 0 : (v > 1 ? 1 : v); }

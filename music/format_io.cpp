@@ -1,10 +1,10 @@
 // Reading helpers of the song loaders.
-#include "music/format_io.h"
+#include "format_io.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "stream/stream.h"
+#include <ormix/stream/stream.h>
 
 uint8_t TByteCursor::U8() {
   uint8_t v = 0;

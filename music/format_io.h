@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "music/music.h"
+#include <ormix/music/music.h>
 
 // A read cursor over a byte buffer. Reads past the end give zeros (like a stream at its
 // end), so a truncated file never makes a loader read outside the buffer.

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "music/mixer.h"
+#include <ormix/music/mixer.h>
 
 double SineTable[65];
 double RampTable[65];

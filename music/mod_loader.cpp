@@ -1,12 +1,12 @@
 // MOD module loader: 31 sample headers, the order table, the format tag that gives the
 // channel count, 64-line patterns of 4-byte cells and 8-bit sample data.
-#include "music/mod_loader.h"
+#include "mod_loader.h"
 
 #include <algorithm>
 #include <cstdio>
 
-#include "music/format_io.h"
-#include "stream/stream.h"
+#include "format_io.h"
+#include <ormix/stream/stream.h>
 
 namespace {
 

@@ -3,7 +3,7 @@
 // format tag at byte 1080).
 #include <cstdint>
 
-#include "music/mixer.h"
+#include <ormix/music/mixer.h>
 
 // A song, or null when the source is not a MOD file with a known tag (or cannot be
 // opened). A stream source is read from its current position and closed after a

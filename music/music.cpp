@@ -1,8 +1,8 @@
 // TMusic base, the music loader registry and the small music-module helpers.
-#include "music/music.h"
+#include <ormix/music/music.h>
 
-#include "runtime/errors.h"
-#include "stream/stream.h"
+#include <ormix/runtime/errors.h>
+#include <ormix/stream/stream.h>
 
 int32_t FormatFrameSize(int32_t format) {
   switch (format) {

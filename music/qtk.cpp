@@ -1,13 +1,13 @@
 // The native song format: every record writes itself field by field and a type-level
 // Load reads it back in the same order. All values are little-endian.
-#include "music/qtk.h"
+#include "qtk.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 
-#include "music/format_io.h"
-#include "stream/stream.h"
+#include "format_io.h"
+#include <ormix/stream/stream.h>
 
 namespace {
 

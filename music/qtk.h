@@ -11,7 +11,7 @@
 //   int count, per cell whose note does not fit the record's 16 bits:
 //     int pattern, int track, int line, int note.
 // A file without the block loads as the record layout alone describes it.
-#include "music/mixer.h"
+#include <ormix/music/mixer.h>
 
 // Limits applied to the counts a native file supplies; larger counts refuse the file.
 constexpr int32_t QTK_MAX_TABLE = 65536;     // MaxPatterns, MaxSequences, MaxInstruments

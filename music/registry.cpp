@@ -1,13 +1,13 @@
 // Start-up of the music modules: the registry list, the tracker's tables and the
 // song loaders in their fixed order (wav, mod, xm, qtk).
-#include "music/audiostream.h"
-#include "music/mixer.h"
-#include "music/mod_loader.h"
-#include "music/qtk.h"
-#include "music/sampleloader_mod.h"
-#include "music/xm_loader.h"
-#include "stream/stream.h"
-#include "system/event.h"
+#include <ormix/music/audiostream.h>
+#include <ormix/music/mixer.h>
+#include "mod_loader.h"
+#include "qtk.h"
+#include "sampleloader_mod.h"
+#include "xm_loader.h"
+#include <ormix/stream/stream.h>
+#include <ormix/system/event.h>
 
 namespace {
 // The native format's registry entry: a stream is read directly, a URL is opened first.

@@ -1,5 +1,5 @@
 // Rendering a whole song into a sound sample.
-#include "music/sampleloader_mod.h"
+#include "sampleloader_mod.h"
 
 #include <algorithm>
 

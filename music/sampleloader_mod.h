@@ -1,7 +1,7 @@
 #pragma once
 // Loads any tracker song as a plain sound sample by rendering it whole.
-#include "audio/audio.h"
-#include "music/mixer.h"
+#include <ormix/audio/audio.h>
+#include <ormix/music/mixer.h>
 
 class TAudioSampleLoaderMOD : public TAudioSampleLoader {
 public:

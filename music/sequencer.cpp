@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <limits>
 
-#include "music/mixer.h"
-#include "runtime/errors.h"
-#include "system/event.h"
+#include <ormix/music/mixer.h>
+#include <ormix/runtime/errors.h>
+#include <ormix/system/event.h>
 
 Cantor_Mixer::Cantor_Mixer() {
   SAMPLE_RATE = 44100;

@@ -2,7 +2,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "music/song.h"
+#include <ormix/music/song.h>
 
 // ---------------------------------------------------------------------------------------
 // Tracks

@@ -1,11 +1,11 @@
 // Extended module loader: header and order table, packed patterns, instruments with
 // note-to-sample maps and volume envelopes, delta-coded sample data.
-#include "music/xm_loader.h"
+#include "xm_loader.h"
 
 #include <algorithm>
 
-#include "music/format_io.h"
-#include "stream/stream.h"
+#include "format_io.h"
+#include <ormix/stream/stream.h>
 
 namespace {
 

@@ -1,7 +1,7 @@
 #pragma once
 // Loader of extended modules (multi-sample instruments with volume envelopes, packed
 // patterns, delta-coded 8- and 16-bit samples).
-#include "music/mixer.h"
+#include <ormix/music/mixer.h>
 
 // A song, or null when the source does not start with the "Extended Module:" signature,
 // cannot be opened or holds counts outside what the song tables can take. A stream

@@ -1,4 +1,4 @@
-#include "runtime/incbin.h"
+#include <ormix/runtime/incbin.h>
 
 #include <map>
 #include <mutex>

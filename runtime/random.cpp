@@ -1,4 +1,4 @@
-#include "runtime/random.h"
+#include <ormix/runtime/random.h>
 
 namespace {
 int32_t gState = 4660;

@@ -1,4 +1,4 @@
-#include "runtime/runtime.h"
+#include <ormix/runtime/runtime.h>
 
 #include <sys/stat.h>
 #include <time.h>

@@ -1,4 +1,4 @@
-#include "runtime/text.h"
+#include <ormix/runtime/text.h>
 
 #include <cmath>
 #include <cstdio>

@@ -1,10 +1,10 @@
-#include "stream/stream.h"
+#include <ormix/stream/stream.h>
 
 #include <algorithm>
 #include <cstring>
 #include <mutex>
 
-#include "runtime/incbin.h"
+#include <ormix/runtime/incbin.h>
 
 // ---- TIO ----
 int TIO::Eof() { return Pos() == Size() ? 1 : 0; }

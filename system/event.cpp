@@ -1,9 +1,9 @@
-#include "system/event.h"
+#include <ormix/system/event.h>
 
 #include <array>
 #include <string>
 
-#include "runtime/errors.h"
+#include <ormix/runtime/errors.h>
 
 namespace {
 

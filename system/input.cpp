@@ -1,8 +1,8 @@
-#include "system/input.h"
+#include <ormix/system/input.h>
 
 #include <array>
 
-#include "system/system.h"
+#include <ormix/system/system.h>
 
 namespace {
 

@@ -2,8 +2,8 @@
 
 #include <array>
 
-#include "system/keycodes.h"
-#include "system/sdl_system.h"
+#include <ormix/system/keycodes.h>
+#include <ormix/system/sdl_system.h>
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "system/sdl_system.h"
+#include <ormix/system/sdl_system.h>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -9,10 +9,10 @@
 #include <cstring>
 #include <unordered_map>
 
-#include "runtime/errors.h"
-#include "runtime/runtime.h"
-#include "system/keycodes.h"
-#include "system/platform_timer.h"
+#include <ormix/runtime/errors.h>
+#include <ormix/runtime/runtime.h>
+#include <ormix/system/keycodes.h>
+#include "platform_timer.h"
 
 namespace {
 

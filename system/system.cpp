@@ -1,9 +1,9 @@
-#include "system/system.h"
+#include <ormix/system/system.h>
 
 #include <ctime>
 #include <filesystem>
 
-#include "runtime/runtime.h"
+#include <ormix/runtime/runtime.h>
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "system/timer.h"
+#include <ormix/system/timer.h>
 
 #include <SDL2/SDL.h>
 
@@ -11,9 +11,9 @@
 #include <mutex>
 #include <thread>
 
-#include "system/platform_timer.h"
-#include "system/sdl_system.h"
-#include "system/system.h"
+#include "platform_timer.h"
+#include <ormix/system/sdl_system.h>
+#include <ormix/system/system.h>
 
 namespace {
 

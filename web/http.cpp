@@ -1,4 +1,4 @@
-#include "web/http.h"
+#include <ormix/web/http.h>
 
 #include <mutex>
 

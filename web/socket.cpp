@@ -1,4 +1,4 @@
-#include "web/socket.h"
+#include <ormix/web/socket.h>
 
 #include <arpa/inet.h>
 #include <fcntl.h>

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <thread>
 
-#include "audio/audio.h"
+#include <ormix/audio/audio.h>
 #include "audio/softaudiodriver.h"
 #include "tone_util.h"
 

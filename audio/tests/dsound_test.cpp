@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "audio/dsounddriver.h"
-#include "runtime/errors.h"
+#include <ormix/runtime/errors.h>
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <thread>
 #include <unistd.h>
 
-#include "audio/audio.h"
+#include <ormix/audio/audio.h>
 #include "tone_util.h"
 
 namespace {

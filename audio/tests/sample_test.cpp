@@ -10,8 +10,8 @@
 
 #include <unistd.h>
 
-#include "audio/audio.h"
-#include "runtime/errors.h"
+#include <ormix/audio/audio.h>
+#include <ormix/runtime/errors.h>
 
 namespace {
 

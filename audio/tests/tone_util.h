@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "audio/audio.h"
+#include <ormix/audio/audio.h>
 
 // A sine of `hz` at 22050 frames per second, mono 16-bit, `seconds` long.
 inline TAudioSamplePtr MakeTone(double hz, double seconds, int amplitude = 16000) {

@@ -1,6 +1,6 @@
 // The game's executable: records the start-up facts, then runs the game.
 #include "game/zingle.h"
-#include "runtime/runtime.h"
+#include <ormix/runtime/runtime.h>
 
 int main(int argc, char** argv) {
   InitRuntime(argc, argv, true);

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "game/zingle.h"
-#include "runtime/runtime.h"
+#include <ormix/runtime/runtime.h>
 
 namespace {
 

@@ -4,9 +4,9 @@
 
 #include "game/scramble.h"
 #include "game/settings.h"
-#include "game/tests/score_server.h"
-#include "stream/stream.h"
-#include "web/socket.h"
+#include "score_server.h"
+#include <ormix/stream/stream.h>
+#include <ormix/web/socket.h>
 
 namespace {
 

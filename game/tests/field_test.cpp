@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "runtime/random.h"
+#include <ormix/runtime/random.h>
 
 namespace {
 

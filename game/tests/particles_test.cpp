@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "runtime/random.h"
+#include <ormix/runtime/random.h>
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <sstream>
 
 #include "game/scramble.h"
-#include "stream/stream.h"
+#include <ormix/stream/stream.h>
 
 namespace {
 

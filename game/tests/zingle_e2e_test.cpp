@@ -6,9 +6,9 @@
 
 #include "game/scramble.h"
 #include "game/settings.h"
-#include "game/tests/score_server.h"
-#include "game/tests/zingle_run.h"
-#include "graphics/pixmap.h"
+#include "score_server.h"
+#include "zingle_run.h"
+#include <ormix/graphics/pixmap.h>
 
 namespace {
 

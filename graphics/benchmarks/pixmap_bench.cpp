@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "graphics/font.h"
-#include "graphics/image.h"
-#include "graphics/pixmap.h"
-#include "stream/stream.h"
+#include <ormix/graphics/font.h>
+#include <ormix/graphics/image.h>
+#include <ormix/graphics/pixmap.h>
+#include <ormix/stream/stream.h>
 
 namespace {
 

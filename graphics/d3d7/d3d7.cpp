@@ -1,5 +1,5 @@
 // The DirectX 7 2D renderer over the software DirectDraw/Direct3D layer.
-#include "graphics/d3d7/d3d7.h"
+#include <ormix/graphics/d3d7/d3d7.h>
 
 #include <SDL.h>
 
@@ -8,9 +8,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "runtime/errors.h"
-#include "runtime/runtime.h"
-#include "system/sdl_system.h"
+#include <ormix/runtime/errors.h>
+#include <ormix/runtime/runtime.h>
+#include <ormix/system/sdl_system.h>
 
 namespace {
 

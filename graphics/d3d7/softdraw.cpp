@@ -1,6 +1,6 @@
 // The DirectDraw-like half of the software layer: surfaces, clippers, display modes,
 // cooperative levels and presentation into SDL windows.
-#include "graphics/d3d7/softdraw.h"
+#include <ormix/graphics/d3d7/softdraw.h>
 
 #include <SDL.h>
 #include <time.h>

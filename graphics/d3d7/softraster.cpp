@@ -7,7 +7,7 @@
 #include <emmintrin.h>
 #endif
 
-#include "graphics/d3d7/softdraw.h"
+#include <ormix/graphics/d3d7/softdraw.h>
 
 namespace {
 

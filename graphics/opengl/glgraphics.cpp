@@ -5,11 +5,11 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "graphics/opengl/opengl.h"
-#include "runtime/errors.h"
-#include "runtime/runtime.h"
-#include "system/sdl_system.h"
-#include "system/system.h"
+#include <ormix/graphics/opengl/opengl.h>
+#include <ormix/runtime/errors.h>
+#include <ormix/runtime/runtime.h>
+#include <ormix/system/sdl_system.h>
+#include <ormix/system/system.h>
 
 namespace {
 

@@ -3,9 +3,9 @@
 // 8 x 16 font.
 #include <GL/gl.h>
 
-#include "graphics/opengl/opengl.h"
-#include "graphics/pixmap.h"
-#include "runtime/incbin.h"
+#include <ormix/graphics/opengl/opengl.h>
+#include <ormix/graphics/pixmap.h>
+#include <ormix/runtime/incbin.h>
 
 void OrmixEmbed_gldrawtextfont();
 

@@ -6,10 +6,10 @@
 #include <cmath>
 #include <cstring>
 
-#include "graphics/opengl/opengl.h"
-#include "graphics/font.h"
-#include "graphics/pixmap.h"
-#include "runtime/errors.h"
+#include <ormix/graphics/opengl/opengl.h>
+#include <ormix/graphics/font.h>
+#include <ormix/graphics/pixmap.h>
+#include <ormix/runtime/errors.h>
 
 #ifndef GL_CLAMP_TO_EDGE
 #define GL_CLAMP_TO_EDGE 0x812F

@@ -1,10 +1,10 @@
 // Collision layers: shapes placed as the drawing calls place them, masks, pixel tests.
-#include "graphics/collide.h"
+#include <ormix/graphics/collide.h>
 
 #include <gtest/gtest.h>
 
-#include "graphics/image.h"
-#include "graphics/pixmap.h"
+#include <ormix/graphics/image.h>
+#include <ormix/graphics/pixmap.h>
 
 namespace {
 

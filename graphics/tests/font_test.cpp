@@ -6,10 +6,10 @@
 #include <fstream>
 #include <vector>
 
-#include "graphics/font.h"
-#include "graphics/freetypefont.h"
-#include "runtime/incbin.h"
-#include "stream/stream.h"
+#include <ormix/graphics/font.h>
+#include <ormix/graphics/freetypefont.h>
+#include <ormix/runtime/incbin.h>
+#include <ormix/stream/stream.h>
 
 namespace {
 

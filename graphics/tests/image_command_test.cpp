@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <string>
 
-#include "graphics/pixmap.h"
+#include <ormix/graphics/pixmap.h>
 
 namespace fs = std::filesystem;
 

@@ -3,9 +3,9 @@
 
 #include <vector>
 
-#include "graphics/image.h"
-#include "graphics/pixmap.h"
-#include "stream/stream.h"
+#include <ormix/graphics/image.h>
+#include <ormix/graphics/pixmap.h>
+#include <ormix/stream/stream.h>
 
 namespace {
 

@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "graphics/pixmap.h"
-#include "runtime/incbin.h"
-#include "stream/stream.h"
+#include <ormix/graphics/pixmap.h>
+#include <ormix/runtime/incbin.h>
+#include <ormix/stream/stream.h>
 
 namespace fs = std::filesystem;
 

@@ -4,9 +4,9 @@
 #include <cstring>
 #include <vector>
 
-#include "graphics/pixmap.h"
-#include "runtime/errors.h"
-#include "stream/stream.h"
+#include <ormix/graphics/pixmap.h>
+#include <ormix/runtime/errors.h>
+#include <ormix/stream/stream.h>
 
 namespace {
 

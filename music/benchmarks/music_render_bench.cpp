@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "music/mixer.h"
+#include <ormix/music/mixer.h>
 
 namespace {
 

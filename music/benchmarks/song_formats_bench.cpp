@@ -11,7 +11,7 @@
 #include "music/mod_loader.h"
 #include "music/qtk.h"
 #include "music/xm_loader.h"
-#include "stream/stream.h"
+#include <ormix/stream/stream.h>
 
 namespace {
 

@@ -13,11 +13,11 @@
 
 #include "audio/openal.h"
 #include "audio/tests/tone_util.h"
-#include "music/audiostream.h"
-#include "music/mixer.h"
-#include "runtime/runtime.h"
-#include "stream/stream.h"
-#include "system/system.h"
+#include <ormix/music/audiostream.h>
+#include <ormix/music/mixer.h>
+#include <ormix/runtime/runtime.h>
+#include <ormix/stream/stream.h>
+#include <ormix/system/system.h>
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <cmath>
 
-#include "music/mixer.h"
+#include <ormix/music/mixer.h>
 #include "song_fixture.h"
 
 namespace {

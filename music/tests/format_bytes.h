@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "music/mixer.h"
-#include "stream/stream.h"
+#include <ormix/music/mixer.h>
+#include <ormix/stream/stream.h>
 
 namespace fmtbytes {
 

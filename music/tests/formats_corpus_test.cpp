@@ -9,10 +9,10 @@
 #include <filesystem>
 #include <random>
 
-#include "audio/audio.h"
+#include <ormix/audio/audio.h>
 #include "music/format_io.h"
-#include "music/mixer.h"
-#include "stream/stream.h"
+#include <ormix/music/mixer.h>
+#include <ormix/stream/stream.h>
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <new>
 #include <vector>
 
-#include "music/mixer.h"
+#include <ormix/music/mixer.h>
 #include "song_fixture.h"
 
 // Every allocation of this test program is counted, so that a test can show that

@@ -8,7 +8,7 @@
 
 #include "music/format_io.h"
 #include "music/qtk.h"
-#include "stream/stream.h"
+#include <ormix/stream/stream.h>
 
 namespace {
 

@@ -7,13 +7,13 @@
 #include <string>
 #include <vector>
 
-#include "audio/audio.h"
-#include "music/mixer.h"
+#include <ormix/audio/audio.h>
+#include <ormix/music/mixer.h>
 #include "music/qtk.h"
 #include "music/sampleloader_mod.h"
-#include "runtime/runtime.h"
+#include <ormix/runtime/runtime.h>
 #include "song_fixture.h"
-#include "stream/stream.h"
+#include <ormix/stream/stream.h>
 
 namespace {
 

@@ -4,9 +4,9 @@
 
 #include <vector>
 
-#include "music/mixer.h"
+#include <ormix/music/mixer.h>
 #include "song_fixture.h"
-#include "system/event.h"
+#include <ormix/system/event.h>
 
 namespace {
 using songfix::Cell;

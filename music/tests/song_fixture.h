@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "music/mixer.h"
+#include <ormix/music/mixer.h>
 
 namespace songfix {
 

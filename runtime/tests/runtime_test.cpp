@@ -4,10 +4,10 @@
 #include <filesystem>
 #include <fstream>
 
-#include "runtime/incbin.h"
-#include "runtime/random.h"
-#include "runtime/runtime.h"
-#include "runtime/text.h"
+#include <ormix/runtime/incbin.h>
+#include <ormix/runtime/random.h>
+#include <ormix/runtime/runtime.h>
+#include <ormix/runtime/text.h>
 
 TEST(TextConversion, TextToIntCases) {
   struct Case { const char* in; int32_t out; } cases[] = {

@@ -3,8 +3,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "runtime/incbin.h"
-#include "stream/stream.h"
+#include <ormix/runtime/incbin.h>
+#include <ormix/stream/stream.h>
 
 namespace fs = std::filesystem;
 

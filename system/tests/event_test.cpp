@@ -1,4 +1,4 @@
-#include "system/event.h"
+#include <ormix/system/event.h>
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "system/event.h"
+#include <ormix/system/event.h>
 
 TEST(HookIds, The256thRequestThrows) {
   InitEventModule();  // the event chain takes id 1

@@ -1,10 +1,10 @@
 // Polled input driven by emitting events directly along the event chain.
-#include "system/input.h"
+#include <ormix/system/input.h>
 
 #include <gtest/gtest.h>
 
-#include "system/keycodes.h"
-#include "system/system.h"
+#include <ormix/system/keycodes.h>
+#include <ormix/system/system.h>
 
 namespace {
 

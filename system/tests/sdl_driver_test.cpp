@@ -8,9 +8,9 @@
 #include <thread>
 #include <vector>
 
-#include "system/input.h"
-#include "system/keycodes.h"
-#include "system/sdl_system.h"
+#include <ormix/system/input.h>
+#include <ormix/system/keycodes.h>
+#include <ormix/system/sdl_system.h>
 
 namespace {
 

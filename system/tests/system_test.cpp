@@ -11,7 +11,7 @@
 #include <sstream>
 #include <thread>
 
-#include "system/sdl_system.h"
+#include <ormix/system/sdl_system.h>
 
 namespace fs = std::filesystem;
 

@@ -1,12 +1,12 @@
-#include "system/timer.h"
+#include <ormix/system/timer.h>
 
 #include <SDL2/SDL.h>
 #include <gtest/gtest.h>
 
 #include <vector>
 
-#include "system/sdl_system.h"
-#include "system/system.h"
+#include <ormix/system/sdl_system.h>
+#include <ormix/system/system.h>
 
 namespace {
 

@@ -21,10 +21,10 @@
 #include <thread>
 #include <vector>
 
-#include "runtime/runtime.h"
-#include "system/input.h"
-#include "system/keycodes.h"
-#include "system/sdl_system.h"
+#include <ormix/runtime/runtime.h>
+#include <ormix/system/input.h>
+#include <ormix/system/keycodes.h>
+#include <ormix/system/sdl_system.h>
 
 namespace {
 

@@ -1,9 +1,9 @@
 // ormix cat URL...: copies what each URL opens to standard output.
 #include <cstdio>
 
-#include "stream/stream.h"
-#include "tools/ormix/command.h"
-#include "web/socket.h"
+#include <ormix/stream/stream.h>
+#include "command.h"
+#include <ormix/web/socket.h>
 
 static int Cat(const std::vector<std::string>& args) {
   if (args.empty()) return OrmixFail("usage: ormix cat URL...");

@@ -6,11 +6,11 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "runtime/runtime.h"
-#include "system/input.h"
-#include "system/sdl_system.h"
-#include "system/timer.h"
-#include "tools/ormix/command.h"
+#include <ormix/runtime/runtime.h>
+#include <ormix/system/input.h>
+#include <ormix/system/sdl_system.h>
+#include <ormix/system/timer.h>
+#include "command.h"
 
 namespace {
 

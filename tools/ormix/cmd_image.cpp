@@ -2,9 +2,9 @@
 // pixmap loader chain.
 #include <cstdio>
 
-#include "graphics/pixmap.h"
-#include "tools/ormix/command.h"
-#include "web/socket.h"
+#include <ormix/graphics/pixmap.h>
+#include "command.h"
+#include <ormix/web/socket.h>
 
 namespace {
 

@@ -14,10 +14,10 @@
 #include <vector>
 
 #include "music/format_io.h"
-#include "music/mixer.h"
+#include <ormix/music/mixer.h>
 #include "music/qtk.h"
-#include "stream/stream.h"
-#include "tools/ormix/music_command.h"
+#include <ormix/stream/stream.h>
+#include "music_command.h"
 
 namespace {
 

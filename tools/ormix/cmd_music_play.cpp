@@ -8,14 +8,14 @@
 #include <string>
 #include <vector>
 
-#include "audio/audio.h"
+#include <ormix/audio/audio.h>
 #include "audio/openal.h"
-#include "music/audiostream.h"
+#include <ormix/music/audiostream.h>
 #include "music/format_io.h"
-#include "music/mixer.h"
-#include "runtime/runtime.h"
-#include "system/system.h"
-#include "tools/ormix/music_command.h"
+#include <ormix/music/mixer.h>
+#include <ormix/runtime/runtime.h>
+#include <ormix/system/system.h>
+#include "music_command.h"
 
 namespace {
 volatile std::sig_atomic_t gInterrupted = 0;

@@ -9,9 +9,9 @@
 #include <fstream>
 #include <thread>
 
-#include "audio/audio.h"
+#include <ormix/audio/audio.h>
 #include "audio/openal.h"
-#include "tools/ormix/command.h"
+#include "command.h"
 
 namespace {
 

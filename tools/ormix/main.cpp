@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "runtime/runtime.h"
-#include "tools/ormix/command.h"
+#include <ormix/runtime/runtime.h>
+#include "command.h"
 
 namespace {
 struct Entry {

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/ormix/command.h"
+#include "command.h"
 
 using MusicSubcommandFn = int (*)(const std::vector<std::string>& args);
 

@@ -9,8 +9,8 @@
 #include <string>
 #include <thread>
 
-#include "web/http.h"
-#include "web/socket.h"
+#include <ormix/web/http.h>
+#include <ormix/web/socket.h>
 
 // A one-connection TCP server on 127.0.0.1: it reads the request (until the peer has sent
 // `expectBytes` or a blank line), then runs `reply` with the connected descriptor.

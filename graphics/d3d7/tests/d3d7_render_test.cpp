@@ -9,14 +9,14 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "graphics/d3d7/d3d7.h"
-#include "graphics/draw2d.h"
-#include "graphics/font.h"
-#include "graphics/graphics.h"
-#include "graphics/image.h"
-#include "graphics/pixmap.h"
-#include "runtime/errors.h"
-#include "system/system.h"
+#include <ormix/graphics/d3d7/d3d7.h>
+#include <ormix/graphics/draw2d.h>
+#include <ormix/graphics/font.h>
+#include <ormix/graphics/graphics.h>
+#include <ormix/graphics/image.h>
+#include <ormix/graphics/pixmap.h>
+#include <ormix/runtime/errors.h>
+#include <ormix/system/system.h>
 
 namespace {
 

@@ -8,8 +8,8 @@
 
 #include "game/settings.h"
 #include "game/tests/zingle_run.h"
-#include "graphics/pixmap.h"
-#include "runtime/text.h"
+#include <ormix/graphics/pixmap.h>
+#include <ormix/runtime/text.h>
 
 namespace {
 

@@ -7,10 +7,10 @@
 
 #include <cstdlib>
 
-#include "graphics/draw2d.h"
-#include "graphics/image.h"
-#include "graphics/opengl/opengl.h"
-#include "graphics/pixmap.h"
+#include <ormix/graphics/draw2d.h>
+#include <ormix/graphics/image.h>
+#include <ormix/graphics/opengl/opengl.h>
+#include <ormix/graphics/pixmap.h>
 
 namespace {
 

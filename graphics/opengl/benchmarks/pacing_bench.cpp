@@ -9,8 +9,8 @@
 #include <ctime>
 #include <vector>
 
-#include "graphics/draw2d.h"
-#include "graphics/opengl/opengl.h"
+#include <ormix/graphics/draw2d.h>
+#include <ormix/graphics/opengl/opengl.h>
 
 namespace {
 

@@ -8,14 +8,14 @@
 #include <cstdlib>
 #include <stdexcept>
 
-#include "graphics/draw2d.h"
-#include "graphics/image.h"
-#include "graphics/opengl/opengl.h"
-#include "graphics/pixmap.h"
-#include "runtime/runtime.h"
-#include "stream/stream.h"
-#include "system/event.h"
-#include "system/system.h"
+#include <ormix/graphics/draw2d.h>
+#include <ormix/graphics/image.h>
+#include <ormix/graphics/opengl/opengl.h>
+#include <ormix/graphics/pixmap.h>
+#include <ormix/runtime/runtime.h>
+#include <ormix/stream/stream.h>
+#include <ormix/system/event.h>
+#include <ormix/system/system.h>
 
 namespace {
 

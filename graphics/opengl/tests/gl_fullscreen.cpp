@@ -8,10 +8,10 @@
 #include <cstdlib>
 #include <stdexcept>
 
-#include "graphics/draw2d.h"
-#include "graphics/opengl/opengl.h"
-#include "runtime/runtime.h"
-#include "system/system.h"
+#include <ormix/graphics/draw2d.h>
+#include <ormix/graphics/opengl/opengl.h>
+#include <ormix/runtime/runtime.h>
+#include <ormix/system/system.h>
 
 namespace {
 

@@ -6,12 +6,12 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "graphics/draw2d.h"
-#include "graphics/font.h"
-#include "graphics/image.h"
-#include "graphics/opengl/opengl.h"
-#include "graphics/pixmap.h"
-#include "runtime/incbin.h"
+#include <ormix/graphics/draw2d.h>
+#include <ormix/graphics/font.h>
+#include <ormix/graphics/image.h>
+#include <ormix/graphics/opengl/opengl.h>
+#include <ormix/graphics/pixmap.h>
+#include <ormix/runtime/incbin.h>
 
 namespace {
 

@@ -7,11 +7,11 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "graphics/draw2d.h"
-#include "graphics/font.h"
-#include "graphics/image.h"
-#include "graphics/opengl/opengl.h"
-#include "graphics/pixmap.h"
+#include <ormix/graphics/draw2d.h>
+#include <ormix/graphics/font.h>
+#include <ormix/graphics/image.h>
+#include <ormix/graphics/opengl/opengl.h>
+#include <ormix/graphics/pixmap.h>
 
 namespace {
 

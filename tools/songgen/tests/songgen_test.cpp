@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <vector>
 
-#include "music/mixer.h"
-#include "music/music.h"
+#include <ormix/music/mixer.h>
+#include <ormix/music/music.h>
 
 TEST(GameSong, LoadsAndSounds) {
   InitMusicModule();

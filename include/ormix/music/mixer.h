@@ -5,7 +5,7 @@
 #include <memory>
 #include <vector>
 
-#include "music/song.h"
+#include <ormix/music/song.h>
 
 class TEvent;
 class Cantor_Channel;

@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "runtime/text.h"
+#include <ormix/runtime/text.h>
 
 class TStream;
 using TStreamPtr = std::shared_ptr<TStream>;

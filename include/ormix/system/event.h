@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "runtime/text.h"
+#include <ormix/runtime/text.h>
 
 // Object references passed through events and hook chains. Any shared object converts
 // to it; the receiver knows from the chain (or the event kind) what it really is.

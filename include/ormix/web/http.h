@@ -3,7 +3,7 @@
 // server closes it.
 #include <vector>
 
-#include "web/socket.h"
+#include <ormix/web/socket.h>
 
 class Thttp {
 public:

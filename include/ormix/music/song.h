@@ -6,7 +6,7 @@
 #include <memory>
 #include <vector>
 
-#include "music/music.h"
+#include <ormix/music/music.h>
 
 class Cantor_Mixer;
 class Cantor_Track;

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "runtime/errors.h"
-#include "runtime/text.h"
+#include <ormix/runtime/errors.h>
+#include <ormix/runtime/text.h>
 
 class TStreamException : public std::runtime_error {
 public:

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "graphics/font.h"
+#include <ormix/graphics/font.h>
 
 // Public fields of the face record, copied when the face is opened.
 struct TFreeTypeFaceInfo {

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "system/system.h"
+#include <ormix/system/system.h>
 
 // Virtual-key number of an SDL scancode, 0 when the key has none.
 int ScancodeToVirtualKey(SDL_Scancode scancode);

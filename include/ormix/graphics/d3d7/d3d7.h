@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "graphics/d3d7/softdraw.h"
-#include "graphics/draw2d.h"
-#include "graphics/graphics.h"
-#include "graphics/image.h"
-#include "graphics/pixmap.h"
+#include <ormix/graphics/d3d7/softdraw.h>
+#include <ormix/graphics/draw2d.h>
+#include <ormix/graphics/graphics.h>
+#include <ormix/graphics/image.h>
+#include <ormix/graphics/pixmap.h>
 
 struct SDL_Window;
 

@@ -5,7 +5,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "stream/stream.h"
+#include <ormix/stream/stream.h>
 
 class TSocketException : public std::runtime_error {
 public:

@@ -6,12 +6,12 @@
 #include <memory>
 #include <vector>
 
-#include "audio/audio.h"
+#include <ormix/audio/audio.h>
 #include "audio/dsound.h"
 #include "audio/softmixer.h"
-#include "music/music.h"
-#include "system/event.h"
-#include "system/timer.h"
+#include <ormix/music/music.h>
+#include <ormix/system/event.h>
+#include <ormix/system/timer.h>
 
 // Pulls PCM from a music in its own format and rate and writes 44100 Hz 16-bit stereo.
 // Songs that already produce that layout pass straight through; anything else (a 22050 Hz

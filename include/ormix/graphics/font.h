@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "graphics/image.h"
-#include "graphics/pixmap.h"
-#include "runtime/text.h"
+#include <ormix/graphics/image.h>
+#include <ormix/graphics/pixmap.h>
+#include <ormix/runtime/text.h>
 
 constexpr int FONT_SMOOTH = 4;  // anti-aliased edges kept, glyph images filtered and mipmapped
 

@@ -5,7 +5,7 @@
 // messages (when auto-poll is on), so input that arrived before the call is seen.
 #include <cstdint>
 
-#include "system/event.h"
+#include <ormix/system/event.h>
 
 // Key codes are virtual-key numbers 1-255 (system/keycodes.h).
 

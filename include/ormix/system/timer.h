@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "system/event.h"
+#include <ormix/system/event.h>
 
 class TTimer;
 using TTimerPtr = std::shared_ptr<TTimer>;

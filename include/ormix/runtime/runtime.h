@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "runtime/text.h"
+#include <ormix/runtime/text.h>
 
 // The platform's millisecond counter: 32 bits, wrapping.
 uint32_t ElapsedMillis();

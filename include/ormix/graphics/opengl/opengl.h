@@ -5,10 +5,10 @@
 #include <cstdint>
 #include <memory>
 
-#include "graphics/draw2d.h"
-#include "graphics/graphics.h"
-#include "graphics/image.h"
-#include "runtime/text.h"
+#include <ormix/graphics/draw2d.h>
+#include <ormix/graphics/graphics.h>
+#include <ormix/graphics/image.h>
+#include <ormix/runtime/text.h>
 
 struct SDL_Window;
 

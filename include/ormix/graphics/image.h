@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "graphics/pixmap.h"
-#include "runtime/text.h"
+#include <ormix/graphics/pixmap.h>
+#include <ormix/runtime/text.h>
 
 // Image flags.
 constexpr int IMG_MASKED = 1;     // mask colour becomes transparent (images without alpha)

@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "graphics/draw2d.h"
-#include "system/event.h"
+#include <ormix/graphics/draw2d.h>
+#include <ormix/system/event.h>
 
 // Empties the layers whose bits are set in mask.
 void ClearCollisionLayers(uint32_t mask = 0xFFFFFFFFu);

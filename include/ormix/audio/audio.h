@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "runtime/text.h"
-#include "stream/stream.h"
+#include <ormix/runtime/text.h>
+#include <ormix/stream/stream.h>
 
 // Sample formats.
 constexpr int SF_MONO8 = 1;       // unsigned

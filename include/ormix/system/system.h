@@ -4,8 +4,8 @@
 #include <functional>
 #include <memory>
 
-#include "runtime/text.h"
-#include "system/event.h"
+#include <ormix/runtime/text.h>
+#include <ormix/system/event.h>
 
 class TSystemDriver {
 public:

@@ -5,8 +5,8 @@
 #include <memory>
 #include <vector>
 
-#include "graphics/graphics.h"
-#include "runtime/text.h"
+#include <ormix/graphics/graphics.h>
+#include <ormix/runtime/text.h>
 
 class TPixmap;
 using TPixmapPtr = std::shared_ptr<TPixmap>;
