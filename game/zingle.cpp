@@ -6,6 +6,7 @@
 
 #include <ormix/audio/audio.h>
 #include "exchange.h"
+#include "gamepaths.h"
 #include "title.h"
 #include <ormix/graphics/d3d7/d3d7.h>
 #include <ormix/graphics/draw2d.h>
@@ -142,7 +143,7 @@ bool TZingleGame::Start(const TZingleOptions& opts) {
   Startup().appTitle = u"Zingle!";
   // 3. and 4. The player's identity and the stored settings.
   settings.PlayerId = NewPlayerId();
-  LoadSettings(ToText(kSettingsPath), settings);
+  LoadSettings(ToText(GamePaths().settings), settings);
   // 5. The renderer.
   if (settings.RendererOption == 0) {
     UseGraphicsDriver(OpenGLRenderer(), GFX_BACKBUFFER);
@@ -156,20 +157,20 @@ bool TZingleGame::Start(const TZingleOptions& opts) {
   // 7. and 8. The screen, with the stored choice of window or full screen.
   OpenGameScreen();
   // 10. Images.
-  BallImage = LoadImageStrip("system/173/zingle.png", 80, 80, 0, 40);
-  BackImage = LoadImageFile("system/173/back.png");
-  BitsImage = LoadImageStrip("system/173/bits.png", 8, 8, 0, 100);
-  LogoImage = LoadImageFile("system/173/logo.png");
+  BallImage = LoadImageStrip(AssetPath("zingle.png"), 80, 80, 0, 40);
+  BackImage = LoadImageFile(AssetPath("back.png"));
+  BitsImage = LoadImageStrip(AssetPath("bits.png"), 8, 8, 0, 100);
+  LogoImage = LoadImageFile(AssetPath("logo.png"));
   // 11. Effect channels.
   EffectChannels.assign(64, nullptr);
   for (auto& c : EffectChannels) c = CurrentAudioDriver()->AllocChannel();
   // 12. Fonts.
-  FontLarge = LoadTextFont("system/173/edit undo qvn.ttf", 64, FONT_SMOOTH);
-  FontSmall = LoadTextFont("system/173/edit undo qvn.ttf", 24, FONT_SMOOTH);
-  FontMedium = LoadTextFont("system/173/edit undo qvn.ttf", 32, FONT_SMOOTH);
+  FontLarge = LoadTextFont(AssetPath("edit undo qvn.ttf"), 64, FONT_SMOOTH);
+  FontSmall = LoadTextFont(AssetPath("edit undo qvn.ttf"), 24, FONT_SMOOTH);
+  FontMedium = LoadTextFont(AssetPath("edit undo qvn.ttf"), 32, FONT_SMOOTH);
   // 13. The hit sound.
   Sounds.assign(100, nullptr);
-  Sounds[1] = CurrentAudioDriver()->LoadSound(u"system/173/001.wav", 0);
+  Sounds[1] = CurrentAudioDriver()->LoadSound(AssetPath("001.wav"), 0);
   return true;
 }
 
@@ -276,10 +277,10 @@ void TZingleGame::DrawTextAligned(int x, int y, const Text& text, int centreX, i
 }
 
 void TZingleGame::Save() {
-  if (SaveSettings(ToText(kSettingsPath), settings))
+  if (SaveSettings(ToText(GamePaths().settings), settings))
     Trace("saved");
   else
-    std::fprintf(stderr, "zingle: cannot save the settings in %s\n", kSettingsPath);
+    std::fprintf(stderr, "zingle: cannot save the settings in %s\n", GamePaths().settings.c_str());
 }
 
 void TZingleGame::Quit() {
@@ -352,7 +353,7 @@ void TZingleGame::DrawTitlePanel(int editing) {
 
 void TZingleGame::StartMusicIfWanted() {
   if (settings.MusicOption != 1 || MusicChannel) return;
-  MusicChannel = PlayMusic(u"system/173/zingle.mod", 1, 0);
+  MusicChannel = PlayMusic(ToText(AssetPath("zingle.mod")), 1, 0);
   if (MusicChannel) Trace("music playing");
 }
 

@@ -32,8 +32,6 @@ bool ParseZingleOptions(const std::vector<std::string>& args, TZingleOptions& op
 
 class TZingleGame {
 public:
-  static constexpr const char* kSettingsPath = "system/173/tigger.hop";
-
   TZingleOptions options;
   TGameSettings settings;
   int EditingName = 0;

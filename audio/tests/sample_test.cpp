@@ -13,6 +13,8 @@
 #include <ormix/audio/audio.h>
 #include <ormix/runtime/errors.h>
 
+#include "testsupport/testsupport.h"
+
 namespace {
 
 std::string Corpus(const std::string& name) { return std::string(ORMIX_CORPUS_DIR) + "/sounds/" + name; }
@@ -20,14 +22,8 @@ bool HaveCorpus() { return std::ifstream(Corpus("mono8.wav")).good(); }
 bool HaveSox() { return std::system("sox --version >/dev/null 2>&1") == 0; }
 
 std::vector<uint8_t> RunCommand(const std::string& cmd) {
-  std::vector<uint8_t> out;
-  FILE* p = popen(cmd.c_str(), "r");
-  if (!p) return out;
-  uint8_t buf[65536];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.insert(out.end(), buf, buf + n);
-  pclose(p);
-  return out;
+  const std::string out = RunShellCommand(cmd).out;
+  return std::vector<uint8_t>(out.begin(), out.end());
 }
 
 std::vector<uint8_t> Le16(std::initializer_list<int> values) {

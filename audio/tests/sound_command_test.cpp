@@ -7,29 +7,17 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "testsupport/testsupport.h"
 #include "tone_util.h"
 
 namespace {
 
-std::string Tool() { return std::string(ORMIX_BINARY_DIR) + "/bin/ormix"; }
+std::string Tool() { return OrmixTool(); }
 std::string Corpus(const std::string& n) { return std::string(ORMIX_CORPUS_DIR) + "/sounds/" + n; }
 
-struct Result {
-  int status = -1;
-  std::string out;
-};
+using Result = TCommandResult;
 
-Result RunTool(const std::string& args) {
-  Result r;
-  FILE* p = popen((Tool() + " " + args + " 2>&1").c_str(), "r");
-  if (!p) return r;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-  int st = pclose(p);
-  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-  return r;
-}
+Result RunTool(const std::string& args) { return RunOrmix(args); }
 
 class SoundCommand : public ::testing::Test {
 protected:

@@ -10,9 +10,9 @@
 #include "zingle_run.h"
 #include <ormix/graphics/pixmap.h>
 
-namespace {
+#include "testsupport/testsupport.h"
 
-bool HaveDisplay() { return std::getenv("DISPLAY") != nullptr; }
+namespace {
 
 // Splits the two scrambled lines of a settings file.
 bool SettingsLines(const std::string& bytes, Text& line1, Text& line2) {

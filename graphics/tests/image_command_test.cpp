@@ -9,29 +9,16 @@
 
 #include <ormix/graphics/pixmap.h>
 
+#include "testsupport/testsupport.h"
+
 namespace fs = std::filesystem;
 
 namespace {
 
-const std::string kOrmix = std::string(ORMIX_BINARY_DIR) + "/bin/ormix";
+const std::string kOrmix = OrmixTool();
 const std::string kImages = std::string(ORMIX_CORPUS_DIR) + "/images";
 
-struct TRun {
-  int status;
-  std::string out;
-};
-
-TRun RunOrmix(const std::string& args) {
-  TRun r{-1, ""};
-  FILE* f = popen((kOrmix + " " + args + " 2>&1").c_str(), "r");
-  if (!f) return r;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, f)) > 0) r.out.append(buf, n);
-  const int st = pclose(f);
-  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-  return r;
-}
+using TRun = TCommandResult;
 
 class ImageCommand : public ::testing::Test {
  protected:

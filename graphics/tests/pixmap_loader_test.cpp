@@ -16,6 +16,8 @@
 #include <ormix/runtime/incbin.h>
 #include <ormix/stream/stream.h>
 
+#include "testsupport/testsupport.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -26,14 +28,8 @@ bool HaveConvert() { return std::system("command -v convert >/dev/null 2>&1") ==
 
 // Runs a shell command and returns its standard output.
 std::vector<uint8_t> RunCommand(const std::string& cmd) {
-  std::vector<uint8_t> out;
-  FILE* f = popen(cmd.c_str(), "r");
-  if (!f) return out;
-  uint8_t buf[65536];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, f)) > 0) out.insert(out.end(), buf, buf + n);
-  pclose(f);
-  return out;
+  const std::string out = RunShellCommand(cmd).out;
+  return std::vector<uint8_t>(out.begin(), out.end());
 }
 
 // The reference decoding: 8-bit RGBA rows from ImageMagick. 16-bit samples are reduced

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "audio/dsound.h"
 #include "audio/openal.h"
 #include "audio/tests/tone_util.h"
 #include <ormix/music/audiostream.h>

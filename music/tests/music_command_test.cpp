@@ -12,28 +12,16 @@
 #include <sstream>
 #include <string>
 
+#include "testsupport/testsupport.h"
+
 namespace {
 
-const std::string kTool = std::string(ORMIX_BINARY_DIR) + "/bin/ormix";
+const std::string kTool = OrmixTool();
 const std::string kMusic = std::string(ORMIX_CORPUS_DIR) + "/music/";
 
-struct RunResult {
-  int status;
-  std::string out;
-};
+using RunResult = TCommandResult;
 
-RunResult Ormix(const std::string& args) {
-  const std::string cmd = kTool + " " + args;
-  FILE* p = popen(cmd.c_str(), "r");
-  RunResult r{-1, ""};
-  if (!p) return r;
-  char buf[4096];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-  const int st = pclose(p);
-  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-  return r;
-}
+RunResult Ormix(const std::string& args) { return RunOrmix(args, false); }
 
 std::map<std::string, std::string> Lines(const std::string& text) {
   std::map<std::string, std::string> kv;

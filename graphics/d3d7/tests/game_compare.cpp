@@ -8,6 +8,7 @@
 
 #include "game/settings.h"
 #include "game/tests/zingle_run.h"
+#include "testsupport/testsupport.h"
 #include <ormix/graphics/pixmap.h>
 #include <ormix/runtime/text.h>
 
@@ -37,7 +38,7 @@ Diff Compare(const TPixmapPtr& a, const TPixmapPtr& b, int tolerance) {
 }
 
 TEST(GameOnBothRenderers, TitleAndPlayFramesLookTheSame) {
-  if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no X display (run under xvfb-run)";
+  if (!HaveDisplay()) GTEST_SKIP() << "no X display (run under xvfb-run)";
   const char* script =
       "seed 7\n"
       "4 shot title.png\n"

@@ -17,21 +17,11 @@
 #include <ormix/system/event.h>
 #include <ormix/system/system.h>
 
+#include "testsupport/glscreen.h"
+
 namespace {
 
-bool HaveDisplay() { return std::getenv("DISPLAY") != nullptr; }
-
-class GLContext : public ::testing::Test {
-protected:
-  void SetUp() override {
-    if (!HaveDisplay()) GTEST_SKIP() << "no X display (run under xvfb-run)";
-    InitOpenGLModule();
-    UseGraphicsDriver(OpenGLRenderer(), GFX_BACKBUFFER);
-  }
-  void TearDown() override {
-    if (HaveDisplay()) CloseScreen();
-  }
-};
+class GLContext : public TGLScreenTest {};
 
 TEST_F(GLContext, WindowedScreenHasItsClientAreaTitleAndSoftSync) {
   Startup().appTitle = u"Zingle!";

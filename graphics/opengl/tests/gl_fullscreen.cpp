@@ -13,21 +13,11 @@
 #include <ormix/runtime/runtime.h>
 #include <ormix/system/system.h>
 
+#include "testsupport/glscreen.h"
+
 namespace {
 
-bool HaveDisplay() { return std::getenv("DISPLAY") != nullptr; }
-
-class GLFullScreen : public ::testing::Test {
-protected:
-  void SetUp() override {
-    if (!HaveDisplay()) GTEST_SKIP() << "no X display (run under xvfb-run)";
-    InitOpenGLModule();
-    UseGraphicsDriver(OpenGLRenderer(), GFX_BACKBUFFER);
-  }
-  void TearDown() override {
-    if (HaveDisplay()) CloseScreen();
-  }
-};
+class GLFullScreen : public TGLScreenTest {};
 
 void PushFocus(SDL_Window* window, Uint8 what) {
   SDL_Event e{};

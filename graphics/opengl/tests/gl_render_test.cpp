@@ -13,6 +13,8 @@
 #include <ormix/graphics/pixmap.h>
 #include <ormix/runtime/incbin.h>
 
+#include "testsupport/testsupport.h"
+
 namespace {
 
 constexpr int W = 200, H = 200;
@@ -34,8 +36,6 @@ void ExpectNear(const Rgba& got, int r, int g, int b, int tol, const char* what)
   EXPECT_NEAR(got.g, g, tol) << what;
   EXPECT_NEAR(got.b, b, tol) << what;
 }
-
-bool HaveDisplay() { return std::getenv("DISPLAY") != nullptr; }
 
 class GLRender : public ::testing::Test {
 protected:

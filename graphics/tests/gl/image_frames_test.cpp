@@ -13,28 +13,24 @@
 #include <ormix/graphics/opengl/opengl.h>
 #include <ormix/graphics/pixmap.h>
 
+#include "testsupport/glscreen.h"
+
 namespace {
 
 constexpr int W = 96, H = 64;
 
-bool HaveDisplay() { return std::getenv("DISPLAY") != nullptr; }
-
 uint32_t ScreenPixel(int x, int y) { return CapturePixmap(x, y, 1, 1)->ReadPixel(0, 0) & 0xFFFFFFu; }
 
-class ImageFrames : public ::testing::Test {
+class ImageFrames : public TGLScreenTest {
  protected:
   void SetUp() override {
-    if (!HaveDisplay()) GTEST_SKIP() << "no X display (run under xvfb-run)";
-    InitOpenGLModule();
-    UseGraphicsDriver(OpenGLRenderer(), GFX_BACKBUFFER);
+    TGLScreenTest::SetUp();
+    if (IsSkipped()) return;
     ASSERT_NE(OpenScreen(W, H, 0, 0, 0), nullptr);
     SetBlendMode(BLEND_MASK);
     SetDrawColor(255, 255, 255);
     SetClearColor(0, 0, 0);
     ClearScreen();
-  }
-  void TearDown() override {
-    if (HaveDisplay()) CloseScreen();
   }
 };
 

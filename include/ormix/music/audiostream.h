@@ -7,11 +7,14 @@
 #include <vector>
 
 #include <ormix/audio/audio.h>
-#include "audio/dsound.h"
-#include "audio/softmixer.h"
 #include <ormix/music/music.h>
 #include <ormix/system/event.h>
 #include <ormix/system/timer.h>
+
+// Back-end types the stream classes hold (defined in the audio library's own headers).
+class TDSBuffer;
+using TDSBufferPtr = std::shared_ptr<TDSBuffer>;
+struct fa_sound;
 
 // Pulls PCM from a music in its own format and rate and writes 44100 Hz 16-bit stereo.
 // Songs that already produce that layout pass straight through; anything else (a 22050 Hz
