@@ -59,6 +59,11 @@ step "build the sound board with pkg-config"
 $(cache CMAKE_CXX_COMPILER) $sanflags -O1 -o "$work/soundboard-pc" \
   "$work/examples/soundboard/soundboard.cpp" $pcflags
 
+step "the installed headers compile"
+find "$prefix/include" -name '*.h' | sort | sed 's/.*/#include "&"/' > "$work/all_headers.cpp"
+# shellcheck disable=SC2046
+"$(cache CMAKE_CXX_COMPILER)" -fsyntax-only $(pkg-config --cflags ormix) "$work/all_headers.cpp"
+
 share=$prefix/share/zingle
 step "songplayer (no window)"
 "$work/build/songplayer/songplayer" "$share/zingle.mod" --seconds 2
