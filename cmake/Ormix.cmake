@@ -22,6 +22,7 @@ function(ormix_library target)
   endif()
   string(REGEX REPLACE "^ormix_" "" export_name ${target})
   set_target_properties(${target} PROPERTIES EXPORT_NAME ${export_name})
+  add_library(Ormix::${export_name} ALIAS ${target})  # the installed name, in the build too
   install(TARGETS ${target} EXPORT OrmixTargets ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
   set_property(GLOBAL APPEND PROPERTY ORMIX_INSTALLED_LIBRARIES ${target})
   foreach(dep ${A_DEPS})
@@ -68,6 +69,21 @@ function(_ormix_record_dependency dep)
   endif()
 endfunction()
 
+# Depth first through the libraries' links to other installed libraries: appends `lib`
+# to _ormix_link_order after everything it uses.
+macro(_ormix_visit lib)
+  if(NOT "${lib}" IN_LIST _ormix_visited)
+    list(APPEND _ormix_visited ${lib})
+    get_target_property(_ormix_uses_${lib} ${lib} INTERFACE_LINK_LIBRARIES)
+    foreach(_ormix_dep_${lib} ${_ormix_uses_${lib}})
+      if("${_ormix_dep_${lib}}" IN_LIST libs)
+        _ormix_visit(${_ormix_dep_${lib}})
+      endif()
+    endforeach()
+    list(APPEND _ormix_link_order ${lib})
+  endif()
+endmacro()
+
 # ormix_install_package(): called once after every folder. Installs the public headers,
 # the CMake package (Ormix::<name> per library and Ormix::ormix for all of them) and
 # ormix.pc, from what ormix_library recorded.
@@ -84,6 +100,7 @@ function(ormix_install_package)
 
   add_library(ormix_all INTERFACE)
   set_target_properties(ormix_all PROPERTIES EXPORT_NAME ormix)
+  add_library(Ormix::ormix ALIAS ormix_all)
   target_link_libraries(ormix_all INTERFACE ${libs})
   install(TARGETS ormix_all EXPORT OrmixTargets)
 
@@ -99,10 +116,14 @@ function(ormix_install_package)
                 ${CMAKE_BINARY_DIR}/package/OrmixConfigVersion.cmake
           DESTINATION ${cmake_dir})
 
-  # Static libraries: every library on the Libs line, users before what they use (the
-  # folders are added lowest first, so the reverse of that order).
-  set(pc_libs "")
+  # Static libraries: every library on the Libs line, users before what they use.
+  set(_ormix_link_order "")
+  set(_ormix_visited "")
   foreach(lib ${libs})
+    _ormix_visit(${lib})
+  endforeach()
+  set(pc_libs "")
+  foreach(lib ${_ormix_link_order})
     string(PREPEND pc_libs "-l${lib} ")
   endforeach()
   list(JOIN requires ", " ORMIX_PC_REQUIRES)
