@@ -2,7 +2,6 @@
 
 #include <cstdarg>
 #include <cstdlib>
-#include <cstring>
 
 #include <ormix/audio/audio.h>
 #include "exchange.h"
