@@ -25,12 +25,17 @@ void SpawnBurst(TParticleList& list, int x, int y, int colour);
 bool StepParticle(icle& p);
 
 // The per-frame walk: every particle is stepped, then drawn with draw(particle), then
-// removed when it has left the screen vertically.
+// removed when it has left the screen vertically. The particle drawn is at its new place
+// with the rotation it had before the step (the rotation is set before the angle
+// advances).
 template <typename Draw> void UpdateParticles(TParticleList& list, Draw&& draw) {
   std::size_t i = 0;
   while (i < list.size()) {
+    const int angle = list[i].ang;
     bool keep = StepParticle(list[i]);
-    draw(static_cast<const icle&>(list[i]));
+    icle drawn = list[i];
+    drawn.ang = angle;
+    draw(static_cast<const icle&>(drawn));
     if (keep)
       ++i;
     else

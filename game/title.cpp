@@ -2,13 +2,39 @@
 
 #include "scramble.h"
 
+namespace {
+
+bool IsHighHalf(int c) { return c >= 0xD800 && c <= 0xDBFF; }
+bool IsLowHalf(int c) { return c >= 0xDC00 && c <= 0xDFFF; }
+
+// Characters in the text, a surrogate pair counting once.
+size_t CharacterCount(const Text& text) {
+  size_t n = 0;
+  for (char16_t c : text) n += !IsLowHalf(c);
+  return n;
+}
+
+}  // namespace
+
 void TitlePanelStep(TGameSettings& s, int editing, int& editingName, const TTitleInput& in) {
   if (editing == 1) {
     for (char16_t& ch : s.PlayerName)
       if (ch == u'|') ch = u' ';
-    if (in.ch > 32 && s.PlayerName.size() < NAME_LIMIT)
-      s.PlayerName += static_cast<char16_t>(in.ch);
-    if (in.erase != 0 && !s.PlayerName.empty()) s.PlayerName.pop_back();
+    const bool typable = in.ch > 32 && in.ch <= 0x10FFFF && !IsHighHalf(in.ch) && !IsLowHalf(in.ch);
+    if (typable && CharacterCount(s.PlayerName) < NAME_LIMIT) {
+      if (in.ch > 0xFFFF) {
+        const int v = in.ch - 0x10000;
+        s.PlayerName += static_cast<char16_t>(0xD800 + (v >> 10));
+        s.PlayerName += static_cast<char16_t>(0xDC00 + (v & 0x3FF));
+      } else {
+        s.PlayerName += static_cast<char16_t>(in.ch);
+      }
+    }
+    if (in.erase != 0 && !s.PlayerName.empty()) {
+      const size_t n = s.PlayerName.size();
+      const bool pair = n >= 2 && IsLowHalf(s.PlayerName[n - 1]) && IsHighHalf(s.PlayerName[n - 2]);
+      s.PlayerName.resize(n - (pair ? 2 : 1));
+    }
     if (in.enter != 0) editingName = 0;
   }
   if (in.f2 != 0) s.MusicOption = 1 - s.MusicOption;
@@ -17,6 +43,18 @@ void TitlePanelStep(TGameSettings& s, int editing, int& editingName, const TTitl
     if (s.RendererOption == 2) s.RendererOption = 0;
   }
   if (in.f1 != 0) s.ScreenDepthOption = 32 - s.ScreenDepthOption;
+}
+
+int TTypedCharacters::Next(const std::function<int()>& next) {
+  int c = _pending;
+  _pending = 0;
+  if (c == 0) c = next();
+  if (IsLowHalf(c)) return 0;
+  if (!IsHighHalf(c)) return c;
+  const int low = next();
+  if (IsLowHalf(low)) return 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+  _pending = low;
+  return 0;
 }
 
 Text OptionLine(int which, const TGameSettings& s) {
@@ -39,7 +77,13 @@ Text OptionLine(int which, const TGameSettings& s) {
 
 Text PadLeft(const Text& text, char16_t pad, size_t count) {
   Text t = Text(count, pad) + text;
-  return t.substr(t.size() - count);
+  // The last count characters, a surrogate pair being one.
+  size_t start = t.size();
+  for (size_t n = 0; n < count && start > 0; ++n) {
+    --start;
+    if (start > 0 && IsLowHalf(t[start]) && IsHighHalf(t[start - 1])) --start;
+  }
+  return t.substr(start);
 }
 
 TTableRow TitleTableRow(const Text& table, int row, int highScore) {

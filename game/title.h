@@ -1,5 +1,7 @@
 #pragma once
 // The title screen's rules: name editing, the option toggles and the table rows.
+#include <functional>
+
 #include "settings.h"
 #include <ormix/runtime/text.h>
 
@@ -8,7 +10,7 @@ constexpr int NAME_LIMIT = 10;
 
 // What the title panel reads in a frame.
 struct TTitleInput {
-  int ch = 0;      // NextChar() when editing (0 when none)
+  int ch = 0;      // the typed character when editing (0 when none; above 0xFFFF for a pair)
   int erase = 0;   // Backspace presses when editing
   int enter = 0;   // Enter presses when editing
   int f1 = 0, f2 = 0, f3 = 0;  // presses of the option keys
@@ -17,6 +19,17 @@ struct TTitleInput {
 // Name editing (only when editing is 1) and the option keys. EditingName goes to 0 on
 // Enter.
 void TitlePanelStep(TGameSettings& s, int editing, int& editingName, const TTitleInput& in);
+
+// Typed characters read one 16-bit code at a time (NextChar): a surrogate pair becomes
+// one code above 0xFFFF; a half without its partner is dropped (0), and a character read
+// in its place while looking for a low half is kept for the next call.
+class TTypedCharacters {
+public:
+  int Next(const std::function<int()>& next);
+
+private:
+  int _pending = 0;
+};
 
 // The option lines F1, F2, F3 (which = 1, 2, 3); "" for a value that shows no line.
 Text OptionLine(int which, const TGameSettings& s);
@@ -31,5 +44,6 @@ struct TTableRow {
 };
 TTableRow TitleTableRow(const Text& table, int row, int highScore);
 
-// The last `count` characters of `pad` repeated count times + text.
+// The last `count` characters of `pad` repeated count times + text (a surrogate pair
+// is one character).
 Text PadLeft(const Text& text, char16_t pad, size_t count);

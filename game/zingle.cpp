@@ -2,7 +2,6 @@
 
 #include <cstdarg>
 #include <cstdlib>
-#include <cstring>
 
 #include <ormix/audio/audio.h>
 #include "exchange.h"
@@ -302,7 +301,7 @@ void TZingleGame::EnterTitle() {
 void TZingleGame::DrawTitlePanel(int editing) {
   TTitleInput in;
   if (editing == 1) {
-    in.ch = NextChar();
+    in.ch = _typed.Next(NextChar);
     in.erase = KeyPresses(KEY_BACKSPACE);
     in.enter = KeyPresses(KEY_ENTER);
   }
@@ -314,6 +313,7 @@ void TZingleGame::DrawTitlePanel(int editing) {
   // F1 and F3 stop the music (it starts again from the beginning on the next frame while
   // the option is on); F2 switches it off or on at once.
   if (in.f1 || in.f3 || (in.f2 && settings.MusicOption != 1)) StopMusic();
+  if (in.f1 || in.f2 || in.f3) _musicFailed = false;  // an option change tries again
   if (in.f2) {
     Trace("music %d", settings.MusicOption);
     if (settings.MusicOption == 1 && !in.f1 && !in.f3) StartMusicIfWanted();
@@ -352,9 +352,15 @@ void TZingleGame::DrawTitlePanel(int editing) {
 }
 
 void TZingleGame::StartMusicIfWanted() {
-  if (settings.MusicOption != 1 || MusicChannel) return;
+  if (settings.MusicOption != 1 || MusicChannel || _musicFailed) return;
   MusicChannel = PlayMusic(ToText(AssetPath("zingle.mod")), 1, 0);
-  if (MusicChannel) Trace("music playing");
+  if (MusicChannel) {
+    Trace("music playing");
+  } else {
+    // No sound device (or no song): loading it again every frame would change nothing.
+    _musicFailed = true;
+    Trace("music unavailable");
+  }
 }
 
 void TZingleGame::StopMusic() {
@@ -466,7 +472,7 @@ bool TZingleGame::PlayFrame() {
 
   UpdateParticles(Particles, [this](const icle& p) {
     UseTextFont(FontSmall);
-    SetDrawRotation(static_cast<float>(p.ang));
+    SetDrawRotation(static_cast<float>(p.ang));  // the angle before this frame's spin
     SetDrawAlpha(1 - p.alpha);
     if (p.t == 1)
       DrawTextAligned(p.x, p.y, IntToText(p.c), 1, 1);
@@ -509,16 +515,35 @@ void TZingleGame::FinishGame() {
   }
 }
 
+void TZingleGame::FallBackToWindow() {
+  _reopening = false;
+  Trace("fullscreen failed");
+  settings.ScreenDepthOption = 0;
+  OpenGameScreen();
+}
+
+template <typename Frame> void TZingleGame::GuardedFrame(Frame&& frame) {
+  try {
+    frame();
+  } catch (const TDisplayModeException&) {
+    FallBackToWindow();
+  }
+}
+
 void TZingleGame::Cycle() {
   EnterTitle();
-  while (TitleFrame() == TitleResult::Continue) {
-  }
+  bool title = true;
+  while (title) GuardedFrame([&] { title = TitleFrame() == TitleResult::Continue; });
   BeginPlay();
-  while (PlayFrame()) {
+  // A frame cut short by the failure still ends play when the ball had fallen.
+  bool playing = true;
+  while (playing) {
+    GuardedFrame([&] { playing = PlayFrame(); });
+    if (field.PlayEnded) playing = false;
   }
   Trace("gameover-display");
   StopMusic();
-  for (int i = 0; i < 121; ++i) GameOverFrame();
+  for (int i = 0; i < 121; ++i) GuardedFrame([&] { GameOverFrame(); });
   FinishGame();
 }
 
@@ -527,14 +552,9 @@ void TZingleGame::Run() {
   for (;;) {
     try {
       Cycle();
-    } catch (const TRuntimeException& e) {
-      // The full-screen mode is set when the window gains the focus; where the display
-      // cannot take it, the game goes back to a window instead of ending.
-      if (std::strcmp(e.what(), "GLGraphicsDriver failed to set display mode") != 0) throw;
-      _reopening = false;
-      Trace("fullscreen failed");
-      settings.ScreenDepthOption = 0;
-      OpenGameScreen();
+    } catch (const TDisplayModeException&) {
+      // Outside the frames (while a screen is opened): go on in a window.
+      FallBackToWindow();
     }
   }
 }

@@ -10,6 +10,7 @@
 #include "particles.h"
 #include "script.h"
 #include "settings.h"
+#include "title.h"
 #include <ormix/runtime/text.h>
 
 class TImage;
@@ -88,6 +89,9 @@ private:
   size_t _nextAction = 0;
   bool _reopening = false;
   bool _quitAfterFrame = false;
+  // The song could not be played; it is tried again after an option key, not every frame.
+  bool _musicFailed = false;
+  TTypedCharacters _typed;  // the name's characters as typed
 
   void OpenGameScreen();
   void DrawTitlePanel(int editing);
@@ -97,6 +101,11 @@ private:
   void StopMusic();
   void OnHit(const THit& hit);
   void DeliverScriptInput(int forFrame);
+  // Runs one frame; a display mode that cannot be set on the way (full screen entered
+  // when the window gains the focus) turns the screen into a window and the frame counts
+  // as shown. Other failures pass.
+  template <typename Frame> void GuardedFrame(Frame&& frame);
+  void FallBackToWindow();
 };
 
 // Clears the drawing state to alpha 1, no rotation, scale 1, white, handle (0, 0).

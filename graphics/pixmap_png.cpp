@@ -74,7 +74,8 @@ bool PngReadHeader(png_structp png, png_infop info, TPngHeader* h) {
   h->storedBytes = static_cast<double>(png_get_image_height(png, info)) *
                    (1.0 + std::ceil(static_cast<double>(png_get_image_width(png, info)) *
                                     png_get_bit_depth(png, info) * png_get_channels(png, info) / 8.0));
-  png_set_strip_16(png);
+  // 16-bit samples are rounded to the nearest 8-bit value, (v * 255 + 32767) / 65535.
+  png_set_scale_16(png);
   png_set_expand(png);
   const bool hasAlpha = (colourType & PNG_COLOR_MASK_ALPHA) || png_get_valid(png, info, PNG_INFO_tRNS);
   if (!(colourType & PNG_COLOR_MASK_COLOR) && hasAlpha) png_set_gray_to_rgb(png);

@@ -373,6 +373,12 @@ void TSDLSystemDriver::HandleEvent(const SDL_Event& e) {
       if (vk == KEY_BACKSPACE || vk == KEY_TAB || vk == KEY_RETURN || vk == KEY_ESCAPE) {
         EmitEvent(EVENT_KEYCHAR, vk, _mods, 0, 0);
       }
+      // Control with a letter types the control code 1-26 (text input drops those);
+      // with Alt as well (AltGr) the layout's own character comes through text input.
+      const uint16_t mod = e.key.keysym.mod;
+      if (vk >= 'A' && vk <= 'Z' && (mod & KMOD_CTRL) && !(mod & KMOD_ALT)) {
+        EmitEvent(EVENT_KEYCHAR, vk - 'A' + 1, _mods, 0, 0);
+      }
       break;
     }
     case SDL_TEXTINPUT: {
@@ -380,7 +386,15 @@ void TSDLSystemDriver::HandleEvent(const SDL_Event& e) {
       size_t n = strnlen(s, sizeof e.text.text);
       for (size_t i = 0; i < n;) {
         uint32_t cp = NextCodePoint(s, i);
-        EmitEvent(EVENT_KEYCHAR, static_cast<int32_t>(cp), _mods, 0, 0);
+        if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = 0xFFFD;
+        if (cp > 0xFFFF) {
+          // Text holds 16-bit codes: a character beyond them travels as its surrogate pair.
+          cp -= 0x10000;
+          EmitEvent(EVENT_KEYCHAR, static_cast<int32_t>(0xD800 + (cp >> 10)), _mods, 0, 0);
+          EmitEvent(EVENT_KEYCHAR, static_cast<int32_t>(0xDC00 + (cp & 0x3FF)), _mods, 0, 0);
+        } else {
+          EmitEvent(EVENT_KEYCHAR, static_cast<int32_t>(cp), _mods, 0, 0);
+        }
       }
       break;
     }

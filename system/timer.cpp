@@ -166,6 +166,10 @@ void TTimer::Stop() {
 TTimerPtr CreateTimer(double hertz, TEventPtr event) { return TTimer::Create(hertz, std::move(event)); }
 int32_t TimerTicks(const TTimerPtr& timer) { return timer ? timer->Ticks() : 0; }
 int32_t WaitTimer(const TTimerPtr& timer) { return timer ? timer->Wait() : 0; }
+void FireTimer(const TTimerPtr& timer) {
+  if (timer) timer->Fire();
+}
+
 void StopTimer(const TTimerPtr& timer) {
   if (timer) timer->Stop();
 }

@@ -68,6 +68,26 @@ TEST(Particles, FragmentsFallSpinAndLeaveBelowTheScreen) {
   EXPECT_TRUE(list.empty());
 }
 
+// The rotation is set before the angle advances: a fragment is drawn with the angle it
+// had before this frame's spin (a new one upright), at the place it has moved to.
+TEST(Particles, FragmentsAreDrawnWithTheAngleBeforeTheirSpin) {
+  SeedRandom(5);
+  TParticleList list;
+  SpawnBurst(list, 400, 100, 4);
+  for (int update = 0; update < 4; ++update) {
+    const std::vector<icle> before = list;
+    std::vector<icle> drawn;
+    UpdateParticles(list, [&](const icle& p) { drawn.push_back(p); });
+    ASSERT_EQ(drawn.size(), before.size());
+    for (size_t i = 0; i < drawn.size(); ++i) {
+      EXPECT_EQ(drawn[i].ang, before[i].ang) << "update " << update << " fragment " << i;
+      EXPECT_EQ(drawn[i].y, list[i].y);
+      EXPECT_EQ(drawn[i].x, list[i].x);
+      EXPECT_GE(list[i].ang - before[i].ang, 8);
+    }
+  }
+}
+
 TEST(Particles, FragmentsBornBelowTheScreenAreDrawnOnceThenRemoved) {
   SeedRandom(4);
   TParticleList list;

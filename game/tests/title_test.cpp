@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 namespace {
 
 TEST(TitleTable, RowsOfATableAndTheHighlight) {
@@ -74,6 +76,65 @@ TEST(TitleName, Editing) {
   int editing = 1;
   EXPECT_EQ(Edit(u"ab", {{1, '|', 0, 1}}, &editing), u"ab|");
   EXPECT_EQ(editing, 0);
+}
+
+// A character beyond 16 bits (an emoji) is stored as its surrogate pair and counts as one
+// character: towards the limit of ten, for Backspace and in the padded display.
+TEST(TitleName, CharactersBeyondSixteenBitsCountOnce) {
+  const Text grin = u"\U0001F600";  // two 16-bit codes
+  struct Case {
+    const char* what;
+    Text name;
+    std::vector<Frame> frames;
+    Text want;
+  };
+  const Case cases[] = {
+      {"typed", u"ab", {{1, 0x1F600, 0, 0}}, u"ab" + grin},
+      {"typed as the tenth", u"abcdefghi", {{1, 0x1F600, 0, 0}}, u"abcdefghi" + grin},
+      {"refused as the eleventh", u"abcdefghij", {{1, 0x1F600, 0, 0}}, u"abcdefghij"},
+      {"a pair counts once", u"abcdefgh" + grin, {{1, 'z', 0, 0}}, u"abcdefgh" + grin + u"z"},
+      {"erased whole", u"ab" + grin, {{1, 0, 1, 0}}, u"ab"},
+      {"typed then erased", u"ab", {{1, 0x1F600, 1, 0}}, u"ab"},
+      {"erasing twice", u"a" + grin, {{1, 0, 1, 0}, {1, 0, 1, 0}}, u""},
+      {"lone halves are not typed", u"ab", {{1, 0xD83D, 0, 0}, {1, 0xDE00, 0, 0}}, u"ab"},
+  };
+  for (const Case& c : cases) {
+    TGameSettings s;
+    s.PlayerName = c.name;
+    int editingName = 1;
+    for (const Frame& f : c.frames) {
+      TTitleInput in;
+      in.ch = f.ch;
+      in.erase = f.erase;
+      in.enter = f.enter;
+      TitlePanelStep(s, f.editing, editingName, in);
+    }
+    EXPECT_EQ(ToUtf8(s.PlayerName), ToUtf8(c.want)) << c.what;
+  }
+  // The typed codes arrive one at a time, a pair as its two halves in turn.
+  struct Typed {
+    std::vector<int> codes;
+    std::vector<int> chars;
+  };
+  const Typed typed[] = {
+      {{'a', 0xD83D, 0xDE00, 'b'}, {'a', 0x1F600, 'b'}},
+      {{0xD83D, 'x'}, {0, 'x'}},   // a high half without its low one is dropped
+      {{0xDE00, 'y'}, {0, 'y'}},   // and so is a low half alone
+      {{0xD83D}, {0}},
+  };
+  for (const Typed& t : typed) {
+    size_t next = 0;
+    auto source = [&] { return next < t.codes.size() ? t.codes[next++] : 0; };
+    TTypedCharacters chars;
+    std::vector<int> got;
+    for (size_t i = 0; i < t.chars.size(); ++i) got.push_back(chars.Next(source));
+    EXPECT_EQ(got, t.chars);
+    EXPECT_EQ(chars.Next(source), 0);
+  }
+  // Ten characters in ten columns, a pair in one of them.
+  EXPECT_EQ(ToUtf8(PadLeft(u"ab" + grin, u'.', 10)), ToUtf8(u".......ab" + grin));
+  EXPECT_EQ(ToUtf8(PadLeft(grin + u"abcdefghij", u' ', 10)), "abcdefghij");
+  EXPECT_EQ(ToUtf8(PadLeft(u"x" + grin + u"abcdefghi", u' ', 10)), ToUtf8(grin + u"abcdefghi"));
 }
 
 TEST(TitleOptions, TogglesAndLines) {

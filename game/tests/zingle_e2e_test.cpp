@@ -262,4 +262,36 @@ TEST(ZingleGame, MusicFollowsTheOption) {
   }
 }
 
+// Without a sound device the song cannot play; it is tried once at the start and once
+// after each option key (F2 switching the music on, F3), not again on every frame of the
+// title screen and of play.
+TEST(ZingleGame, MusicWithoutASoundDeviceIsTriedOncePerStartOrOptionChange) {
+  if (!HaveDisplay()) GTEST_SKIP() << "no X display (run under xvfb-run)";
+  TZingleRun run;
+  if (!run.Prepare()) GTEST_SKIP() << run.error;
+  TGameSettings s;
+  s.MusicOption = 1;
+  ASSERT_TRUE(SaveSettings(ToText(run.Path("system/173/tigger.hop")), s));
+  const char* script = R"(seed 1
+20 tap f2
+30 tap f2
+40 tap f3
+60 down space
+62 up space
+100 tap escape
+260 quit
+)";
+  ASSERT_EQ(run.Run(script, {"SDL_AUDIODRIVER=no-such-device"}), 0) << run.Trace();
+  std::vector<int> tries;
+  for (const std::string& line : run.TraceLines())
+    if (line.find(" music unavailable") != std::string::npos) tries.push_back(std::stoi(line));
+  ASSERT_EQ(tries.size(), 3u) << run.Trace();
+  EXPECT_LT(tries[0], 20);
+  EXPECT_GE(tries[1], 30);
+  EXPECT_LT(tries[1], 40);
+  EXPECT_GE(tries[2], 40);
+  EXPECT_LT(tries[2], 60);
+  EXPECT_NE(run.Trace().find(" play\n"), std::string::npos) << run.Trace();
+}
+
 }  // namespace

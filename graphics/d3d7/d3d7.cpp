@@ -223,6 +223,8 @@ int32_t TD3D7GraphicsDriver::_ValidateGraphics() {
     }
   } else if (hr != DD_OK) {
     return hr;
+  } else if (!_dd7->AnySurfaceLost()) {
+    return DD_OK;  // every surface holds: nothing to restore
   }
   hr = _dd7->RestoreAllSurfaces();
   if (hr != DD_OK) DXFail("DXERROR", hr);
@@ -498,6 +500,10 @@ void TD3D7Vex2DDriver::ResetD3DDevice(const TD3D7GraphicsPtr& graphics) {
   device->SetTextureStageState(0, D3DTSS_ALPHAARG2, D3DTA_DIFFUSE);
   device->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG2);
   device->SetTextureStageState(0, D3DTSS_ALPHAOP, D3DTOP_SELECTARG2);
+  // Texture coordinates clamp at the edges, as in the OpenGL renderer: a filtered image
+  // that fills its texture must not take in its opposite edge.
+  device->SetTextureStageState(0, D3DTSS_ADDRESSU, D3DTADDRESS_CLAMP);
+  device->SetTextureStageState(0, D3DTSS_ADDRESSV, D3DTADDRESS_CLAMP);
   vp_rect = TDDRect{0, 0, w, h};
   for (TD3DTLVertex& v : cverts) {
     v.sz = 0;

@@ -440,7 +440,14 @@ void TDirectDraw7::LoseAllSurfaces() {
     if (auto s = w.lock()) s->_lost = true;
 }
 
+bool TDirectDraw7::AnySurfaceLost() const {
+  for (const auto& w : _surfaces)
+    if (auto s = w.lock(); s && s->_lost) return true;
+  return false;
+}
+
 int32_t TDirectDraw7::RestoreAllSurfaces() {
+  ++_restores;
   _surfaces.erase(std::remove_if(_surfaces.begin(), _surfaces.end(),
                                  [](const std::weak_ptr<TDDSurface7>& w) { return w.expired(); }),
                   _surfaces.end());

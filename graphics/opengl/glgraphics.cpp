@@ -141,7 +141,7 @@ void EnterFullScreen(GLContextRecord* r) {
     withHertz = false;
     ok = SetFullScreenMode(r->window, r->width, r->height, r->depth, 0);
   }
-  if (!ok) throw TRuntimeException("GLGraphicsDriver failed to set display mode");
+  if (!ok) throw TDisplayModeException();
   p.fullscreenWindow = r->window;
   SetSwapInterval(withHertz ? 1 : 0);
 }

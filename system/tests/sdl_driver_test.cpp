@@ -193,6 +193,57 @@ TEST_F(SDLDriver, TextInputQueuesOneCharacterPerCodePoint) {
   EXPECT_EQ(NextChar(), 0);
 }
 
+// Text holds 16-bit codes: a character beyond them arrives as its surrogate pair, high
+// half first, the way the text itself stores it.
+TEST_F(SDLDriver, TextInputBeyondSixteenBitsArrivesAsASurrogatePair) {
+  struct Case {
+    const char* utf8;
+    std::vector<int> codes;
+  };
+  const Case cases[] = {
+      {"\xF0\x9F\x98\x80", {0xD83D, 0xDE00}},              // U+1F600, an emoji
+      {"a\xF0\x90\x80\x80z", {'a', 0xD800, 0xDC00, 'z'}},  // U+10000, the first beyond
+      {"\xF4\x8F\xBF\xBF", {0xDBFF, 0xDFFF}},              // U+10FFFF, the last
+      {"\xEF\xBF\xBD", {0xFFFD}},                           // the last of 16 bits stays one
+  };
+  for (const Case& c : cases) {
+    PushText(c.utf8);
+    std::vector<int> got;
+    for (int ch; (ch = NextChar()) != 0;) got.push_back(ch);
+    EXPECT_EQ(got, c.codes) << c.utf8;
+  }
+}
+
+// Control with a letter types the control code 1 to 26, as text input does not.
+TEST_F(SDLDriver, ControlWithALetterTypesItsControlCode) {
+  struct Case {
+    SDL_Scancode sc;
+    uint16_t mod;
+    int code;  // 0: nothing typed
+  };
+  const Case cases[] = {
+      {SDL_SCANCODE_A, KMOD_LCTRL, 1},
+      {SDL_SCANCODE_C, KMOD_RCTRL, 3},
+      {SDL_SCANCODE_Z, KMOD_LCTRL, 26},
+      {SDL_SCANCODE_M, KMOD_LCTRL | KMOD_LSHIFT, 13},
+      {SDL_SCANCODE_A, 0, 0},                         // the letter itself comes from text input
+      {SDL_SCANCODE_A, KMOD_LCTRL | KMOD_LALT, 0},    // AltGr combinations type through text input
+      {SDL_SCANCODE_1, KMOD_LCTRL, 0},                // not a letter
+  };
+  for (const Case& c : cases) {
+    PushKey(true, c.sc, 0, c.mod);
+    PushKey(false, c.sc, 0, c.mod);
+    EXPECT_EQ(NextChar(), c.code) << SDL_GetScancodeName(c.sc) << " mod " << c.mod;
+    EXPECT_EQ(NextChar(), 0);
+  }
+  // Held down, the repeats type it again.
+  PushKey(true, SDL_SCANCODE_B, 0, KMOD_LCTRL);
+  PushKey(true, SDL_SCANCODE_B, 1, KMOD_LCTRL);
+  EXPECT_EQ(NextChar(), 2);
+  EXPECT_EQ(NextChar(), 2);
+  PushKey(false, SDL_SCANCODE_B, 0, KMOD_LCTRL);
+}
+
 TEST_F(SDLDriver, ControlKeysTypeTheirCharacters) {
   PushKey(true, SDL_SCANCODE_BACKSPACE);
   PushKey(true, SDL_SCANCODE_RETURN);

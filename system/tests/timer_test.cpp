@@ -105,6 +105,24 @@ TEST_F(Timers, AStoredEventIsEmittedOnEachTick) {
   t->Stop();
 }
 
+// The plain function runs one tick like the method; a null or stopped timer does nothing.
+TEST_F(Timers, FireTimerRunsOneTick) {
+  TTimerPtr t = CreateTimer(1);  // 1 s: no platform tick arrives during the test
+  ASSERT_TRUE(t);
+  FireTimer(t);
+  FireTimer(t);
+  EXPECT_EQ(TimerTicks(t), 2);
+  ASSERT_EQ(g_ticks.size(), 2u);
+  EXPECT_EQ(g_ticks[0].id, EVENT_TIMERTICK);
+  EXPECT_EQ(g_ticks[1].data, 2);
+  EXPECT_EQ(g_ticks[1].source, t.get());
+  FireTimer(nullptr);
+  StopTimer(t);
+  FireTimer(t);
+  EXPECT_EQ(TimerTicks(t), 2);
+  EXPECT_EQ(g_ticks.size(), 2u);
+}
+
 TEST_F(Timers, StoppedTimersDropTheirTicksAndAreReleased) {
   TTimerPtr t = CreateTimer(500);  // 2 ms
   ASSERT_TRUE(t);

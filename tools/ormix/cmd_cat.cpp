@@ -10,6 +10,10 @@ static int Cat(const std::vector<std::string>& args) {
   InitWebModule();
   int status = 0;
   for (const auto& url : args) {
+    if (OrmixCheckInput(url)) {
+      status = 1;
+      continue;
+    }
     TStreamPtr s = OpenForReading(url);
     if (!s) {
       std::fprintf(stderr, "ormix: cannot open '%s'\n", url.c_str());

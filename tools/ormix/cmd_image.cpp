@@ -16,12 +16,14 @@ int Image(const std::vector<std::string>& args) {
   InitWebModule();  // tcp:: and http:: urls
   const std::string& verb = args[0];
   if (verb == "info" && args.size() == 2) {
+    if (int st = OrmixCheckInput(args[1])) return st;
     TPixmapPtr p = OpenPixmap(args[1]);
     if (!p) return OrmixFail("cannot decode image '" + args[1] + "'");
     std::printf("width: %d\nheight: %d\nformat: %s\n", p->width, p->height, PixelFormatName(p->format));
     return 0;
   }
   if (verb == "convert" && args.size() == 3) {
+    if (int st = OrmixCheckInput(args[1])) return st;
     TPixmapPtr p = OpenPixmap(args[1]);
     if (!p) return OrmixFail("cannot decode image '" + args[1] + "'");
     if (!SavePixmapPNG(p->Convert(PIXFMT_RGBA8888), ToText(args[2]), 6))

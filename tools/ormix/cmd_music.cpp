@@ -40,7 +40,8 @@ struct QuietLoaders {
 Cantor_MixerPtr LoadSong(const std::string& path, int& status) {
   InitMusicModule();
   QuietLoaders quiet;
-  status = 0;
+  status = OrmixCheckInput(path);
+  if (status) return nullptr;
   if (!OpenForReading(path)) {
     status = OrmixFail(path + ": cannot open the file");
     return nullptr;

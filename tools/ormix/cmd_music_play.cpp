@@ -49,6 +49,7 @@ int Play(const std::vector<std::string>& args) {
     else return OrmixFail("usage: ormix music play FILE [--driver NAME] [--loop]");
   }
   if (file.empty()) return OrmixFail("usage: ormix music play FILE [--driver NAME] [--loop]");
+  if (int st = OrmixCheckInput(file)) return st;
 
   InitAudioModule();
   RegisterOpenALDrivers();

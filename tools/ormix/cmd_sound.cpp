@@ -17,6 +17,10 @@ namespace {
 
 // Loads FILE; on failure prints the reason and returns null.
 TAudioSamplePtr Decode(const std::string& file, std::string& error) {
+  if (std::string why = OrmixUnreadable(file); !why.empty()) {
+    error = file + ": " + why;
+    return nullptr;
+  }
   try {
     TAudioSamplePtr s = LoadAudioSample(file);
     if (!s) error = "cannot decode sound '" + file + "'";

@@ -16,3 +16,8 @@ struct OrmixCommandRegistrar {
 
 // Prints "ormix: <message>" on standard error and returns 1.
 int OrmixFail(const std::string& message);
+// Why an input file cannot be read ("Is a directory", "No such file or directory" ...),
+// or "" when it can. Stream URLs ("protocol::...") are left to the stream layer: "".
+std::string OrmixUnreadable(const std::string& path);
+// 0 when the input file can be read; otherwise prints "ormix: PATH: REASON" and returns 1.
+int OrmixCheckInput(const std::string& path);

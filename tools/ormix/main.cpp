@@ -1,4 +1,10 @@
 // ormix: the framework's abilities on the command line.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -33,6 +39,24 @@ OrmixCommandRegistrar::OrmixCommandRegistrar(const char* name, const char* usage
 int OrmixFail(const std::string& message) {
   std::fprintf(stderr, "ormix: %s\n", message.c_str());
   return 1;
+}
+
+std::string OrmixUnreadable(const std::string& path) {
+  if (path.find("::") != std::string::npos) return "";
+  std::string p = path;
+  std::replace(p.begin(), p.end(), '\\', '/');  // as the stream layer opens files
+  // Non-blocking, so that a named pipe is not waited on here.
+  const int fd = open(p.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return std::strerror(errno);
+  struct stat st {};
+  const bool folder = fstat(fd, &st) == 0 && S_ISDIR(st.st_mode);
+  close(fd);
+  return folder ? std::strerror(EISDIR) : "";
+}
+
+int OrmixCheckInput(const std::string& path) {
+  const std::string why = OrmixUnreadable(path);
+  return why.empty() ? 0 : OrmixFail(path + ": " + why);
 }
 
 int main(int argc, char** argv) {

@@ -269,17 +269,51 @@ TEST_F(D3D7Render, FilteredScaledAndRotatedImages) {
   EXPECT_EQ(At(3, 0), 0xFF0000u);
   EXPECT_EQ(At(4, 0), 0x0000FFu);
   BlitImageScaled(filtered, 0, 2, 8, 1);
-  // Texel centres lie at x = 2 and 6 (between pixels 1|2 and 5|6); texture coordinates
-  // wrap, so the outer pixels also take a little of the opposite edge.
+  // Texel centres lie at x = 2 and 6 (between pixels 1|2 and 5|6); outside them the
+  // edge texel holds (texture coordinates clamp, as in the OpenGL renderer).
+  EXPECT_EQ(At(0, 2), 0xFF0000u);
+  EXPECT_EQ(At(1, 2), 0xFF0000u);
   EXPECT_EQ(At(2, 2), 0xDF001Fu);
   EXPECT_EQ(At(3, 2), 0x9F005Fu);
   EXPECT_EQ(At(4, 2), 0x5F009Fu);
-  EXPECT_EQ(At(6, 2), 0x1F00DFu);
+  EXPECT_EQ(At(5, 2), 0x1F00DFu);
+  EXPECT_EQ(At(6, 2), 0x0000FFu);
+  EXPECT_EQ(At(7, 2), 0x0000FFu);
   // Rotated by 180 degrees about the handle, the image is mirrored.
   SetDrawRotation(180);
   BlitImage(plain, 40, 20);
   EXPECT_EQ(At(39, 19), 0xFF0000u);
   EXPECT_EQ(At(38, 19), 0x0000FFu);
+}
+
+// A filtered image whose sides are powers of two fills its texture exactly; scaled or
+// rotated, its edges show its own edge texels, never the opposite edge.
+TEST_F(D3D7Render, FilteredImagesDoNotBleedAcrossTheirEdges) {
+  // Left column red, right column blue; top row opaque, bottom row green.
+  TPixmapPtr p = Pixels(2, 2, {0xFFFF0000u, 0xFF0000FFu, 0xFF00FF00u, 0xFF00FF00u});
+  TImagePtr img = LoadImageFile(p, IMG_FILTERED);
+  struct Case {
+    const char* what;
+    float rotation, scale;
+    float x, y;                       // where the image is drawn
+    int px, py;                       // an outer pixel
+    uint32_t want;
+  };
+  const Case cases[] = {
+      {"scaled, top left", 0, 8, 0, 0, 0, 0, 0xFF0000u},
+      {"scaled, top right", 0, 8, 0, 0, 15, 0, 0x0000FFu},
+      {"scaled, bottom left", 0, 8, 0, 0, 0, 15, 0x00FF00u},
+      {"rotated, top right", 90, 8, 40, 0, 39, 0, 0xFF0000u},
+      {"rotated, bottom right", 90, 8, 40, 0, 39, 15, 0x0000FFu},
+      {"rotated, bottom left", 90, 8, 40, 0, 24, 15, 0x00FF00u},
+  };
+  for (const Case& c : cases) {
+    SetDrawRotation(c.rotation);
+    SetDrawScale(c.scale, c.scale);
+    ClearScreen();
+    BlitImage(img, c.x, c.y);
+    EXPECT_EQ(At(c.px, c.py), c.want) << c.what;
+  }
 }
 
 TEST_F(D3D7Render, MipmappedFramesAverageWithMix) {
@@ -427,6 +461,21 @@ TEST_F(D3D7Render, LostSurfacesAreRestoredAtTheNextFrame) {
   const int gen = GraphicsGeneration();
   ShowFrame(0);
   EXPECT_EQ(GraphicsGeneration(), gen);  // restored, not made again
+  FillRect(0, 0, 4, 4);
+  EXPECT_EQ(Count(0xFFFFFFu), 16);
+}
+
+// Frames whose surfaces hold restore nothing; a loss is repaired once, at the next frame.
+TEST_F(D3D7Render, SurfacesAreRestoredOnlyWhenLost) {
+  TDirectDraw7Ptr dd = D3D7GraphicsDriver()->DirectDraw7();
+  const int before = dd->RestoreCount();
+  for (int i = 0; i < 5; ++i) ShowFrame(0);
+  EXPECT_EQ(dd->RestoreCount(), before);
+  dd->LoseAllSurfaces();
+  ShowFrame(0);
+  EXPECT_EQ(dd->RestoreCount(), before + 1);
+  for (int i = 0; i < 5; ++i) ShowFrame(0);
+  EXPECT_EQ(dd->RestoreCount(), before + 1);
   FillRect(0, 0, 4, 4);
   EXPECT_EQ(Count(0xFFFFFFu), 16);
 }

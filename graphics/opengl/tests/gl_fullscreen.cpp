@@ -64,7 +64,7 @@ TEST_F(GLFullScreen, FullScreenModeThatCannotBeSetThrowsOnFocus) {
   try {
     PushFocus(window, SDL_WINDOWEVENT_FOCUS_GAINED);
     ADD_FAILURE() << "no exception";
-  } catch (const std::exception& e) {
+  } catch (const TDisplayModeException& e) {  // the type callers match
     EXPECT_STREQ(e.what(), "GLGraphicsDriver failed to set display mode");
   }
   EXPECT_FALSE(SDL_GetWindowFlags(window) & SDL_WINDOW_FULLSCREEN);

@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include <ormix/runtime/errors.h>
 #include <ormix/runtime/text.h>
 
 class TStream;
@@ -25,6 +26,13 @@ struct TGraphicsMode {
   int32_t hertz = 0;  // refresh rate
   // "800,600,32 60Hz"
   Text ToString() const;
+};
+
+// A full-screen display mode that could not be set (raised when a full-screen window
+// gains the focus); its text is "GLGraphicsDriver failed to set display mode".
+class TDisplayModeException : public TRuntimeException {
+public:
+  TDisplayModeException() : TRuntimeException("GLGraphicsDriver failed to set display mode") {}
 };
 
 class TGraphicsDriver;

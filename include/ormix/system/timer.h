@@ -43,5 +43,7 @@ TTimerPtr CreateTimer(double hertz, TEventPtr event = nullptr);
 int32_t TimerTicks(const TTimerPtr& timer);
 int32_t WaitTimer(const TTimerPtr& timer);
 void StopTimer(const TTimerPtr& timer);
+// Runs one tick of the timer now (nothing for a null or stopped timer).
+void FireTimer(const TTimerPtr& timer);
 // Number of running platform timers (at most 16).
 int RunningTimerCount();

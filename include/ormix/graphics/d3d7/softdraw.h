@@ -230,6 +230,10 @@ class TDirectDraw7 : public std::enable_shared_from_this<TDirectDraw7> {
   int32_t CreateSurface(const TDDSurfaceDesc& desc, TDDSurface7Ptr& out);
   int32_t CreateClipper(TDDClipperPtr& out);
   int32_t RestoreAllSurfaces();
+  // True when a surface of this object is lost.
+  bool AnySurfaceLost() const;
+  // Number of RestoreAllSurfaces calls so far.
+  int RestoreCount() const { return _restores; }
   // The Direct3D side: a device that renders into a DDSCAPS_3DDEVICE surface.
   int32_t CreateDevice(const TDDSurface7Ptr& renderTarget, TD3DDevice7Ptr& out);
 
@@ -241,6 +245,7 @@ class TDirectDraw7 : public std::enable_shared_from_this<TDirectDraw7> {
   uint32_t _coopFlags = 0;
   SDL_Window* _window = nullptr;
   bool _modeSet = false;
+  int _restores = 0;
   int _modeSerialAtCreate = 0;
   TDDDisplayMode _desktop;  // desktop mode when the object was made
   std::vector<std::weak_ptr<TDDSurface7>> _surfaces;
