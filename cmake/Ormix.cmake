@@ -6,7 +6,8 @@ set(ORMIX_CORPUS_DIR "${CMAKE_SOURCE_DIR}/../shared/corpus")
 # (not its tests or benchmarks) becomes one static library. Unless NO_INSTALL is given the
 # library is installed and exported as Ormix::<name> (the target's name without "ormix_"),
 # joins Ormix::ormix and the pkg-config file, and its Debian dependencies are recorded for
-# the package's config file (see ormix_install_package).
+# the package's config file (see ormix_install_package): link outside libraries through
+# DEPS, so that an installed consumer gets them too.
 function(ormix_library target)
   cmake_parse_arguments(A "NO_INSTALL" "" "DEPS" ${ARGN})
   file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
