@@ -66,7 +66,9 @@ private:
   std::string Encode(const Text& text) const;
 };
 
-// Null when stream is null or the encoding is unknown.
+// Null when stream is null or the encoding is unknown. Like every wrapper, the text stream
+// closes the wrapped stream when it is closed or released (wrap OpenUrlStream(stream, ...)
+// to keep it open).
 std::shared_ptr<TTextStream> CreateTextStream(TStreamPtr stream, int encoding);
 
 // "latin1::URL", "utf8::URL", "utf16be::URL", "utf16le::URL": the inner URL opened with the
