@@ -4,7 +4,6 @@
 
 #include <ormix/graphics/draw2d.h>
 #include <ormix/graphics/graphics.h>
-#include <ormix/runtime/errors.h>
 #include <ormix/stream/stream.h>
 
 namespace {
@@ -171,22 +170,6 @@ bool TImage::ReadDataInto(TStream& stream) {
 }
 
 TDataType* TImage::DataType() { return ImageDataType(); }
-
-Text TImageDataType::Tag() { return ToText(TImage::DataTypeTag()); }
-
-TDataPtr TImageDataType::ReadObject(TStream& stream) { return TImage::ReadData(stream); }
-
-void TImageDataType::WriteObject(TStream& stream, TData& object) {
-  auto* image = dynamic_cast<TImage*>(&object);
-  if (!image) throw TRuntimeException("Unable to write object");
-  image->WriteData(stream);
-}
-
-int TImageDataType::ReadCyclicObject(TStream& stream, TData& object) {
-  auto* image = dynamic_cast<TImage*>(&object);
-  if (!image) throw TRuntimeException("Unable to read object");
-  return image->ReadDataInto(stream) ? 1 : 0;
-}
 
 TImageDataType* ImageDataType() {
   static TImageDataType type;

@@ -366,22 +366,6 @@ bool TPixmap::ReadDataInto(TStream& stream) {
 
 TDataType* TPixmap::DataType() { return PixmapDataType(); }
 
-Text TPixmapDataType::Tag() { return ToText(TPixmap::DataTypeTag()); }
-
-TDataPtr TPixmapDataType::ReadObject(TStream& stream) { return TPixmap::ReadData(stream); }
-
-void TPixmapDataType::WriteObject(TStream& stream, TData& object) {
-  auto* p = dynamic_cast<TPixmap*>(&object);
-  if (!p) throw TRuntimeException("Unable to write object");
-  p->WriteData(stream);
-}
-
-int TPixmapDataType::ReadCyclicObject(TStream& stream, TData& object) {
-  auto* p = dynamic_cast<TPixmap*>(&object);
-  if (!p) throw TRuntimeException("Unable to read object");
-  return p->ReadDataInto(stream) ? 1 : 0;
-}
-
 TPixmapDataType* PixmapDataType() {
   static TPixmapDataType type;
   return &type;

@@ -75,13 +75,7 @@ class TImage : public TData {
 };
 
 // The data type of images (tag "zrk.vex2d.TImage").
-class TImageDataType : public TDataType {
- public:
-  Text Tag() override;
-  TDataPtr ReadObject(TStream& stream) override;
-  void WriteObject(TStream& stream, TData& object) override;
-  int ReadCyclicObject(TStream& stream, TData& object) override;
-};
+class TImageDataType : public TDataTypeOf<TImage> {};
 TImageDataType* ImageDataType();
 
 // Module settings for loading images.

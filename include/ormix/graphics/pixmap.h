@@ -97,13 +97,7 @@ class TPixmap : public TData, public std::enable_shared_from_this<TPixmap> {
 };
 
 // The data type of pixmaps (tag "ZRK.Pixmap.TPixmap").
-class TPixmapDataType : public TDataType {
- public:
-  Text Tag() override;
-  TDataPtr ReadObject(TStream& stream) override;
-  void WriteObject(TStream& stream, TData& object) override;
-  int ReadCyclicObject(TStream& stream, TData& object) override;
-};
+class TPixmapDataType : public TDataTypeOf<TPixmap> {};
 TPixmapDataType* PixmapDataType();
 
 // Whether pixels of srcFormat convert to dstFormat. Every format converts to itself.

@@ -4,6 +4,7 @@
 // names the type in stored data.
 #include <memory>
 
+#include <ormix/runtime/errors.h>
 #include <ormix/runtime/text.h>
 
 class TStream;
@@ -30,4 +31,23 @@ public:
   // object" for a type that cannot be read in place (this base behaviour) or an object
   // of another type.
   virtual int ReadCyclicObject(TStream& stream, TData& object);
+};
+
+// The data type of a class T that has static DataTypeTag() and ReadData(stream) (null on
+// invalid data) and members WriteData(stream) and ReadDataInto(stream) (false, object
+// unchanged, on invalid data).
+template <class T> class TDataTypeOf : public TDataType {
+public:
+  Text Tag() override { return ToText(T::DataTypeTag()); }
+  TDataPtr ReadObject(TStream& stream) override { return T::ReadData(stream); }
+  void WriteObject(TStream& stream, TData& object) override {
+    auto* t = dynamic_cast<T*>(&object);
+    if (!t) throw TRuntimeException("Unable to write object");
+    t->WriteData(stream);
+  }
+  int ReadCyclicObject(TStream& stream, TData& object) override {
+    auto* t = dynamic_cast<T*>(&object);
+    if (!t) throw TRuntimeException("Unable to read object");
+    return t->ReadDataInto(stream) ? 1 : 0;
+  }
 };
