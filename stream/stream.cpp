@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include <ormix/runtime/incbin.h>
+#include <ormix/stream/textstream.h>
 
 // ---- TIO ----
 int TIO::Eof() { return Pos() == Size() ? 1 : 0; }
@@ -351,6 +352,7 @@ void InitStreamModule() {
     // Deliberately never destroyed: factories live as long as the process.
     new IncbinFactory();
     new EndianFactory();
+    new TTextStreamFactory();
   });
 }
 
