@@ -172,13 +172,16 @@ Result TScoreService::Read(std::function<Result(TScoreStore&)> work) {
 
 bool TScoreService::Allow(const std::string& peer) {
   if (_options.maxPerMinute <= 0) return true;
-  const int64_t minute = std::chrono::duration_cast<std::chrono::minutes>(
-                             std::chrono::steady_clock::now().time_since_epoch()).count();
+  const auto now = std::chrono::steady_clock::now();
+  const auto since = now - std::chrono::minutes(1);
   std::lock_guard<std::mutex> lock(_rateMutex);
-  if (_windows.size() > RATE_TABLE_PRUNE) std::erase_if(_windows, [&](const auto& w) { return w.second.minute != minute; });
-  TWindow& w = _windows[peer];
-  if (w.minute != minute) w = {minute, 0};
-  return ++w.count <= _options.maxPerMinute;
+  if (_windows.size() > RATE_TABLE_PRUNE)
+    std::erase_if(_windows, [&](const auto& w) { return w.second.empty() || w.second.back() <= since; });
+  auto& times = _windows[peer];
+  while (!times.empty() && times.front() <= since) times.pop_front();
+  if (times.size() >= static_cast<size_t>(_options.maxPerMinute)) return false;
+  times.push_back(now);
+  return true;
 }
 
 THttpResponse TScoreService::Handle(const THttpRequest& request) {

@@ -8,6 +8,7 @@
 // store thread; exchanges that arrive while a transaction commits are stored together in
 // the next one (one durable commit for many exchanges), and each is answered only after
 // its commit.
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -50,10 +51,6 @@ private:
     TScoreRecord record;
     std::promise<std::vector<TScoreRow>> table;
   };
-  struct TWindow {
-    int64_t minute = 0;
-    int count = 0;
-  };
 
   std::unique_ptr<TScoreStore> _store;
   TServiceOptions _options;
@@ -64,7 +61,9 @@ private:
   bool _stopping = false;
   std::thread _thread;
   std::mutex _rateMutex;
-  std::unordered_map<std::string, TWindow> _windows;
+  // Per client address, the times of its exchanges within the last minute (at most
+  // maxPerMinute of them).
+  std::unordered_map<std::string, std::deque<std::chrono::steady_clock::time_point>> _windows;
 
   void StoreLoop();
   // Runs work on the store thread and waits for it (exceptions travel back).
