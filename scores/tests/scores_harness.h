@@ -292,9 +292,9 @@ private:
   }
 };
 
-// Whether the PostgreSQL runs of a test are skipped (with the reason) or must fail: a
-// continuous-integration run (CI=true) has to run them.
-inline bool PostgresRequired() {
+// Whether a test that lacks PostgreSQL or the browser must fail instead of skipping: a
+// continuous-integration run (CI=true) has to run everything.
+inline bool RequiredInCi() {
   const char* ci = std::getenv("CI");
   return ci && std::string(ci) == "true";
 }

@@ -24,7 +24,7 @@ protected:
     }
     TPostgresServer& pg = TPostgresServer::Shared();
     if (!pg.running) {
-      if (PostgresRequired()) FAIL() << pg.reason;
+      if (RequiredInCi()) FAIL() << pg.reason;
       GTEST_SKIP() << "PostgreSQL runs skipped: " << pg.reason;
     }
     url = pg.NewDatabase();
