@@ -2,7 +2,7 @@
 
 const std::vector<TStoreBackend>& StoreBackends() {
   static const std::vector<TStoreBackend> backends = {
-      {"sqlite", "an SQLite file (sqlite:PATH)", OpenSqliteStore},
+      {"sqlite", "an SQLite file (sqlite:PATH, sqlite:PATH?sync=normal)", OpenSqliteStore},
       {"postgresql", "a PostgreSQL database (postgresql://USER@HOST:PORT/DB)", OpenPostgresStore},
       {"postgres", "the same as postgresql", OpenPostgresStore},
   };

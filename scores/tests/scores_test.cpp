@@ -22,6 +22,10 @@ protected:
       url = "sqlite:" + dir.path + "/scores.db";
       return;
     }
+    if (GetParam() == "sqlite_sync_normal") {
+      url = "sqlite:" + dir.path + "/scores.db?sync=normal";
+      return;
+    }
     TPostgresServer& pg = TPostgresServer::Shared();
     if (!pg.running) {
       if (RequiredInCi()) FAIL() << pg.reason;
@@ -38,7 +42,7 @@ protected:
     return p;
   }
 
-  // Every row of game 20 straight from the store: name -> score.
+  // Every row of a game straight from the store: name -> score.
   std::map<std::string, int64_t> StoredRows(int64_t game = 20) {
     std::map<std::string, int64_t> rows;
     for (const TScoreRow& r : OpenStore(url)->Table(game, 1000000)) rows[r.name] = r.score;
@@ -49,7 +53,7 @@ private:
   int _starts = 0;
 };
 
-INSTANTIATE_TEST_SUITE_P(Stores, ScoreService, ::testing::Values("sqlite", "postgresql"),
+INSTANTIATE_TEST_SUITE_P(Stores, ScoreService, ::testing::Values("sqlite", "sqlite_sync_normal", "postgresql"),
                          [](const auto& info) { return info.param; });
 
 // Each exchange answers the table of its game after it was stored: the best score per
