@@ -21,16 +21,11 @@ protected:
 
   void SetUp() override {
     ASSERT_FALSE(dir.path.empty());
-    if (GetParam() == "sqlite") {
-      url = "sqlite:" + dir.path + "/scores.db";
-    } else {
-      TPostgresServer& pg = TPostgresServer::Shared();
-      if (!pg.running) {
-        if (RequiredInCi()) FAIL() << pg.reason;
-        GTEST_SKIP() << "PostgreSQL runs skipped: " << pg.reason;
-      }
-      url = pg.NewDatabase();
-      ASSERT_FALSE(url.empty()) << "cannot make a database";
+    std::string reason;
+    url = TestStoreUrl(GetParam(), dir.path, reason);
+    if (url.empty()) {
+      if (RequiredInCi()) FAIL() << reason;
+      GTEST_SKIP() << reason;
     }
     ASSERT_TRUE(server.Start(dir.path + "/server.log", {"--db", url})) << server.error;
   }

@@ -299,6 +299,22 @@ inline bool RequiredInCi() {
   return ci && std::string(ci) == "true";
 }
 
+// The database URL of a fresh store for a test: "sqlite", "sqlite_sync_normal" (a file in
+// the folder) or "postgresql" (a new database on the shared server); "" and the reason when
+// it cannot be had here.
+inline std::string TestStoreUrl(const std::string& store, const std::string& folder, std::string& reason) {
+  if (store == "sqlite") return "sqlite:" + folder + "/scores.db";
+  if (store == "sqlite_sync_normal") return "sqlite:" + folder + "/scores.db?sync=normal";
+  TPostgresServer& pg = TPostgresServer::Shared();
+  if (!pg.running) {
+    reason = "PostgreSQL runs skipped: " + pg.reason;
+    return "";
+  }
+  std::string url = pg.NewDatabase();
+  if (url.empty()) reason = "cannot make a PostgreSQL database";
+  return url;
+}
+
 // --- a load of concurrent exchanges ---
 
 struct TLoadRecord {

@@ -18,21 +18,12 @@ protected:
 
   void SetUp() override {
     ASSERT_FALSE(dir.path.empty());
-    if (GetParam() == "sqlite") {
-      url = "sqlite:" + dir.path + "/scores.db";
-      return;
+    std::string reason;
+    url = TestStoreUrl(GetParam(), dir.path, reason);
+    if (url.empty()) {
+      if (RequiredInCi()) FAIL() << reason;
+      GTEST_SKIP() << reason;
     }
-    if (GetParam() == "sqlite_sync_normal") {
-      url = "sqlite:" + dir.path + "/scores.db?sync=normal";
-      return;
-    }
-    TPostgresServer& pg = TPostgresServer::Shared();
-    if (!pg.running) {
-      if (RequiredInCi()) FAIL() << pg.reason;
-      GTEST_SKIP() << "PostgreSQL runs skipped: " << pg.reason;
-    }
-    url = pg.NewDatabase();
-    ASSERT_FALSE(url.empty()) << "cannot make a database";
   }
 
   std::unique_ptr<TScoresProcess> Start(std::vector<std::string> extra = {}) {
