@@ -286,6 +286,20 @@ void THttpServer::Run() {
   _listen = -1;
 }
 
+void THttpServer::Log(const THttpRequest& request, const THttpResponse& response, const std::string& peer,
+                      double ms) const {
+  if (!_options.log) return;
+  std::string line = UtcNow() + " " + peer + " \"" + Printable(request.method, 16) + " " +
+                     Printable(request.path.empty() ? "-" : request.path) + "\" " +
+                     std::to_string(response.status);
+  char took[32];
+  std::snprintf(took, sizeof took, " %.1fms", ms);
+  line += took;
+  if (!response.note.empty()) line += " " + Printable(response.note);
+  line += "\n";
+  std::fputs(line.c_str(), stderr);
+}
+
 void THttpServer::Serve(int fd, const std::string& peer) {
   const auto start = Clock::now();
   const auto deadline = start + std::chrono::milliseconds(_options.requestTimeoutMillis);
@@ -336,7 +350,6 @@ void THttpServer::Serve(int fd, const std::string& peer) {
       }
     }
   }
-  double ms = 0;
   if (answer) {
     std::string reply = "HTTP/1.0 " + std::to_string(response.status) + " " + StatusText(response.status) +
                         "\r\nContent-Type: " + response.contentType +
@@ -344,7 +357,8 @@ void THttpServer::Serve(int fd, const std::string& peer) {
                         "\r\nConnection: close\r\nCache-Control: no-store\r\n\r\n";
     if (request.method != "HEAD") reply += response.body;
     SendAll(fd, reply, Clock::now() + std::chrono::milliseconds(_options.writeTimeoutMillis));
-    ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    Log(request, response, peer, ms);
     ::shutdown(fd, SHUT_WR);
     const auto lingerEnd = Clock::now() + std::chrono::milliseconds(LINGER_MILLIS);
     while (true) {
@@ -354,15 +368,4 @@ void THttpServer::Serve(int fd, const std::string& peer) {
     }
   }
   ::close(fd);
-  if (_options.log && answer) {
-    std::string line = UtcNow() + " " + peer + " \"" + Printable(request.method, 16) + " " +
-                       Printable(request.path.empty() ? "-" : request.path) + "\" " +
-                       std::to_string(response.status);
-    char took[32];
-    std::snprintf(took, sizeof took, " %.1fms", ms);
-    line += took;
-    if (!response.note.empty()) line += " " + Printable(response.note);
-    line += "\n";
-    std::fputs(line.c_str(), stderr);
-  }
 }

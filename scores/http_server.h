@@ -72,4 +72,6 @@ private:
   std::string _address;
 
   void Serve(int fd, const std::string& peer);
+  // One line on standard error, written as soon as the answer has been sent.
+  void Log(const THttpRequest& request, const THttpResponse& response, const std::string& peer, double ms) const;
 };
