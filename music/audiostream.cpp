@@ -131,7 +131,7 @@ void TAudioStream::ReleaseMusic() {
 TAudioStreamPtr TAudioStream::Create(const TMusicPtr& music, int32_t loop, int32_t p) {
   InitAudioStreamModule();
   if (!music) return nullptr;
-  music->Seti(7, loop);
+  music->Seti(MUSIC_ID_LOOP, loop);
   TChannelPtr channel = AllocChannel();
   if (!channel) return nullptr;
   TAudioStreamPtr stream;
@@ -196,7 +196,7 @@ void TRingAudioStream::Update() {
   }
   amount &= ~(OUT_FRAME - 1);
   if (amount > 0) {
-    if (Music->Geti(3) != 0) {
+    if (Music->Geti(MUSIC_ID_PLAYING) != 0) {
       if (WriteRing(static_cast<uint32_t>(writepos), static_cast<uint32_t>(amount), false))
         writepos += amount;
     } else {
@@ -205,7 +205,7 @@ void TRingAudioStream::Update() {
   }
   if (wrapped) writepos = play;
   if (writepos >= RING_BYTES) writepos -= RING_BYTES;
-  if (Music->Geti(3) == 0 && finpos == -1) {
+  if (Music->Geti(MUSIC_ID_PLAYING) == 0 && finpos == -1) {
     if (writepos <= play) finloop = 1;
     finpos = writepos;
     finstart = play;
@@ -463,7 +463,7 @@ void TOpenALAudioStream::FillBuffer(int index) {
 void TOpenALAudioStream::Update() {
   const TOpenALApi* al = OpenALApi();
   if (!_source || !Music || !al) return;
-  if (Music->Geti(3) == 0 && Playing() == 0) {
+  if (Music->Geti(MUSIC_ID_PLAYING) == 0 && Playing() == 0) {
     Stop();
     return;
   }
@@ -472,7 +472,7 @@ void TOpenALAudioStream::Update() {
   for (int k = 0; k < processed; ++k) {
     unsigned id = 0;
     al->alSourceUnqueueBuffers(_source, 1, &id);
-    if (Music->Geti(3) != 0) {
+    if (Music->Geti(MUSIC_ID_PLAYING) != 0) {
       auto it = std::find(_buffers.begin(), _buffers.end(), id);
       if (it == _buffers.end()) continue;
       FillBuffer(static_cast<int>(it - _buffers.begin()));

@@ -24,26 +24,26 @@ double TMusic::Getf(int32_t) { return 0.0; }
 
 int32_t TMusic::Seti(int32_t id, int32_t value) {
   switch (id) {
-    case 4:
+    case MUSIC_ID_FORMAT:
       if (value >= MUSIC_MONO8 && value <= MUSIC_STEREO16) {
         STREAM_FORMAT = value;
         return 1;
       }
       return 0;
-    case 5: SAMPLE_RATE = value; return 1;
-    case 7: STREAM_LOOP = value; return 1;
-    default: return 0;  // 1, 2, 3 are read-only; the rest are unknown
+    case MUSIC_ID_RATE: SAMPLE_RATE = value; return 1;
+    case MUSIC_ID_LOOP: STREAM_LOOP = value; return 1;
+    default: return 0;  // size, position and status are read-only; the rest are unknown
   }
 }
 
 int32_t TMusic::Geti(int32_t id) {
   switch (id) {
-    case 1: return STREAM_SIZE;
-    case 2: return STREAM_POS;
-    case 3: return PlayStatus;
-    case 4: return STREAM_FORMAT;
-    case 5: return SAMPLE_RATE;
-    case 7: return STREAM_LOOP;
+    case MUSIC_ID_SIZE: return STREAM_SIZE;
+    case MUSIC_ID_POS: return STREAM_POS;
+    case MUSIC_ID_PLAYING: return PlayStatus;
+    case MUSIC_ID_FORMAT: return STREAM_FORMAT;
+    case MUSIC_ID_RATE: return SAMPLE_RATE;
+    case MUSIC_ID_LOOP: return STREAM_LOOP;
     default: return 0;
   }
 }

@@ -71,7 +71,7 @@ Cantor_MixerPtr SyntheticSong(int32_t channels) {
   }
   song->STREAM_LOOP = 1;
   song->PlayStatus = 1;
-  song->Setf(104, 0.5 * 4 / channels);
+  song->Setf(SONG_ID_MIX_LEVEL, 0.5 * 4 / channels);
   return song;
 }
 

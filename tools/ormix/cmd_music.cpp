@@ -67,7 +67,7 @@ int Info(const std::vector<std::string>& args) {
   int status = 0;
   auto song = LoadSong(args[0], status);
   if (!song) return status;
-  const int32_t frames = song->Geti(1);
+  const int32_t frames = song->Geti(MUSIC_ID_SIZE);
   std::printf("format: %s\n", ToUtf8(song->TrackerName).c_str());
   std::printf("title: %s\n", ToUtf8(song->SongName).c_str());
   std::printf("channels: %d\n", song->ActiveChannels);
@@ -137,8 +137,8 @@ int Render(const std::vector<std::string>& args) {
   int status = 0;
   auto song = LoadSong(plain[0], status);
   if (!song) return status;
-  song->Seti(5, static_cast<int32_t>(rate));  // also measures the song at this rate
-  const uint64_t passFrames = static_cast<uint64_t>(std::max(song->Geti(1), 0));
+  song->Seti(MUSIC_ID_RATE, static_cast<int32_t>(rate));  // also measures the song at this rate
+  const uint64_t passFrames = static_cast<uint64_t>(std::max(song->Geti(MUSIC_ID_SIZE), 0));
   const uint64_t total = passFrames * static_cast<uint64_t>(loops);
   const bool toStdout = out == "-";
   if (!toStdout && total * 4 > 0xFFFFFFFFull - 36)
@@ -152,7 +152,7 @@ int Render(const std::vector<std::string>& args) {
     ok = std::fwrite(header.data(), 1, header.size(), file) == header.size();
   }
 
-  song->Seti(7, loops > 1 ? 1 : 0);
+  song->Seti(MUSIC_ID_LOOP, loops > 1 ? 1 : 0);
   song->PlayStatus = 1;
   const bool progress = isatty(STDERR_FILENO);
   constexpr uint64_t kChunk = 4096;

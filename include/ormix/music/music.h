@@ -20,6 +20,14 @@ constexpr int32_t MUSIC_STEREO16 = 203;
 // Bytes per frame of a stream format; 0 for an unknown format.
 int32_t FormatFrameSize(int32_t format);
 
+// Property ids of TMusic's Seti/Geti (songs add theirs in mixer.h). Ids 1..3 are read-only.
+constexpr int32_t MUSIC_ID_SIZE = 1;     // Geti: STREAM_SIZE (a song: its length in frames)
+constexpr int32_t MUSIC_ID_POS = 2;      // Geti: STREAM_POS
+constexpr int32_t MUSIC_ID_PLAYING = 3;  // Geti: PlayStatus
+constexpr int32_t MUSIC_ID_FORMAT = 4;   // STREAM_FORMAT (MUSIC_MONO8..MUSIC_STEREO16)
+constexpr int32_t MUSIC_ID_RATE = 5;     // SAMPLE_RATE
+constexpr int32_t MUSIC_ID_LOOP = 7;     // STREAM_LOOP
+
 // Common base of tracker songs and streamed wave files.
 class TMusic {
 public:
