@@ -1,7 +1,7 @@
 // The audio driver registry, the "Null" driver, and the global sound and voice functions.
 #include <ormix/audio/audio.h>
-#include "dsounddriver.h"
-#include "softaudiodriver.h"
+#include "dsound/dsounddriver.h"
+#include "softaudio/softaudiodriver.h"
 #include <ormix/runtime/runtime.h>
 
 namespace {
@@ -43,6 +43,9 @@ void TAudioDriver::Shutdown() {}
 TSoundPtr TAudioDriver::CreateSound(const TAudioSamplePtr&, int) { return std::make_shared<TSound>(); }
 TChannelPtr TAudioDriver::AllocChannel() { return std::make_shared<TChannel>(); }
 TSoundPtr TAudioDriver::LoadSound(const TAudioSource& source, int flags) { return TSound::Load(source, flags); }
+std::shared_ptr<TAudioStream> TAudioDriver::CreateAudioStream(const std::shared_ptr<TAudioStreamSource>&, int32_t) {
+  return nullptr;
+}
 
 TAudioDriver* AudioDrivers() { return gHead; }
 

@@ -8,7 +8,7 @@
 #include <ormix/system/event.h>
 
 Cantor_Mixer::Cantor_Mixer() {
-  SAMPLE_RATE = 44100;
+  SAMPLE_RATE = AUDIO_OUTPUT_RATE;
   InitTrackerTables();
   // The song is the event's source; the reference does not own the song (no cycle).
   TickEvent = TEvent::Create(501, TObjectPtr(TObjectPtr(), static_cast<void*>(this)));

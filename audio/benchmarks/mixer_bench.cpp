@@ -6,7 +6,7 @@
 #include <cmath>
 #include <vector>
 
-#include "audio/softmixer.h"
+#include "audio/softaudio/softmixer.h"
 
 namespace {
 

@@ -75,7 +75,7 @@ int Info(const std::vector<std::string>& args) {
   std::printf("patterns: %d\n", CountPatterns(*song));
   std::printf("instruments: %d\n", song->ActiveSamples);
   std::printf("length_frames: %d\n", frames);
-  std::printf("length_seconds: %.3f\n", frames / 44100.0);
+  std::printf("length_seconds: %.3f\n", frames / static_cast<double>(AUDIO_OUTPUT_RATE));
   return 0;
 }
 
@@ -118,7 +118,7 @@ bool ParseCount(const std::string& text, long long low, long long high, long lon
 int Render(const std::vector<std::string>& args) {
   const char* usage = "usage: ormix music render FILE OUT.wav [--rate HZ] [--loops N]";
   std::vector<std::string> plain;
-  long long rate = 44100, loops = 1;
+  long long rate = AUDIO_OUTPUT_RATE, loops = 1;
   for (size_t i = 0; i < args.size(); ++i) {
     if (args[i] == "--rate" || args[i] == "--loops") {
       if (i + 1 >= args.size()) return OrmixFail(usage);

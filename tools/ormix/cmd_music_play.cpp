@@ -9,7 +9,6 @@
 #include <vector>
 
 #include <ormix/audio/audio.h>
-#include "audio/openal.h"
 #include <ormix/music/audiostream.h>
 #include "music/format_io.h"
 #include <ormix/music/mixer.h>

@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include <ormix/audio/audio.h>
 #include <ormix/runtime/text.h>
 
 class TStream;
@@ -33,7 +34,7 @@ class TMusic {
 public:
   Text DebugData;                       // log written by the loaders (WriteBug)
   int32_t PlayStatus = 0;               // 1 while producing sound
-  int32_t SAMPLE_RATE = 44100;          // output frames per second
+  int32_t SAMPLE_RATE = AUDIO_OUTPUT_RATE;  // output frames per second
   int32_t STREAM_FORMAT = MUSIC_STEREO16;
   int32_t STREAM_LOOP = 1;              // 1 = restart at the end
   int32_t STREAM_POS = 0;

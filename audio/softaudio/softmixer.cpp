@@ -326,7 +326,7 @@ void mixer::mix(int16_t* out, int samples, uint32_t now) {
 
 int winmmdevice::open() {
   if (_wave) return 0;
-  TWaveFormat f;  // PCM, 2 channels, 44100 Hz, 16 bits, block align 4, 176400 bytes/s
+  TWaveFormat f;  // PCM, 2 channels, the output rate, 16 bits, block align 4
   if (TWaveOut::Open(_wave, f) != MMSYSERR_NOERROR) return -1;
   _mixer = std::make_unique<mixer>(FRAGMENT);
   _ring.assign(static_cast<size_t>(FRAGMENT) * 2 * RING_FRAGMENTS, 0);

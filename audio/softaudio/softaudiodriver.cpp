@@ -1,5 +1,7 @@
 #include "softaudiodriver.h"
 
+#include "softaudiostream.h"
+
 int TSoftAudioAudioDriver::Startup() {
   if (_mode == 1) return fa_init(fa_opendsound()) == 0 ? 1 : 0;
   if (_mode == 0) return fa_init(fa_openwinmm()) == 0 ? 1 : 0;
@@ -26,6 +28,14 @@ TChannelPtr TSoftAudioAudioDriver::AllocChannel() {
   int32_t h = fa_allocchannel();
   if (h == 0) return nullptr;
   return std::make_shared<TSoftAudioChannel>(h);
+}
+
+std::shared_ptr<TAudioStream> TSoftAudioAudioDriver::CreateAudioStream(const TAudioStreamSourcePtr& source,
+                                                                       int32_t paused) {
+  // The ring voice plays on a channel of its own, so it never takes a sound's slot.
+  TChannelPtr channel = AllocChannel();
+  if (!channel) return nullptr;
+  return TSoftAudioAudioStream::Build(source, paused, channel);
 }
 
 TSoftAudioSound::~TSoftAudioSound() { fa_freesound(_fa); }

@@ -1,5 +1,7 @@
 #include "dsounddriver.h"
 
+#include "dsoundstream.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -108,6 +110,11 @@ TChannelPtr TDirectSoundAudioDriver::AllocChannel() {
   auto c = std::make_shared<TDirectSoundChannel>();
   c->_static = 1;
   return c;
+}
+
+std::shared_ptr<TAudioStream> TDirectSoundAudioDriver::CreateAudioStream(const TAudioStreamSourcePtr& source,
+                                                                         int32_t paused) {
+  return TDirectSoundAudioStream::Build(source, paused);
 }
 
 // ---- sound ----
