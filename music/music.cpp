@@ -2,6 +2,7 @@
 #include <ormix/music/music.h>
 
 #include <ormix/runtime/errors.h>
+#include <ormix/runtime/registry.h>
 #include <ormix/stream/stream.h>
 
 int32_t FormatFrameSize(int32_t format) {
@@ -53,10 +54,15 @@ Text TMusic::GetS(int32_t) { return Text(); }
 // ---------------------------------------------------------------------------------------
 // Loader registry
 
-std::vector<std::shared_ptr<CantorLoader>>& CantorLoader::Registry() {
-  static std::vector<std::shared_ptr<CantorLoader>> registry;
-  return registry;
+namespace {
+// Oldest first: formats are tried in the order their modules registered them.
+TRegistry<std::shared_ptr<CantorLoader>, TRegistryOrder::OldestFirst>& Loaders() {
+  static auto* loaders = new TRegistry<std::shared_ptr<CantorLoader>, TRegistryOrder::OldestFirst>;
+  return *loaders;
 }
+}  // namespace
+
+std::vector<std::shared_ptr<CantorLoader>>& CantorLoader::Registry() { return Loaders().Entries(); }
 
 std::shared_ptr<CantorLoader> CantorLoader::Create(TMusicLoaderFunc func, const Text& name,
                                                    const Text& ext) {
@@ -64,7 +70,7 @@ std::shared_ptr<CantorLoader> CantorLoader::Create(TMusicLoaderFunc func, const 
   entry->Func = std::move(func);
   entry->Name = name;
   entry->Ext = ext;
-  Registry().push_back(entry);
+  Loaders().Add(entry);
   return nullptr;
 }
 
@@ -92,15 +98,11 @@ Text CantorLoader::GetExtensions(int32_t allSupported, int32_t allFiles) {
 }
 
 TMusicPtr CantorLoader::Load(const TMusicSource& source) {
-  // A copy: a loader that registers another loader must not disturb this walk.
-  const auto registry = Registry();
-  for (const auto& entry : registry) {
+  return Loaders().FirstAnswer([&](const std::shared_ptr<CantorLoader>& entry) {
     if (source.stream) source.stream->Seek(0);
     if (!entry->Func) throw TRuntimeException("Attempt to call a null function");
-    TMusicPtr music = entry->Func(source);
-    if (music) return music;
-  }
-  return nullptr;
+    return entry->Func(source);
+  });
 }
 
 TMusicPtr LoadMusic(const TMusicSource& source) { return CantorLoader::Load(source); }

@@ -1,5 +1,6 @@
 #include "dsounddriver.h"
 
+#include "../backends.h"
 #include "dsoundstream.h"
 
 #include <algorithm>
@@ -104,6 +105,10 @@ TSoundPtr TDirectSoundAudioDriver::CreateSound(const TAudioSamplePtr& source, in
   s->_bufs = std::make_shared<TBuf>();
   s->_bufs->_buffer = buffer;
   return s;
+}
+
+void RegisterDirectSoundDrivers() {
+  if (DirectSoundAvailable()) new TDirectSoundAudioDriver(u"DirectSound", 0);
 }
 
 TChannelPtr TDirectSoundAudioDriver::AllocChannel() {

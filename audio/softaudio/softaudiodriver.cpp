@@ -1,6 +1,14 @@
 #include "softaudiodriver.h"
 
+#include "../backends.h"
 #include "softaudiostream.h"
+
+// "SoftAudio" tries the wave-out device, then the DirectSound one.
+void RegisterSoftAudioDrivers() {
+  if (DirectSoundAvailable()) new TSoftAudioAudioDriver(u"SoftAudio DirectSound", 1);
+  new TSoftAudioAudioDriver(u"SoftAudio Multimedia", 0);
+  new TSoftAudioAudioDriver(u"SoftAudio", -1);
+}
 
 int TSoftAudioAudioDriver::Startup() {
   if (_mode == 1) return fa_init(fa_opendsound()) == 0 ? 1 : 0;

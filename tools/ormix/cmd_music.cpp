@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <cstdio>
 #include <cstring>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -18,11 +17,17 @@
 #include "music/qtk.h"
 #include <ormix/stream/stream.h>
 #include "music_command.h"
+#include <ormix/runtime/registry.h>
 
 namespace {
 
-std::map<std::string, MusicSubcommandFn>& Subcommands() {
-  static std::map<std::string, MusicSubcommandFn> s;
+struct Subcommand {
+  std::string name;
+  MusicSubcommandFn fn;
+};
+using SubcommandPtr = std::shared_ptr<const Subcommand>;
+TRegistry<SubcommandPtr, TRegistryOrder::OldestFirst>& Subcommands() {
+  static TRegistry<SubcommandPtr, TRegistryOrder::OldestFirst> s;
   return s;
 }
 
@@ -205,14 +210,14 @@ ORMIX_MUSIC_SUBCOMMAND("convert", Convert);
 }  // namespace
 
 MusicSubcommandRegistrar::MusicSubcommandRegistrar(const char* name, MusicSubcommandFn fn) {
-  Subcommands()[name] = fn;
+  Subcommands().Add(std::make_shared<const Subcommand>(Subcommand{name, fn}));
 }
 
 int MusicCommandMain(const std::vector<std::string>& args) {
   if (args.empty()) return OrmixFail("usage: ormix music <subcommand> ... (see ormix --help)");
-  auto it = Subcommands().find(args[0]);
-  if (it == Subcommands().end()) return OrmixFail("music: unknown subcommand '" + args[0] + "'");
-  return it->second(std::vector<std::string>(args.begin() + 1, args.end()));
+  SubcommandPtr sub = Subcommands().Find([&](const SubcommandPtr& s) { return s->name == args[0]; });
+  if (!sub) return OrmixFail("music: unknown subcommand '" + args[0] + "'");
+  return sub->fn(std::vector<std::string>(args.begin() + 1, args.end()));
 }
 
 ORMIX_COMMAND("music", "music info FILE", MusicCommandMain);

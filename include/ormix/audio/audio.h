@@ -48,7 +48,8 @@ public:
 TAudioSamplePtr NewAudioSample(int32_t length, int32_t hertz, int32_t format);
 TAudioSamplePtr WrapAudioSample(void* samples, int32_t length, int32_t hertz, int32_t format);
 
-// Loader chain: constructing a loader puts it at the head, so the newest is tried first.
+// Loader chain (a TRegistry, newest first): constructing a loader puts it at the head, so
+// the newest is tried first; destroying it takes it out.
 class TAudioSampleLoader {
 public:
   TAudioSampleLoader* _succ = nullptr;
