@@ -14,7 +14,6 @@
 #include "../dsound/dsound.h"
 #include "waveout.h"
 
-constexpr int FA_RATE = AUDIO_OUTPUT_RATE;
 constexpr int FA_VOICES = 4096;
 constexpr int FA_CHANNELS = 4096;
 

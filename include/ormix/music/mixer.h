@@ -19,7 +19,7 @@ extern double SquareTable[65];
 void InitTrackerTables();
 
 // Largest chunk mixed at once, and the shared accumulators of that size.
-constexpr int32_t MIX_BUFFER_FRAMES = 44100;
+constexpr int32_t MIX_BUFFER_FRAMES = AUDIO_OUTPUT_RATE;  // one second
 extern int32_t* MixBufferL;
 extern int32_t* MixBufferR;
 
