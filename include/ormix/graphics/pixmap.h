@@ -156,7 +156,8 @@ class TPixmapLoader {
   virtual TPixmapPtr LoadPixmap(const TStreamPtr& stream) = 0;
 
   TPixmapLoaderPtr _succ;
-  // Links the loader at the front of the chain.
+  // Links the loader at the front of the chain (a TRegistry, newest first) unless it is
+  // already linked.
   static void Add(const TPixmapLoaderPtr& loader);
   static TPixmapLoaderPtr First();
 };

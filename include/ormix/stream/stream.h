@@ -176,7 +176,7 @@ public:
 };
 
 // A stream factory resolves "protocol::path" URLs. Creating one puts it at the head of
-// the global chain, so the newest is asked first.
+// the global chain (a TRegistry, newest first), so the newest is asked first.
 class TStreamFactory {
 public:
   TStreamFactory* _succ = nullptr;
