@@ -1,12 +1,23 @@
 // The audio driver registry, the "Null" driver, and the global sound and voice functions.
 #include <ormix/audio/audio.h>
-#include "dsounddriver.h"
-#include "softaudiodriver.h"
+#include "backends.h"
+#include <ormix/runtime/registry.h>
 #include <ormix/runtime/runtime.h>
 
 namespace {
-TAudioDriver* gHead = nullptr;
+// Newest first: the list shows the most specific drivers before the "Null" one.
+TRegistry<TAudioDriver*, TRegistryOrder::NewestFirst>& Drivers() {
+  static auto* drivers = new TRegistry<TAudioDriver*, TRegistryOrder::NewestFirst>;  // outlives every driver
+  return *drivers;
+}
 TAudioDriver* gNull = nullptr;
+
+// Started in this order; as drivers are listed newest first, the last back end's drivers
+// come first and are tried first.
+const TAudioBackend kBackends[] = {
+    {"dsound", RegisterDirectSoundDrivers},
+    {"softaudio", RegisterSoftAudioDrivers},
+};
 TAudioDriver* gCurrent = nullptr;
 }  // namespace
 
@@ -23,17 +34,10 @@ TSoundPtr TSound::Load(const TAudioSource& source, int flags) {
 
 // ---- base driver: "Null" ----
 
-TAudioDriver::TAudioDriver() {
-  _succ = gHead;
-  gHead = this;
-}
+TAudioDriver::TAudioDriver() { Drivers().Add(this); }
 
 TAudioDriver::~TAudioDriver() {
-  for (TAudioDriver** p = &gHead; *p; p = &(*p)->_succ)
-    if (*p == this) {
-      *p = _succ;
-      break;
-    }
+  Drivers().Remove(this);
   if (gCurrent == this) gCurrent = gNull == this ? nullptr : gNull;
 }
 
@@ -43,8 +47,11 @@ void TAudioDriver::Shutdown() {}
 TSoundPtr TAudioDriver::CreateSound(const TAudioSamplePtr&, int) { return std::make_shared<TSound>(); }
 TChannelPtr TAudioDriver::AllocChannel() { return std::make_shared<TChannel>(); }
 TSoundPtr TAudioDriver::LoadSound(const TAudioSource& source, int flags) { return TSound::Load(source, flags); }
+std::shared_ptr<TAudioStream> TAudioDriver::CreateAudioStream(const std::shared_ptr<TAudioStreamSource>&, int32_t) {
+  return nullptr;
+}
 
-TAudioDriver* AudioDrivers() { return gHead; }
+TAudioDriver* AudioDrivers() { return Drivers().Front(); }
 
 void InitAudioModule() {
   static bool done = false;
@@ -54,12 +61,7 @@ void InitAudioModule() {
   new TAudioSampleLoaderWAV;
   new TAudioSampleLoaderOGG;
   gNull = new TAudioDriver;
-  // DirectSound module, then SoftAudio module.
-  bool ds = DirectSoundAvailable();
-  if (ds) new TDirectSoundAudioDriver(u"DirectSound", 0);
-  if (ds) new TSoftAudioAudioDriver(u"SoftAudio DirectSound", 1);
-  new TSoftAudioAudioDriver(u"SoftAudio Multimedia", 0);
-  new TSoftAudioAudioDriver(u"SoftAudio", -1);
+  for (const TAudioBackend& backend : kBackends) backend.Register();
   OnEndProgram([] {
     if (gCurrent) gCurrent->Shutdown();
     gCurrent = gNull;
@@ -74,26 +76,23 @@ TAudioDriver* NullAudioDriver() {
 std::vector<Text> ListAudioDrivers() {
   InitAudioModule();
   std::vector<Text> names;
-  for (TAudioDriver* d = gHead; d && names.size() < 100; d = d->_succ) names.push_back(d->Name());
+  for (TAudioDriver* d : Drivers()) {
+    if (names.size() >= 100) break;
+    names.push_back(d->Name());
+  }
   return names;
 }
 
 int HasAudioDriver(const Text& name) {
   InitAudioModule();
-  Text want = ToLower(name);
-  for (TAudioDriver* d = gHead; d; d = d->_succ)
-    if (ToLower(d->Name()) == want) return 1;
-  return 0;
+  return Drivers().FindNamed(name, [](TAudioDriver* d) { return d->Name(); }) ? 1 : 0;
 }
 
 int UseAudioDriver(const Text& name) {
   InitAudioModule();
-  Text want = ToLower(name);
   if (gCurrent) gCurrent->Shutdown();
   gCurrent = gNull;
-  TAudioDriver* found = nullptr;
-  for (TAudioDriver* d = gHead; d && !found; d = d->_succ)
-    if (ToLower(d->Name()) == want) found = d;
+  TAudioDriver* found = Drivers().FindNamed(name, [](TAudioDriver* d) { return d->Name(); });
   if (!found || !found->Startup()) return 0;
   gCurrent = found;
   return 1;

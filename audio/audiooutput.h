@@ -1,11 +1,12 @@
 #pragma once
-// The one platform audio output: 44100 Hz, 16-bit stereo, pulled by SDL's audio callback.
+// The one platform audio output: AUDIO_OUTPUT_RATE, 16-bit stereo, pulled by SDL's audio callback.
 // Output devices (the wave-out ring, the DirectSound-like buffer layer) register as
 // clients; the callback asks each client to add its frames to a 32-bit accumulator and
 // converts the sum to 16-bit samples with clipping.
 #include <cstdint>
 
-constexpr int AUDIO_OUTPUT_RATE = 44100;
+#include <ormix/audio/audio.h>
+
 constexpr int AUDIO_OUTPUT_CHANNELS = 2;
 // Frames per callback (about 11.6 ms).
 constexpr int AUDIO_OUTPUT_FRAMES = 512;
@@ -15,8 +16,8 @@ constexpr uint16_t WAVE_FORMAT_PCM = 1;
 struct TWaveFormat {
   uint16_t formatTag = WAVE_FORMAT_PCM;
   uint16_t channels = 2;
-  uint32_t samplesPerSec = 44100;
-  uint32_t avgBytesPerSec = 176400;
+  uint32_t samplesPerSec = AUDIO_OUTPUT_RATE;
+  uint32_t avgBytesPerSec = AUDIO_OUTPUT_RATE * 4;
   uint16_t blockAlign = 4;
   uint16_t bitsPerSample = 16;
 };

@@ -6,6 +6,7 @@
 
 #include <ormix/audio/audio.h>
 #include <ormix/runtime/errors.h>
+#include <ormix/runtime/registry.h>
 
 const int32_t BytesPerSample[7] = {0, 1, 2, 2, 2, 4, 4};
 const int32_t ChannelsPerSample[7] = {0, 1, 1, 1, 2, 2, 2};
@@ -109,26 +110,16 @@ TAudioSamplePtr LittleEndianSample(const TAudioSamplePtr& s) {
 // ---- loader chain ----
 
 namespace {
-TAudioSampleLoader*& LoaderHead() {
-  static TAudioSampleLoader* head = nullptr;
-  return head;
+TRegistry<TAudioSampleLoader*, TRegistryOrder::NewestFirst>& Loaders() {
+  static auto* loaders = new TRegistry<TAudioSampleLoader*, TRegistryOrder::NewestFirst>;  // outlives every loader
+  return *loaders;
 }
 }  // namespace
 
-TAudioSampleLoader::TAudioSampleLoader() {
-  _succ = LoaderHead();
-  LoaderHead() = this;
-}
+TAudioSampleLoader::TAudioSampleLoader() { Loaders().Add(this); }
+TAudioSampleLoader::~TAudioSampleLoader() { Loaders().Remove(this); }
 
-TAudioSampleLoader::~TAudioSampleLoader() {
-  for (TAudioSampleLoader** p = &LoaderHead(); *p; p = &(*p)->_succ)
-    if (*p == this) {
-      *p = _succ;
-      break;
-    }
-}
-
-TAudioSampleLoader* AudioSampleLoaders() { return LoaderHead(); }
+TAudioSampleLoader* AudioSampleLoaders() { return Loaders().Front(); }
 
 TAudioSamplePtr LoadAudioSample(const TStreamPtr& source) {
   if (!source) return nullptr;
@@ -153,14 +144,14 @@ TAudioSamplePtr TAudioSource::Load() const {
   }
   TAudioSamplePtr result;
   try {
-    for (TAudioSampleLoader* l = AudioSampleLoaders(); l && !result; l = l->_succ) {
+    result = Loaders().FirstAnswer([&](TAudioSampleLoader* l) -> TAudioSamplePtr {
       s->Seek(start);
       try {
-        result = l->LoadAudioSample(s);
+        return l->LoadAudioSample(s);
       } catch (const TStreamException&) {
-        result = nullptr;  // a stream failure is this loader's refusal
+        return nullptr;  // a stream failure is this loader's refusal
       }
-    }
+    });
   } catch (...) {
     s->Close();
     throw;

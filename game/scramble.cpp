@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+const Text ExchangeKey = u"CheeryLeapingOrbsWahey!";
+
 namespace {
 
 // 1-based position of `what` in `text` at or after position `start`; 0 when absent.

@@ -3,6 +3,11 @@
 // uppercase hexadecimal with a 16-bit checksum, and the field splitting of records.
 #include <ormix/runtime/text.h>
 
+// The key and passes of both directions of the score exchange (the game and the score
+// service).
+extern const Text ExchangeKey;
+constexpr int EXCHANGE_PASSES = 6;
+
 // Sum of the character codes, reduced modulo 65535 after each addition, as exactly
 // four uppercase hexadecimal digits.
 Text Checksum(const Text& text);

@@ -11,7 +11,6 @@
 
 const Text SettingsKey = u"Tulip";
 const Text TableKey = u"Yew";
-const Text ExchangeKey = u"CheeryLeapingOrbsWahey!";
 
 Text SettingsRecord(const TGameSettings& s) {
   return s.PlayerName + u"|" + IntToText(s.HighScore) + u"|" + IntToText(s.PlayerId) + u"|" +

@@ -14,9 +14,7 @@ struct TGameSettings {
 
 extern const Text SettingsKey;  // line 1
 extern const Text TableKey;     // line 2
-extern const Text ExchangeKey;  // both directions of the score exchange
 constexpr int SETTINGS_PASSES = 12;
-constexpr int EXCHANGE_PASSES = 6;
 
 // The nine-field record of line 1 (before scrambling).
 Text SettingsRecord(const TGameSettings& s);

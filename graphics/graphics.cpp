@@ -50,7 +50,7 @@ TGraphicsDriver* TGraphics::DataType() { return Driver(); }
 
 Text TGraphicsDriver::Tag() { return u"ZRK.Graphics.TGraphics"; }
 
-TGraphicsPtr TGraphicsDriver::ReadObject(TStream& stream) {
+TGraphicsPtr TGraphicsDriver::ReadGraphics(TStream& stream) {
   int w = stream.ReadInt();
   int h = stream.ReadInt();
   int d = stream.ReadInt();
@@ -58,9 +58,13 @@ TGraphicsPtr TGraphicsDriver::ReadObject(TStream& stream) {
   return OpenScreen(w, h, d, hz, 0);
 }
 
-void TGraphicsDriver::WriteObject(TStream& stream, TGraphics& graphics) {
+TDataPtr TGraphicsDriver::ReadObject(TStream& stream) { return ReadGraphics(stream); }
+
+void TGraphicsDriver::WriteObject(TStream& stream, TData& object) {
+  auto* graphics = dynamic_cast<TGraphics*>(&object);
+  if (!graphics) throw TRuntimeException("Unable to write object");
   int w, h, d, hz, f;
-  graphics.GetSettings(w, h, d, hz, f);
+  graphics->GetSettings(w, h, d, hz, f);
   stream.WriteInt(w);
   stream.WriteInt(h);
   stream.WriteInt(d);

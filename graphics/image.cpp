@@ -124,27 +124,56 @@ void TImage::WriteData(TStream& stream) {
   stream.WriteFloat(handle_x);
   stream.WriteFloat(handle_y);
   stream.WriteInt(FrameCount());
-  for (int i = 0; i < FrameCount(); ++i) Lock(i, 1, 0)->WriteData(stream);
+  for (int i = 0; i < FrameCount(); ++i) {
+    TPixmapPtr p = pixmaps[i];
+    if (!p) {
+      // Locking would store a pixmap of unspecified contents: write a cleared one instead.
+      p = TPixmap::Create(width, height, PIXFMT_RGBA8888, 4);
+      p->ClearPixels(0);
+    }
+    p->WriteData(stream);
+  }
 }
 
 TImagePtr TImage::ReadData(TStream& stream) {
+  auto image = std::make_shared<TImage>();
+  return image->ReadDataInto(stream) ? image : nullptr;
+}
+
+bool TImage::ReadDataInto(TStream& stream) {
   const int w = stream.ReadInt(), h = stream.ReadInt(), f = stream.ReadInt();
   const int r = stream.ReadInt(), g = stream.ReadInt(), b = stream.ReadInt();
   const float hx = stream.ReadFloat(), hy = stream.ReadFloat();
   const int count = stream.ReadInt();
-  if (w < 0 || h < 0 || w > MAX_PIXMAP_SIDE || h > MAX_PIXMAP_SIDE || count < 0) return nullptr;
+  if (w < 0 || h < 0 || w > MAX_PIXMAP_SIDE || h > MAX_PIXMAP_SIDE || count < 0) return false;
   // Each frame needs at least its 12-byte pixmap header.
   const int64_t size = stream.Size(), pos = stream.Pos();
-  if (size > 0 && pos >= 0 && static_cast<int64_t>(count) * 12 > size - pos) return nullptr;
-  TImagePtr image = Create(w, h, count, f, r, g, b);
-  image->handle_x = hx;
-  image->handle_y = hy;
+  if (size > 0 && pos >= 0 && static_cast<int64_t>(count) * 12 > size - pos) return false;
+  std::vector<TPixmapPtr> read;
   for (int i = 0; i < count; ++i) {
     TPixmapPtr p = TPixmap::ReadData(stream);
-    if (!p) return nullptr;
-    image->pixmaps[i] = p;  // stored as written: masking was applied before saving
+    if (!p) return false;
+    read.push_back(p);  // stored as written: masking was applied before saving
   }
-  return image;
+  width = w;
+  height = h;
+  flags = f;
+  mask_r = r;
+  mask_g = g;
+  mask_b = b;
+  handle_x = hx;
+  handle_y = hy;
+  pixmaps = std::move(read);
+  frames.assign(count, nullptr);
+  seqs.assign(count, 0);
+  return true;
+}
+
+TDataType* TImage::DataType() { return ImageDataType(); }
+
+TImageDataType* ImageDataType() {
+  static TImageDataType type;
+  return &type;
 }
 
 // ---- module settings and global functions ----

@@ -21,10 +21,24 @@ struct TFormatInfo {
 const TFormatInfo kFormats[] = {
     {0, 0, "unknown"},          {1, 0, "PIXFMT_I8"},       {1, 8, "PIXFMT_A8"},
     {3, 0, "PIXFMT_BGR888"},    {3, 0, "PIXFMT_RGB888"},   {4, 8, "PIXFMT_BGRA8888"},
-    {4, 8, "PIXFMT_RGBA8888"},
+    {4, 8, "PIXFMT_RGBA8888"},  {1, 0, "PIXFMT_R8"},       {1, 0, "PIXFMT_G8"},
+    {1, 0, "PIXFMT_B8"},        {1, 8, "PIXFMT_ALPHA8"},   {1, 0, "PIXFMT_USER8A"},
+    {1, 0, "PIXFMT_USER8B"},
 };
 
-bool KnownFormat(int format) { return format >= PIXFMT_I8 && format <= PIXFMT_RGBA8888; }
+bool KnownFormat(int format) { return format >= PIXFMT_I8 && format <= PIXFMT_USER8B; }
+bool IsColourFormat(int format) { return format >= PIXFMT_I8 && format <= PIXFMT_RGBA8888; }
+bool IsSingleColour(int format) { return format >= PIXFMT_R8 && format <= PIXFMT_B8; }
+
+[[noreturn]] void RefuseConversion(int srcFormat, int dstFormat) {
+  throw TRuntimeException(std::string("Cannot convert ") + PixelFormatName(srcFormat) + " pixels to " +
+                          PixelFormatName(dstFormat));
+}
+
+void RequireConversion(int srcFormat, int dstFormat) {
+  if (KnownFormat(srcFormat) && KnownFormat(dstFormat) && !CanConvertPixels(srcFormat, dstFormat))
+    RefuseConversion(srcFormat, dstFormat);
+}
 
 // One pixel of any format to red, green, blue, alpha.
 inline void ToRGBA(const uint8_t* s, int format, uint8_t* d) {
@@ -35,6 +49,10 @@ inline void ToRGBA(const uint8_t* s, int format, uint8_t* d) {
     case PIXFMT_RGB888: d[0] = s[0]; d[1] = s[1]; d[2] = s[2]; d[3] = 255; break;
     case PIXFMT_BGRA8888: d[0] = s[2]; d[1] = s[1]; d[2] = s[0]; d[3] = s[3]; break;
     case PIXFMT_RGBA8888: d[0] = s[0]; d[1] = s[1]; d[2] = s[2]; d[3] = s[3]; break;
+    case PIXFMT_R8: d[0] = s[0]; d[1] = d[2] = 0; d[3] = 255; break;
+    case PIXFMT_G8: d[1] = s[0]; d[0] = d[2] = 0; d[3] = 255; break;
+    case PIXFMT_B8: d[2] = s[0]; d[0] = d[1] = 0; d[3] = 255; break;
+    case PIXFMT_ALPHA8: d[0] = d[1] = d[2] = 0; d[3] = s[0]; break;
     default: d[0] = d[1] = d[2] = d[3] = 0; break;
   }
 }
@@ -48,6 +66,10 @@ inline void FromRGBA(const uint8_t* s, int format, uint8_t* d) {
     case PIXFMT_RGB888: d[0] = s[0]; d[1] = s[1]; d[2] = s[2]; break;
     case PIXFMT_BGRA8888: d[0] = s[2]; d[1] = s[1]; d[2] = s[0]; d[3] = s[3]; break;
     case PIXFMT_RGBA8888: d[0] = s[0]; d[1] = s[1]; d[2] = s[2]; d[3] = s[3]; break;
+    case PIXFMT_R8: d[0] = s[0]; break;
+    case PIXFMT_G8: d[0] = s[1]; break;
+    case PIXFMT_B8: d[0] = s[2]; break;
+    case PIXFMT_ALPHA8: d[0] = s[3]; break;
     default: break;
   }
 }
@@ -71,6 +93,16 @@ void RowToRGBA(const uint8_t* s, int format, uint8_t* d, int count) {
       for (int i = 0; i < count; ++i, s += 4, d += 4) { d[0] = s[2]; d[1] = s[1]; d[2] = s[0]; d[3] = s[3]; }
       break;
     case PIXFMT_RGBA8888: std::memmove(d, s, static_cast<size_t>(count) * 4); break;
+    case PIXFMT_R8:
+    case PIXFMT_G8:
+    case PIXFMT_B8: {
+      const int c = format - PIXFMT_R8;
+      for (int i = 0; i < count; ++i, d += 4) { d[0] = d[1] = d[2] = 0; d[c] = s[i]; d[3] = 255; }
+      break;
+    }
+    case PIXFMT_ALPHA8:
+      for (int i = 0; i < count; ++i, d += 4) { d[0] = d[1] = d[2] = 0; d[3] = s[i]; }
+      break;
     default: break;
   }
 }
@@ -94,6 +126,14 @@ void RowFromRGBA(const uint8_t* s, uint8_t* d, int format, int count) {
       for (int i = 0; i < count; ++i, s += 4, d += 4) { d[0] = s[2]; d[1] = s[1]; d[2] = s[0]; d[3] = s[3]; }
       break;
     case PIXFMT_RGBA8888: std::memmove(d, s, static_cast<size_t>(count) * 4); break;
+    case PIXFMT_R8:
+    case PIXFMT_G8:
+    case PIXFMT_B8:
+    case PIXFMT_ALPHA8: {
+      const int c = format == PIXFMT_ALPHA8 ? 3 : format - PIXFMT_R8;
+      for (int i = 0; i < count; ++i, s += 4) d[i] = s[c];
+      break;
+    }
     default: break;
   }
 }
@@ -120,8 +160,19 @@ int PixelFormatBytes(int format) { return KnownFormat(format) ? kFormats[format]
 int PixelFormatAlphaBits(int format) { return KnownFormat(format) ? kFormats[format].alphaBits : 0; }
 const char* PixelFormatName(int format) { return KnownFormat(format) ? kFormats[format].name : kFormats[0].name; }
 
+bool CanConvertPixels(int srcFormat, int dstFormat) {
+  if (!KnownFormat(srcFormat) || !KnownFormat(dstFormat)) return false;
+  if (srcFormat == dstFormat || (IsColourFormat(srcFormat) && IsColourFormat(dstFormat))) return true;
+  if (IsColourFormat(srcFormat)) return dstFormat != PIXFMT_USER8A && dstFormat != PIXFMT_USER8B;
+  if (IsSingleColour(srcFormat)) return dstFormat >= PIXFMT_BGR888 && dstFormat <= PIXFMT_RGBA8888;
+  if (srcFormat == PIXFMT_ALPHA8)
+    return dstFormat == PIXFMT_A8 || dstFormat == PIXFMT_BGRA8888 || dstFormat == PIXFMT_RGBA8888;
+  return false;
+}
+
 void ConvertPixelRow(const uint8_t* src, int srcFormat, uint8_t* dst, int dstFormat, int count) {
   if (count <= 0 || !KnownFormat(srcFormat) || !KnownFormat(dstFormat)) return;
+  if (!CanConvertPixels(srcFormat, dstFormat)) RefuseConversion(srcFormat, dstFormat);
   if (srcFormat == dstFormat) {
     std::memmove(dst, src, static_cast<size_t>(count) * PixelFormatBytes(srcFormat));
     return;
@@ -195,6 +246,7 @@ TPixmapPtr TPixmap::Copy() const {
 }
 
 void TPixmap::Paste(const TPixmap& source, int x, int y) {
+  RequireConversion(source.format, format);
   int sx = 0, sy = 0, w = source.width, h = source.height;
   if (x < 0) { sx = -x; w += x; x = 0; }
   if (y < 0) { sy = -y; h += y; y = 0; }
@@ -206,12 +258,14 @@ void TPixmap::Paste(const TPixmap& source, int x, int y) {
 }
 
 TPixmapPtr TPixmap::Convert(int newFormat) const {
+  RequireConversion(format, newFormat);
   auto p = Create(width, height, newFormat, 4);
   for (int y = 0; y < height; ++y) ConvertPixelRow(PixelPtr(0, y), format, p->PixelPtr(0, y), newFormat, width);
   return p;
 }
 
 uint32_t TPixmap::ReadPixel(int x, int y) const {
+  RequireConversion(format, PIXFMT_RGBA8888);
   if (x < 0 || y < 0 || x >= width || y >= height) return 0;
   uint8_t rgba[4];
   ToRGBA(PixelPtr(x, y), format, rgba);
@@ -219,6 +273,7 @@ uint32_t TPixmap::ReadPixel(int x, int y) const {
 }
 
 void TPixmap::WritePixel(int x, int y, uint32_t argb) {
+  RequireConversion(PIXFMT_RGBA8888, format);
   if (x < 0 || y < 0 || x >= width || y >= height) return;
   uint8_t rgba[4];
   UnpackARGB(argb, rgba);
@@ -237,6 +292,7 @@ void TPixmap::ClearPixels(uint32_t argb) {
     for (int y = 0; y < height; ++y) std::memset(PixelPtr(0, y), 0, rowBytes);
     return;
   }
+  RequireConversion(PIXFMT_RGBA8888, format);
   uint8_t rgba[4], value[4];
   UnpackARGB(argb, rgba);
   FromRGBA(rgba, format, value);
@@ -254,17 +310,65 @@ void TPixmap::WriteData(TStream& stream) const {
   for (int y = 0; y < height; ++y) stream.WriteBytes(PixelPtr(0, y), rowBytes);
 }
 
-TPixmapPtr TPixmap::ReadData(TStream& stream) {
-  const int w = stream.ReadInt(), h = stream.ReadInt(), f = stream.ReadInt();
-  if (!KnownFormat(f) || w < 0 || h < 0 || w > MAX_PIXMAP_SIDE || h > MAX_PIXMAP_SIDE) return nullptr;
+namespace {
+
+// Reads and checks a pixmap header; false when it cannot describe a pixmap or promises
+// more rows than the stream has left.
+bool ReadPixmapHeader(TStream& stream, int& w, int& h, int& f) {
+  w = stream.ReadInt();
+  h = stream.ReadInt();
+  f = stream.ReadInt();
+  if (!KnownFormat(f) || w < 0 || h < 0 || w > MAX_PIXMAP_SIDE || h > MAX_PIXMAP_SIDE) return false;
   const int64_t size = stream.Size(), pos = stream.Pos();
   const int64_t need = static_cast<int64_t>(w) * h * PixelFormatBytes(f);
-  if (size > 0 && pos >= 0 && need > size - pos) return nullptr;
+  return !(size > 0 && pos >= 0 && need > size - pos);
+}
+
+bool ReadRows(TStream& stream, TPixmap& p) {
+  const int rowBytes = p.width * p.BytesPerPixel();
+  for (int y = 0; y < p.height; ++y)
+    if (!pixmap_io::ReadExact(stream, p.PixelPtr(0, y), rowBytes)) return false;
+  return true;
+}
+
+}  // namespace
+
+TPixmapPtr TPixmap::ReadData(TStream& stream) {
+  int w, h, f;
+  if (!ReadPixmapHeader(stream, w, h, f)) return nullptr;
   auto p = Create(w, h, f, 4);
-  const int rowBytes = w * PixelFormatBytes(f);
-  for (int y = 0; y < h; ++y)
-    if (!pixmap_io::ReadExact(stream, p->PixelPtr(0, y), rowBytes)) return nullptr;
-  return p;
+  return ReadRows(stream, *p) ? p : nullptr;
+}
+
+bool TPixmap::ReadDataInto(TStream& stream) {
+  int w, h, f;
+  if (!ReadPixmapHeader(stream, w, h, f)) return false;
+  if (pixels) {
+    if (w != width || h != height || f != format) return false;
+    // Into a copy first, so a stream that ends early leaves the pixels as they were.
+    auto tmp = Create(w, h, f, 4);
+    if (!ReadRows(stream, *tmp)) return false;
+    Paste(*tmp, 0, 0);
+    return true;
+  }
+  auto tmp = Create(w, h, f, 4);
+  if (!ReadRows(stream, *tmp)) return false;
+  _block = std::move(tmp->_block);
+  pixels = tmp->pixels;
+  width = w;
+  height = h;
+  pitch = tmp->pitch;
+  format = f;
+  capacity = tmp->capacity;
+  _source.reset();
+  return true;
+}
+
+TDataType* TPixmap::DataType() { return PixmapDataType(); }
+
+TPixmapDataType* PixmapDataType() {
+  static TPixmapDataType type;
+  return &type;
 }
 
 TPixmapPtr NewPixmap(int width, int height, int format, int align) {
@@ -326,6 +430,13 @@ void SampleTable(int srcSize, int dstSize, std::vector<TSample>& table) {
 }  // namespace
 
 TPixmapPtr ScalePixmap(const TPixmapPtr& p, int width, int height) {
+  if (p->format == PIXFMT_USER8A || p->format == PIXFMT_USER8B) {
+    // A byte without colour scales like a grey level (grey goes through RGBA unchanged).
+    TPixmapPtr out = ScalePixmap(TPixmap::CreateStatic(p->pixels, p->width, p->height, p->pitch, PIXFMT_I8),
+                                 width, height);
+    out->format = p->format;
+    return out;
+  }
   auto result = TPixmap::Create(width, height, p->format, 4);
   if (width == 0 || height == 0) return result;
   if (p->width == 0 || p->height == 0) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include <ormix/graphics/pixmap.h>
+#include <ormix/runtime/registry.h>
 #include <ormix/stream/stream.h>
 
 namespace pixmap_io {
@@ -38,9 +39,10 @@ using pixmap_io::ReadExact;
 // ---- loader chain ----
 
 namespace {
-TPixmapLoaderPtr& LoaderHead() {
-  static TPixmapLoaderPtr head;
-  return head;
+// Newest first: a loader added later is asked before the built-in ones.
+TRegistry<TPixmapLoaderPtr, TRegistryOrder::NewestFirst>& Loaders() {
+  static auto* loaders = new TRegistry<TPixmapLoaderPtr, TRegistryOrder::NewestFirst>;
+  return *loaders;
 }
 
 uint32_t Le32(const uint8_t* p) {
@@ -49,12 +51,9 @@ uint32_t Le32(const uint8_t* p) {
 uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 }  // namespace
 
-void TPixmapLoader::Add(const TPixmapLoaderPtr& loader) {
-  loader->_succ = LoaderHead();
-  LoaderHead() = loader;
-}
+void TPixmapLoader::Add(const TPixmapLoaderPtr& loader) { Loaders().Add(loader); }
 
-TPixmapLoaderPtr TPixmapLoader::First() { return LoaderHead(); }
+TPixmapLoaderPtr TPixmapLoader::First() { return Loaders().Front(); }
 
 namespace {
 TPixmapPtr LoadThroughChain(const TStreamPtr& stream) {
@@ -62,14 +61,14 @@ TPixmapPtr LoadThroughChain(const TStreamPtr& stream) {
   TPixmapPtr result;
   const int64_t start = stream->Pos();
   if (start >= 0) {
-    for (TPixmapLoaderPtr l = LoaderHead(); l && !result; l = l->_succ) {
+    result = Loaders().FirstAnswer([&](const TPixmapLoaderPtr& l) -> TPixmapPtr {
       stream->Seek(start);
       try {
-        result = l->LoadPixmap(stream);
+        return l->LoadPixmap(stream);
       } catch (const TStreamException&) {
-        result = nullptr;  // a stream failure is a refusal: try the next loader
+        return nullptr;  // a stream failure is a refusal: try the next loader
       }
-    }
+    });
   }
   stream->Close();
   return result;

@@ -4,18 +4,11 @@
 #include <cmath>
 #include <cstring>
 
-#include "audio/dsounddriver.h"
-#include "audio/openal.h"
-#include "audio/softaudiodriver.h"
 #include <ormix/runtime/runtime.h>
 #include <ormix/stream/stream.h>
 
 namespace {
-constexpr int32_t OUT_RATE = 44100;
 constexpr int32_t OUT_FRAME = 4;  // 16-bit stereo
-
-TTimerPtr gTimer;
-TDSDevicePtr gDevice;  // the streams' own DirectSound device
 
 inline int16_t Clamp16(int32_t v) {
   return static_cast<int16_t>(std::clamp(v, -32768, 32767));
@@ -28,14 +21,17 @@ TMusicConverter::TMusicConverter()
 
 void TMusicConverter::Reset() {
   _srcFrames = 0;
+  _live = 0;
   _pos = 0;
 }
+
+bool TMusicConverter::Pending() const { return static_cast<int64_t>(_pos >> 32) < _live; }
 
 void TMusicConverter::Render(TMusic& music, void* out, int32_t bytes) {
   if (bytes <= 0) return;
   const int32_t format = music.STREAM_FORMAT;
   const int32_t rate = music.SAMPLE_RATE;
-  if (format == MUSIC_STEREO16 && rate == OUT_RATE && _srcFrames == 0) {
+  if (format == MUSIC_STEREO16 && rate == AUDIO_OUTPUT_RATE && _srcFrames == 0) {
     music.FillBuffer(out, bytes);
     return;
   }
@@ -46,7 +42,7 @@ void TMusicConverter::Render(TMusic& music, void* out, int32_t bytes) {
     std::memset(out, 0, static_cast<size_t>(bytes));
     return;
   }
-  const uint64_t step = (static_cast<uint64_t>(std::min(rate, 1000000)) << 32) / OUT_RATE;
+  const uint64_t step = (static_cast<uint64_t>(std::min(rate, 1000000)) << 32) / AUDIO_OUTPUT_RATE;
   for (int32_t i = 0; i < frames; ++i) {
     uint32_t idx = static_cast<uint32_t>(_pos >> 32);
     while (static_cast<int32_t>(idx) + 1 >= _srcFrames) {
@@ -56,10 +52,14 @@ void TMusicConverter::Render(TMusic& music, void* out, int32_t bytes) {
         std::memmove(_src.data(), _src.data() + static_cast<size_t>(idx) * 2,
                      static_cast<size_t>(keep) * 2 * sizeof(int16_t));
       _pos -= static_cast<uint64_t>(_srcFrames - keep) << 32;
+      _live = std::max(0, _live - (_srcFrames - keep));
       _srcFrames = keep;
       const int32_t want = CHUNK;
       const int32_t rawBytes = want * frameSize;
-      if (music.PlayStatus) {
+      // What is pulled while the music plays is heard in full, even when the music stops
+      // within this pull; what follows its end is silence.
+      const bool live = music.PlayStatus != 0;
+      if (live) {
         music.FillBuffer(_raw.data(), rawBytes);
       } else {
         std::memset(_raw.data(), format == MUSIC_MONO8 || format == MUSIC_STEREO8 ? 0x80 : 0,
@@ -89,449 +89,59 @@ void TMusicConverter::Render(TMusic& music, void* out, int32_t bytes) {
         s[2 * k + 1] = rr;
       }
       _srcFrames += want;
+      if (live) _live = _srcFrames;
       idx = static_cast<uint32_t>(_pos >> 32);
     }
     const int32_t frac = static_cast<int32_t>((_pos & 0xFFFFFFFFull) >> 16);
     const int16_t* a = _src.data() + static_cast<size_t>(idx) * 2;
-    dst[2 * i] = Clamp16(a[0] + (((a[2] - a[0]) * frac) >> 16));
-    dst[2 * i + 1] = Clamp16(a[1] + (((a[3] - a[1]) * frac) >> 16));
+    // Neighbours may differ by up to 65535: the product needs 64 bits.
+    dst[2 * i] = Clamp16(a[0] + static_cast<int32_t>((static_cast<int64_t>(a[2] - a[0]) * frac) >> 16));
+    dst[2 * i + 1] = Clamp16(a[1] + static_cast<int32_t>((static_cast<int64_t>(a[3] - a[1]) * frac) >> 16));
     _pos += step;
   }
 }
 
-// ---- the stream base ----
-TObjectPtr TAudioStream::eventhook(int, const TObjectPtr& data, const TObjectPtr& context) {
-  if (!context || !data) return data;
-  TEvent* ev = AsEvent(data);
-  if (ev->id == EVENT_TIMERTICK && gTimer && ev->source.get() == static_cast<void*>(gTimer.get())) {
-    static_cast<TAudioStream*>(context.get())->Update();
+// ---- a music as what a stream plays ----
+namespace {
+class TMusicStreamSource : public TAudioStreamSource {
+public:
+  explicit TMusicStreamSource(TMusicPtr music) : _music(std::move(music)) {}
+  void Render(void* out, int32_t bytes) override { _conv.Render(*_music, out, bytes); }
+  // A music that has stopped still plays what the converter read ahead of the output.
+  bool Playing() override { return _music->Geti(MUSIC_ID_PLAYING) != 0 || _conv.Pending(); }
+  void Start() override { _music->PlayStatus = 1; }
+  void Release(bool free) override {
+    if (free) _music->Free();
   }
-  return data;
-}
 
-void TAudioStream::Attach() {
-  if (_attached) return;
-  _attached = true;
-  InsertHook(EventHookId(), eventhook, std::static_pointer_cast<void>(shared_from_this()), 0);
-}
+private:
+  TMusicPtr _music;
+  TMusicConverter _conv;
+};
+}  // namespace
 
-void TAudioStream::Detach() {
-  if (!_attached) return;
-  _attached = false;
-  // The chain's reference may be the last one: keep the stream alive until we return.
-  TAudioStreamPtr self = shared_from_this();
-  DeleteHook(EventHookId(), eventhook, std::static_pointer_cast<void>(self));
-}
-
-void TAudioStream::ReleaseMusic() {
-  if (Music && !KeepMusic) Music->Free();
-  Music.reset();
-}
-
-TAudioStreamPtr TAudioStream::Create(const TMusicPtr& music, int32_t loop, int32_t p) {
+TAudioStreamPtr PlayMusic(const TMusicPtr& music, int32_t loop, int32_t paused) {
   InitAudioStreamModule();
   if (!music) return nullptr;
-  music->Seti(7, loop);
-  TChannelPtr channel = AllocChannel();
-  if (!channel) return nullptr;
-  TAudioStreamPtr stream;
-  if (dynamic_cast<TDirectSoundChannel*>(channel.get())) {
-    stream = TDirectSoundAudioStream::Build(music, p);
-  } else if (dynamic_cast<TOpenALChannel*>(channel.get())) {
-    stream = TOpenALAudioStream::Build(music, p);
-  } else if (dynamic_cast<TSoftAudioChannel*>(channel.get())) {
-    stream = TSoftAudioAudioStream::Build(music, p, channel);
-  }
+  music->Seti(MUSIC_ID_LOOP, loop);
+  TAudioStreamPtr stream =
+      CurrentAudioDriver()->CreateAudioStream(std::make_shared<TMusicStreamSource>(music), paused);
   if (!stream) return nullptr;
-  stream->Music = music;
   stream->KeepMusic = 1;
   return stream;
 }
 
-TAudioStreamPtr TAudioStream::Create(const TMusicSource& source, int32_t loop, int32_t p) {
+TAudioStreamPtr PlayMusic(const TMusicSource& source, int32_t loop, int32_t paused) {
   InitAudioStreamModule();
   TMusicPtr music = LoadMusic(source);
   if (!music) return nullptr;
-  TAudioStreamPtr stream = Create(music, loop, p);
+  TAudioStreamPtr stream = PlayMusic(music, loop, paused);
   if (!stream) {
     music->Free();
     return nullptr;
   }
   stream->KeepMusic = 0;
   return stream;
-}
-
-TAudioStreamPtr PlayMusic(const TMusicPtr& music, int32_t loop, int32_t paused) {
-  return TAudioStream::Create(music, loop, paused);
-}
-TAudioStreamPtr PlayMusic(const TMusicSource& source, int32_t loop, int32_t paused) {
-  return TAudioStream::Create(source, loop, paused);
-}
-
-int32_t StreamVolumeToDecibels(float v) {
-  if (v >= 1) return 0;
-  if (v <= 0) return -10000;
-  return std::max(-10000, static_cast<int32_t>(std::log10(static_cast<double>(v)) * 3321.928));
-}
-
-// ---- ring streams (DirectSound and SoftAudio) ----
-void TRingAudioStream::Update() {
-  if (!HasRing() || !Music) return;
-  const int32_t play = static_cast<int32_t>(PlayCursor());
-  if (finpos >= 0) {
-    // The cursor has wrapped since the end was seen when it stands behind where it was on
-    // the previous tick (comparing with the cursor at the end alone misses the wrap when
-    // the end came while the ring was first filled and the cursor was still at 0).
-    if (finloop == 1 && (play < finstart || play < _lastplay)) finloop = 0;
-    if (play >= finpos && finloop == 0) {
-      Stop();
-      return;
-    }
-  }
-  int32_t amount = play - writepos;
-  bool wrapped = false;
-  if (play < writepos) {
-    amount = RING_BYTES - writepos + play;
-    wrapped = true;
-  }
-  amount &= ~(OUT_FRAME - 1);
-  if (amount > 0) {
-    if (Music->Geti(3) != 0) {
-      if (WriteRing(static_cast<uint32_t>(writepos), static_cast<uint32_t>(amount), false))
-        writepos += amount;
-    } else {
-      WriteRing(static_cast<uint32_t>(writepos), static_cast<uint32_t>(amount), true);
-    }
-  }
-  if (wrapped) writepos = play;
-  if (writepos >= RING_BYTES) writepos -= RING_BYTES;
-  if (Music->Geti(3) == 0 && finpos == -1) {
-    if (writepos <= play) finloop = 1;
-    finpos = writepos;
-    finstart = play;
-  }
-  _lastplay = play;
-}
-
-// ---- DirectSound stream ----
-int32_t TDirectSoundAudioStream::Startup() {
-  TDSDevicePtr dev;
-  if (DirectSoundCreate(dev) != DS_OK || !dev) return 0;
-  if (dev->SetCooperativeLevel(nullptr, DSSCL_PRIORITY) != DS_OK) {
-    dev->Shutdown();
-    return 0;
-  }
-  gDevice = dev;
-  return 1;
-}
-
-void TDirectSoundAudioStream::ShutDown() {
-  if (gDevice) gDevice->Shutdown();
-  gDevice.reset();
-}
-
-std::shared_ptr<TDirectSoundAudioStream> TDirectSoundAudioStream::Build(const TMusicPtr& music,
-                                                                        int32_t p) {
-  if (!gDevice) {
-    if (!Startup()) return nullptr;  // no usable device: never touch it
-    OnEndProgram(ShutDown);
-  }
-  TWaveFormat fmt;
-  fmt.formatTag = 1;
-  fmt.channels = 2;
-  fmt.samplesPerSec = OUT_RATE;
-  fmt.bitsPerSample = 16;
-  fmt.blockAlign = 4;
-  fmt.avgBytesPerSec = OUT_RATE * 4;
-  TDSBufferDesc desc;
-  desc.flags = 0x180E0;
-  desc.bufferBytes = RING_BYTES;
-  desc.format = &fmt;
-  TDSBufferPtr buffer;
-  if (gDevice->CreateSoundBuffer(desc, buffer) != DS_OK || !buffer) return nullptr;
-  auto s = std::make_shared<TDirectSoundAudioStream>();
-  s->pDSB = buffer;
-  s->Attach();
-  s->Music = music;
-  music->PlayStatus = 1;
-  s->WriteRing(0, RING_BYTES, false);
-  // Start (or stay paused) without SetPaused's resume rule: a music that already ended
-  // while the ring was first filled must not be marked playing again and start over.
-  if (p) s->SetPaused(p);
-  else buffer->Play(0, 0, DSBPLAY_LOOPING);
-  return s;
-}
-
-TDirectSoundAudioStream::~TDirectSoundAudioStream() {
-  if (pDSB) pDSB->Stop();
-}
-
-uint32_t TDirectSoundAudioStream::PlayCursor() {
-  uint32_t play = 0, write = 0;
-  if (pDSB) pDSB->GetCurrentPosition(&play, &write);
-  return play;
-}
-
-bool TDirectSoundAudioStream::WriteRing(uint32_t offset, uint32_t bytes, bool silence) {
-  uint32_t status = 0;
-  if (pDSB->GetStatus(&status) == DS_OK && (status & DSBSTATUS_BUFFERLOST)) pDSB->Restore();
-  void *p1 = nullptr, *p2 = nullptr;
-  uint32_t n1 = 0, n2 = 0;
-  if (pDSB->Lock(offset, bytes, &p1, &n1, &p2, &n2, 0) != DS_OK) return false;
-  if (silence) {
-    if (p1) std::memset(p1, 0, n1);
-    if (p2) std::memset(p2, 0, n2);
-  } else {
-    if (p1 && n1) Render(p1, static_cast<int32_t>(n1));
-    if (p2 && n2) Render(p2, static_cast<int32_t>(n2));
-  }
-  pDSB->Unlock(p1, n1, p2, n2);
-  return true;
-}
-
-void TDirectSoundAudioStream::Stop() {
-  if (!pDSB) return;
-  TAudioStreamPtr self = shared_from_this();
-  Detach();
-  pDSB->Stop();
-  ReleaseMusic();
-  pDSB.reset();
-}
-
-void TDirectSoundAudioStream::SetPaused(int p) {
-  if (!pDSB) return;
-  if (p) {
-    paused = p;
-    pDSB->Stop();
-  } else {
-    if (Music) Music->PlayStatus = 1;
-    pDSB->Play(0, 0, DSBPLAY_LOOPING);
-  }
-}
-
-void TDirectSoundAudioStream::SetVolume(float v) {
-  if (pDSB) pDSB->SetVolume(StreamVolumeToDecibels(v));
-}
-
-void TDirectSoundAudioStream::SetPan(float p) {
-  if (pDSB) pDSB->SetPan(static_cast<int32_t>(std::clamp(p, -1.0f, 1.0f) * 10000.0f));
-}
-
-void TDirectSoundAudioStream::SetRate(float r) {
-  if (pDSB) pDSB->SetFrequency(static_cast<uint32_t>(std::max(0.0f, r * static_cast<float>(samplerate))));
-}
-
-int TDirectSoundAudioStream::Playing() {
-  if (!pDSB) return 0;
-  uint32_t status = 0;
-  pDSB->GetStatus(&status);
-  return (status & DSBSTATUS_PLAYING) ? 1 : 0;
-}
-
-// ---- SoftAudio stream: a looping ring voice of the software mixer ----
-std::shared_ptr<TSoftAudioAudioStream> TSoftAudioAudioStream::Build(const TMusicPtr& music, int32_t p,
-                                                                    const TChannelPtr& channel) {
-  auto* sc = dynamic_cast<TSoftAudioChannel*>(channel.get());
-  if (!sc || sc->fa_channel == 0) return nullptr;
-  std::vector<uint8_t> zeros(RING_BYTES, 0);
-  fa_sound* ring = fa_createsound(RING_BYTES / OUT_FRAME, 16, 2, OUT_RATE, zeros.data(), 1, true);
-  if (!ring) return nullptr;
-  auto s = std::make_shared<TSoftAudioAudioStream>();
-  s->_channel = channel;
-  s->_ring = ring;
-  s->Attach();
-  s->Music = music;
-  music->PlayStatus = 1;
-  s->WriteRing(0, RING_BYTES, false);
-  s->_handle = fa_play(ring, p, sc->fa_channel, 0);
-  if (s->_handle == 0) {
-    s->Stop();
-    return nullptr;
-  }
-  if (p) s->paused = p;
-  return s;
-}
-
-TSoftAudioAudioStream::~TSoftAudioAudioStream() {
-  if (_ring) {
-    if (_handle) fa_stop(_handle);
-    fa_freesound(_ring);
-  }
-}
-
-uint32_t TSoftAudioAudioStream::PlayCursor() {
-  if (!_handle) return 0;
-  int64_t samples = fa_position(_handle);
-  uint32_t bytes = static_cast<uint32_t>(samples * 2) % RING_BYTES;
-  return bytes & ~static_cast<uint32_t>(OUT_FRAME - 1);
-}
-
-bool TSoftAudioAudioStream::WriteRing(uint32_t offset, uint32_t bytes, bool silence) {
-  // The ring's bytes are ours; the mixer only reads them, behind the play cursor's lead.
-  uint8_t* base = _ring->owned.get();
-  while (bytes > 0) {
-    uint32_t n = std::min<uint32_t>(bytes, RING_BYTES - offset);
-    if (silence) std::memset(base + offset, 0, n);
-    else Render(base + offset, static_cast<int32_t>(n));
-    bytes -= n;
-    offset = (offset + n) % RING_BYTES;
-  }
-  return true;
-}
-
-void TSoftAudioAudioStream::Stop() {
-  if (!_ring) return;
-  TAudioStreamPtr self = shared_from_this();
-  Detach();
-  if (_handle) fa_stop(_handle);
-  fa_freesound(_ring);
-  _ring = nullptr;
-  _handle = 0;
-  _channel.reset();
-  ReleaseMusic();
-}
-
-void TSoftAudioAudioStream::SetPaused(int p) {
-  if (!_ring) return;
-  if (p) paused = p;
-  else {
-    paused = 0;
-    if (Music) Music->PlayStatus = 1;
-  }
-  fa_setpaused(_handle, p ? 1 : 0);
-}
-
-void TSoftAudioAudioStream::SetVolume(float v) {
-  if (_handle) fa_setvolume(_handle, std::clamp(v, 0.0f, 1.0f));
-}
-void TSoftAudioAudioStream::SetPan(float p) {
-  if (_handle) fa_setpan(_handle, std::clamp(p, -1.0f, 1.0f));
-}
-void TSoftAudioAudioStream::SetRate(float r) {
-  if (_handle) fa_setrate(_handle, r);
-}
-int TSoftAudioAudioStream::Playing() {
-  if (!_handle) return 0;
-  return (fa_status(_handle) & FA_PLAYING) && !(fa_status(_handle) & FA_PAUSED) ? 1 : 0;
-}
-
-// ---- OpenAL stream ----
-std::shared_ptr<TOpenALAudioStream> TOpenALAudioStream::Build(const TMusicPtr& music, int32_t) {
-  const TOpenALApi* al = OpenALApi();
-  if (!al) return nullptr;
-  auto s = std::make_shared<TOpenALAudioStream>();
-  s->_buffers.assign(static_cast<size_t>(s->_buffercount), 0);
-  s->_bufferbanks.assign(static_cast<size_t>(s->_buffercount), std::vector<uint8_t>(BUFFER_BYTES));
-  al->alGenBuffers(s->_buffercount, s->_buffers.data());
-  al->alGenSources(1, &s->_source);
-  if (s->_source == 0) {
-    al->alDeleteBuffers(s->_buffercount, s->_buffers.data());
-    return nullptr;
-  }
-  al->alSource3f(s->_source, OAL_POSITION, 0, 0, 0);
-  al->alSource3f(s->_source, OAL_VELOCITY, 0, 0, 0);
-  al->alSource3f(s->_source, OAL_DIRECTION, 0, 0, 0);
-  al->alSourcef(s->_source, OAL_ROLLOFF_FACTOR, 0);
-  al->alSourcei(s->_source, OAL_SOURCE_RELATIVE, OAL_TRUE);
-  s->Attach();
-  s->Music = music;
-  music->PlayStatus = 1;
-  for (int i = 0; i < s->_buffercount; ++i) s->FillBuffer(i);
-  al->alSourceQueueBuffers(s->_source, s->_buffercount, s->_buffers.data());
-  al->alSourcePlay(s->_source);
-  return s;
-}
-
-TOpenALAudioStream::~TOpenALAudioStream() {
-  if (_source) {
-    if (const TOpenALApi* al = OpenALApi()) {
-      al->alSourceStop(_source);
-      al->alDeleteSources(1, &_source);
-      al->alDeleteBuffers(_buffercount, _buffers.data());
-    }
-  }
-}
-
-void TOpenALAudioStream::FillBuffer(int index) {
-  const TOpenALApi* al = OpenALApi();
-  auto& bank = _bufferbanks[static_cast<size_t>(index)];
-  Render(bank.data(), BUFFER_BYTES);
-  al->alBufferData(_buffers[static_cast<size_t>(index)], OAL_FORMAT_STEREO16, bank.data(), BUFFER_BYTES,
-                   samplerate);
-}
-
-void TOpenALAudioStream::Update() {
-  const TOpenALApi* al = OpenALApi();
-  if (!_source || !Music || !al) return;
-  if (Music->Geti(3) == 0 && Playing() == 0) {
-    Stop();
-    return;
-  }
-  int processed = 0;
-  al->alGetSourcei(_source, OAL_BUFFERS_PROCESSED, &processed);
-  for (int k = 0; k < processed; ++k) {
-    unsigned id = 0;
-    al->alSourceUnqueueBuffers(_source, 1, &id);
-    if (Music->Geti(3) != 0) {
-      auto it = std::find(_buffers.begin(), _buffers.end(), id);
-      if (it == _buffers.end()) continue;
-      FillBuffer(static_cast<int>(it - _buffers.begin()));
-      al->alSourceQueueBuffers(_source, 1, &id);
-    }
-  }
-  int state = 0;
-  al->alGetSourcei(_source, OAL_SOURCE_STATE, &state);
-  if (state != OAL_PLAYING && paused == 0) {
-    int queued = 0;
-    al->alGetSourcei(_source, OAL_BUFFERS_QUEUED, &queued);
-    if (queued > 0) al->alSourcePlay(_source);
-  }
-}
-
-void TOpenALAudioStream::Stop() {
-  if (!_source) return;
-  const TOpenALApi* al = OpenALApi();
-  TAudioStreamPtr self = shared_from_this();
-  al->alSourceStop(_source);
-  Detach();
-  al->alDeleteSources(1, &_source);
-  al->alDeleteBuffers(_buffercount, _buffers.data());
-  ReleaseMusic();
-  _buffers.clear();
-  _bufferbanks.clear();
-  _source = 0;
-}
-
-void TOpenALAudioStream::SetPaused(int p) {
-  if (!_source) return;
-  const TOpenALApi* al = OpenALApi();
-  if (p && !paused) {
-    paused = p;
-    al->alSourceStop(_source);
-  } else if (!p && paused) {
-    paused = 0;
-    if (Music) Music->PlayStatus = 1;
-    al->alSourcePlay(_source);
-  }
-}
-
-void TOpenALAudioStream::SetVolume(float v) {
-  if (_source) OpenALApi()->alSourcef(_source, OAL_GAIN, v);
-}
-void TOpenALAudioStream::SetRate(float r) {
-  if (_source) OpenALApi()->alSourcef(_source, OAL_PITCH, r);
-}
-void TOpenALAudioStream::SetPan(float p) {
-  if (!_source) return;
-  double a = std::clamp(p, -1.0f, 1.0f) * 90.0 * M_PI / 180.0;
-  OpenALApi()->alSource3f(_source, OAL_POSITION, static_cast<float>(std::sin(a)), 0,
-                          static_cast<float>(-std::cos(a)));
-}
-int TOpenALAudioStream::Playing() {
-  if (!_source) return 0;
-  int state = 0;
-  OpenALApi()->alGetSourcei(_source, OAL_SOURCE_STATE, &state);
-  return state == OAL_PLAYING ? 1 : 0;
 }
 
 // ---- wave files ----
@@ -641,16 +251,7 @@ void InitAudioStreamModule() {
   if (done) return;
   done = true;
   InitMusicBaseModule();
-  InitEventModule();
-  InitAudioModule();
+  StartAudioStreamTimer();
   CantorLoader::Create([](const TMusicSource& src) -> TMusicPtr { return TWavStream::Load(src); },
                        u"Microsoft Wave \".wav\"", u"wav");
-  gTimer = TTimer::Create(120);
-  // The timer's platform thread must be ended before the process's statics go.
-  OnEndProgram([] {
-    if (gTimer) gTimer->Stop();
-    gTimer.reset();
-  });
 }
-
-TTimerPtr AudioStreamTimer() { return gTimer; }

@@ -2,6 +2,7 @@
 #include <ormix/music/music.h>
 
 #include <ormix/runtime/errors.h>
+#include <ormix/runtime/registry.h>
 #include <ormix/stream/stream.h>
 
 int32_t FormatFrameSize(int32_t format) {
@@ -24,26 +25,26 @@ double TMusic::Getf(int32_t) { return 0.0; }
 
 int32_t TMusic::Seti(int32_t id, int32_t value) {
   switch (id) {
-    case 4:
+    case MUSIC_ID_FORMAT:
       if (value >= MUSIC_MONO8 && value <= MUSIC_STEREO16) {
         STREAM_FORMAT = value;
         return 1;
       }
       return 0;
-    case 5: SAMPLE_RATE = value; return 1;
-    case 7: STREAM_LOOP = value; return 1;
-    default: return 0;  // 1, 2, 3 are read-only; the rest are unknown
+    case MUSIC_ID_RATE: SAMPLE_RATE = value; return 1;
+    case MUSIC_ID_LOOP: STREAM_LOOP = value; return 1;
+    default: return 0;  // size, position and status are read-only; the rest are unknown
   }
 }
 
 int32_t TMusic::Geti(int32_t id) {
   switch (id) {
-    case 1: return STREAM_SIZE;
-    case 2: return STREAM_POS;
-    case 3: return PlayStatus;
-    case 4: return STREAM_FORMAT;
-    case 5: return SAMPLE_RATE;
-    case 7: return STREAM_LOOP;
+    case MUSIC_ID_SIZE: return STREAM_SIZE;
+    case MUSIC_ID_POS: return STREAM_POS;
+    case MUSIC_ID_PLAYING: return PlayStatus;
+    case MUSIC_ID_FORMAT: return STREAM_FORMAT;
+    case MUSIC_ID_RATE: return SAMPLE_RATE;
+    case MUSIC_ID_LOOP: return STREAM_LOOP;
     default: return 0;
   }
 }
@@ -53,10 +54,15 @@ Text TMusic::GetS(int32_t) { return Text(); }
 // ---------------------------------------------------------------------------------------
 // Loader registry
 
-std::vector<std::shared_ptr<CantorLoader>>& CantorLoader::Registry() {
-  static std::vector<std::shared_ptr<CantorLoader>> registry;
-  return registry;
+namespace {
+// Oldest first: formats are tried in the order their modules registered them.
+TRegistry<std::shared_ptr<CantorLoader>, TRegistryOrder::OldestFirst>& Loaders() {
+  static auto* loaders = new TRegistry<std::shared_ptr<CantorLoader>, TRegistryOrder::OldestFirst>;
+  return *loaders;
 }
+}  // namespace
+
+std::vector<std::shared_ptr<CantorLoader>>& CantorLoader::Registry() { return Loaders().Entries(); }
 
 std::shared_ptr<CantorLoader> CantorLoader::Create(TMusicLoaderFunc func, const Text& name,
                                                    const Text& ext) {
@@ -64,7 +70,7 @@ std::shared_ptr<CantorLoader> CantorLoader::Create(TMusicLoaderFunc func, const 
   entry->Func = std::move(func);
   entry->Name = name;
   entry->Ext = ext;
-  Registry().push_back(entry);
+  Loaders().Add(entry);
   return nullptr;
 }
 
@@ -92,15 +98,11 @@ Text CantorLoader::GetExtensions(int32_t allSupported, int32_t allFiles) {
 }
 
 TMusicPtr CantorLoader::Load(const TMusicSource& source) {
-  // A copy: a loader that registers another loader must not disturb this walk.
-  const auto registry = Registry();
-  for (const auto& entry : registry) {
+  return Loaders().FirstAnswer([&](const std::shared_ptr<CantorLoader>& entry) {
     if (source.stream) source.stream->Seek(0);
     if (!entry->Func) throw TRuntimeException("Attempt to call a null function");
-    TMusicPtr music = entry->Func(source);
-    if (music) return music;
-  }
-  return nullptr;
+    return entry->Func(source);
+  });
 }
 
 TMusicPtr LoadMusic(const TMusicSource& source) { return CantorLoader::Load(source); }

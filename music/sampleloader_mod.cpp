@@ -7,7 +7,7 @@ TAudioSamplePtr TAudioSampleLoaderMOD::LoadAudioSample(const TStreamPtr& stream)
   TMusicPtr music = LoadMusic(stream);
   auto song = std::dynamic_pointer_cast<Cantor_Mixer>(music);
   if (!song) return nullptr;
-  const int32_t frames = song->Geti(1);
+  const int32_t frames = song->Geti(MUSIC_ID_SIZE);
   TAudioSamplePtr sample = NewAudioSample(frames, song->SAMPLE_RATE, SF_STEREO16LE);
   if (!sample) return nullptr;
   song->PlayStatus = 1;

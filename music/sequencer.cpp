@@ -8,7 +8,7 @@
 #include <ormix/system/event.h>
 
 Cantor_Mixer::Cantor_Mixer() {
-  SAMPLE_RATE = 44100;
+  SAMPLE_RATE = AUDIO_OUTPUT_RATE;
   InitTrackerTables();
   // The song is the event's source; the reference does not own the song (no cycle).
   TickEvent = TEvent::Create(501, TObjectPtr(TObjectPtr(), static_cast<void*>(this)));
@@ -264,18 +264,18 @@ void Cantor_Mixer::CalcSize() {
 
 int32_t Cantor_Mixer::Seti(int32_t id, int32_t value) {
   switch (id) {
-    case 5:
-      TMusic::Seti(5, value);
+    case MUSIC_ID_RATE:
+      TMusic::Seti(MUSIC_ID_RATE, value);
       CalcSize();
       return 1;
-    case 100:
+    case SONG_ID_TEMPO:
       // A tempo below 1 has no tick length; it is refused.
       if (value < 1) return 0;
       Tempo = value;
       return 1;
-    case 101: Speed = value; return 1;
-    case 102: Interpolate = value; return 1;
-    case 111:
+    case SONG_ID_SPEED: Speed = value; return 1;
+    case SONG_ID_INTERPOLATE: Interpolate = value; return 1;
+    case SONG_ID_ORDER:
       if (value < 0 || value > ActiveSongPatterns || value >= static_cast<int32_t>(SongPattern.size()))
         return 0;
       CurrentSongPattern = value;
@@ -288,8 +288,8 @@ int32_t Cantor_Mixer::Seti(int32_t id, int32_t value) {
         ch->Add = 0;
       }
       return 1;
-    case 114: EmitTick = value; return 1;
-    case 116: EnableScopes(value); return 1;
+    case SONG_ID_EMIT_TICK: EmitTick = value; return 1;
+    case SONG_ID_SCOPES: EnableScopes(value); return 1;
     default:
       TMusic::Seti(id, value);
       return 0;
@@ -298,38 +298,38 @@ int32_t Cantor_Mixer::Seti(int32_t id, int32_t value) {
 
 int32_t Cantor_Mixer::Geti(int32_t id) {
   switch (id) {
-    case 1: CalcSize(); return STREAM_SIZE;
-    case 5: return SAMPLE_RATE;
-    case 100: return Tempo;
-    case 101: return Speed;
-    case 102: return Interpolate;
-    case 110: return CurrentLine;
-    case 111: return CurrentSongPattern;
-    case 112: return CurrentPattern;
-    case 113: return MMTick;
-    case 114: return EmitTick;
+    case MUSIC_ID_SIZE: CalcSize(); return STREAM_SIZE;
+    case MUSIC_ID_RATE: return SAMPLE_RATE;
+    case SONG_ID_TEMPO: return Tempo;
+    case SONG_ID_SPEED: return Speed;
+    case SONG_ID_INTERPOLATE: return Interpolate;
+    case SONG_ID_LINE: return CurrentLine;
+    case SONG_ID_ORDER: return CurrentSongPattern;
+    case SONG_ID_PATTERN: return CurrentPattern;
+    case SONG_ID_TICK: return MMTick;
+    case SONG_ID_EMIT_TICK: return EmitTick;
     default: return TMusic::Geti(id);
   }
 }
 
 int32_t Cantor_Mixer::Setf(int32_t id, double value) {
   switch (id) {
-    case 103: StereoSeperation = static_cast<float>(value); return 1;
-    case 104: MixLevel = static_cast<float>(value); return 1;
+    case SONG_ID_SEPARATION: StereoSeperation = static_cast<float>(value); return 1;
+    case SONG_ID_MIX_LEVEL: MixLevel = static_cast<float>(value); return 1;
     default: return TMusic::Setf(id, value);
   }
 }
 
 double Cantor_Mixer::Getf(int32_t id) {
   switch (id) {
-    case 103: return StereoSeperation;
-    case 104: return MixLevel;
+    case SONG_ID_SEPARATION: return StereoSeperation;
+    case SONG_ID_MIX_LEVEL: return MixLevel;
     default: return TMusic::Getf(id);
   }
 }
 
 Text Cantor_Mixer::GetS(int32_t id) {
-  if (id == 115) return SongName;
+  if (id == SONG_ID_NAME) return SongName;
   return Text();
 }
 

@@ -8,6 +8,7 @@ PACKAGES=(
   libopenal1 libgl-dev libgl1-mesa-dri mesa-utils
   libgtest-dev libbenchmark-dev
   xvfb xauth libxtst6 sox imagemagick fonts-dejavu-core xfonts-base
+  libsqlite3-dev libpqxx-dev postgresql chromium
 )
 missing=()
 for p in "${PACKAGES[@]}"; do

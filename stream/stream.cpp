@@ -5,6 +5,8 @@
 #include <mutex>
 
 #include <ormix/runtime/incbin.h>
+#include <ormix/runtime/registry.h>
+#include <ormix/stream/textstream.h>
 
 // ---- TIO ----
 int TIO::Eof() { return Pos() == Size() ? 1 : 0; }
@@ -295,7 +297,11 @@ int TRamStream::Write(const void* buf, int count) {
 
 // ---- factories ----
 namespace {
-TStreamFactory* gFactories = nullptr;
+// Newest first: a factory added later may take over a protocol.
+TRegistry<TStreamFactory*, TRegistryOrder::NewestFirst>& Factories() {
+  static auto* factories = new TRegistry<TStreamFactory*, TRegistryOrder::NewestFirst>;  // outlives every factory
+  return *factories;
+}
 std::recursive_mutex& FactoryLock() {
   static std::recursive_mutex m;
   return m;
@@ -329,21 +335,18 @@ public:
 
 TStreamFactory::TStreamFactory() {
   std::lock_guard<std::recursive_mutex> g(FactoryLock());
-  _succ = gFactories;
-  gFactories = this;
+  Factories().Add(this);
 }
 
 TStreamFactory::~TStreamFactory() {
   std::lock_guard<std::recursive_mutex> g(FactoryLock());
-  for (TStreamFactory** p = &gFactories; *p; p = &(*p)->_succ) {
-    if (*p == this) {
-      *p = _succ;
-      break;
-    }
-  }
+  Factories().Remove(this);
 }
 
-TStreamFactory* StreamFactories() { return gFactories; }
+TStreamFactory* StreamFactories() {
+  std::lock_guard<std::recursive_mutex> g(FactoryLock());
+  return Factories().Front();
+}
 
 void InitStreamModule() {
   static std::once_flag once;
@@ -351,6 +354,7 @@ void InitStreamModule() {
     // Deliberately never destroyed: factories live as long as the process.
     new IncbinFactory();
     new EndianFactory();
+    new TTextStreamFactory();
   });
 }
 
@@ -366,10 +370,9 @@ TStreamPtr OpenUrlStream(const Text& url, int readable, int writeable) {
   Text protocol = ToLower(url.substr(0, sep));
   Text path = url.substr(sep + 2);
   std::lock_guard<std::recursive_mutex> g(FactoryLock());
-  for (TStreamFactory* f = gFactories; f; f = f->_succ) {
-    if (TStreamPtr s = f->CreateStream(url, protocol, path, readable, writeable)) return s;
-  }
-  return nullptr;
+  return Factories().FirstAnswer([&](TStreamFactory* f) {
+    return f->CreateStream(url, protocol, path, readable, writeable);
+  });
 }
 
 // ---- whole-stream functions ----

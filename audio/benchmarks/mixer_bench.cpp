@@ -1,4 +1,4 @@
-// How many voices the software mixer mixes in real time at 44100 Hz on one core.
+// How many voices the software mixer mixes in real time at the output rate on one core.
 // Counters: "realtime_x" is audio seconds mixed per second of CPU; "core_%" is the share
 // of one core that mixing those voices in real time takes.
 #include <benchmark/benchmark.h>
@@ -6,7 +6,7 @@
 #include <cmath>
 #include <vector>
 
-#include "audio/softmixer.h"
+#include "audio/softaudio/softmixer.h"
 
 namespace {
 
@@ -45,7 +45,7 @@ void Mix(benchmark::State& state, Kind kind) {
     benchmark::DoNotOptimize(out.data());
     ++n;
   }
-  const double audio = static_cast<double>(state.iterations()) * (frag / 2) / 44100.0;
+  const double audio = static_cast<double>(state.iterations()) * (frag / 2) / static_cast<double>(AUDIO_OUTPUT_RATE);
   state.counters["realtime_x"] = benchmark::Counter(audio, benchmark::Counter::kIsRate);
   state.counters["core_%"] = benchmark::Counter(audio / 100.0, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
   fa_freesound(s);

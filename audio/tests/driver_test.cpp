@@ -7,7 +7,7 @@
 #include <thread>
 
 #include <ormix/audio/audio.h>
-#include "audio/softaudiodriver.h"
+#include "audio/softaudio/softaudiodriver.h"
 #include "tone_util.h"
 
 // Runs first in its process: the first use picks "SoftAudio".

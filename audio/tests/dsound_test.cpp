@@ -6,7 +6,7 @@
 #include <cstring>
 #include <thread>
 
-#include "audio/dsounddriver.h"
+#include "audio/dsound/dsounddriver.h"
 #include <ormix/runtime/errors.h>
 
 namespace {

@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "audio/softmixer.h"
+#include "audio/softaudio/softmixer.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <thread>
 #include <unistd.h>
 
-#include "audio/openal.h"
+#include "audio/openal/openal.h"
 #include "tone_util.h"
 
 namespace {

@@ -1,10 +1,13 @@
 // Images: loading, strips, masking, handles, flags, locking and serialisation.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <vector>
 
 #include <ormix/graphics/image.h>
 #include <ormix/graphics/pixmap.h>
+#include <ormix/runtime/errors.h>
+#include <ormix/stream/bankstream.h>
 #include <ormix/stream/stream.h>
 
 namespace {
@@ -200,6 +203,82 @@ TEST_F(Images, SerialisesHeaderAndFrames) {
   ram->WriteInt(1 << 30);
   ram->Seek(0);
   EXPECT_EQ(TImage::ReadData(*ram), nullptr);
+}
+
+::testing::AssertionResult SameImage(const TImagePtr& a, const TImagePtr& b) {
+  if (!a || !b) return ::testing::AssertionFailure() << "null image";
+  if (a->width != b->width || a->height != b->height || a->flags != b->flags || a->mask_r != b->mask_r ||
+      a->mask_g != b->mask_g || a->mask_b != b->mask_b || a->handle_x != b->handle_x ||
+      a->handle_y != b->handle_y || a->FrameCount() != b->FrameCount())
+    return ::testing::AssertionFailure() << "fields differ";
+  for (int f = 0; f < a->FrameCount(); ++f) {
+    const TPixmapPtr &p = a->pixmaps[f], &q = b->pixmaps[f];
+    if (!p || !q || p->width != q->width || p->height != q->height || p->format != q->format)
+      return ::testing::AssertionFailure() << "frame " << f << " differs in shape";
+    for (int y = 0; y < p->height; ++y)
+      if (std::memcmp(p->PixelPtr(0, y), q->PixelPtr(0, y), size_t(p->width) * p->BytesPerPixel()) != 0)
+        return ::testing::AssertionFailure() << "frame " << f << " row " << y << " differs";
+  }
+  return ::testing::AssertionSuccess();
+}
+
+TEST_F(Images, DataTypeWritesAndReadsBackEqual) {
+  TImagePtr image = TImage::Create(3, 2, 3, IMG_MASKED | IMG_MIPMAPPED, 255, 0, 255);
+  SetImageAnchor(image, 1.25f, -7.5f);
+  TPixmapPtr rgba = NewPixmap(3, 2, PIXFMT_RGBA8888);
+  for (int y = 0; y < 2; ++y)
+    for (int x = 0; x < 3; ++x) rgba->WritePixel(x, y, 0x10203040u * uint32_t(x + 3 * y + 1));
+  image->pixmaps[0] = rgba;
+  image->pixmaps[1] = NewPixmap(3, 2, PIXFMT_I8);  // stored as it is: no masking on reading
+  image->pixmaps[1]->ClearPixels(0xFF808080u);
+  // Frame 2 has no pixmap: it is written cleared, and the image is left as it was.
+  TDataType* type = image->DataType();
+  ASSERT_EQ(type, ImageDataType());
+  EXPECT_EQ(ToUtf8(type->Tag()), "zrk.vex2d.TImage");
+  TBankPtr bank = NewBank();
+  type->WriteObject(*OpenUrlStream(bank, 0, 1), *image);
+  EXPECT_EQ(image->pixmaps[2], nullptr);
+
+  TImagePtr back = std::dynamic_pointer_cast<TImage>(type->ReadObject(*OpenUrlStream(bank, 1, 0)));
+  ASSERT_NE(back, nullptr);
+  TPixmapPtr cleared = NewPixmap(3, 2, PIXFMT_RGBA8888);
+  cleared->ClearPixels(0);
+  image->pixmaps[2] = cleared;
+  EXPECT_TRUE(SameImage(back, image));
+  for (int f = 0; f < 3; ++f) {
+    EXPECT_EQ(back->frames[f], nullptr);
+    EXPECT_EQ(back->seqs[f], 0);
+  }
+
+  // Read into an image that exists already: it takes every field and frame.
+  TImagePtr existing = NewImage(1, 1, 1);
+  existing->seqs[0] = 4;
+  EXPECT_EQ(type->ReadCyclicObject(*OpenUrlStream(bank, 1, 0), *existing), 1);
+  EXPECT_TRUE(SameImage(existing, image));
+  EXPECT_EQ(existing->seqs.size(), 3u);
+  EXPECT_EQ(existing->seqs[0], 0);
+
+  // Data that ends early leaves it unchanged.
+  TBankPtr cut = std::make_shared<TBank>(bank->begin(), bank->end() - 1);
+  TImagePtr kept = NewImage(2, 2, 1);
+  EXPECT_EQ(type->ReadCyclicObject(*OpenUrlStream(cut, 1, 0), *kept), 0);
+  EXPECT_EQ(kept->width, 2);
+  EXPECT_EQ(kept->FrameCount(), 1);
+  EXPECT_EQ(type->ReadObject(*OpenUrlStream(cut, 1, 0)), nullptr);
+}
+
+TEST_F(Images, DataTypesRefuseObjectsOfAnotherType) {
+  TImagePtr image = NewImage(1, 1);
+  TPixmapPtr pixmap = NewPixmap(1, 1, PIXFMT_I8);
+  TBankPtr bank = NewBank();
+  auto out = OpenUrlStream(bank, 1, 1);
+  EXPECT_THROW(ImageDataType()->WriteObject(*out, *pixmap), TRuntimeException);
+  EXPECT_THROW(PixmapDataType()->WriteObject(*out, *image), TRuntimeException);
+  EXPECT_TRUE(bank->empty());
+  PixmapDataType()->WriteObject(*out, *pixmap);
+  out->Seek(0);
+  EXPECT_THROW(PixmapDataType()->ReadCyclicObject(*out, *image), TRuntimeException);
+  EXPECT_THROW(ImageDataType()->ReadCyclicObject(*out, *pixmap), TRuntimeException);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include <ormix/graphics/pixmap.h>
 #include <ormix/runtime/errors.h>
+#include <ormix/stream/bankstream.h>
 #include <ormix/stream/stream.h>
 
 namespace {
@@ -35,7 +36,7 @@ TEST(Pixmap, PitchFollowsAlignment) {
 
 TEST(Pixmap, CreateRefusesInvalidRequests) {
   EXPECT_THROW(NewPixmap(4, 4, 0), TRuntimeException);
-  EXPECT_THROW(NewPixmap(4, 4, 7), TRuntimeException);
+  EXPECT_THROW(NewPixmap(4, 4, 13), TRuntimeException);
   EXPECT_THROW(NewPixmap(-1, 4, PIXFMT_I8), TRuntimeException);
   EXPECT_THROW(NewPixmap(16385, 1, PIXFMT_I8), TRuntimeException);
   EXPECT_THROW(NewPixmap(4, 4, PIXFMT_I8, 0), TRuntimeException);
@@ -278,10 +279,227 @@ TEST(Pixmap, SerialisesRowsWithoutPadding) {
   std::memcpy(bytes.data(), head, 12);
   auto shortStream = TRamStream::FromBytes(bytes);
   EXPECT_EQ(TPixmap::ReadData(*shortStream), nullptr);
-  const int32_t badFormat[3] = {1, 1, 9};
+  const int32_t badFormat[3] = {1, 1, 13};
   std::memcpy(bytes.data(), badFormat, 12);
   auto badStream = TRamStream::FromBytes(bytes);
   EXPECT_EQ(TPixmap::ReadData(*badStream), nullptr);
+}
+
+// Fills every byte of every row (not the padding) so that pixmaps of any format differ.
+void FillBytes(const TPixmapPtr& p, int seed) {
+  const int rowBytes = p->width * p->BytesPerPixel();
+  for (int y = 0; y < p->height; ++y)
+    for (int i = 0; i < rowBytes; ++i) p->PixelPtr(0, y)[i] = uint8_t(seed + 7 * y + 3 * i);
+}
+
+// Same size, format and row bytes (pitches may differ).
+::testing::AssertionResult SamePixmap(const TPixmapPtr& a, const TPixmapPtr& b) {
+  if (!a || !b) return ::testing::AssertionFailure() << "null pixmap";
+  if (a->width != b->width || a->height != b->height || a->format != b->format)
+    return ::testing::AssertionFailure() << a->width << "x" << a->height << " format " << a->format << " vs "
+                                         << b->width << "x" << b->height << " format " << b->format;
+  const size_t rowBytes = size_t(a->width) * a->BytesPerPixel();
+  for (int y = 0; y < a->height; ++y)
+    if (std::memcmp(a->PixelPtr(0, y), b->PixelPtr(0, y), rowBytes) != 0)
+      return ::testing::AssertionFailure() << "row " << y << " differs";
+  return ::testing::AssertionSuccess();
+}
+
+TEST(Pixmap, SingleChannelFormatsAreOneByteEach) {
+  struct Case {
+    int format;
+    const char* name;
+    int alphaBits;
+  } cases[] = {
+      {PIXFMT_R8, "PIXFMT_R8", 0},         {PIXFMT_G8, "PIXFMT_G8", 0},
+      {PIXFMT_B8, "PIXFMT_B8", 0},         {PIXFMT_ALPHA8, "PIXFMT_ALPHA8", 8},
+      {PIXFMT_USER8A, "PIXFMT_USER8A", 0}, {PIXFMT_USER8B, "PIXFMT_USER8B", 0},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(PixelFormatBytes(c.format), 1);
+    EXPECT_STREQ(PixelFormatName(c.format), c.name);
+    EXPECT_EQ(PixelFormatAlphaBits(c.format), c.alphaBits) << c.name;
+    TPixmapPtr p = NewPixmap(3, 2, c.format);
+    EXPECT_EQ(p->pitch, 4) << c.name;
+    FillBytes(p, c.format);
+    EXPECT_TRUE(SamePixmap(DuplicatePixmap(p), p)) << c.name;
+    TPixmapPtr mirrored = MirrorPixmapX(p);
+    EXPECT_EQ(mirrored->PixelPtr(0, 1)[0], p->PixelPtr(2, 1)[0]) << c.name;
+    PixmapSubWindow(p, 1, 1, 1, 1)->PixelPtr(0, 0)[0] = 99;
+    EXPECT_EQ(p->PixelPtr(1, 1)[0], 99) << c.name;
+    p->ClearPixels(0);
+    for (int y = 0; y < 2; ++y)
+      for (int x = 0; x < 3; ++x) EXPECT_EQ(p->PixelPtr(x, y)[0], 0) << c.name;
+  }
+}
+
+TEST(Pixmap, SingleChannelConversionsKeepTheirMeaning) {
+  struct Case {
+    int from;
+    std::vector<uint8_t> pixel;
+    int to;
+    std::vector<uint8_t> expected;
+  } cases[] = {
+      {PIXFMT_RGBA8888, {10, 20, 31, 128}, PIXFMT_R8, {10}},
+      {PIXFMT_RGBA8888, {10, 20, 31, 128}, PIXFMT_G8, {20}},
+      {PIXFMT_RGBA8888, {10, 20, 31, 128}, PIXFMT_B8, {31}},
+      {PIXFMT_RGBA8888, {10, 20, 31, 128}, PIXFMT_ALPHA8, {128}},
+      {PIXFMT_BGR888, {3, 2, 1}, PIXFMT_B8, {3}},
+      {PIXFMT_I8, {90}, PIXFMT_R8, {90}},
+      {PIXFMT_A8, {77}, PIXFMT_R8, {255}},  // the colour of A8 is white
+      {PIXFMT_A8, {77}, PIXFMT_ALPHA8, {77}},
+      {PIXFMT_RGB888, {1, 2, 3}, PIXFMT_ALPHA8, {255}},  // opaque
+      {PIXFMT_R8, {10}, PIXFMT_RGBA8888, {10, 0, 0, 255}},
+      {PIXFMT_G8, {20}, PIXFMT_BGR888, {0, 20, 0}},
+      {PIXFMT_B8, {31}, PIXFMT_RGB888, {0, 0, 31}},
+      {PIXFMT_B8, {31}, PIXFMT_BGRA8888, {31, 0, 0, 255}},
+      {PIXFMT_ALPHA8, {128}, PIXFMT_RGBA8888, {0, 0, 0, 128}},
+      {PIXFMT_ALPHA8, {128}, PIXFMT_BGRA8888, {0, 0, 0, 128}},
+      {PIXFMT_ALPHA8, {128}, PIXFMT_A8, {128}},
+      {PIXFMT_USER8A, {42}, PIXFMT_USER8A, {42}},
+  };
+  for (const Case& c : cases) {
+    const std::string what = std::string(PixelFormatName(c.from)) + " -> " + PixelFormatName(c.to);
+    EXPECT_TRUE(CanConvertPixels(c.from, c.to)) << what;
+    uint8_t out[4] = {0xEE, 0xEE, 0xEE, 0xEE};
+    ConvertPixelRow(c.pixel.data(), c.from, out, c.to, 1);
+    EXPECT_EQ(std::vector<uint8_t>(out, out + c.expected.size()), c.expected) << what;
+    std::vector<uint8_t> pixel = c.pixel;
+    TPixmapPtr converted = NewStaticPixmap(pixel.data(), 1, 1, 4, c.from)->Convert(c.to);
+    EXPECT_EQ(std::vector<uint8_t>(converted->pixels, converted->pixels + c.expected.size()), c.expected) << what;
+  }
+}
+
+TEST(Pixmap, ConversionsWithoutMeaningAreRefused) {
+  struct Case {
+    int from, to;
+  } cases[] = {
+      {PIXFMT_R8, PIXFMT_I8},           {PIXFMT_R8, PIXFMT_A8},         {PIXFMT_R8, PIXFMT_G8},
+      {PIXFMT_B8, PIXFMT_ALPHA8},       {PIXFMT_ALPHA8, PIXFMT_I8},     {PIXFMT_ALPHA8, PIXFMT_RGB888},
+      {PIXFMT_ALPHA8, PIXFMT_R8},       {PIXFMT_USER8A, PIXFMT_RGBA8888}, {PIXFMT_RGBA8888, PIXFMT_USER8A},
+      {PIXFMT_USER8A, PIXFMT_USER8B},   {PIXFMT_I8, PIXFMT_USER8B},
+  };
+  for (const Case& c : cases) {
+    const std::string what = std::string(PixelFormatName(c.from)) + " -> " + PixelFormatName(c.to);
+    EXPECT_FALSE(CanConvertPixels(c.from, c.to)) << what;
+    TPixmapPtr src = NewPixmap(2, 2, c.from);
+    FillBytes(src, 5);
+    try {
+      src->Convert(c.to);
+      ADD_FAILURE() << what << " converted";
+    } catch (const TRuntimeException& e) {
+      EXPECT_EQ(std::string(e.what()), std::string("Cannot convert ") + PixelFormatName(c.from) + " pixels to " +
+                                           PixelFormatName(c.to));
+    }
+    uint8_t out[8] = {};
+    EXPECT_THROW(ConvertPixelRow(src->pixels, c.from, out, c.to, 2), TRuntimeException) << what;
+    EXPECT_EQ(out[0], 0) << what;
+    TPixmapPtr dst = NewPixmap(2, 2, c.to);
+    FillBytes(dst, 9);
+    TPixmapPtr before = dst->Copy();
+    EXPECT_THROW(dst->Paste(*src, 0, 0), TRuntimeException) << what;
+    EXPECT_TRUE(SamePixmap(dst, before)) << what;
+    // An empty pixmap is refused too: the format pair decides, not the pixel count.
+    EXPECT_THROW(NewPixmap(0, 0, c.from)->Convert(c.to), TRuntimeException) << what;
+  }
+  EXPECT_FALSE(CanConvertPixels(0, PIXFMT_RGBA8888));
+  EXPECT_FALSE(CanConvertPixels(PIXFMT_RGBA8888, 13));
+}
+
+TEST(Pixmap, SingleChannelPixelsReadWriteAndClearThroughARGB) {
+  struct Case {
+    int format;
+    uint8_t byte;
+    uint32_t read;      // ReadPixel of that byte
+    uint32_t written;   // WritePixel / ClearPixels value
+    uint8_t stored;     // the byte it leaves
+  } cases[] = {
+      {PIXFMT_R8, 10, 0xFF0A0000u, 0x11223344u, 0x22},
+      {PIXFMT_G8, 10, 0xFF000A00u, 0x11223344u, 0x33},
+      {PIXFMT_B8, 10, 0xFF00000Au, 0x11223344u, 0x44},
+      {PIXFMT_ALPHA8, 10, 0x0A000000u, 0x11223344u, 0x11},
+  };
+  for (const Case& c : cases) {
+    TPixmapPtr p = NewPixmap(2, 1, c.format);
+    p->PixelPtr(0, 0)[0] = c.byte;
+    EXPECT_EQ(p->ReadPixel(0, 0), c.read) << PixelFormatName(c.format);
+    p->WritePixel(1, 0, c.written);
+    EXPECT_EQ(p->PixelPtr(1, 0)[0], c.stored) << PixelFormatName(c.format);
+    p->ClearPixels(c.written);
+    EXPECT_EQ(p->PixelPtr(0, 0)[0], c.stored) << PixelFormatName(c.format);
+  }
+  for (int format : {PIXFMT_USER8A, PIXFMT_USER8B}) {
+    TPixmapPtr p = NewPixmap(2, 1, format);
+    FillBytes(p, 1);
+    EXPECT_THROW(p->ReadPixel(0, 0), TRuntimeException);
+    EXPECT_THROW(p->WritePixel(0, 0, 0xFFFFFFFFu), TRuntimeException);
+    EXPECT_THROW(p->ClearPixels(0x01), TRuntimeException);
+    EXPECT_EQ(p->PixelPtr(0, 0)[0], 1);
+    p->ClearPixels(0);
+    EXPECT_EQ(p->PixelPtr(1, 0)[0], 0);
+    EXPECT_THROW(KeyOutColor(p, 0, 0, 0), TRuntimeException);
+    // Scaling needs no colour: the bytes scale like grey levels.
+    p->PixelPtr(0, 0)[0] = 0;
+    p->PixelPtr(1, 0)[0] = 200;
+    TPixmapPtr grey = NewPixmap(2, 1, PIXFMT_I8);
+    std::memcpy(grey->pixels, p->pixels, 2);
+    TPixmapPtr scaled = ScalePixmap(p, 5, 3);
+    TPixmapPtr expected = ScalePixmap(grey, 5, 3);
+    expected->format = format;
+    EXPECT_TRUE(SamePixmap(scaled, expected)) << PixelFormatName(format);
+  }
+}
+
+TEST(Pixmap, DataTypeWritesAndReadsBackEqual) {
+  TDataType* type = PixmapDataType();
+  EXPECT_EQ(ToUtf8(type->Tag()), "ZRK.Pixmap.TPixmap");
+  for (int format = PIXFMT_I8; format <= PIXFMT_USER8B; ++format) {
+    TPixmapPtr p = NewPixmap(3, 2, format, 8);  // padded rows: written without the padding
+    FillBytes(p, format);
+    EXPECT_EQ(p->DataType(), type);
+    TBankPtr bank = NewBank();
+    type->WriteObject(*OpenUrlStream(bank, 0, 1), *p);
+    EXPECT_EQ(bank->size(), 12u + 3 * 2 * PixelFormatBytes(format));
+    TDataPtr back = type->ReadObject(*OpenUrlStream(bank, 1, 0));
+    EXPECT_TRUE(SamePixmap(std::dynamic_pointer_cast<TPixmap>(back), p)) << PixelFormatName(format);
+  }
+}
+
+TEST(Pixmap, ReadCyclicObjectFillsAnExistingPixmap) {
+  TDataType* type = PixmapDataType();
+  TPixmapPtr source = NewPixmap(3, 2, PIXFMT_RGB888);
+  FillBytes(source, 1);
+  TBankPtr bank = NewBank();
+  type->WriteObject(*OpenUrlStream(bank, 0, 1), *source);
+
+  auto empty = std::make_shared<TPixmap>();  // made before its contents are known
+  EXPECT_EQ(type->ReadCyclicObject(*OpenUrlStream(bank, 1, 0), *empty), 1);
+  EXPECT_TRUE(SamePixmap(empty, source));
+
+  // A pixmap with pixels keeps its memory, so its windows see what was read.
+  TPixmapPtr same = NewPixmap(3, 2, PIXFMT_RGB888);
+  same->ClearPixels(0);
+  TPixmapPtr window = same->Window(1, 1, 2, 1);
+  uint8_t* memory = same->pixels;
+  EXPECT_EQ(type->ReadCyclicObject(*OpenUrlStream(bank, 1, 0), *same), 1);
+  EXPECT_EQ(same->pixels, memory);
+  EXPECT_TRUE(SamePixmap(same, source));
+  EXPECT_EQ(window->ReadPixel(0, 0), source->ReadPixel(1, 1));
+
+  // Data that does not fit, or ends early, leaves the pixmap as it was.
+  TPixmapPtr other = NewPixmap(3, 2, PIXFMT_BGR888);
+  other->ClearPixels(0);
+  TPixmapPtr otherBefore = other->Copy();
+  EXPECT_EQ(type->ReadCyclicObject(*OpenUrlStream(bank, 1, 0), *other), 0);
+  EXPECT_TRUE(SamePixmap(other, otherBefore));
+  TBankPtr cut = std::make_shared<TBank>(bank->begin(), bank->end() - 1);
+  TPixmapPtr target = NewPixmap(3, 2, PIXFMT_RGB888);
+  target->ClearPixels(0);
+  EXPECT_EQ(type->ReadCyclicObject(*OpenUrlStream(cut, 1, 0), *target), 0);
+  EXPECT_TRUE(SamePixmap(target, otherBefore->Convert(PIXFMT_RGB888)));
+  auto stillEmpty = std::make_shared<TPixmap>();
+  EXPECT_EQ(type->ReadCyclicObject(*OpenUrlStream(cut, 1, 0), *stillEmpty), 0);
+  EXPECT_EQ(stillEmpty->pixels, nullptr);
 }
 
 }  // namespace

@@ -71,14 +71,14 @@ Cantor_MixerPtr SyntheticSong(int32_t channels) {
   }
   song->STREAM_LOOP = 1;
   song->PlayStatus = 1;
-  song->Setf(104, 0.5 * 4 / channels);
+  song->Setf(SONG_ID_MIX_LEVEL, 0.5 * 4 / channels);
   return song;
 }
 
 void BM_RenderSong(benchmark::State& state) {
   const int32_t channels = static_cast<int32_t>(state.range(0));
   auto song = SyntheticSong(channels);
-  constexpr int32_t kFrames = 44100;  // one second of sound per iteration
+  constexpr int32_t kFrames = AUDIO_OUTPUT_RATE;  // one second of sound per iteration
   std::vector<int16_t> buf(2 * kFrames);
   double seconds = 0;
   for (auto _ : state) {
@@ -106,7 +106,7 @@ void BM_RenderCorpusSong(benchmark::State& state, const char* name) {
   }
   song->STREAM_LOOP = 1;
   song->PlayStatus = 1;
-  constexpr int32_t kFrames = 44100;
+  constexpr int32_t kFrames = AUDIO_OUTPUT_RATE;
   std::vector<int16_t> buf(2 * kFrames);
   double seconds = 0;
   for (auto _ : state) {

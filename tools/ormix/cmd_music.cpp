@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <cstdio>
 #include <cstring>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -18,11 +17,17 @@
 #include "music/qtk.h"
 #include <ormix/stream/stream.h>
 #include "music_command.h"
+#include <ormix/runtime/registry.h>
 
 namespace {
 
-std::map<std::string, MusicSubcommandFn>& Subcommands() {
-  static std::map<std::string, MusicSubcommandFn> s;
+struct Subcommand {
+  std::string name;
+  MusicSubcommandFn fn;
+};
+using SubcommandPtr = std::shared_ptr<const Subcommand>;
+TRegistry<SubcommandPtr, TRegistryOrder::OldestFirst>& Subcommands() {
+  static TRegistry<SubcommandPtr, TRegistryOrder::OldestFirst> s;
   return s;
 }
 
@@ -68,7 +73,7 @@ int Info(const std::vector<std::string>& args) {
   int status = 0;
   auto song = LoadSong(args[0], status);
   if (!song) return status;
-  const int32_t frames = song->Geti(1);
+  const int32_t frames = song->Geti(MUSIC_ID_SIZE);
   std::printf("format: %s\n", ToUtf8(song->TrackerName).c_str());
   std::printf("title: %s\n", ToUtf8(song->SongName).c_str());
   std::printf("channels: %d\n", song->ActiveChannels);
@@ -76,7 +81,7 @@ int Info(const std::vector<std::string>& args) {
   std::printf("patterns: %d\n", CountPatterns(*song));
   std::printf("instruments: %d\n", song->ActiveSamples);
   std::printf("length_frames: %d\n", frames);
-  std::printf("length_seconds: %.3f\n", frames / 44100.0);
+  std::printf("length_seconds: %.3f\n", frames / static_cast<double>(AUDIO_OUTPUT_RATE));
   return 0;
 }
 
@@ -119,7 +124,7 @@ bool ParseCount(const std::string& text, long long low, long long high, long lon
 int Render(const std::vector<std::string>& args) {
   const char* usage = "usage: ormix music render FILE OUT.wav [--rate HZ] [--loops N]";
   std::vector<std::string> plain;
-  long long rate = 44100, loops = 1;
+  long long rate = AUDIO_OUTPUT_RATE, loops = 1;
   for (size_t i = 0; i < args.size(); ++i) {
     if (args[i] == "--rate" || args[i] == "--loops") {
       if (i + 1 >= args.size()) return OrmixFail(usage);
@@ -138,8 +143,8 @@ int Render(const std::vector<std::string>& args) {
   int status = 0;
   auto song = LoadSong(plain[0], status);
   if (!song) return status;
-  song->Seti(5, static_cast<int32_t>(rate));  // also measures the song at this rate
-  const uint64_t passFrames = static_cast<uint64_t>(std::max(song->Geti(1), 0));
+  song->Seti(MUSIC_ID_RATE, static_cast<int32_t>(rate));  // also measures the song at this rate
+  const uint64_t passFrames = static_cast<uint64_t>(std::max(song->Geti(MUSIC_ID_SIZE), 0));
   const uint64_t total = passFrames * static_cast<uint64_t>(loops);
   const bool toStdout = out == "-";
   if (!toStdout && total * 4 > 0xFFFFFFFFull - 36)
@@ -153,7 +158,7 @@ int Render(const std::vector<std::string>& args) {
     ok = std::fwrite(header.data(), 1, header.size(), file) == header.size();
   }
 
-  song->Seti(7, loops > 1 ? 1 : 0);
+  song->Seti(MUSIC_ID_LOOP, loops > 1 ? 1 : 0);
   song->PlayStatus = 1;
   const bool progress = isatty(STDERR_FILENO);
   constexpr uint64_t kChunk = 4096;
@@ -206,14 +211,14 @@ ORMIX_MUSIC_SUBCOMMAND("convert", Convert);
 }  // namespace
 
 MusicSubcommandRegistrar::MusicSubcommandRegistrar(const char* name, MusicSubcommandFn fn) {
-  Subcommands()[name] = fn;
+  Subcommands().Add(std::make_shared<const Subcommand>(Subcommand{name, fn}));
 }
 
 int MusicCommandMain(const std::vector<std::string>& args) {
   if (args.empty()) return OrmixFail("usage: ormix music <subcommand> ... (see ormix --help)");
-  auto it = Subcommands().find(args[0]);
-  if (it == Subcommands().end()) return OrmixFail("music: unknown subcommand '" + args[0] + "'");
-  return it->second(std::vector<std::string>(args.begin() + 1, args.end()));
+  SubcommandPtr sub = Subcommands().Find([&](const SubcommandPtr& s) { return s->name == args[0]; });
+  if (!sub) return OrmixFail("music: unknown subcommand '" + args[0] + "'");
+  return sub->fn(std::vector<std::string>(args.begin() + 1, args.end()));
 }
 
 ORMIX_COMMAND("music", "music info FILE", MusicCommandMain);

@@ -9,7 +9,6 @@
 #include <vector>
 
 #include <ormix/audio/audio.h>
-#include "audio/openal.h"
 #include <ormix/music/audiostream.h>
 #include "music/format_io.h"
 #include <ormix/music/mixer.h>
@@ -31,7 +30,7 @@ std::string Clock(double seconds) {
 // Length of one pass in seconds, or a negative value when unknown.
 double LengthSeconds(TMusic& music) {
   if (auto* song = dynamic_cast<Cantor_Mixer*>(&music)) {
-    return song->SAMPLE_RATE > 0 ? song->Geti(1) / static_cast<double>(song->SAMPLE_RATE) : -1;
+    return song->SAMPLE_RATE > 0 ? song->Geti(MUSIC_ID_SIZE) / static_cast<double>(song->SAMPLE_RATE) : -1;
   }
   int32_t frame = FormatFrameSize(music.STREAM_FORMAT);
   if (frame > 0 && music.SAMPLE_RATE > 0)

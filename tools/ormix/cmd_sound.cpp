@@ -10,7 +10,6 @@
 #include <thread>
 
 #include <ormix/audio/audio.h>
-#include "audio/openal.h"
 #include "command.h"
 
 namespace {

@@ -7,33 +7,38 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include <ormix/runtime/registry.h>
 #include <ormix/runtime/runtime.h>
 #include "command.h"
 
 namespace {
 struct Entry {
+  std::string name;
   std::string usage;
   OrmixCommandFn fn;
 };
-std::map<std::string, std::vector<Entry>>& Commands() {
-  static std::map<std::string, std::vector<Entry>> c;
+using EntryPtr = std::shared_ptr<const Entry>;
+// Oldest first: a command name's usage lines keep the order they were registered in.
+TRegistry<EntryPtr, TRegistryOrder::OldestFirst>& Commands() {
+  static TRegistry<EntryPtr, TRegistryOrder::OldestFirst> c;
   return c;
 }
 
 void Help(FILE* out) {
   std::fprintf(out, "usage: ormix <command> [arguments]\n\ncommands:\n");
-  for (auto& [name, entries] : Commands())
-    for (auto& e : entries) std::fprintf(out, "  ormix %s\n", e.usage.c_str());
+  std::vector<EntryPtr> byName(Commands().begin(), Commands().end());
+  std::stable_sort(byName.begin(), byName.end(), [](const EntryPtr& a, const EntryPtr& b) { return a->name < b->name; });
+  for (const EntryPtr& e : byName) std::fprintf(out, "  ormix %s\n", e->usage.c_str());
   std::fprintf(out, "  ormix --help\n");
 }
 }  // namespace
 
 OrmixCommandRegistrar::OrmixCommandRegistrar(const char* name, const char* usage, OrmixCommandFn fn) {
-  Commands()[name].push_back(Entry{usage, fn});
+  Commands().Add(std::make_shared<const Entry>(Entry{name, usage, fn}));
 }
 
 int OrmixFail(const std::string& message) {
@@ -66,8 +71,9 @@ int main(int argc, char** argv) {
     Help(stdout);
     return argc < 2 ? 1 : 0;
   }
-  auto it = Commands().find(argv[1]);
-  if (it == Commands().end()) {
+  const std::string name = argv[1];
+  EntryPtr command = Commands().Find([&](const EntryPtr& e) { return e->name == name; });
+  if (!command) {
     std::fprintf(stderr, "ormix: unknown command '%s'\n", argv[1]);
     Help(stderr);
     return 1;
@@ -75,7 +81,7 @@ int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 2, argv + argc);
   // One file may register several usages for a command name; the first handles them all.
   try {
-    return it->second.front().fn(args);
+    return command->fn(args);
   } catch (const std::exception& e) {
     return OrmixFail(e.what());
   }

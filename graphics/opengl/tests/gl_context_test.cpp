@@ -6,12 +6,14 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <stdexcept>
 
 #include <ormix/graphics/draw2d.h>
 #include <ormix/graphics/image.h>
 #include <ormix/graphics/opengl/opengl.h>
 #include <ormix/graphics/pixmap.h>
+#include <ormix/runtime/errors.h>
 #include <ormix/runtime/runtime.h>
 #include <ormix/stream/stream.h>
 #include <ormix/system/event.h>
@@ -266,14 +268,27 @@ TEST_F(GLContext, ContextsSerialiseTheirSettingsAndReadBackAsTheScreen) {
   EXPECT_EQ(bytes[12], 30);
   CloseGraphicsContext(g);
 
+  // Through the generic data-type interface, as any serialised object is read.
+  TDataType* dataType = type;
   auto in = TRamStream::Create(bytes, sizeof bytes, 1, 0);
-  TGraphicsPtr screen = type->ReadObject(*in);
+  TGraphicsPtr screen = std::dynamic_pointer_cast<TGraphics>(dataType->ReadObject(*in));
   ASSERT_NE(screen, nullptr);
   EXPECT_EQ(ScreenGraphics(), screen);
   EXPECT_EQ(ScreenWidth(), 72);
   EXPECT_EQ(ScreenHeight(), 40);
   EXPECT_EQ(ScreenHertz(), 30);
   EXPECT_EQ(ScreenFrameSync().period, 33);
+  uint8_t again[16] = {};
+  dataType->WriteObject(*TRamStream::Create(again, sizeof again, 0, 1), *screen);
+  EXPECT_EQ(0, std::memcmp(again, bytes, sizeof bytes));  // reads back equal
+
+  // A context cannot be read into one that exists, and other objects are not contexts.
+  in->Seek(0);
+  EXPECT_THROW(dataType->ReadCyclicObject(*in, *screen), TRuntimeException);
+  TPixmapPtr pixmap = NewPixmap(1, 1, PIXFMT_I8);
+  auto out2 = TRamStream::Create(again, sizeof again, 0, 1);
+  EXPECT_THROW(dataType->WriteObject(*out2, *pixmap), TRuntimeException);
+  EXPECT_EQ(out2->Pos(), 0);
 }
 
 // A driver whose context creation fails by throwing.

@@ -9,6 +9,9 @@
 #include <ormix/runtime/text.h>
 #include <ormix/stream/stream.h>
 
+// Every driver's output: frames per second of 16-bit stereo.
+constexpr int AUDIO_OUTPUT_RATE = 44100;
+
 // Sample formats.
 constexpr int SF_MONO8 = 1;       // unsigned
 constexpr int SF_MONO16LE = 2;    // signed little-endian
@@ -45,7 +48,8 @@ public:
 TAudioSamplePtr NewAudioSample(int32_t length, int32_t hertz, int32_t format);
 TAudioSamplePtr WrapAudioSample(void* samples, int32_t length, int32_t hertz, int32_t format);
 
-// Loader chain: constructing a loader puts it at the head, so the newest is tried first.
+// Loader chain (a TRegistry, newest first): constructing a loader puts it at the head, so
+// the newest is tried first; destroying it takes it out.
 class TAudioSampleLoader {
 public:
   TAudioSampleLoader* _succ = nullptr;
@@ -120,6 +124,9 @@ public:
   static TSoundPtr Load(const TAudioSource& source, int flags);
 };
 
+class TAudioStream;
+class TAudioStreamSource;
+
 // The base driver is the silent "Null" driver. Constructing a driver puts it at the head
 // of the driver list.
 class TAudioDriver {
@@ -133,6 +140,10 @@ public:
   virtual TSoundPtr CreateSound(const TAudioSamplePtr& sample, int flags);
   virtual TChannelPtr AllocChannel();
   virtual TSoundPtr LoadSound(const TAudioSource& source, int flags);
+  // A streaming voice that plays `source` (<ormix/audio/audiostream.h>), started or
+  // paused; null when the driver cannot stream (the Null driver never can).
+  virtual std::shared_ptr<TAudioStream> CreateAudioStream(const std::shared_ptr<TAudioStreamSource>& source,
+                                                          int32_t paused);
 };
 TAudioDriver* AudioDrivers();
 
@@ -148,6 +159,10 @@ inline int UseAudioDriver(const char* name) { return UseAudioDriver(ToText(name)
 TAudioDriver* CurrentAudioDriver();
 // The "Null" driver instance.
 TAudioDriver* NullAudioDriver();
+// OpenAL joins the list on request, as it opens the library and lists its devices:
+// registers "OpenAL <device>" for every device and "OpenAL" for the default one; 1 when
+// OpenAL is usable. Later calls return the first answer.
+int RegisterOpenALDrivers();
 
 TSoundPtr LoadSound(const TAudioSource& source, int flags = 0);
 TChannelPtr StartSound(const TSoundPtr& sound, const TChannelPtr& channel = nullptr);

@@ -8,6 +8,7 @@
 
 #include <ormix/runtime/errors.h>
 #include <ormix/runtime/text.h>
+#include <ormix/stream/data.h>
 
 class TStream;
 
@@ -39,26 +40,16 @@ class TGraphicsDriver;
 class TGraphics;
 using TGraphicsPtr = std::shared_ptr<TGraphics>;
 
-// One open context: a window (or the whole screen) that a driver draws into.
-// Contexts are shared objects; drivers are process-lifetime singletons held by raw pointer.
-class TGraphics : public std::enable_shared_from_this<TGraphics> {
+// A graphics back end. It is also the data type of its contexts: a context serialises as
+// its width, height, depth and hertz (32-bit each) and reads back as the screen opened
+// through OpenScreen with those settings (null when it cannot be opened).
+class TGraphicsDriver : public TDataType {
 public:
-  virtual ~TGraphics() = default;
-  // The context's data type is its driver.
-  virtual TGraphicsDriver* DataType();
-  virtual TGraphicsDriver* Driver() = 0;
-  virtual void GetSettings(int& width, int& height, int& depth, int& hertz, int& flags) = 0;
-  virtual void Close() = 0;
-};
-
-// A graphics back end. The first three operations are its data-type role (a context
-// serialises as width, height, depth, hertz and reads back through OpenScreen).
-class TGraphicsDriver {
-public:
-  virtual ~TGraphicsDriver() = default;
-  virtual Text Tag();  // "ZRK.Graphics.TGraphics"
-  virtual TGraphicsPtr ReadObject(TStream& stream);
-  virtual void WriteObject(TStream& stream, TGraphics& graphics);
+  Text Tag() override;  // "ZRK.Graphics.TGraphics"
+  TDataPtr ReadObject(TStream& stream) override;
+  void WriteObject(TStream& stream, TData& graphics) override;
+  // ReadObject's result as a context.
+  TGraphicsPtr ReadGraphics(TStream& stream);
 
   virtual std::vector<TGraphicsMode> GraphicsModes() = 0;
   // A context on an existing native window (an SDL_Window* on this platform).
@@ -70,6 +61,17 @@ public:
   // Shows the back buffer; sync 0 = at once, non-zero = wait for vertical retrace.
   virtual void Flip(int sync) = 0;
   virtual Text ToString();
+};
+
+// One open context: a window (or the whole screen) that a driver draws into.
+// Contexts are shared objects; drivers are process-lifetime singletons held by raw pointer.
+class TGraphics : public TData, public std::enable_shared_from_this<TGraphics> {
+public:
+  // The context's data type is its driver.
+  TGraphicsDriver* DataType() override;
+  virtual TGraphicsDriver* Driver() = 0;
+  virtual void GetSettings(int& width, int& height, int& depth, int& hertz, int& flags) = 0;
+  virtual void Close() = 0;
 };
 
 // Allocates the frame hook id; idempotent. Needs the system module.

@@ -28,7 +28,7 @@ using TImageFramePtr = std::shared_ptr<TImageFrame>;
 class TImage;
 using TImagePtr = std::shared_ptr<TImage>;
 
-class TImage {
+class TImage : public TData {
  public:
   int width = 0;
   int height = 0;
@@ -61,11 +61,22 @@ class TImage {
                             int firstCell, int cellCount, int flags, int r, int g, int b);
 
   // Serialisation: width, height, flags, mask colour (32-bit ints), handle (floats),
-  // frame count and the frames' pixmaps.
+  // frame count and the frames' pixmaps (a frame without one is written as a cleared
+  // RGBA8888 pixmap of the image's size; the image itself is not changed). Pixmaps are
+  // read back as they were written: masking is not applied again.
+  TDataType* DataType() override;
   static const char* DataTypeTag() { return "zrk.vex2d.TImage"; }
   void WriteData(TStream& stream);
+  // Null when the data is invalid or ends early.
   static TImagePtr ReadData(TStream& stream);
+  // Replaces this image's fields and frames with those read; false, and the image
+  // unchanged, when the data is invalid or ends early.
+  bool ReadDataInto(TStream& stream);
 };
+
+// The data type of images (tag "zrk.vex2d.TImage").
+class TImageDataType : public TDataTypeOf<TImage> {};
+TImageDataType* ImageDataType();
 
 // Module settings for loading images.
 void SetImageMaskColor(int red, int green, int blue);

@@ -1,4 +1,4 @@
-// Pixmaps: rectangles of pixels in main memory in one of six byte layouts, the
+// Pixmaps: rectangles of pixels in main memory in one of twelve byte layouts, the
 // operations on them, and the loader chain that decodes image files into them.
 #pragma once
 
@@ -7,6 +7,7 @@
 #include <string>
 
 #include <ormix/runtime/text.h>
+#include <ormix/stream/data.h>
 
 class TStream;
 using TStreamPtr = std::shared_ptr<TStream>;
@@ -18,6 +19,14 @@ constexpr int PIXFMT_BGR888 = 3;    // blue, green, red
 constexpr int PIXFMT_RGB888 = 4;    // red, green, blue
 constexpr int PIXFMT_BGRA8888 = 5;  // blue, green, red, alpha
 constexpr int PIXFMT_RGBA8888 = 6;  // red, green, blue, alpha: the working format
+// One-byte single-channel formats. Nothing the program loads or draws uses them; they hold
+// one channel taken out of a picture, or bytes of the user's own meaning.
+constexpr int PIXFMT_R8 = 7;       // red alone
+constexpr int PIXFMT_G8 = 8;       // green alone
+constexpr int PIXFMT_B8 = 9;       // blue alone
+constexpr int PIXFMT_ALPHA8 = 10;  // alpha alone (unlike PIXFMT_A8, no colour implied)
+constexpr int PIXFMT_USER8A = 11;  // a byte of the user's own meaning, no colour
+constexpr int PIXFMT_USER8B = 12;  // a second one
 
 // Bytes per pixel of a format, 0 for an unknown code.
 int PixelFormatBytes(int format);
@@ -32,7 +41,7 @@ constexpr int MAX_PIXMAP_SIDE = 16384;
 class TPixmap;
 using TPixmapPtr = std::shared_ptr<TPixmap>;
 
-class TPixmap : public std::enable_shared_from_this<TPixmap> {
+class TPixmap : public TData, public std::enable_shared_from_this<TPixmap> {
  public:
   uint8_t* pixels = nullptr;  // first byte of row 0
   int width = 0;
@@ -60,7 +69,8 @@ class TPixmap : public std::enable_shared_from_this<TPixmap> {
   // A new pixmap in the given format (rows 4-byte aligned).
   TPixmapPtr Convert(int format) const;
   // Pixel values are ARGB (alpha in the top byte). Outside the pixmap: reads 0,
-  // writes are ignored.
+  // writes are ignored. For PIXFMT_USER8A/B reading, writing and clearing to anything but
+  // 0 throw TRuntimeException (their bytes have no colour).
   uint32_t ReadPixel(int x, int y) const;
   void WritePixel(int x, int y, uint32_t argb);
   void ClearPixels(uint32_t argb);
@@ -72,16 +82,33 @@ class TPixmap : public std::enable_shared_from_this<TPixmap> {
   static TPixmapPtr CreateStatic(void* pixels, int width, int height, int pitch, int format);
 
   // Serialisation: width, height, format (32-bit) then the rows without padding.
+  TDataType* DataType() override;
   static const char* DataTypeTag() { return "ZRK.Pixmap.TPixmap"; }
   void WriteData(TStream& stream) const;
   // Null when the header is invalid or the stream ends early.
   static TPixmapPtr ReadData(TStream& stream);
+  // Reads into this pixmap: a pixmap without pixels takes any size and format, one with
+  // pixels only its own (the rows are read into its memory, so windows stay valid).
+  // False, and the pixmap unchanged, when the data does not fit or is invalid.
+  bool ReadDataInto(TStream& stream);
 
  private:
   std::unique_ptr<uint8_t[]> _block;  // owned pixel memory (capacity bytes)
 };
 
-// Converts count pixels from src (srcFormat) to dst (dstFormat). Unknown formats do nothing.
+// The data type of pixmaps (tag "ZRK.Pixmap.TPixmap").
+class TPixmapDataType : public TDataTypeOf<TPixmap> {};
+TPixmapDataType* PixmapDataType();
+
+// Whether pixels of srcFormat convert to dstFormat. Every format converts to itself.
+// Formats 1-6 convert among each other. R8, G8 and B8 take their channel from formats 1-6
+// and become formats 3-6 with the other colours 0 (alpha 255); ALPHA8 takes the alpha of
+// formats 1-6 (255 for those without) and becomes A8, BGRA8888 or RGBA8888 (colour black
+// in the last two). Everything else (into I8 or A8 from a single colour, between two of
+// formats 7-12, to or from the user formats) has no meaning and is refused.
+bool CanConvertPixels(int srcFormat, int dstFormat);
+// Converts count pixels from src (srcFormat) to dst (dstFormat). Unknown formats do
+// nothing; a conversion CanConvertPixels refuses throws TRuntimeException naming both.
 void ConvertPixelRow(const uint8_t* src, int srcFormat, uint8_t* dst, int dstFormat, int count);
 
 TPixmapPtr NewPixmap(int width, int height, int format, int align = 4);
@@ -129,7 +156,8 @@ class TPixmapLoader {
   virtual TPixmapPtr LoadPixmap(const TStreamPtr& stream) = 0;
 
   TPixmapLoaderPtr _succ;
-  // Links the loader at the front of the chain.
+  // Links the loader at the front of the chain (a TRegistry, newest first) unless it is
+  // already linked.
   static void Add(const TPixmapLoaderPtr& loader);
   static TPixmapLoaderPtr First();
 };

@@ -19,7 +19,7 @@ extern double SquareTable[65];
 void InitTrackerTables();
 
 // Largest chunk mixed at once, and the shared accumulators of that size.
-constexpr int32_t MIX_BUFFER_FRAMES = 44100;
+constexpr int32_t MIX_BUFFER_FRAMES = AUDIO_OUTPUT_RATE;  // one second
 extern int32_t* MixBufferL;
 extern int32_t* MixBufferR;
 
@@ -87,6 +87,20 @@ public:
   // Left and right gains from Pan and EnvelopePan.
   void CalcPanGains();
 };
+
+// Property ids of songs, besides TMusic's (music.h). Seti answers 1 when it took the value.
+constexpr int32_t SONG_ID_TEMPO = 100;          // Seti/Geti: beats per minute, 1 or more
+constexpr int32_t SONG_ID_SPEED = 101;          // Seti/Geti: ticks per line
+constexpr int32_t SONG_ID_INTERPOLATE = 102;    // Seti/Geti: 1 = interpolated mixing
+constexpr int32_t SONG_ID_SEPARATION = 103;     // Setf/Getf: stereo separation
+constexpr int32_t SONG_ID_MIX_LEVEL = 104;      // Setf/Getf: output gain
+constexpr int32_t SONG_ID_LINE = 110;           // Geti: current line
+constexpr int32_t SONG_ID_ORDER = 111;          // Seti/Geti: current order position
+constexpr int32_t SONG_ID_PATTERN = 112;        // Geti: current pattern
+constexpr int32_t SONG_ID_TICK = 113;           // Geti: current tick
+constexpr int32_t SONG_ID_EMIT_TICK = 114;      // Seti/Geti: 1 = a tick event per tick
+constexpr int32_t SONG_ID_NAME = 115;           // GetS: the song's name
+constexpr int32_t SONG_ID_SCOPES = 116;         // Seti: scope buffer size (0 = off)
 
 class Cantor_Mixer : public TMusic {
 public:

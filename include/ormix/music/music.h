@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include <ormix/audio/audio.h>
 #include <ormix/runtime/text.h>
 
 class TStream;
@@ -20,12 +21,20 @@ constexpr int32_t MUSIC_STEREO16 = 203;
 // Bytes per frame of a stream format; 0 for an unknown format.
 int32_t FormatFrameSize(int32_t format);
 
+// Property ids of TMusic's Seti/Geti (songs add theirs in mixer.h). Ids 1..3 are read-only.
+constexpr int32_t MUSIC_ID_SIZE = 1;     // Geti: STREAM_SIZE (a song: its length in frames)
+constexpr int32_t MUSIC_ID_POS = 2;      // Geti: STREAM_POS
+constexpr int32_t MUSIC_ID_PLAYING = 3;  // Geti: PlayStatus
+constexpr int32_t MUSIC_ID_FORMAT = 4;   // STREAM_FORMAT (MUSIC_MONO8..MUSIC_STEREO16)
+constexpr int32_t MUSIC_ID_RATE = 5;     // SAMPLE_RATE
+constexpr int32_t MUSIC_ID_LOOP = 7;     // STREAM_LOOP
+
 // Common base of tracker songs and streamed wave files.
 class TMusic {
 public:
   Text DebugData;                       // log written by the loaders (WriteBug)
   int32_t PlayStatus = 0;               // 1 while producing sound
-  int32_t SAMPLE_RATE = 44100;          // output frames per second
+  int32_t SAMPLE_RATE = AUDIO_OUTPUT_RATE;  // output frames per second
   int32_t STREAM_FORMAT = MUSIC_STEREO16;
   int32_t STREAM_LOOP = 1;              // 1 = restart at the end
   int32_t STREAM_POS = 0;

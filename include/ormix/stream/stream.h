@@ -176,7 +176,7 @@ public:
 };
 
 // A stream factory resolves "protocol::path" URLs. Creating one puts it at the head of
-// the global chain, so the newest is asked first.
+// the global chain (a TRegistry, newest first), so the newest is asked first.
 class TStreamFactory {
 public:
   TStreamFactory* _succ = nullptr;
@@ -187,10 +187,17 @@ public:
 };
 TStreamFactory* StreamFactories();
 
-// Registers the "incbin", "littleendian" and "bigendian" factories (once).
+// Registers the "incbin", "littleendian", "bigendian" and text-encoding ("latin1", "utf8",
+// "utf16be", "utf16le") factories (once).
 void InitStreamModule();
 
+// A memory bank: owned bytes shared by reference (bankstream.h streams over it).
+using TBank = std::vector<uint8_t>;
+using TBankPtr = std::shared_ptr<TBank>;
+
 TStreamPtr OpenUrlStream(const TStreamPtr& stream, int readable, int writeable);
+// A stream over the bank (null for a null bank); writing past its end grows it.
+TStreamPtr OpenUrlStream(const TBankPtr& bank, int readable, int writeable);
 TStreamPtr OpenUrlStream(const Text& url, int readable, int writeable);
 inline TStreamPtr OpenUrlStream(const std::string& url, int readable, int writeable) {
   return OpenUrlStream(ToText(url), readable, writeable);

@@ -1,5 +1,7 @@
 #include "openal.h"
 
+#include "openalstream.h"
+
 #include <dlfcn.h>
 
 #include <algorithm>
@@ -146,6 +148,11 @@ TChannelPtr TOpenALAudioDriver::AllocChannel() {
   c->_static = 1;
   c->Acquire();
   return c;
+}
+
+std::shared_ptr<TAudioStream> TOpenALAudioDriver::CreateAudioStream(const TAudioStreamSourcePtr& source,
+                                                                    int32_t paused) {
+  return TOpenALAudioStream::Build(source, paused);
 }
 
 // ---- sound ----

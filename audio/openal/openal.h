@@ -131,11 +131,10 @@ public:
   void Shutdown() override;
   TSoundPtr CreateSound(const TAudioSamplePtr& sample, int flags) override;
   TChannelPtr AllocChannel() override;
+  std::shared_ptr<TAudioStream> CreateAudioStream(const std::shared_ptr<TAudioStreamSource>& source,
+                                                  int32_t paused) override;
 };
 
-// Registers "OpenAL <device>" for every enumerated device and "OpenAL" for the default
-// one; 1 when OpenAL is usable. Later calls return the first answer.
-int RegisterOpenALDrivers();
 // The started OpenAL driver, or null.
 TOpenALAudioDriver* ActiveOpenALDriver();
 int32_t OpenALGeneration();

@@ -45,4 +45,6 @@ public:
   void Shutdown() override;
   TSoundPtr CreateSound(const TAudioSamplePtr& sample, int flags) override;
   TChannelPtr AllocChannel() override;
+  std::shared_ptr<TAudioStream> CreateAudioStream(const std::shared_ptr<TAudioStreamSource>& source,
+                                                  int32_t paused) override;
 };

@@ -187,7 +187,7 @@ int sound::mix(int32_t* acc, int count) {
   }
 
   auto stepOf = [&](int32_t r) {
-    return ((static_cast<uint64_t>(r) << 16) * static_cast<uint64_t>(s->rate)) / FA_RATE;
+    return ((static_cast<uint64_t>(r) << 16) * static_cast<uint64_t>(s->rate)) / AUDIO_OUTPUT_RATE;
   };
   const uint64_t step0 = stepOf(oldrate), step1 = stepOf(newrate);
   const bool ramp = oldrate != newrate || oldvolume != newvol;
@@ -303,7 +303,7 @@ void mixer::mix(int16_t* out, int samples, uint32_t now) {
   const int frames = samples / 2;
   while (sound* v = _commands.pop()) {
     int32_t ms = static_cast<int32_t>(v->queued + 20 - now);
-    v->delay = ms > 0 ? static_cast<int32_t>(static_cast<int64_t>(ms) * FA_RATE / 1000) : 0;
+    v->delay = ms > 0 ? static_cast<int32_t>(static_cast<int64_t>(ms) * AUDIO_OUTPUT_RATE / 1000) : 0;
     v->next = _active;
     _active = v;
   }
@@ -326,7 +326,7 @@ void mixer::mix(int16_t* out, int samples, uint32_t now) {
 
 int winmmdevice::open() {
   if (_wave) return 0;
-  TWaveFormat f;  // PCM, 2 channels, 44100 Hz, 16 bits, block align 4, 176400 bytes/s
+  TWaveFormat f;  // PCM, 2 channels, the output rate, 16 bits, block align 4
   if (TWaveOut::Open(_wave, f) != MMSYSERR_NOERROR) return -1;
   _mixer = std::make_unique<mixer>(FRAGMENT);
   _ring.assign(static_cast<size_t>(FRAGMENT) * 2 * RING_FRAGMENTS, 0);

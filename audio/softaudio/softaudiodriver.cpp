@@ -1,5 +1,15 @@
 #include "softaudiodriver.h"
 
+#include "../backends.h"
+#include "softaudiostream.h"
+
+// "SoftAudio" tries the wave-out device, then the DirectSound one.
+void RegisterSoftAudioDrivers() {
+  if (DirectSoundAvailable()) new TSoftAudioAudioDriver(u"SoftAudio DirectSound", 1);
+  new TSoftAudioAudioDriver(u"SoftAudio Multimedia", 0);
+  new TSoftAudioAudioDriver(u"SoftAudio", -1);
+}
+
 int TSoftAudioAudioDriver::Startup() {
   if (_mode == 1) return fa_init(fa_opendsound()) == 0 ? 1 : 0;
   if (_mode == 0) return fa_init(fa_openwinmm()) == 0 ? 1 : 0;
@@ -26,6 +36,14 @@ TChannelPtr TSoftAudioAudioDriver::AllocChannel() {
   int32_t h = fa_allocchannel();
   if (h == 0) return nullptr;
   return std::make_shared<TSoftAudioChannel>(h);
+}
+
+std::shared_ptr<TAudioStream> TSoftAudioAudioDriver::CreateAudioStream(const TAudioStreamSourcePtr& source,
+                                                                       int32_t paused) {
+  // The ring voice plays on a channel of its own, so it never takes a sound's slot.
+  TChannelPtr channel = AllocChannel();
+  if (!channel) return nullptr;
+  return TSoftAudioAudioStream::Build(source, paused, channel);
 }
 
 TSoftAudioSound::~TSoftAudioSound() { fa_freesound(_fa); }

@@ -4,7 +4,7 @@
 
 int32_t TWaveOut::Open(std::unique_ptr<TWaveOut>& device, const TWaveFormat& f) {
   device.reset();
-  if (f.formatTag != WAVE_FORMAT_PCM || f.channels != 2 || f.samplesPerSec != 44100 ||
+  if (f.formatTag != WAVE_FORMAT_PCM || f.channels != 2 || f.samplesPerSec != AUDIO_OUTPUT_RATE ||
       f.bitsPerSample != 16 || f.blockAlign != 4)
     return WAVERR_BADFORMAT;
   std::unique_ptr<TWaveOut> d(new TWaveOut);

@@ -1,5 +1,5 @@
 #pragma once
-// The software mixer: every playing voice is mixed in fixed point into one 44100 Hz
+// The software mixer: every playing voice is mixed in fixed point into one AUDIO_OUTPUT_RATE
 // 16-bit stereo stream that an output device feeds to the platform (a wave-out ring fed
 // by a 5 ms timer thread, or a DirectSound-like looping buffer fed by a thread of its
 // own). The application thread and the feeding thread meet only through two
@@ -11,10 +11,9 @@
 #include <thread>
 #include <vector>
 
-#include "dsound.h"
+#include "../dsound/dsound.h"
 #include "waveout.h"
 
-constexpr int FA_RATE = 44100;
 constexpr int FA_VOICES = 4096;
 constexpr int FA_CHANNELS = 4096;
 
@@ -31,7 +30,7 @@ struct fa_sound {
   int32_t length = 0;    // frames
   int32_t bits = 16;     // 8 (unsigned) or 16 (signed little-endian) per channel
   int32_t channels = 1;  // 1 or 2
-  int32_t rate = 44100;
+  int32_t rate = AUDIO_OUTPUT_RATE;
   const uint8_t* data = nullptr;
   std::unique_ptr<uint8_t[]> owned;  // set when the bytes were copied
   int32_t loop = 0;

@@ -1,6 +1,6 @@
 #pragma once
 // A waveform-audio output device over the platform audio output: headers of 16-bit
-// stereo 44100 Hz PCM are played in the order written, a header flagged begin-loop and
+// stereo PCM at the output rate are played in the order written, a header flagged begin-loop and
 // end-loop repeats `loops` times, and the position counts the bytes played since the
 // device was opened or last reset.
 #include <atomic>
@@ -8,7 +8,7 @@
 #include <deque>
 #include <memory>
 
-#include "audiooutput.h"
+#include "../audiooutput.h"
 
 constexpr int32_t MMSYSERR_NOERROR = 0;
 constexpr int32_t MMSYSERR_ERROR = 1;
@@ -33,7 +33,7 @@ struct TWaveHeader {
 
 class TWaveOut : public TAudioOutputClient {
 public:
-  // Opens the default output for `format` (only PCM 2 x 16 bits at 44100 Hz is
+  // Opens the default output for `format` (only PCM 2 x 16 bits at the output rate is
   // accepted). Returns MMSYSERR_NOERROR and the device, or an error code.
   static int32_t Open(std::unique_ptr<TWaveOut>& device, const TWaveFormat& format);
   ~TWaveOut() override;

@@ -164,7 +164,7 @@ int32_t TDSBuffer::GetCurrentPosition(uint32_t* play, uint32_t* write) {
   uint32_t w = p;
   if (_playing) {
     // The next output period's worth of frames is committed to the mixer.
-    uint64_t ahead = (static_cast<uint64_t>(AUDIO_OUTPUT_FRAMES) * _hertz + 44099) / 44100;
+    uint64_t ahead = (static_cast<uint64_t>(AUDIO_OUTPUT_FRAMES) * _hertz + AUDIO_OUTPUT_RATE - 1) / AUDIO_OUTPUT_RATE;
     w = static_cast<uint32_t>((p + ahead) % _frames);
   }
   if (play) *play = p * _format.blockAlign;
@@ -190,7 +190,7 @@ int32_t TDSBuffer::SetFormat(const TWaveFormat& format) {
   if (!_primary) return DSERR_INVALIDCALL;
   if (_device->_level < DSSCL_PRIORITY) return DSERR_PRIOLEVELNEEDED;
   if (!ValidFormat(&format)) return DSERR_BADFORMAT;
-  // The mix always reaches the output at 44100 Hz 16-bit stereo; the primary format is
+  // The mix always reaches the output at AUDIO_OUTPUT_RATE 16-bit stereo; the primary format is
   // recorded for callers that read it back.
   _format = format;
   return DS_OK;

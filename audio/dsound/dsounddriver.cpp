@@ -1,5 +1,8 @@
 #include "dsounddriver.h"
 
+#include "../backends.h"
+#include "dsoundstream.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -104,10 +107,19 @@ TSoundPtr TDirectSoundAudioDriver::CreateSound(const TAudioSamplePtr& source, in
   return s;
 }
 
+void RegisterDirectSoundDrivers() {
+  if (DirectSoundAvailable()) new TDirectSoundAudioDriver(u"DirectSound", 0);
+}
+
 TChannelPtr TDirectSoundAudioDriver::AllocChannel() {
   auto c = std::make_shared<TDirectSoundChannel>();
   c->_static = 1;
   return c;
+}
+
+std::shared_ptr<TAudioStream> TDirectSoundAudioDriver::CreateAudioStream(const TAudioStreamSourcePtr& source,
+                                                                         int32_t paused) {
+  return TDirectSoundAudioStream::Build(source, paused);
 }
 
 // ---- sound ----

@@ -1,0 +1,265 @@
+#include "service.h"
+
+#include <chrono>
+#include <cstdio>
+
+#include "game/scramble.h"
+
+namespace {
+
+// Exchanges stored in one transaction at most (the rest wait for the next).
+constexpr size_t MAX_BATCH = 512;
+// Client addresses remembered by the rate limit before old minutes are forgotten.
+constexpr size_t RATE_TABLE_PRUNE = 10000;
+
+THttpResponse Text400(const std::string& reason) {
+  return {400, "text/plain; charset=utf-8", reason + "\n", reason};
+}
+
+// Decimal digits only, value within [low, high]; false otherwise.
+bool ParseNumber(const Text& text, int64_t low, int64_t high, int64_t& value) {
+  if (text.empty() || text.size() > 19) return false;
+  int64_t v = 0;
+  for (char16_t c : text) {
+    if (c < u'0' || c > u'9') return false;
+    v = v * 10 + (c - u'0');
+  }
+  if (v < low || v > high) return false;
+  value = v;
+  return true;
+}
+
+bool ParseNumber(const std::string* text, int64_t low, int64_t high, int64_t& value) {
+  return text && ParseNumber(ToText(*text), low, high, value);
+}
+
+bool IsControl(char16_t c) { return c < 32 || (c >= 127 && c < 160); }
+
+std::string HtmlEscape(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += "&quot;"; break;
+      case '\'': out += "&#39;"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+std::string JsonString(const std::string& text) {
+  std::string out = "\"";
+  for (unsigned char c : text) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 32) {
+      char esc[8];
+      std::snprintf(esc, sizeof esc, "\\u%04x", c);
+      out += esc;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out + "\"";
+}
+
+const char* const kPageStyle = R"(
+body { font-family: "DejaVu Sans", Verdana, sans-serif; background: #10142a; color: #e8ecff;
+       margin: 0; padding: 2em 1em; }
+main { max-width: 34em; margin: 0 auto; }
+h1 { color: #ffb400; text-align: center; letter-spacing: 0.05em; }
+h2 { color: #00b4ff; font-size: 1.2em; margin-top: 2em; }
+table { width: 100%; border-collapse: collapse; background: #1a2040; border-radius: 6px; }
+th, td { padding: 0.35em 0.8em; text-align: left; }
+th { color: #9aa6d8; font-weight: normal; border-bottom: 1px solid #2e3870; }
+td.rank { color: #9aa6d8; width: 2.5em; }
+td.score { text-align: right; font-variant-numeric: tabular-nums; color: #ffff64; }
+th.score { text-align: right; }
+tr:nth-child(even) td { background: #1f2650; }
+p.empty { color: #9aa6d8; text-align: center; }
+)";
+
+}  // namespace
+
+std::string CheckRecord(const Text& plain, int64_t game, TScoreRecord& record) {
+  const size_t last = plain.rfind(u'|');
+  const size_t middle = last == Text::npos || last == 0 ? Text::npos : plain.rfind(u'|', last - 1);
+  if (middle == Text::npos) return "record does not have the three fields name|id|score";
+  int64_t player = 0, score = 0;
+  if (!ParseNumber(plain.substr(middle + 1, last - middle - 1), 1, INT64_MAX, player))
+    return "player id is not a positive number";
+  if (!ParseNumber(plain.substr(last + 1), 0, MAX_SCORE, score))
+    return "score is not a number from 0 to 4294967295";
+  Text name;
+  for (char16_t c : plain.substr(0, middle))
+    if (c != u'|' && !IsControl(c)) name += c;
+  if (name.empty()) return "name is empty";
+  if (name.size() > MAX_NAME_LENGTH) return "name is longer than 10 characters";
+  record = {game, player, ToUtf8(name), score};
+  return "";
+}
+
+Text TableText(const std::vector<TScoreRow>& rows) {
+  Text text;
+  for (const TScoreRow& row : rows) {
+    if (!text.empty()) text += u'|';
+    text += ToText(row.name) + u'|' + IntToText(row.score);
+  }
+  return text;
+}
+
+TScoreService::TScoreService(std::unique_ptr<TScoreStore> store, TServiceOptions options)
+    : _store(std::move(store)), _options(options) {
+  _thread = std::thread([this] { StoreLoop(); });
+}
+
+TScoreService::~TScoreService() {
+  {
+    std::lock_guard<std::mutex> lock(_mutex);
+    _stopping = true;
+  }
+  _wake.notify_all();
+  _thread.join();
+}
+
+void TScoreService::StoreLoop() {
+  while (true) {
+    std::vector<std::shared_ptr<TExchange>> batch;
+    std::deque<std::function<void(TScoreStore&)>> reads;
+    {
+      std::unique_lock<std::mutex> lock(_mutex);
+      _wake.wait(lock, [&] { return _stopping || !_exchanges.empty() || !_reads.empty(); });
+      if (_exchanges.empty() && _reads.empty()) return;
+      while (!_exchanges.empty() && batch.size() < MAX_BATCH) {
+        batch.push_back(std::move(_exchanges.front()));
+        _exchanges.pop_front();
+      }
+      reads.swap(_reads);
+    }
+    if (!batch.empty()) {
+      try {
+        std::vector<TScoreRecord> records;
+        for (const auto& e : batch) records.push_back(e->record);
+        _store->Submit(records);
+        // One table per game of the batch, read after the commit.
+        std::unordered_map<int64_t, std::vector<TScoreRow>> tables;
+        for (const auto& e : batch)
+          if (!tables.count(e->record.game)) tables[e->record.game] = _store->Table(e->record.game, SCORE_TABLE_ROWS);
+        for (const auto& e : batch) e->table.set_value(tables[e->record.game]);
+      } catch (...) {
+        for (const auto& e : batch) e->table.set_exception(std::current_exception());
+      }
+    }
+    for (auto& read : reads) read(*_store);
+  }
+}
+
+template <typename Result>
+Result TScoreService::Read(std::function<Result(TScoreStore&)> work) {
+  auto task = std::make_shared<std::packaged_task<Result(TScoreStore&)>>(std::move(work));
+  std::future<Result> done = task->get_future();
+  {
+    std::lock_guard<std::mutex> lock(_mutex);
+    _reads.emplace_back([task](TScoreStore& store) { (*task)(store); });
+  }
+  _wake.notify_one();
+  return done.get();
+}
+
+bool TScoreService::Allow(const std::string& peer) {
+  if (_options.maxPerMinute <= 0) return true;
+  const auto now = std::chrono::steady_clock::now();
+  const auto since = now - std::chrono::minutes(1);
+  std::lock_guard<std::mutex> lock(_rateMutex);
+  if (_windows.size() > RATE_TABLE_PRUNE)
+    std::erase_if(_windows, [&](const auto& w) { return w.second.empty() || w.second.back() <= since; });
+  auto& times = _windows[peer];
+  while (!times.empty() && times.front() <= since) times.pop_front();
+  if (times.size() >= static_cast<size_t>(_options.maxPerMinute)) return false;
+  times.push_back(now);
+  return true;
+}
+
+THttpResponse TScoreService::Handle(const THttpRequest& request) {
+  const bool known = request.path == "/kwscoreme.php" || request.path == "/" ||
+                     request.path == "/api/scores";
+  if (!known) return {404, "text/plain; charset=utf-8", "not found\n", ""};
+  if (request.method != "GET") return {405, "text/plain; charset=utf-8", "only GET is served\n", ""};
+  try {
+    if (request.path == "/kwscoreme.php") return Exchange(request);
+    if (request.path == "/api/scores") return Json(request);
+    return Page();
+  } catch (const TStoreError& e) {
+    return {503, "text/plain; charset=utf-8", "score store unavailable\n", e.what()};
+  }
+}
+
+THttpResponse TScoreService::Exchange(const THttpRequest& request) {
+  if (!Allow(request.peer))
+    return {429, "text/plain; charset=utf-8", "too many exchanges from this address; try again in a minute\n",
+            "rate limit"};
+  int64_t game = 0;
+  if (!ParseNumber(request.Param("gameid"), 1, INT64_MAX, game)) return Text400("gameid is not a positive number");
+  const std::string* info = request.Param("info");
+  if (!info || info->empty()) return Text400("info is missing");
+  // Only what the game writes: pairs of uppercase hexadecimal digits.
+  if (info->size() % 2 != 0 || info->find_first_not_of("0123456789ABCDEF") != std::string::npos)
+    return Text400("record does not unscramble");
+  const Text plain = Unscramble(ToText(*info), ExchangeKey, EXCHANGE_PASSES);
+  if (plain.empty()) return Text400("record does not unscramble");
+  auto exchange = std::make_shared<TExchange>();
+  std::string why = CheckRecord(plain, game, exchange->record);
+  if (!why.empty()) return Text400(why);
+  std::future<std::vector<TScoreRow>> table = exchange->table.get_future();
+  {
+    std::lock_guard<std::mutex> lock(_mutex);
+    _exchanges.push_back(exchange);
+  }
+  _wake.notify_one();
+  const Text reply = Scramble(TableText(table.get()), ExchangeKey, EXCHANGE_PASSES);
+  return {200, "text/plain; charset=utf-8", ToUtf8(reply) + "\n-+-\n", ""};
+}
+
+THttpResponse TScoreService::Json(const THttpRequest& request) {
+  int64_t game = 0;
+  if (!ParseNumber(request.Param("gameid"), 1, INT64_MAX, game)) return Text400("gameid is not a positive number");
+  auto rows = Read<std::vector<TScoreRow>>([game](TScoreStore& s) { return s.Table(game, SCORE_TABLE_ROWS); });
+  std::string json = "{\"gameid\":" + std::to_string(game) + ",\"scores\":[";
+  for (size_t i = 0; i < rows.size(); ++i) {
+    if (i) json += ",";
+    json += "{\"rank\":" + std::to_string(i + 1) + ",\"name\":" + JsonString(rows[i].name) +
+            ",\"score\":" + std::to_string(rows[i].score) + "}";
+  }
+  json += "]}\n";
+  return {200, "application/json", json, ""};
+}
+
+THttpResponse TScoreService::Page() {
+  using TTables = std::vector<std::pair<int64_t, std::vector<TScoreRow>>>;
+  TTables tables = Read<TTables>([](TScoreStore& s) {
+    TTables all;
+    for (int64_t game : s.Games()) all.emplace_back(game, s.Table(game, SCORE_TABLE_ROWS));
+    return all;
+  });
+  std::string html =
+      "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
+      "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
+      "<title>Zingle! high scores</title>\n<style>" + std::string(kPageStyle) +
+      "</style>\n</head>\n<body>\n<main>\n<h1>Zingle! high scores</h1>\n";
+  if (tables.empty()) html += "<p class=\"empty\">No scores yet.</p>\n";
+  for (const auto& [game, rows] : tables) {
+    html += "<section id=\"game-" + std::to_string(game) + "\">\n<h2>Game " + std::to_string(game) +
+            "</h2>\n<table>\n<thead><tr><th>#</th><th>Name</th><th class=\"score\">Score</th></tr></thead>\n<tbody>\n";
+    for (size_t i = 0; i < rows.size(); ++i)
+      html += "<tr><td class=\"rank\">" + std::to_string(i + 1) + "</td><td class=\"name\">" +
+              HtmlEscape(rows[i].name) + "</td><td class=\"score\">" + std::to_string(rows[i].score) +
+              "</td></tr>\n";
+    html += "</tbody>\n</table>\n</section>\n";
+  }
+  html += "</main>\n</body>\n</html>\n";
+  return {200, "text/html; charset=utf-8", html, ""};
+}

@@ -1,0 +1,76 @@
+#pragma once
+// The score service: the exchange the game makes on a right click on its title screen
+// (GET /kwscoreme.php?gameid=N&info=HEX, the record scrambled with the game's exchange
+// key), the tables of all games as an HTML page (GET /) and as JSON
+// (GET /api/scores?gameid=N).
+//
+// Threads: Handle() is called by many HTTP workers at once. Every store access runs on one
+// store thread; exchanges that arrive while a transaction commits are stored together in
+// the next one (one durable commit for many exchanges), and each is answered only after
+// its commit.
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <future>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+#include <ormix/runtime/text.h>
+
+#include "http_server.h"
+#include "store.h"
+
+constexpr int MAX_NAME_LENGTH = 10;
+constexpr int64_t MAX_SCORE = 4294967295;  // the largest non-negative 32-bit number
+
+// Checks an unscrambled record "name|id|score" of a game; "" and the record filled in when
+// it may be stored, else the reason it may not. "|" and control characters are removed
+// from the name first.
+std::string CheckRecord(const Text& plain, int64_t game, TScoreRecord& record);
+// The table as the game reads it: name|score|name|score...
+Text TableText(const std::vector<TScoreRow>& rows);
+
+struct TServiceOptions {
+  int maxPerMinute = 0;  // exchanges per client address and minute; 0: no limit
+};
+
+class TScoreService {
+public:
+  TScoreService(std::unique_ptr<TScoreStore> store, TServiceOptions options);
+  ~TScoreService();
+  THttpResponse Handle(const THttpRequest& request);
+
+private:
+  struct TExchange {
+    TScoreRecord record;
+    std::promise<std::vector<TScoreRow>> table;
+  };
+
+  std::unique_ptr<TScoreStore> _store;
+  TServiceOptions _options;
+  std::mutex _mutex;
+  std::condition_variable _wake;
+  std::deque<std::shared_ptr<TExchange>> _exchanges;
+  std::deque<std::function<void(TScoreStore&)>> _reads;
+  bool _stopping = false;
+  std::thread _thread;
+  std::mutex _rateMutex;
+  // Per client address, the times of its exchanges within the last minute (at most
+  // maxPerMinute of them).
+  std::unordered_map<std::string, std::deque<std::chrono::steady_clock::time_point>> _windows;
+
+  void StoreLoop();
+  // Runs work on the store thread and waits for it (exceptions travel back).
+  template <typename Result>
+  Result Read(std::function<Result(TScoreStore&)> work);
+  bool Allow(const std::string& peer);
+  THttpResponse Exchange(const THttpRequest& request);
+  THttpResponse Page();
+  THttpResponse Json(const THttpRequest& request);
+};
