@@ -49,7 +49,8 @@ void AudioOutputSetLockstep(bool on);
 bool AudioOutputLockstep();
 void AudioOutputAddStep(const void* owner, std::function<void()> step);
 void AudioOutputRemoveStep(const void* owner);
-// Driven by hand (implies lockstep): no platform output is opened, clients attach at once,
+// Driven by hand (implies lockstep): no platform output is open (turning it on closes the
+// one open, turning it off opens it again for the clients still attached), clients attach,
 // and the caller renders each block with AudioOutputRender (interleaved 16-bit stereo).
 void AudioOutputSetManual(bool on);
 void AudioOutputRender(int16_t* out, int frames);
