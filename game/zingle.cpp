@@ -188,6 +188,8 @@ void TZingleGame::OpenGameScreen() {
     UseGraphicsDriver(DirectX7Renderer(), GFX_BACKBUFFER);
     OpenScreen(800, 600, 0, hertz, 0);
   }
+  Trace("renderer %s depth=%d", CurrentGraphicsDriver() == DirectX7Renderer() ? "directx7" : "opengl",
+        settings.ScreenDepthOption);
   SetBlendMode(BLEND_ALPHA);
   SetImageMaskColor(255, 0, 255);
   _reopening = false;

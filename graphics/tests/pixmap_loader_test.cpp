@@ -1,6 +1,7 @@
 // The image loaders against real files, checked pixel by pixel with an independent
 // decoder (ImageMagick's convert), the writers, and malformed input.
 #include <gtest/gtest.h>
+#include "testsupport/skip_or_fail.h"
 #include <zlib.h>
 
 #include <cstdio>
@@ -79,8 +80,8 @@ class LoaderFiles : public ::testing::Test {
  protected:
   void SetUp() override {
     InitPixmapModule();
-    if (!fs::is_directory(kCorpus)) GTEST_SKIP() << "corpus not found at " << kCorpus;
-    if (!HaveConvert()) GTEST_SKIP() << "ImageMagick convert not installed";
+    if (!fs::is_directory(kCorpus)) ORMIX_SKIP_OR_FAIL() << "corpus not found at " << kCorpus;
+    if (!HaveConvert()) ORMIX_SKIP_OR_FAIL() << "ImageMagick convert not installed";
     tmp_ = fs::temp_directory_path() / ("ormix_pixmap_" + std::to_string(getpid()));
     fs::create_directories(tmp_);
   }

@@ -4,6 +4,7 @@
 #include <GL/gl.h>
 #include <SDL2/SDL.h>
 #include <gtest/gtest.h>
+#include "testsupport/skip_or_fail.h"
 
 #include <cstdlib>
 #include <stdexcept>
@@ -20,7 +21,7 @@ bool HaveDisplay() { return std::getenv("DISPLAY") != nullptr; }
 class GLFullScreen : public ::testing::Test {
 protected:
   void SetUp() override {
-    if (!HaveDisplay()) GTEST_SKIP() << "no X display (run under xvfb-run)";
+    if (!HaveDisplay()) ORMIX_SKIP_OR_FAIL() << "no X display (run under xvfb-run)";
     InitOpenGLModule();
     UseGraphicsDriver(OpenGLRenderer(), GFX_BACKBUFFER);
   }

@@ -2,6 +2,7 @@
 // renderer frames are made lazily, kept, dropped by writing locks and remade after the
 // graphics generation changes; built-in and TrueType glyphs reach the screen.
 #include <gtest/gtest.h>
+#include "testsupport/skip_or_fail.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -24,7 +25,7 @@ uint32_t ScreenPixel(int x, int y) { return CapturePixmap(x, y, 1, 1)->ReadPixel
 class ImageFrames : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!HaveDisplay()) GTEST_SKIP() << "no X display (run under xvfb-run)";
+    if (!HaveDisplay()) ORMIX_SKIP_OR_FAIL() << "no X display (run under xvfb-run)";
     InitOpenGLModule();
     UseGraphicsDriver(OpenGLRenderer(), GFX_BACKBUFFER);
     ASSERT_NE(OpenScreen(W, H, 0, 0, 0), nullptr);
@@ -149,7 +150,7 @@ TEST_F(ImageFrames, RotatedTextRunsDownTheScreen) {
 
 TEST_F(ImageFrames, SmoothTrueTypeTextDraws) {
   const char* path = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
-  if (!std::filesystem::exists(path)) GTEST_SKIP() << path << " not installed";
+  if (!std::filesystem::exists(path)) ORMIX_SKIP_OR_FAIL() << path << " not installed";
   TImageFontPtr font = LoadTextFont(path, 24, FONT_SMOOTH);
   ASSERT_NE(font, nullptr);
   UseTextFont(font);
