@@ -9,6 +9,21 @@
 
 class TEvent;
 class Cantor_Channel;
+
+// Song parameter ids of Seti/Geti beyond those of TMusic.
+constexpr int32_t SONG_TEMPO = 100;
+constexpr int32_t SONG_SPEED = 101;
+constexpr int32_t SONG_INTERPOLATE = 102;
+constexpr int32_t SONG_LINE = 110;
+constexpr int32_t SONG_POSITION = 111;
+constexpr int32_t SONG_PATTERN = 112;
+constexpr int32_t SONG_TICK = 113;
+constexpr int32_t SONG_EMIT_TICK = 114;
+constexpr int32_t SONG_SCOPES = 116;
+// 1 = classic playback: the engine as first described (envelopes in percent, key off
+// that never releases the sustain, effects beyond the basic set ignored, ...);
+// 0 (the default) = playback faithful to the MOD and XM formats.
+constexpr int32_t SONG_CLASSIC = 117;
 using Cantor_ChannelPtr = std::shared_ptr<Cantor_Channel>;
 
 // Waveform tables of vibrato and tremolo (65 entries each, built by InitTrackerModule).
