@@ -122,6 +122,7 @@ TMusicPtr LoadMOD(const TMusicSource& source) {
   }
 
   song->TrackerName = trackerName;
+  song->SourceFormat = SONG_FROM_MOD;
   song->Init(channels);
   song->WriteBug(u"Format = " + trackerName + u"\n");
   song->WriteBug(u"Channels = " + IntToText(channels) + u"\n");

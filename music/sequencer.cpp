@@ -1,7 +1,9 @@
 // Cantor_Mixer: the song's clock and position (ticks, lines, patterns, order list), its
 // parameter interface and the song-length computation.
 #include <algorithm>
+#include <array>
 #include <limits>
+#include <set>
 
 #include <ormix/music/mixer.h>
 #include <ormix/runtime/errors.h>
@@ -76,7 +78,11 @@ void Cantor_Mixer::Do_Player() {
       const int32_t fxv = track->FXV[static_cast<size_t>(CurrentLine)];
       switch (fx) {
         case 11: MMJump = fxv; break;
-        case 13: PatternBreak(fxv); break;
+        case 13:
+          // XM stores the break line as two decimal digits (MOD files are converted
+          // by their loader).
+          PatternBreak(!Classic && SourceFormat == SONG_FROM_XM ? (fxv >> 4) * 10 + (fxv & 15) : fxv);
+          break;
         case 14:
           if (((fxv >> 4) & 15) == 6) PatternLineRepeat(fxv & 15);
           else if (((fxv >> 4) & 15) == 14)
@@ -87,10 +93,16 @@ void Cantor_Mixer::Do_Player() {
       }
     }
     Cantor_Channel& channel = *MMC_Channel[static_cast<size_t>(i)];
-    channel.ApplyCommand(*track, *this);
-    if (channel.Add != 0) {
-      channel.PreCalc();
-      channel.ApplyKeyOff();
+    channel.RateScale = SAMPLE_RATE > 0 ? 44100.0 / SAMPLE_RATE : 1.0;
+    channel.Faithful = Classic ? 0 : 1;
+    if (Classic) {
+      channel.ApplyCommand(*track, *this);
+      if (channel.Add != 0) {
+        channel.PreCalc();
+        channel.ApplyKeyOff();
+      }
+    } else {
+      channel.ApplyCommandFaithful(*track, *this);
     }
   }
   BytesUntilTick = TickFrames();
@@ -216,6 +228,7 @@ void Cantor_Mixer::Reset() {
   CurrentPattern = SongPattern.empty() ? 0 : SongPattern[0];
   Tempo = DefaultTempo;
   Speed = DefaultSpeed;
+  GlobalVolume = 64;
 }
 
 void Cantor_Mixer::SetCurrentSequence(int32_t position) {
@@ -235,31 +248,84 @@ void Cantor_Mixer::Stop() {
   }
 }
 
-// Runs the song once without looping and without sound, counting its frames. A song
-// that never ends is cut off after MaxCalcSeconds of song time. The song is left at its
-// start, stopped, with the next FillBuffer processing tick 0 before its first frame.
+// Runs the song once from its start, without looping and without sound, counting its
+// frames. A song that never reaches its end (a jump that leads back to a line already
+// played in the same state) ends where it would start repeating. The playback state
+// (position, timing, channels, loop flag, play status) is left exactly as it was.
 void Cantor_Mixer::CalcSize() {
+  struct Saved {
+    int32_t playStatus, loop, pos, pattern, line, songPattern, tempo, speed, tick, untilTick, lineJump, jump,
+        jumpLine, loopStart, loopEnd, loopCount, delay, global;
+    double tlav, trav;
+  } saved{PlayStatus, STREAM_LOOP, STREAM_POS, CurrentPattern, CurrentLine, CurrentSongPattern, Tempo, Speed,
+          MMTick, BytesUntilTick, LineJump, MMJump, MMJumpLine, PatternLoopStart, PatternLoopEnd,
+          PatternLoopCount, patterndelay, GlobalVolume, TLAV, TRAV};
+  std::vector<Cantor_Channel> channels;
+  channels.reserve(MMC_Channel.size());
+  for (const auto& ch : MMC_Channel) channels.push_back(ch ? *ch : Cantor_Channel());
+  const auto restore = [&]() {
+    PlayStatus = saved.playStatus;
+    STREAM_LOOP = saved.loop;
+    STREAM_POS = saved.pos;
+    CurrentPattern = saved.pattern;
+    CurrentLine = saved.line;
+    CurrentSongPattern = saved.songPattern;
+    Tempo = saved.tempo;
+    Speed = saved.speed;
+    MMTick = saved.tick;
+    BytesUntilTick = saved.untilTick;
+    LineJump = saved.lineJump;
+    MMJump = saved.jump;
+    MMJumpLine = saved.jumpLine;
+    PatternLoopStart = saved.loopStart;
+    PatternLoopEnd = saved.loopEnd;
+    PatternLoopCount = saved.loopCount;
+    patterndelay = saved.delay;
+    GlobalVolume = saved.global;
+    TLAV = saved.tlav;
+    TRAV = saved.trav;
+    for (size_t i = 0; i < MMC_Channel.size() && i < channels.size(); ++i) {
+      if (!MMC_Channel[i]) continue;
+      Cantor_Channel& ch = *MMC_Channel[i];
+      ch = std::move(channels[i]);
+      ch.ScopePtr = ch.Scope.empty() ? nullptr : ch.Scope.data();
+    }
+    _calculating = false;
+  };
+
+  Reset();
+  LineJump = -1;
+  MMJump = -1;
+  MMJumpLine = 0;
+  PatternLoopStart = 0;
+  PatternLoopEnd = 0;
+  PatternLoopCount = -1;
+  patterndelay = 0;
+  BytesUntilTick = 0;
   PlayStatus = 1;
   STREAM_LOOP = 0;
   int64_t sum = 0;
-  double seconds = 0;
   _calculating = true;
+  std::set<std::array<int32_t, 8>> seen;
   try {
     for (;;) {
+      if (MMTick == 0 &&
+          !seen.insert({CurrentSongPattern, CurrentLine, PatternLoopCount, PatternLoopStart, PatternLoopEnd, Speed,
+                        Tempo, GlobalVolume})
+               .second)
+        break;  // the song repeats from here
       Do_Player();
       if (PlayStatus == 0) break;
       sum += BytesUntilTick;
-      seconds += 2.5 / std::max<int32_t>(Tempo, 1);
-      if (seconds >= MaxCalcSeconds) break;
     }
   } catch (...) {
-    _calculating = false;
+    restore();
     throw;
   }
-  _calculating = false;
+  restore();
   STREAM_SIZE = static_cast<int32_t>(std::min<int64_t>(sum, std::numeric_limits<int32_t>::max()));
-  Reset();
-  BytesUntilTick = 0;
+  _sizeRate = SAMPLE_RATE;
+  _sizeClassic = Classic;
 }
 
 int32_t Cantor_Mixer::Seti(int32_t id, int32_t value) {
@@ -290,6 +356,9 @@ int32_t Cantor_Mixer::Seti(int32_t id, int32_t value) {
       return 1;
     case 114: EmitTick = value; return 1;
     case 116: EnableScopes(value); return 1;
+    case SONG_CLASSIC:
+      Classic = value ? 1 : 0;
+      return 1;
     default:
       TMusic::Seti(id, value);
       return 0;
@@ -298,7 +367,10 @@ int32_t Cantor_Mixer::Seti(int32_t id, int32_t value) {
 
 int32_t Cantor_Mixer::Geti(int32_t id) {
   switch (id) {
-    case 1: CalcSize(); return STREAM_SIZE;
+    case 1:
+      // Measured once per output rate and playback mode; SongChanged() asks again.
+      if (_sizeRate != SAMPLE_RATE || _sizeClassic != Classic) CalcSize();
+      return STREAM_SIZE;
     case 5: return SAMPLE_RATE;
     case 100: return Tempo;
     case 101: return Speed;
@@ -308,6 +380,7 @@ int32_t Cantor_Mixer::Geti(int32_t id) {
     case 112: return CurrentPattern;
     case 113: return MMTick;
     case 114: return EmitTick;
+    case SONG_CLASSIC: return Classic;
     default: return TMusic::Geti(id);
   }
 }

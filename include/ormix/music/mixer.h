@@ -86,6 +86,28 @@ public:
   // Cell latched on the line's first tick.
   int32_t line = 0, linenote = 0, inst = 0, vol = 0, fx = 0, fxv = 0, fxvl = 0, fxvr = 0;
 
+  // Format playback (the song's Classic switch off).
+  int32_t Faithful = 0;          // set on every tick from the song
+  double RateScale = 1.0;        // 44100 / the song's output rate
+  double Pan255 = 128;           // pan 0 (left) .. 255 (right)
+  int32_t PanFromSample = 0;     // Pan holds a sample's stored default (classic pan law)
+  int32_t VolEnvPos = 0, PanEnvPos = 0;
+  int32_t AutoVibPos = 0, AutoVibAmp = 0;
+  int32_t TremorCount = 0, RetrigCount = 0;
+  int32_t MemVolSlide = 0, MemPortaUp = 0, MemPortaDown = 0, MemTonePorta = 0, MemFinePortaUp = 0,
+          MemFinePortaDown = 0, MemXFineUp = 0, MemXFineDown = 0, MemFineVolUp = 0, MemFineVolDown = 0,
+          MemOffset = 0, MemPanSlide = 0, MemGlobalSlide = 0, MemRetrig = 0, MemTremor = 0;
+  double FadeStep = 0;
+
+  // The rate (sample frames per output frame) of pitch `x` in the song's note scale.
+  double PitchToAdd(double x, const Cantor_Mixer& song) const;
+  // Moves the pitch up by `units` slide units (a 1xx unit: 1/16 semitone with the
+  // linear table, one period step with the Amiga table).
+  void SlidePitch(double units, const Cantor_Mixer& song);
+  // Semitones that a period displacement of `units` slide units means at the pitch.
+  double UnitsToSemitones(double units, const Cantor_Mixer& song) const;
+  void ApplyCommandFaithful(Cantor_Track& track, Cantor_Mixer& song);
+
   virtual ~Cantor_Channel() = default;
   virtual int32_t Mix(int32_t* left, int32_t* right, int32_t frames);
   virtual void PreCalc();
@@ -142,9 +164,12 @@ public:
   int32_t PatternLoopCount = -1;
   int32_t patterndelay = 0;
   double TLAV = 0, TRAV = 0;
-
-  // Song time after which CalcSize gives up on a song that never ends.
-  static constexpr int32_t MaxCalcSeconds = 1200;
+  // Playback switch (SONG_CLASSIC) and the format the records came from (SONG_FROM_*).
+  int32_t Classic = 0;
+  int32_t SourceFormat = SONG_FROM_NATIVE;
+  int32_t GlobalVolume = 64;  // 0..64, effects G and H (format playback)
+  // True when format playback reads Amiga periods (MOD, XM without the linear table).
+  bool AmigaPeriods() const { return SourceFormat == SONG_FROM_MOD || (SourceFormat == SONG_FROM_XM && !(PeriodMode & 1)); }
 
   Cantor_Mixer();
   ~Cantor_Mixer() override;
@@ -172,9 +197,13 @@ public:
   virtual void EnableScopes(int32_t size);
   virtual void UpdateScopes();
   virtual void CalcSize();
+  // Forgets the measured length after the caller changed the song's records.
+  void SongChanged() { _sizeRate = 0; }
 
 private:
   bool _calculating = false;  // CalcSize is running the song silently
+  int32_t _sizeRate = 0;      // SAMPLE_RATE for which STREAM_SIZE was computed (0 = none)
+  int32_t _sizeClassic = 0;   // playback mode of that computation
   void EndOfSong();
   int32_t TickFrames() const;
   void MixChunk(int32_t n);
