@@ -8,6 +8,7 @@ PACKAGES=(
   libopenal1 libgl-dev libgl1-mesa-dri mesa-utils
   libgtest-dev libbenchmark-dev
   xvfb xauth libxtst6 sox imagemagick fonts-dejavu-core xfonts-base
+  openmpt123 xmp python3-numpy
 )
 missing=()
 for p in "${PACKAGES[@]}"; do

@@ -36,21 +36,33 @@ struct QuietLoaders {
   }
 };
 
-// Loads a tracker song through the loader registry; null after printing the reason.
-Cantor_MixerPtr LoadSong(const std::string& path, int& status) {
-  InitMusicModule();
+// Takes --classic out of the arguments: true when it was there.
+bool TakeClassic(std::vector<std::string>& args) {
+  const auto n = args.size();
+  args.erase(std::remove(args.begin(), args.end(), std::string("--classic")), args.end());
+  return args.size() != n;
+}
+
+// Loads a tracker song (without starting any audio device or timer); null after
+// printing the reason. `classic` selects classic playback.
+Cantor_MixerPtr LoadSong(const std::string& path, int& status, bool classic = false) {
   QuietLoaders quiet;
   status = 0;
-  if (!OpenForReading(path)) {
+  TStreamPtr file = OpenForReading(path);
+  if (!file) {
     status = OrmixFail(path + ": cannot open the file");
     return nullptr;
   }
-  TMusicPtr music = LoadMusic(TMusicSource(ToText(path)));
-  auto song = std::dynamic_pointer_cast<Cantor_Mixer>(music);
+  char magic[4] = {};
+  file->ReadBytes(magic, 4);
+  file->Close();
+  auto song = LoadTrackerSong(TMusicSource(ToText(path)));
   if (!song) {
-    status = OrmixFail(path + (music ? ": not a tracker song" : ": no song loader accepts this file"));
+    const bool wave = std::memcmp(magic, "RIFF", 4) == 0;
+    status = OrmixFail(path + (wave ? ": not a tracker song" : ": no song loader accepts this file"));
     return nullptr;
   }
+  song->Seti(SONG_CLASSIC, classic ? 1 : 0);
   return song;
 }
 
@@ -62,10 +74,12 @@ int CountPatterns(const Cantor_Mixer& song) {
   return n;
 }
 
-int Info(const std::vector<std::string>& args) {
-  if (args.size() != 1) return OrmixFail("usage: ormix music info FILE");
+int Info(const std::vector<std::string>& given) {
+  std::vector<std::string> args = given;
+  const bool classic = TakeClassic(args);
+  if (args.size() != 1) return OrmixFail("usage: ormix music info FILE [--classic]");
   int status = 0;
-  auto song = LoadSong(args[0], status);
+  auto song = LoadSong(args[0], status, classic);
   if (!song) return status;
   const int32_t frames = song->Geti(1);
   std::printf("format: %s\n", ToUtf8(song->TrackerName).c_str());
@@ -76,6 +90,7 @@ int Info(const std::vector<std::string>& args) {
   std::printf("instruments: %d\n", song->ActiveSamples);
   std::printf("length_frames: %d\n", frames);
   std::printf("length_seconds: %.3f\n", frames / 44100.0);
+  std::printf("playback: %s\n", classic ? "classic" : "format");
   return 0;
 }
 
@@ -115,8 +130,10 @@ bool ParseCount(const std::string& text, long long low, long long high, long lon
   return true;
 }
 
-int Render(const std::vector<std::string>& args) {
-  const char* usage = "usage: ormix music render FILE OUT.wav [--rate HZ] [--loops N]";
+int Render(const std::vector<std::string>& given) {
+  std::vector<std::string> args = given;
+  const bool classic = TakeClassic(args);
+  const char* usage = "usage: ormix music render FILE OUT.wav [--rate HZ] [--loops N] [--classic]";
   std::vector<std::string> plain;
   long long rate = 44100, loops = 1;
   for (size_t i = 0; i < args.size(); ++i) {
@@ -135,7 +152,7 @@ int Render(const std::vector<std::string>& args) {
   const std::string& out = plain[1];
 
   int status = 0;
-  auto song = LoadSong(plain[0], status);
+  auto song = LoadSong(plain[0], status, classic);
   if (!song) return status;
   song->Seti(5, static_cast<int32_t>(rate));  // also measures the song at this rate
   const uint64_t passFrames = static_cast<uint64_t>(std::max(song->Geti(1), 0));
@@ -215,6 +232,6 @@ int MusicCommandMain(const std::vector<std::string>& args) {
   return it->second(std::vector<std::string>(args.begin() + 1, args.end()));
 }
 
-ORMIX_COMMAND("music", "music info FILE", MusicCommandMain);
-ORMIX_COMMAND("music", "music render FILE OUT.wav [--rate HZ] [--loops N]   (OUT - : raw PCM)", MusicCommandMain);
+ORMIX_COMMAND("music", "music info FILE [--classic]", MusicCommandMain);
+ORMIX_COMMAND("music", "music render FILE OUT.wav [--rate HZ] [--loops N] [--classic]   (OUT - : raw PCM)", MusicCommandMain);
 ORMIX_COMMAND("music", "music convert FILE OUT.qtk", MusicCommandMain);

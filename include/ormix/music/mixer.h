@@ -211,6 +211,11 @@ private:
   int32_t PatternAt(int32_t position) const;
 };
 
+// Loads a MOD, XM or native song without the audio side of the music engine (no audio
+// driver, device or streaming timer is started): for offline rendering and inspection.
+// Null for anything else.
+Cantor_MixerPtr LoadTrackerSong(const TMusicSource& source);
+
 // A new song: 4 channels, 31 instruments, one 64-line pattern at order position 0.
 Cantor_MixerPtr CreateEmptySong();
 
