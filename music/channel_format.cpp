@@ -41,6 +41,9 @@ double PeriodOf(double x, int32_t sourceFormat) {
 }
 
 constexpr int32_t kXmKeyOff = 97;
+// Vibrato depth: one step of depth moves the period by 255/128 MOD period steps at the
+// waveform's peak.
+constexpr double kVibScale = 255.0 / 128.0;
 
 // The note of a stored cell in the song's note scale: 0 none, kXmKeyOff key off.
 int32_t DecodeNote(int32_t stored, int32_t sourceFormat) {
@@ -283,7 +286,7 @@ void Cantor_Channel::ApplyCommandFaithful(Cantor_Track& track, Cantor_Mixer& son
       case 11:
         if (t == 0 && x) VibratoDepth = x;
         if (t != 0) VibratoCount += VibratoSpeed;
-        pitchOffset -= UnitsToSemitones(Wave(VibratoWaveForm, VibratoCount) * VibratoDepth * 255.0 / 128.0, song);
+        pitchOffset -= UnitsToSemitones(Wave(VibratoWaveForm, VibratoCount) * VibratoDepth * kVibScale, song);
         break;
       case 12: if (t == 0) { Pan255 = x * 17; SetPan = 1; } break;
       case 13: if (t != 0) { Pan255 = Clamp(Pan255 - x, 0, 255); SetPan = 1; } break;
@@ -314,14 +317,16 @@ void Cantor_Channel::ApplyCommandFaithful(Cantor_Track& track, Cantor_Mixer& son
   };
   const auto vibrato = [&]() {
     if (t != 0) VibratoCount += VibratoSpeed;
-    pitchOffset -= UnitsToSemitones(Wave(VibratoWaveForm, VibratoCount) * VibratoDepth * 255.0 / 128.0, song);
+    pitchOffset -= UnitsToSemitones(Wave(VibratoWaveForm, VibratoCount) * VibratoDepth * kVibScale, song);
   };
   if (xm && vol >= 0xF0) tonePorta();
 
   switch (fx) {
     case 0:
       if (fxv != 0) {
-        const int32_t phase = t % 3;
+        // MOD counts the phase from the line's first tick; XM from the line's end
+        // (ticks left), so a speed that is no multiple of 3 starts elsewhere.
+        const int32_t phase = !xm ? t % 3 : (t == 0 ? 0 : (((song.Speed - t) % 3) + 3) % 3);
         if (phase == 1) pitchOffset += h;
         else if (phase == 2) pitchOffset += l;
       }
