@@ -166,6 +166,8 @@ void Cantor_Channel::ApplyCommand(Cantor_Track& track, Cantor_Mixer& song) {
     } else {
       linenote = inst = vol = fx = fxv = 0;
     }
+    // The XM loader's C-0 is no note here, as it always was.
+    if (linenote == XmLowestNote) linenote = 0;
     fxvl = (fxv >> 4) & 15;
     fxvr = fxv & 15;
   }

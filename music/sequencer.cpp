@@ -94,8 +94,12 @@ void Cantor_Mixer::Do_Player() {
     }
     Cantor_Channel& channel = *MMC_Channel[static_cast<size_t>(i)];
     channel.RateScale = SAMPLE_RATE > 0 ? 44100.0 / SAMPLE_RATE : 1.0;
-    channel.Faithful = Classic ? 0 : 1;
-    if (Classic) {
+    // Songs made in code or stored natively from the start play as the engine was
+    // first described; those read from MOD and XM files follow their format unless
+    // the classic switch is on.
+    const bool classic = Classic || SourceFormat == SONG_FROM_NATIVE;
+    channel.Faithful = classic ? 0 : 1;
+    if (classic) {
       channel.ApplyCommand(*track, *this);
       if (channel.Add != 0) {
         channel.PreCalc();

@@ -1,5 +1,7 @@
 // Classic playback keeps the PCM it has always produced: checksums of the first seconds
-// of real songs at 44100 Hz, recorded before the faithful playback existed.
+// of real songs at 44100 Hz, recorded before format playback existed. (The songs are
+// ones whose sound no change common to both modes touches: an XM file measured by its
+// loader no longer carries the measuring run's channel state into playback.)
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -43,7 +45,6 @@ TEST(ClassicPcm, SongsRenderAsBefore) {
   const Case cases[] = {
       {"tecnoballz.mod", 0x5392c8d839267fbeull},
       {"high-score.mod", 0x45b50344b8c5d4cbull},
-      {"zb-tnt.xm", 0xf8b41c146cec5f9dull},
       {"mario_is_a_weenie.xm", 0xe906c8ed5e32b807ull},
   };
   const std::filesystem::path dir = std::filesystem::path(ORMIX_CORPUS_DIR) / "music";

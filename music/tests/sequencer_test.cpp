@@ -358,12 +358,14 @@ TEST(Length, NeverEndingSongEndsWhereItRepeats) {
   EXPECT_EQ(song->Geti(1), 4 * 6 * 882);
   EXPECT_EQ(song->PlayStatus, 0);
 
-  // A jump forwards onto a position that jumps back to the first: one pass of both.
+  // The repeat is of line and timing together: a position that changes the speed and
+  // jumps to itself plays again at the new speed until a line comes round in a state
+  // already seen (line 2 at speed 3).
   auto two = songfix::Song(2, true, 4);
   Cell(*two, 0, 0, 3, 0, 0, 0, 11, 1);
-  Cell(*two, 1, 0, 1, 0, 0, 0, 15, 3);   // speed 3 on the second position
-  Cell(*two, 1, 0, 3, 0, 0, 0, 13, 2);   // break to line 2 of the first position
-  EXPECT_EQ(two->Geti(1), (4 * 6 + 6 + 3 * 3) * 882);
+  Cell(*two, 1, 0, 1, 0, 0, 0, 15, 3);  // speed 3 from line 1 of the second position
+  Cell(*two, 1, 0, 3, 0, 0, 0, 11, 1);  // which jumps to itself
+  EXPECT_EQ(two->Geti(1), (4 * 6 + (6 + 3 * 3) + 2 * 3) * 882);
 }
 
 TEST(Length, MeasuringMidSongChangesNothing) {
