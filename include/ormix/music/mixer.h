@@ -37,6 +37,9 @@ void InitTrackerTables();
 constexpr int32_t MIX_BUFFER_FRAMES = 44100;
 extern int32_t* MixBufferL;
 extern int32_t* MixBufferR;
+// Float accumulators of format playback.
+extern float* FastMixBufferL;
+extern float* FastMixBufferR;
 
 // One pattern track being played.
 class Cantor_Channel {
@@ -110,6 +113,8 @@ public:
 
   virtual ~Cantor_Channel() = default;
   virtual int32_t Mix(int32_t* left, int32_t* right, int32_t frames);
+  // The same voice in single precision into float accumulators (format playback).
+  int32_t MixFast(float* left, float* right, int32_t frames);
   virtual void PreCalc();
   virtual void CalcKeyOff();
   virtual void ApplyKeyOff();
@@ -207,6 +212,9 @@ private:
   void EndOfSong();
   int32_t TickFrames() const;
   void MixChunk(int32_t n);
+  // Format playback mixes in single precision (classic playback keeps its arithmetic).
+  bool FastMixing() const { return !Classic && SourceFormat != SONG_FROM_NATIVE; }
+  void WriteChunk(int16_t* out, int32_t n);
   // Pattern number at an order position, or -1 when the position is outside the list.
   int32_t PatternAt(int32_t position) const;
 };
@@ -221,3 +229,4 @@ Cantor_MixerPtr CreateEmptySong();
 
 // Scales, clips and writes n frames of interleaved 16-bit stereo.
 void WriteMixToPCM16(const int32_t* left, const int32_t* right, int16_t* out, int32_t n, double gain);
+void WriteFloatMixToPCM16(const float* left, const float* right, int16_t* out, int32_t n, float gain);

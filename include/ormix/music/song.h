@@ -123,6 +123,9 @@ public:
   // mode 1: 8-bit signed, 2: 16-bit signed LE, 4: 16-bit stereo LE mixed to mono.
   void ConvertSampleFromBank(const TBank& bank, int32_t mode);
 
+  // True when every frame of the loop (and the frame after it) is 0; worked out once.
+  bool SilentLoop() const;
+
   // Mixing: interpolated value at pos moving at rate add (add is not changed).
   double GetAV(double pos, double add) const;
   // modify = 1: pos brought back into the sample by its loop (may reverse or stop
@@ -131,6 +134,7 @@ public:
 
 private:
   double ValueAt(double x) const;  // value at frame floor(x), 0 outside the data
+  mutable int8_t _silentLoop = -1;  // -1 not yet known
 };
 
 class Cantor_Instrument {
