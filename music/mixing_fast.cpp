@@ -100,6 +100,7 @@ int32_t Cantor_Channel::MixFast(float* left, float* right, int32_t frames) {
         // fraction put under the exponent of 1.0 (a float in [1, 2), minus 1).
         if (end - i >= 8) {
           const __m128 vgl = _mm_set1_ps(gl), vgr = _mm_set1_ps(gr);
+          const bool hasL = gl != 0, hasR = gr != 0;
           const __m128i one = _mm_set1_epi32(0x3F800000);
           const __m128 absMask = _mm_castsi128_ps(_mm_set1_epi32(0x7FFFFFFF));
           __m128 vsum = _mm_setzero_ps();
@@ -118,8 +119,9 @@ int32_t Cantor_Channel::MixFast(float* left, float* right, int32_t frames) {
                                                 static_cast<int32_t>(static_cast<uint32_t>(p3) >> 9));
             const __m128 f = _mm_sub_ps(_mm_castsi128_ps(_mm_or_si128(frac, one)), _mm_set1_ps(1.0f));
             const __m128 vv = _mm_add_ps(a, _mm_mul_ps(_mm_sub_ps(b, a), f));
-            _mm_storeu_ps(left + i, _mm_add_ps(_mm_loadu_ps(left + i), _mm_mul_ps(vv, vgl)));
-            _mm_storeu_ps(right + i, _mm_add_ps(_mm_loadu_ps(right + i), _mm_mul_ps(vv, vgr)));
+            // A side with no gain (MOD channels are panned hard) is left alone.
+            if (hasL) _mm_storeu_ps(left + i, _mm_add_ps(_mm_loadu_ps(left + i), _mm_mul_ps(vv, vgl)));
+            if (hasR) _mm_storeu_ps(right + i, _mm_add_ps(_mm_loadu_ps(right + i), _mm_mul_ps(vv, vgr)));
             vsum = _mm_add_ps(vsum, _mm_and_ps(vv, absMask));
             v = _mm_cvtss_f32(_mm_shuffle_ps(vv, vv, _MM_SHUFFLE(3, 3, 3, 3)));
           }
@@ -145,6 +147,27 @@ int32_t Cantor_Channel::MixFast(float* left, float* right, int32_t frames) {
         absSum += static_cast<double>(sum) * std::fabs(mv);
         last = static_cast<int32_t>(v * mv);
         continue;
+      }
+      if (click > 0 && add > 0 && pos >= 0 && fill >= scopeCap && pos + 1 <= lim) {
+        // The crossfade's frames inside the safe stretch.
+        const int64_t ip = static_cast<int64_t>(pos);
+        const double a = data[ip];
+        double v = (a + (data[ip + 1] - a) * (pos - static_cast<double>(ip))) * mv;
+        pos += add;
+        v = v + (last - v) * ClickFrac * click;
+        click -= 1;
+        last = static_cast<int32_t>(v);
+        const float fv = static_cast<float>(v);
+        left[i] += fv * lp;
+        right[i] += fv * rp;
+        absSum += std::fabs(v);
+        ++i;
+        continue;
+      }
+      if (mv == 0 && click == 0 && last == 0 && s.Loop != 2 && fill >= scopeCap) {
+        // A silent voice only moves on.
+        pos = s.FixPos(pos + add * (frames - i), add, 1);
+        break;
       }
       // One frame with loop handling, crossfade or scope capture.
       double v;
