@@ -69,6 +69,12 @@ void Cantor_Mixer::Do_Player() {
     throw TRuntimeException("no pattern!!!");
   Cantor_Pattern& pattern = *Pattern[static_cast<size_t>(CurrentPattern)];
   const int32_t channels = std::min<int32_t>(ActiveChannels, static_cast<int32_t>(MMC_Channel.size()));
+  // Songs made in code or stored natively from the start play as the engine was first
+  // described; those read from MOD and XM files follow their format unless the classic
+  // switch is on.
+  const bool classic = Classic || SourceFormat == SONG_FROM_NATIVE;
+  // Format playback: a pattern delay repeats the line at the speed the whole line sets.
+  int32_t delayLines = -1;
   for (int32_t i = 0; i < channels; ++i) {
     if (i >= static_cast<int32_t>(pattern.Track.size())) break;
     Cantor_Track* track = pattern.Track[static_cast<size_t>(i)].get();
@@ -85,8 +91,10 @@ void Cantor_Mixer::Do_Player() {
           break;
         case 14:
           if (((fxv >> 4) & 15) == 6) PatternLineRepeat(fxv & 15);
-          else if (((fxv >> 4) & 15) == 14)
-            patterndelay = static_cast<int32_t>(std::min<int64_t>(int64_t{fxv & 15} * Speed, 1 << 24));
+          else if (((fxv >> 4) & 15) == 14) {
+            if (classic) patterndelay = static_cast<int32_t>(std::min<int64_t>(int64_t{fxv & 15} * Speed, 1 << 24));
+            else delayLines = fxv & 15;
+          }
           break;
         case 15: SetTiming(fxv); break;
         default: break;  // 16, 17 and the rest belong to the channel
@@ -94,10 +102,6 @@ void Cantor_Mixer::Do_Player() {
     }
     Cantor_Channel& channel = *MMC_Channel[static_cast<size_t>(i)];
     channel.RateScale = SAMPLE_RATE > 0 ? 44100.0 / SAMPLE_RATE : 1.0;
-    // Songs made in code or stored natively from the start play as the engine was
-    // first described; those read from MOD and XM files follow their format unless
-    // the classic switch is on.
-    const bool classic = Classic || SourceFormat == SONG_FROM_NATIVE;
     channel.Faithful = classic ? 0 : 1;
     if (classic) {
       channel.ApplyCommand(*track, *this);
@@ -109,6 +113,7 @@ void Cantor_Mixer::Do_Player() {
       channel.ApplyCommandFaithful(*track, *this);
     }
   }
+  if (delayLines >= 0) patterndelay = delayLines * std::clamp(Speed, 0, 1 << 16);
   BytesUntilTick = TickFrames();
   MMTick += 1;
   if (MMTick < Speed) return;

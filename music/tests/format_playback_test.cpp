@@ -341,4 +341,17 @@ TEST(FormatPlayback, NativeFileRendersAsItsSource) {
   }
 }
 
+TEST(FormatPlayback, PatternDelayUsesTheLinesSpeed) {
+  // Line 0: a pattern delay on channel 0, speed 3 on channel 1 (after it).
+  fmtbytes::Mod mod("M.K.", 4, 1, {0}, 1);
+  mod.Cell(0, 0, 0, 0, 0, 0x0E, 0xE1);
+  mod.Cell(0, 0, 1, 0, 0, 0x0F, 0x03);
+  auto song = Load(mod.b);
+  ASSERT_TRUE(song);
+  // (The tick that ends the song is not counted.)
+  EXPECT_EQ(song->Geti(1), (2 * 3 + 63 * 3 - 1) * 882);
+  song->Seti(SONG_CLASSIC, 1);  // the delay counted in the speed before the line's
+  EXPECT_EQ(song->Geti(1), (3 + 6 + 63 * 3 - 1) * 882);
+}
+
 }  // namespace
