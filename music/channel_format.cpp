@@ -251,7 +251,8 @@ void Cantor_Channel::ApplyCommandFaithful(Cantor_Track& track, Cantor_Mixer& son
     }
     // An instrument number restarts the envelopes and the fade-out and resets the
     // volume (also with a tone portamento or without a note).
-    if ((inst != 0 || (note > 0 && note != kXmKeyOff && !(porta && Add != 0))) && Sample) {
+    // (A key off in the same cell stays a key off.)
+    if (note != kXmKeyOff && (inst != 0 || (note > 0 && !(porta && Add != 0))) && Sample) {
       if (inst != 0) {
         Volume = Sample->Volume;
         if (xm) Pan255 = Sample->FilePan >= 0 ? Sample->FilePan : 128;
