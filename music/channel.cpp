@@ -151,25 +151,29 @@ void Cantor_Channel::DoTremolo() {
   TremoloCount += TremoloSpeed;
 }
 
+void Cantor_Channel::LatchCell(const Cantor_Track& track, int32_t atLine) {
+  line = atLine;
+  if (line >= 0 && line < track.LineCount) {
+    const size_t i = static_cast<size_t>(line);
+    linenote = track.Note[i];
+    inst = track.Inst[i];
+    vol = track.Vol[i];
+    fx = track.FX[i];
+    fxv = track.FXV[i];
+  } else {
+    linenote = inst = vol = fx = fxv = 0;
+  }
+  fxvl = (fxv >> 4) & 15;
+  fxvr = fxv & 15;
+}
+
 void Cantor_Channel::ApplyCommand(Cantor_Track& track, Cantor_Mixer& song) {
   const int32_t t = song.MMTick;
   Tick += 1;
   if (t == 0) {
-    line = song.CurrentLine;
-    if (line >= 0 && line < track.LineCount) {
-      const size_t i = static_cast<size_t>(line);
-      linenote = track.Note[i];
-      inst = track.Inst[i];
-      vol = track.Vol[i];
-      fx = track.FX[i];
-      fxv = track.FXV[i];
-    } else {
-      linenote = inst = vol = fx = fxv = 0;
-    }
+    LatchCell(track, song.CurrentLine);
     // The XM loader's C-0 is no note here, as it always was.
     if (linenote == XmLowestNote) linenote = 0;
-    fxvl = (fxv >> 4) & 15;
-    fxvr = fxv & 15;
   }
   const bool noteDelay = fx == 14 && fxvl == 13;
   const bool trigger = (t == 0 && !noteDelay) || (noteDelay && t == fxvr);

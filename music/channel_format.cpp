@@ -175,21 +175,7 @@ void Cantor_Channel::ApplyCommandFaithful(Cantor_Track& track, Cantor_Mixer& son
   const int32_t t = song.MMTick;
   const bool xm = song.SourceFormat == SONG_FROM_XM;
   Tick += 1;
-  if (t == 0) {
-    line = song.CurrentLine;
-    if (line >= 0 && line < track.LineCount) {
-      const size_t i = static_cast<size_t>(line);
-      linenote = track.Note[i];
-      inst = track.Inst[i];
-      vol = track.Vol[i];
-      fx = track.FX[i];
-      fxv = track.FXV[i];
-    } else {
-      linenote = inst = vol = fx = fxv = 0;
-    }
-    fxvl = (fxv >> 4) & 15;
-    fxvr = fxv & 15;
-  }
+  if (t == 0) LatchCell(track, song.CurrentLine);
   const int32_t h = fxvl, l = fxvr;
   const bool noteDelay = fx == 14 && h == 13 && l > 0;
   const bool trigger = (t == 0 && !noteDelay) || (noteDelay && t == l);

@@ -128,6 +128,8 @@ public:
 
   // Left and right gains from Pan and EnvelopePan.
   void CalcPanGains();
+  // Latches the cell of `track` at `atLine` (line, linenote ... fxvr).
+  void LatchCell(const Cantor_Track& track, int32_t atLine);
 };
 
 class Cantor_Mixer : public TMusic {
