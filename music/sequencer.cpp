@@ -341,7 +341,8 @@ int32_t Cantor_Mixer::Seti(int32_t id, int32_t value) {
   switch (id) {
     case 5:
       TMusic::Seti(5, value);
-      CalcSize();
+      // The length is kept while rate and mode stay what it was measured for.
+      if (_sizeRate != SAMPLE_RATE || _sizeClassic != Classic) CalcSize();
       return 1;
     case 100:
       // A tempo below 1 has no tick length; it is refused.
