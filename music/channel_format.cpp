@@ -183,6 +183,7 @@ void Cantor_Channel::ApplyCommandFaithful(Cantor_Track& track, Cantor_Mixer& son
   double pitchOffset = 0;
   double volumeOffset = 0;
 
+  const double volumeBefore = Volume;
   if (trigger) {
     const int32_t note = DecodeNote(linenote, song.SourceFormat);
     if (inst != 0) {
@@ -223,7 +224,6 @@ void Cantor_Channel::ApplyCommandFaithful(Cantor_Track& track, Cantor_Mixer& son
         Tick = 0;
         if (VibratoWaveForm < 4) VibratoCount = 0;
         if (TremoloWaveForm < 4) TremoloCount = 0;
-        TremorCount = 0;
         if (inst != 0 || newSample) {
           Volume = Sample->Volume;
           if (xm) Pan255 = Sample->FilePan >= 0 ? Sample->FilePan : 128;
@@ -496,10 +496,19 @@ void Cantor_Channel::ApplyCommandFaithful(Cantor_Track& track, Cantor_Mixer& son
       break;
     }
     case 29: {  // T: tremor
+      // On the line's later ticks a counter runs down through x + 1 ticks on and y + 1
+      // ticks off; the state it leaves (silent or not) lasts until the volume is set.
       if (t == 0 && fxv != 0) MemTremor = fxv;
-      const int32_t on = ((MemTremor >> 4) & 15) + 1, off = (MemTremor & 15) + 1;
-      if (TremorCount % (on + off) >= on) volumeOffset = -Volume;
-      ++TremorCount;
+      if (t != 0) {
+        bool on = (TremorCount & 0x80) != 0;
+        int32_t left = (TremorCount & 0x7F) - 1;
+        if (left < 0) {
+          on = !on;
+          left = on ? (MemTremor >> 4) & 15 : MemTremor & 15;
+        }
+        TremorCount = (on ? 0x80 : 0) | left;
+        TremorMuted = on ? 0 : 1;
+      }
       break;
     }
     case 33:  // X: extra-fine portamento
@@ -515,6 +524,10 @@ void Cantor_Channel::ApplyCommandFaithful(Cantor_Track& track, Cantor_Mixer& son
       break;
     default: break;
   }
+
+  // A volume set or moved by this line ends a tremor's silence.
+  if (Volume != volumeBefore || (trigger && inst != 0)) TremorMuted = 0;
+  if (TremorMuted) volumeOffset = -Volume;
 
   // Envelopes, fade-out and instrument auto-vibrato.
   double envVol = 1.0, envPan = 0.5;

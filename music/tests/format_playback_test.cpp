@@ -242,6 +242,11 @@ TEST(FormatPlayback, EffectsRealSongsUse) {
       {"T11 tremor", {{{0, 0}, kC4}, {{1, 0}, CellBytes{0, 0, 0, 29, 0x11}}},
        // two ticks on, two off: four of the line's six ticks sound
        [&](auto& w, auto& wo) { EXPECT_NEAR(rms(w, 1) / rms(wo, 1), std::sqrt(4.0 / 6.0), 0.05); }},
+      {"T21 tremor ends silent: the silence lasts", {{{0, 0}, kC4}, {{1, 0}, CellBytes{0, 0, 0, 29, 0x21}}},
+       [&](auto& w, auto&) {
+         EXPECT_GT(Rms(w, kLine, kLine + 3 * 882), 1000);
+         EXPECT_LT(rms(w, 2), 1);
+       }},
       {"P0F pan slide left", {{{0, 0}, kC4}, {{1, 0}, CellBytes{0, 0, 0, 25, 0x0F}}},
        [&](auto& w, auto& wo) { EXPECT_LT(Rms(w, 2 * kLine, 3 * kLine, 1), Rms(wo, 2 * kLine, 3 * kLine, 1) * 0.8); }},
       {"volume column pan slide right", {{{0, 0}, kC4}, {{1, 0}, CellBytes{0, 0, 0xEF, 0, 0}}},

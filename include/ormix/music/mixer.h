@@ -96,7 +96,7 @@ public:
   int32_t PanFromSample = 0;     // Pan holds a sample's stored default (classic pan law)
   int32_t VolEnvPos = 0, PanEnvPos = 0;
   int32_t AutoVibPos = 0, AutoVibAmp = 0;
-  int32_t TremorCount = 0, RetrigCount = 0;
+  int32_t TremorCount = 0, TremorMuted = 0, RetrigCount = 0;
   int32_t MemVolSlide = 0, MemPortaUp = 0, MemPortaDown = 0, MemTonePorta = 0, MemFinePortaUp = 0,
           MemFinePortaDown = 0, MemXFineUp = 0, MemXFineDown = 0, MemFineVolUp = 0, MemFineVolDown = 0,
           MemOffset = 0, MemPanSlide = 0, MemGlobalSlide = 0, MemRetrig = 0, MemTremor = 0;
