@@ -272,8 +272,8 @@ void Cantor_Channel::ApplyCommandFaithful(Cantor_Track& track, Cantor_Mixer& son
       case 10: if (t == 0 && x) VibratoSpeed = x; break;
       case 11:
         if (t == 0 && x) VibratoDepth = x;
-        if (t != 0) VibratoCount += VibratoSpeed;
         pitchOffset -= UnitsToSemitones(Wave(VibratoWaveForm, VibratoCount) * VibratoDepth * kVibScale, song);
+        if (t != 0) VibratoCount += VibratoSpeed;
         break;
       case 12: if (t == 0) { Pan255 = x * 17; SetPan = 1; } break;
       case 13: if (t != 0) { Pan255 = Clamp(Pan255 - x, 0, 255); SetPan = 1; } break;
@@ -302,10 +302,13 @@ void Cantor_Channel::ApplyCommandFaithful(Cantor_Track& track, Cantor_Mixer& son
     const double step = std::fabs(UnitsToSemitones(MemTonePorta * (Note < target ? 1.0 : -1.0), song));
     Note = Note < target ? std::min(Note + step, target) : std::max(Note - step, target);
   };
+  // The offset of the current phase applies on every tick; the later ticks then move the
+  // phase on.
   const auto vibrato = [&]() {
-    if (t != 0) VibratoCount += VibratoSpeed;
     pitchOffset -= UnitsToSemitones(Wave(VibratoWaveForm, VibratoCount) * VibratoDepth * kVibScale, song);
+    if (t != 0) VibratoCount += VibratoSpeed;
   };
+
   if (xm && vol >= 0xF0) tonePorta();
 
   switch (fx) {
