@@ -555,8 +555,9 @@ void Cantor_Channel::ApplyCommandFaithful(Cantor_Track& track, Cantor_Mixer& son
       if (in.VibSweep > 0) AutoVibAmp = std::min(full, AutoVibAmp + full / in.VibSweep);
       else AutoVibAmp = full;
       AutoVibPos = (AutoVibPos + in.VibRate) & 255;
+      // The waveform's first half raises the pitch (unlike effect 4, which lowers it).
       const double fine = AutoWave(in.VibType, AutoVibPos) * AutoVibAmp / 256.0;
-      pitchOffset -= UnitsToSemitones(fine / 4.0, song);
+      pitchOffset += UnitsToSemitones(fine / 4.0, song);
     }
   }
 
