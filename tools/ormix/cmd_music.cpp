@@ -172,7 +172,7 @@ int Render(const std::vector<std::string>& given) {
   song->Seti(7, loops > 1 ? 1 : 0);
   song->PlayStatus = 1;
   const bool progress = isatty(STDERR_FILENO);
-  constexpr uint64_t kChunk = 4096;
+  constexpr uint64_t kChunk = 32768;  // frames per write: few system calls
   std::vector<int16_t> pcm(kChunk * 2);
   int shown = -1;
   for (uint64_t done = 0; ok && done < total;) {
