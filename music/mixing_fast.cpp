@@ -142,6 +142,7 @@ int32_t Cantor_Channel::MixFast(float* left, float* right, int32_t frames) {
     // A forward loop of silence (MOD samples often end in one) adds nothing: once the
     // position is inside it and the crossfade is over, only the position moves.
     const bool silentLoop = s.Loop == 1 && s.LoopLength > 0 && s.SilentLoop();
+    const bool forwardLoop = s.Loop == 1 && s.LoopLength > 0 && loopEnd < fwdLimit;
     int32_t i = 0;
     while (i < frames) {
       if (silentLoop && click == 0 && add > 0 && pos >= s.LoopStart && fill >= scopeCap) {
@@ -224,6 +225,29 @@ int32_t Cantor_Channel::MixFast(float* left, float* right, int32_t frames) {
         const float sum = sum0 + sum1;
         absSum += static_cast<double>(sum) * std::fabs(mv);
         last = static_cast<int32_t>(v * mv);
+        continue;
+      }
+      if (forwardLoop && click == 0 && add > 0 && fill >= scopeCap && pos >= s.LoopStart && pos < fwdLimit) {
+        // The frames at a forward loop's end, as the loop handling would read them:
+        // past the end the position wraps; the last frame interpolates towards the
+        // loop's start.
+        if (pos > loopEnd) pos = s.LoopStart + std::fmod(pos - loopEnd, static_cast<double>(s.LoopLength));
+        if (pos + 1 > lim && pos < fwdLimit) {
+          const int64_t ip = static_cast<int64_t>(pos);
+          const double next = pos + 1;
+          const int64_t bi = next > loopEnd ? s.LoopStart + static_cast<int64_t>(std::fmod(next - loopEnd, static_cast<double>(s.LoopLength)))
+                                            : ip + 1;
+          const double a = data[ip];
+          const double b = bi < dataLen ? data[bi] : 0.0;
+          const double v = (a + (b - a) * (pos - static_cast<double>(ip))) * mv;
+          pos += add;
+          last = static_cast<int32_t>(v);
+          const float fv = static_cast<float>(v);
+          left[i] += fv * lp;
+          right[i] += fv * rp;
+          absSum += std::fabs(v);
+          ++i;
+        }
         continue;
       }
       if (click > 0 && add > 0 && pos >= 0 && fill >= scopeCap && pos + 1 <= lim) {
