@@ -13,7 +13,9 @@ namespace {
 
 constexpr char kMagic[3] = {'Q', 'T', 'K'};
 constexpr char kExtensionMagic[4] = {'Q', 'T', 'K', 'X'};
-constexpr int32_t kExtensionVersion = 1;
+// Version 1: order list, instrument extras, notes outside a short. Version 2 adds what
+// format playback reads: the song's source format and the samples' file pans.
+constexpr int32_t kExtensionVersion = 2;
 
 // Texts longer than their length field can say are cut, so the stream stays readable.
 void WriteText8(TStream& s, const Text& t) {
@@ -354,6 +356,21 @@ void WriteExtension(Cantor_Mixer& song, TStream& s) {
     s.WriteInt(c.line);
     s.WriteInt(c.note);
   }
+
+  s.WriteInt(song.SourceFormat);
+  struct Pan { int32_t inst, sample, pan; };
+  std::vector<Pan> pans;
+  for (int32_t i : present) {
+    const Cantor_Instrument& inst = *song.Instrument[static_cast<size_t>(i)];
+    for (size_t k = 0; k < inst.Sample.size(); ++k)
+      if (inst.Sample[k] && inst.Sample[k]->FilePan >= 0) pans.push_back({i, static_cast<int32_t>(k), inst.Sample[k]->FilePan});
+  }
+  s.WriteInt(static_cast<int32_t>(pans.size()));
+  for (const Pan& p : pans) {
+    s.WriteInt(p.inst);
+    s.WriteInt(p.sample);
+    s.WriteInt(p.pan);
+  }
 }
 
 // Reads the block written by WriteExtension when it follows the records. Every index
@@ -362,7 +379,8 @@ void ReadExtension(Cantor_Mixer& song, TStream& s) {
   char magic[4] = {};
   s.ReadBytes(magic, 4);
   if (std::memcmp(magic, kExtensionMagic, 4) != 0) return;
-  if (s.ReadInt() != kExtensionVersion) return;
+  const int32_t version = s.ReadInt();
+  if (version < 1 || version > kExtensionVersion) return;
 
   const int64_t orders = std::min<int64_t>(std::max(s.ReadInt(), 0), ItemsLeft(s, 4, 1 << 30));
   for (int64_t k = 0; k < orders; ++k) {
@@ -400,6 +418,18 @@ void ReadExtension(Cantor_Mixer& song, TStream& s) {
     Cantor_Track& track = *pattern.Track[static_cast<size_t>(t)];
     if (l < 0 || l >= static_cast<int32_t>(track.Note.size())) continue;
     track.Note[static_cast<size_t>(l)] = note;
+  }
+  if (version < 2) return;
+
+  const int32_t from = s.ReadInt();
+  if (from == SONG_FROM_MOD || from == SONG_FROM_XM) song.SourceFormat = from;
+  const int64_t pans = std::min<int64_t>(std::max(s.ReadInt(), 0), ItemsLeft(s, 12, 1 << 30));
+  for (int64_t k = 0; k < pans; ++k) {
+    const int32_t i = s.ReadInt(), slot = s.ReadInt(), pan = s.ReadInt();
+    if (i < 1 || i >= static_cast<int32_t>(song.Instrument.size()) || !song.Instrument[static_cast<size_t>(i)]) continue;
+    Cantor_Instrument& inst = *song.Instrument[static_cast<size_t>(i)];
+    if (slot < 0 || slot >= static_cast<int32_t>(inst.Sample.size()) || !inst.Sample[static_cast<size_t>(slot)]) continue;
+    inst.Sample[static_cast<size_t>(slot)]->FilePan = std::clamp(pan, 0, 255);
   }
 }
 

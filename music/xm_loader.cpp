@@ -18,6 +18,10 @@ struct XmSampleHeader {
   Cantor_SamplePtr sample;  // null for samples beyond the instrument's table
 };
 
+// Note byte n is stored as n - 1 (97, key off, becomes KeyOffNote); the lowest note,
+// byte 1, would become 0 (no note) and is kept apart as XmLowestNote.
+int32_t StoredNote(int32_t n) { return n == 1 ? XmLowestNote : n - 1; }
+
 // Decodes R x NC packed cells from `size` bytes at `data`. Cells after the end of the
 // packed data stay empty.
 void DecodePackedCells(const uint8_t* data, uint64_t size, Cantor_Pattern& pattern) {
@@ -30,13 +34,13 @@ void DecodePackedCells(const uint8_t* data, uint64_t size, Cantor_Pattern& patte
       const size_t l = static_cast<size_t>(line);
       const int32_t a = next();
       if (a & 0x80) {
-        if (a & 0x01) t.Note[l] = next() - 1;
+        if (a & 0x01) t.Note[l] = StoredNote(next());
         if (a & 0x02) t.Inst[l] = next();
         if (a & 0x04) t.Vol[l] = next();
         if (a & 0x08) t.FX[l] = next();
         if (a & 0x10) t.FXV[l] = next();
       } else {
-        t.Note[l] = a - 1;
+        t.Note[l] = a == 1 ? XmLowestNote : a - 1;
         t.Inst[l] = next();
         t.Vol[l] = next();
         t.FX[l] = next();
@@ -103,19 +107,26 @@ Cantor_InstrumentPtr ReadInstrument(TByteCursor& in) {
     const int32_t n = in.U8();
     inst->NoteSample[static_cast<size_t>(note)] = n >= kept ? 0 : n;
   }
+  // The envelope words as the file has them (levels 0..64) go into VolEnvelope too, with
+  // the sustain and loop point numbers after them (below): format playback reads those.
   for (int i = 0; i < 12; ++i) {
     const int32_t tick = in.U16LE();
     const int32_t value = in.U16LE();
     inst->AddVolumeEnvelopePoint(tick, value);
+    inst->VolEnvelope[static_cast<size_t>(2 * i)] = tick;
+    inst->VolEnvelope[static_cast<size_t>(2 * i + 1)] = value;
   }
   for (int i = 1; i <= 48; ++i) inst->PanEnvelope[static_cast<size_t>(i)] = in.U8();
   // More points than the 12 stored would index past the envelope.
   inst->VolPoints = std::min<int32_t>(in.U8(), 12);
   inst->PanPoints = in.U8();
   inst->VolSustain = in.U8();
+  inst->VolEnvelope[24] = inst->VolSustain;
   inst->SetVolSustainPoint(inst->VolSustain);
   inst->VolLoopStart = in.U8();
   inst->VolLoopEnd = in.U8();
+  inst->VolEnvelope[25] = inst->VolLoopStart;
+  inst->VolEnvelope[26] = inst->VolLoopEnd;
   inst->SetVolLoopPoints(inst->VolLoopStart, inst->VolLoopEnd);
   inst->PanSustain = in.U8();
   inst->PanLoopStart = in.U8();
@@ -144,6 +155,7 @@ Cantor_InstrumentPtr ReadInstrument(TByteCursor& in) {
       s->Flag = in.U8();
       const int32_t pan = in.U8();
       s->Pan = pan > 127 ? pan - 128 : pan;
+      s->FilePan = pan;
       s->RelativeNote = static_cast<int8_t>(in.U8());
       in.U8();  // reserved
       s->Name = in.Name(22);
@@ -197,6 +209,7 @@ TMusicPtr LoadXM(const TMusicSource& source) {
   song->Speed = song->DefaultSpeed = speed;
   song->Tempo = song->DefaultTempo = tempo;
   song->PeriodMode = flags;
+  song->SourceFormat = SONG_FROM_XM;
   song->ActiveSamples = instruments;
   song->Init(channels);
 

@@ -75,7 +75,7 @@ TEST(XmLoader, PackedAndUnpackedCells) {
   EXPECT_EQ(a.Vol[0], 0);
   EXPECT_EQ(b.Note[0], -1);
   EXPECT_EQ(b.Inst[0], 0);
-  EXPECT_EQ(a.Note[1], 0);  // note byte 1: the lowest note reads as none
+  EXPECT_EQ(a.Note[1], XmLowestNote);  // note byte 1 (C-0): no note in classic playback
   EXPECT_EQ(a.Inst[1], 2);
   EXPECT_EQ(a.Vol[1], 0x10);
   EXPECT_EQ(a.FX[1], 0x0C);
