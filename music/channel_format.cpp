@@ -153,10 +153,10 @@ void AdvanceEnvelope(const TEnvelopeTable& t, int32_t& pos, bool keyOff) {
 }  // namespace
 
 double Cantor_Channel::PitchToAdd(double x, const Cantor_Mixer& song) const {
-  const double rate = song.SAMPLE_RATE > 0 ? song.SAMPLE_RATE : 44100;
+  const double rate = song.SAMPLE_RATE > 0 ? song.SAMPLE_RATE : AUDIO_OUTPUT_RATE;
   const double e = Clamp(x, -200.0, 300.0);
   if (song.SourceFormat == SONG_FROM_XM) return 8363.0 * std::exp2((e - 49.0) / 12.0) / rate;
-  return std::exp2((e - 77.0) / 12.0) * 44100.0 / rate;
+  return std::exp2((e - 77.0) / 12.0) * AUDIO_OUTPUT_RATE / rate;
 }
 
 double Cantor_Channel::UnitsToSemitones(double units, const Cantor_Mixer& song) const {

@@ -101,7 +101,7 @@ void Cantor_Mixer::Do_Player() {
       }
     }
     Cantor_Channel& channel = *MMC_Channel[static_cast<size_t>(i)];
-    channel.RateScale = SAMPLE_RATE > 0 ? 44100.0 / SAMPLE_RATE : 1.0;
+    channel.RateScale = SAMPLE_RATE > 0 ? double(AUDIO_OUTPUT_RATE) / SAMPLE_RATE : 1.0;
     channel.Faithful = classic ? 0 : 1;
     if (classic) {
       channel.ApplyCommand(*track, *this);

@@ -97,7 +97,7 @@ int TOpenALAudioDriver::Startup() {
   void* dev = nullptr;
   // Loopback: 16-bit stereo at the output rate.
   static const int kLoopbackFormat[] = {0x1990 /* channels */, 0x1501 /* stereo */, 0x1991 /* type */,
-                                        0x1402 /* short */,   0x1007 /* frequency */, 44100, 0};
+                                        0x1402 /* short */,   0x1007 /* frequency */, AUDIO_OUTPUT_RATE, 0};
   if (_loopback) {
     if (!al->alcLoopbackOpenDeviceSOFT || !al->alcRenderSamplesSOFT) return 0;
     dev = al->alcLoopbackOpenDeviceSOFT(nullptr);
