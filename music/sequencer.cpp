@@ -54,9 +54,10 @@ int32_t Cantor_Mixer::PatternAt(int32_t position) const {
 }
 
 // Frames per tick: SAMPLE_RATE / (Tempo * 0.4), computed exactly in integers as
-// SAMPLE_RATE * 5 / (Tempo * 2). Never less than one frame, so the player always moves.
+// SAMPLE_RATE * 5 / (Tempo * 2). Never less than one frame, so the player always moves;
+// tempos above MaxTempo play as MaxTempo, which bounds the ticks run per second of sound.
 int32_t Cantor_Mixer::TickFrames() const {
-  const int64_t tempo = std::max<int32_t>(Tempo, 1);
+  const int64_t tempo = std::clamp<int32_t>(Tempo, 1, MaxTempo);
   const int64_t frames = static_cast<int64_t>(SAMPLE_RATE) * 5 / (tempo * 2);
   return static_cast<int32_t>(std::clamp<int64_t>(frames, 1, std::numeric_limits<int32_t>::max()));
 }
@@ -86,6 +87,10 @@ void Cantor_Mixer::Do_Player() {
         default: break;  // 16, 17 and the rest belong to the channel
       }
     }
+    // Measuring the song needs only the timing commands above: the channels' own work
+    // (notes, effects, envelopes) changes no timing and is skipped, so a song of many
+    // channels at a fast tempo costs little to measure.
+    if (_calculating) continue;
     Cantor_Channel& channel = *MMC_Channel[static_cast<size_t>(i)];
     channel.ApplyCommand(*track, *this);
     if (channel.Add != 0) {
@@ -249,7 +254,7 @@ void Cantor_Mixer::CalcSize() {
       Do_Player();
       if (PlayStatus == 0) break;
       sum += BytesUntilTick;
-      seconds += 2.5 / std::max<int32_t>(Tempo, 1);
+      seconds += 2.5 / std::clamp<int32_t>(Tempo, 1, MaxTempo);
       if (seconds >= MaxCalcSeconds) break;
     }
   } catch (...) {

@@ -130,6 +130,8 @@ public:
 
   // Song time after which CalcSize gives up on a song that never ends.
   static constexpr int32_t MaxCalcSeconds = 1200;
+  // Fastest tempo played (400 ticks a second); a file's larger tempo plays at this one.
+  static constexpr int32_t MaxTempo = 1000;
 
   Cantor_Mixer();
   ~Cantor_Mixer() override;
