@@ -1,6 +1,7 @@
 // Cantor_Mixer: the song's clock and position (ticks, lines, patterns, order list), its
 // parameter interface and the song-length computation.
 #include <algorithm>
+#include <array>
 #include <limits>
 
 #include <ormix/music/mixer.h>
@@ -243,12 +244,27 @@ void Cantor_Mixer::Stop() {
 // Runs the song once without looping and without sound, counting its frames. A song
 // that never ends is cut off after MaxCalcSeconds of song time. The song is left at its
 // start, stopped, with the next FillBuffer processing tick 0 before its first frame.
+//
+// A song that never ends comes back to a position it has been at, in the same state, and
+// from there on repeats itself: the repeat is found (Brent's method: the state at a line
+// start is compared with one kept at power-of-two intervals) and the whole repetitions up
+// to the cut-off are counted instead of run, so even a song that jumps to itself at the
+// fastest tempo is measured at once.
 void Cantor_Mixer::CalcSize() {
   PlayStatus = 1;
   STREAM_LOOP = 0;
   int64_t sum = 0;
   double seconds = 0;
   _calculating = true;
+  using TState = std::array<int32_t, 12>;
+  auto state = [this] {
+    return TState{CurrentSongPattern, CurrentPattern, CurrentLine, Speed, Tempo, patterndelay,
+                  PatternLoopStart, PatternLoopEnd, PatternLoopCount, LineJump, MMJump, MMJumpLine};
+  };
+  TState kept{};
+  int64_t keptSum = 0, power = 1, lines = 0;
+  double keptSeconds = 0;
+  bool haveKept = false, repeatCounted = false;
   try {
     for (;;) {
       Do_Player();
@@ -256,6 +272,26 @@ void Cantor_Mixer::CalcSize() {
       sum += BytesUntilTick;
       seconds += 2.5 / std::clamp<int32_t>(Tempo, 1, MaxTempo);
       if (seconds >= MaxCalcSeconds) break;
+      if (MMTick != 0 || repeatCounted) continue;
+      const TState now = state();
+      if (haveKept && now == kept) {
+        const double period = seconds - keptSeconds;
+        const int64_t skip = static_cast<int64_t>((MaxCalcSeconds - seconds) / period) - 1;
+        if (skip > 0) {
+          sum += skip * (sum - keptSum);
+          seconds += static_cast<double>(skip) * period;
+        }
+        repeatCounted = true;  // the rest, less than two repetitions, is run
+        continue;
+      }
+      if (++lines == power) {
+        kept = now;
+        haveKept = true;
+        keptSum = sum;
+        keptSeconds = seconds;
+        power *= 2;
+        lines = 0;
+      }
     }
   } catch (...) {
     _calculating = false;

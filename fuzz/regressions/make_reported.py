@@ -104,20 +104,23 @@ def main():
     put("music_xm", "fast-self-jump.xm", xm_fast_self_jump())
     put("song_sample", "endless.mod", make_seeds.mod_song([(0, 0, 0xF, 1), (3, 0, 0xB, 0x00)]))
     put("pixmap", "huge-claim.jpg", jpeg_huge_claim())
+    # Complete and valid, just above the pixel limit: 8200 x 4100 flat blocks.
+    put("pixmap", "over-pixel-limit.jpg", jpeg_huge_claim(8200, 4100, (1025 * 513 * 2 + 7) // 8 + 16))
 
 
-def jpeg_huge_claim():
-    """A baseline JPEG header claiming 16384 x 5400 pixels, followed by a little entropy data."""
+def jpeg_huge_claim(width=16384, height=5400, data=66000):
+    """A baseline grey JPEG of width x height whose blocks are all flat (two bits each):
+    `data` zero bytes of entropy data."""
     def seg(marker, body):
         return bytes([0xFF, marker]) + struct.pack(">H", len(body) + 2) + body
     out = b"\xff\xd8"
     out += seg(0xDB, bytes([0]) + bytes([1] * 64))
-    out += seg(0xC0, bytes([8]) + struct.pack(">HH", 5400, 16384) + bytes([1, 1, 0x11, 0]))
+    out += seg(0xC0, bytes([8]) + struct.pack(">HH", height, width) + bytes([1, 1, 0x11, 0]))
     # DC table: one code of length 1 for category 0; AC table: one code of length 1 for EOB.
     out += seg(0xC4, bytes([0x00]) + bytes([1] + [0] * 15) + bytes([0]))
     out += seg(0xC4, bytes([0x10]) + bytes([1] + [0] * 15) + bytes([0]))
     out += seg(0xDA, bytes([1, 1, 0x00, 0, 63, 0]))
-    return out + bytes(66000) + b"\xff\xd9"
+    return out + bytes(data) + b"\xff\xd9"
 
 
 if __name__ == "__main__":
