@@ -57,10 +57,12 @@ run_one() {
 summary() {
   local t=$1 log=build-fuzz/fuzz-$1.log
   local execs cov found
-  execs=$(grep -o 'stat::number_of_executed_units: [0-9]*' "$log" | tail -1 | awk '{print $2}')
-  cov=$(grep -o 'cov: [0-9]*' "$log" | tail -1 | awk '{print $2}')
+  # A run that stopped at a finding prints no final statistics: its last status line counts.
+  execs=$(grep -ao 'stat::number_of_executed_units: [0-9]*' "$log" | tail -1 | awk '{print $2}' || true)
+  [ -n "$execs" ] || execs=$(grep -ao '^#[0-9]*' "$log" | tail -1 | tr -d '#' || true)
+  cov=$(grep -ao 'cov: [0-9]*' "$log" | tail -1 | awk '{print $2}' || true)
   found=$(find "build-fuzz/findings/$t" -type f \( -name 'crash-*' -o -name 'leak-*' -o -name 'timeout-*' \
-            -o -name 'oom-*' -o -name 'slow-unit-*' \) | wc -l)
+            -o -name 'oom-*' -o -name 'slow-unit-*' \) 2>/dev/null | wc -l)
   printf '%-16s %12s %8s %9s\n' "$t" "${execs:-?}" "${cov:-?}" "$found"
 }
 
@@ -77,7 +79,7 @@ printf '\n%-16s %12s %8s %9s\n' target executions coverage findings
 status=0
 for t in "${TARGETS[@]}"; do
   summary "$t"
-  if find "build-fuzz/findings/$t" -type f | grep -q .; then status=1; fi
+  if find "build-fuzz/findings/$t" -type f 2>/dev/null | grep -q .; then status=1; fi
 done
 echo "logs: build-fuzz/fuzz-<target>.log; findings: build-fuzz/findings/<target>/"
 exit $status
