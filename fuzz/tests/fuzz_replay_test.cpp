@@ -32,6 +32,13 @@ std::vector<fs::path> Inputs(const fs::path& dir) {
 
 class FuzzReplay : public ::testing::TestWithParam<TFuzzTarget> {};
 
+}  // namespace
+
+// Test names and messages show the target's name.
+void PrintTo(const TFuzzTarget& t, std::ostream* os) { *os << t.name; }
+
+namespace {
+
 TEST_P(FuzzReplay, KeptInputsRunCleanly) {
   const TFuzzTarget& t = GetParam();
   const fs::path root = ORMIX_FUZZ_DIR;
@@ -49,7 +56,7 @@ TEST_P(FuzzReplay, EveryFindingHasANote) {
   const TFuzzTarget& t = GetParam();
   const fs::path dir = fs::path(ORMIX_FUZZ_DIR) / "regressions" / t.name;
   const std::vector<fs::path> files = Inputs(dir);
-  if (files.empty()) GTEST_SKIP() << "no findings kept for " << t.name;
+  if (files.empty()) return;
   std::ifstream notes(dir / "NOTES");
   ASSERT_TRUE(notes) << "missing " << (dir / "NOTES").string();
   std::string all((std::istreambuf_iterator<char>(notes)), std::istreambuf_iterator<char>());
