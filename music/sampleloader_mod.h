@@ -3,9 +3,9 @@
 #include <ormix/audio/audio.h>
 #include <ormix/music/mixer.h>
 
-// Longest song rendered into a sound sample (3.4 MiB of 44100 Hz 16-bit stereo); a longer
+// Longest song rendered into a sound sample (20 MiB of 44100 Hz 16-bit stereo); a longer
 // song is meant to be streamed (PlayMusic), not held in memory.
-constexpr int32_t SONG_SAMPLE_MAX_SECONDS = 20;
+constexpr int32_t SONG_SAMPLE_MAX_SECONDS = 120;
 
 class TAudioSampleLoaderMOD : public TAudioSampleLoader {
 public:

@@ -227,7 +227,23 @@ TMusicPtr LoadXM(const TMusicSource& source) {
   // least a byte on every cell of a pattern with data); a larger song is refused.
   // Patterns without data share one empty pattern per line count.
   const uint64_t cellBudget = std::max<uint64_t>(XM_CELL_BUDGET, in.Size());
-  uint64_t cells = 0;
+  {
+    // The pattern headers alone tell the cells: a song above the budget is refused
+    // before any pattern is made.
+    uint64_t cells = 0, at = 60 + static_cast<uint64_t>(headerSize);
+    for (int32_t p = 0; p < storedPatterns && p < kept; ++p) {
+      in.Seek(at);
+      const uint32_t headerLength = in.U32LE();
+      const int32_t packing = in.U8();
+      const int32_t lines = std::clamp<int32_t>(in.U16LE(), 1, XM_MAX_LINES);
+      const uint32_t packedSize = in.U16LE();
+      at += static_cast<uint64_t>(headerLength) + packedSize;
+      in.Seek(at - packedSize);
+      if (packing == 0 && packedSize > 0 && in.Remaining() > 0)
+        cells += static_cast<uint64_t>(lines) * static_cast<uint64_t>(channels);
+    }
+    if (cells > cellBudget) return nullptr;
+  }
   std::vector<Cantor_PatternPtr> emptyPatterns(XM_MAX_LINES + 1);
   auto emptyPattern = [&](int32_t lines) {
     auto& slot = emptyPatterns[static_cast<size_t>(lines)];
@@ -255,8 +271,6 @@ TMusicPtr LoadXM(const TMusicSource& source) {
       song->Pattern[static_cast<size_t>(p)] = emptyPattern(lines);
       continue;
     }
-    cells += static_cast<uint64_t>(lines) * static_cast<uint64_t>(channels);
-    if (cells > cellBudget) return nullptr;
     auto pattern = Cantor_Pattern::Create(song.get(), channels, lines);
     DecodePackedCells(packed, available, *pattern);
     pattern->UpdateText();

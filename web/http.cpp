@@ -136,6 +136,8 @@ Text Thttp::UrlDecode(const Text& t) {
 
 // ---- the "tcp" and "http" stream factories ----
 namespace {
+constexpr int kHttpStreamRecvTimeoutMillis = 10000;
+
 // "host" or "host:port"
 void SplitHostPort(const Text& s, Text* host, int* port, int defaultPort) {
   size_t colon = s.rfind(u':');
@@ -171,6 +173,8 @@ public:
     SplitHostPort(hostPart, &host, &port, 80);
     auto s = TSocketStream::CreateClient(host, port);
     if (!s) return nullptr;
+    // A server that stops sending ends the stream instead of holding the reader.
+    s->Socket()->SetRecvTimeout(kHttpStreamRecvTimeoutMillis);
     s->WriteLine(u"GET " + request + u" HTTP/1.0");
     s->WriteLine(u"Host: " + hostPart);
     s->WriteLine(Text());
