@@ -72,10 +72,14 @@ bool PngReadHeader(png_structp png, png_infop info, TPngHeader* h, int64_t fileB
   if (setjmp(png_jmpbuf(png))) return false;
   png_set_sig_bytes(png, 8);
   png_set_user_limits(png, MAX_PIXMAP_SIDE, MAX_PIXMAP_SIDE);
-  // A chunk that libpng holds whole (text, profiles, unknown chunks) can be no longer
-  // than the file: its claimed length must not size a buffer before anything is read.
+  // A chunk that libpng holds whole can be no longer than the file: its claimed length
+  // must not size a buffer before anything is read. libpng only warns about a chunk
+  // above this limit, so the variable-length chunks the loader has no use for (text,
+  // colour profiles, palettes of suggestions, metadata) are skipped unread instead.
   png_set_chunk_malloc_max(png, static_cast<png_alloc_size_t>(
       std::clamp<int64_t>(fileBytes < 0 ? kMaxPngChunkBytes : fileBytes, 1, kMaxPngChunkBytes)));
+  static const png_byte kSkipped[] = "tEXt\0zTXt\0iTXt\0iCCP\0sPLT\0eXIf\0pCAL\0sCAL\0hIST\0";
+  png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, kSkipped, 9);
   png_read_info(png, info);
   const int colourType = png_get_color_type(png, info);
   h->storedBytes = static_cast<double>(png_get_image_height(png, info)) *
