@@ -68,7 +68,10 @@ void Cantor_Mixer::Do_Player() {
       !Pattern[static_cast<size_t>(CurrentPattern)])
     throw TRuntimeException("no pattern!!!");
   Cantor_Pattern& pattern = *Pattern[static_cast<size_t>(CurrentPattern)];
-  const int32_t channels = std::min<int32_t>(ActiveChannels, static_cast<int32_t>(MMC_Channel.size()));
+  // While the song is measured only a line's first tick has work (its timing commands).
+  const int32_t channels = _calculating && MMTick != 0
+                               ? 0
+                               : std::min<int32_t>(ActiveChannels, static_cast<int32_t>(MMC_Channel.size()));
   for (int32_t i = 0; i < channels; ++i) {
     if (i >= static_cast<int32_t>(pattern.Track.size())) break;
     Cantor_Track* track = pattern.Track[static_cast<size_t>(i)].get();
