@@ -20,6 +20,10 @@ TARGETS=("$@")
 [ ${#TARGETS[@]} -eq 0 ] && TARGETS=("${ALL[@]}")
 CORPUS_DIR=../shared/corpus
 
+if ! command -v clang++ >/dev/null || ! ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1; then
+  echo "fuzz.sh: needs clang and libFuzzer (apt-get install clang libclang-rt-14-dev)" >&2
+  exit 2
+fi
 echo "== build (clang, libFuzzer) =="
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DORMIX_FUZZ=ON -DORMIX_BENCHMARKS=OFF >/dev/null
