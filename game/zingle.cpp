@@ -396,7 +396,7 @@ TZingleGame::TitleResult TZingleGame::TitleFrame() {
   if (ButtonHeld(2) && ScorePending == 1) {
     Text record = settings.PlayerName + u"|" + IntToText(settings.PlayerId) + u"|" +
                   IntToText(settings.HighScore);
-    Text table = ExchangeScores(record, ScoreServerFromEnvironment());
+    Text table = ExchangeScoresResponsively(record, ScoreServerFromEnvironment());
     // A failed exchange keeps the table that was there.
     if (!table.empty()) settings.ScoreTable = table;
     Trace("exchange %s", table.empty() ? "failed" : "ok");

@@ -153,9 +153,14 @@ Cantor_PatternPtr Cantor_Pattern::Load(const TStreamPtr& stream) {
   lines = static_cast<int32_t>(std::min<int64_t>(lines, ItemsLeft(s, 1, lines)));
   pattern->LineCount = lines;
   pattern->TrackCount = tracks;
-  pattern->LineText.assign(static_cast<size_t>(lines) + 1, Text());
   pattern->Track.reserve(static_cast<size_t>(tracks));
   for (int32_t t = 0; t < tracks; ++t) pattern->Track.push_back(Cantor_Track::Load(stream));
+  // The line texts are sized only for a pattern whose tracks really hold its lines (a
+  // byte a line each): a pattern that claims many lines but stores none must not cost
+  // memory for them. Such a pattern cannot be played and is dropped by the song.
+  bool held = tracks > 0;
+  for (const auto& track : pattern->Track) held = held && track && track->LineCount == lines;
+  pattern->LineText.assign(held ? static_cast<size_t>(lines) + 1 : 1, Text());
   return pattern;
 }
 

@@ -56,9 +56,10 @@ int32_t Cantor_Mixer::PatternAt(int32_t position) const {
 }
 
 // Frames per tick: SAMPLE_RATE / (Tempo * 0.4), computed exactly in integers as
-// SAMPLE_RATE * 5 / (Tempo * 2). Never less than one frame, so the player always moves.
+// SAMPLE_RATE * 5 / (Tempo * 2). Never less than one frame, so the player always moves;
+// tempos above MaxTempo play as MaxTempo, which bounds the ticks run per second of sound.
 int32_t Cantor_Mixer::TickFrames() const {
-  const int64_t tempo = std::max<int32_t>(Tempo, 1);
+  const int64_t tempo = std::clamp<int32_t>(Tempo, 1, MaxTempo);
   const int64_t frames = static_cast<int64_t>(SAMPLE_RATE) * 5 / (tempo * 2);
   return static_cast<int32_t>(std::clamp<int64_t>(frames, 1, std::numeric_limits<int32_t>::max()));
 }
@@ -68,7 +69,10 @@ void Cantor_Mixer::Do_Player() {
       !Pattern[static_cast<size_t>(CurrentPattern)])
     throw TRuntimeException("no pattern!!!");
   Cantor_Pattern& pattern = *Pattern[static_cast<size_t>(CurrentPattern)];
-  const int32_t channels = std::min<int32_t>(ActiveChannels, static_cast<int32_t>(MMC_Channel.size()));
+  // While the song is measured only a line's first tick has work (its timing commands).
+  const int32_t channels = _calculating && MMTick != 0
+                               ? 0
+                               : std::min<int32_t>(ActiveChannels, static_cast<int32_t>(MMC_Channel.size()));
   // Songs made in code or stored natively from the start play as the engine was first
   // described; those read from MOD and XM files follow their format unless the classic
   // switch is on.
@@ -100,6 +104,10 @@ void Cantor_Mixer::Do_Player() {
         default: break;  // 16, 17 and the rest belong to the channel
       }
     }
+    // Measuring the song needs only the timing commands above: the channels' own work
+    // (notes, effects, envelopes) changes no timing and is skipped, so a song of many
+    // channels at a fast tempo costs little to measure.
+    if (_calculating) continue;
     Cantor_Channel& channel = *MMC_Channel[static_cast<size_t>(i)];
     channel.RateScale = SAMPLE_RATE > 0 ? double(AUDIO_OUTPUT_RATE) / SAMPLE_RATE : 1.0;
     channel.Faithful = classic ? 0 : 1;

@@ -141,8 +141,12 @@ Cantor_InstrumentPtr ReadInstrument(TByteCursor& in) {
   inst->Reserved = in.U16LE();
 
   in.Seek(start + headerSize);
-  std::vector<XmSampleHeader> headers(static_cast<size_t>(count));
-  for (int32_t k = 0; k < count; ++k) {
+  // Headers past the end of the file read as zeros (no data): only those the file can
+  // hold, and the ones kept in the instrument's table, take memory.
+  const int32_t stored = static_cast<int32_t>(
+      std::min<uint64_t>(static_cast<uint64_t>(count), std::max<uint64_t>(kept, in.Remaining() / 40 + 1)));
+  std::vector<XmSampleHeader> headers(static_cast<size_t>(stored));
+  for (int32_t k = 0; k < stored; ++k) {
     XmSampleHeader& h = headers[static_cast<size_t>(k)];
     const uint64_t at = in.Pos();
     h.length = in.U32LE();
@@ -164,6 +168,7 @@ Cantor_InstrumentPtr ReadInstrument(TByteCursor& in) {
     }
     in.Seek(at + 40);
   }
+  in.Skip(40 * static_cast<uint64_t>(count - stored));
   for (const XmSampleHeader& h : headers) {
     if (h.sample) ReadSampleData(in, h);
     else in.Skip(h.length);
@@ -230,6 +235,37 @@ TMusicPtr LoadXM(const TMusicSource& source) {
   const int32_t kept = std::min(storedPatterns, XM_MAX_PATTERNS);
   song->Pattern.assign(static_cast<size_t>(std::max(kept, highestOrder + 1)), nullptr);
 
+  // Pattern cells cost memory whatever the file holds: a song may have at most as many
+  // cells as the larger of XM_CELL_BUDGET and its file's size (a real file spends at
+  // least a byte on every cell of a pattern with data); a larger song is refused.
+  // Patterns without data share one empty pattern per line count.
+  const uint64_t cellBudget = std::max<uint64_t>(XM_CELL_BUDGET, in.Size());
+  {
+    // The pattern headers alone tell the cells: a song above the budget is refused
+    // before any pattern is made.
+    uint64_t cells = 0, at = 60 + static_cast<uint64_t>(headerSize);
+    for (int32_t p = 0; p < storedPatterns && p < kept; ++p) {
+      in.Seek(at);
+      const uint32_t headerLength = in.U32LE();
+      const int32_t packing = in.U8();
+      const int32_t lines = std::clamp<int32_t>(in.U16LE(), 1, XM_MAX_LINES);
+      const uint32_t packedSize = in.U16LE();
+      at += static_cast<uint64_t>(headerLength) + packedSize;
+      in.Seek(at - packedSize);
+      if (packing == 0 && packedSize > 0 && in.Remaining() > 0)
+        cells += static_cast<uint64_t>(lines) * static_cast<uint64_t>(channels);
+    }
+    if (cells > cellBudget) return nullptr;
+  }
+  std::vector<Cantor_PatternPtr> emptyPatterns(XM_MAX_LINES + 1);
+  auto emptyPattern = [&](int32_t lines) {
+    auto& slot = emptyPatterns[static_cast<size_t>(lines)];
+    if (!slot) {
+      slot = Cantor_Pattern::Create(song.get(), channels, lines);
+      slot->UpdateText();
+    }
+    return slot;
+  };
   uint64_t pos = 60 + static_cast<uint64_t>(headerSize);
   for (int32_t p = 0; p < storedPatterns; ++p) {
     in.Seek(pos);
@@ -240,23 +276,23 @@ TMusicPtr LoadXM(const TMusicSource& source) {
     const uint64_t data = pos + headerLength;
     pos = data + packedSize;
     if (p >= kept) continue;
-    auto pattern = Cantor_Pattern::Create(song.get(), channels, lines);
+    in.Seek(data);
+    uint64_t available = 0;
+    const uint8_t* packed = in.Peek(packedSize, available);
     // Only packing 0 exists; a pattern packed otherwise is left empty.
-    if (packing == 0 && packedSize > 0) {
-      in.Seek(data);
-      uint64_t available = 0;
-      const uint8_t* cells = in.Peek(packedSize, available);
-      DecodePackedCells(cells, available, *pattern);
+    if (packing != 0 || available == 0) {
+      song->Pattern[static_cast<size_t>(p)] = emptyPattern(lines);
+      continue;
     }
+    auto pattern = Cantor_Pattern::Create(song.get(), channels, lines);
+    DecodePackedCells(packed, available, *pattern);
     pattern->UpdateText();
     song->Pattern[static_cast<size_t>(p)] = pattern;
   }
   // Patterns the order list names but the file does not store: 64 empty lines.
   for (int32_t k = 0; k < entries; ++k) {
     auto& slot = song->Pattern[static_cast<size_t>(song->SongPattern[static_cast<size_t>(k)])];
-    if (slot) continue;
-    slot = Cantor_Pattern::Create(song.get(), channels, 64);
-    slot->UpdateText();
+    if (!slot) slot = emptyPattern(64);
   }
 
   song->Instrument.assign(static_cast<size_t>(instruments) + 1, nullptr);

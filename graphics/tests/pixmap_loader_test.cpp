@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <stdexcept>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -430,6 +431,12 @@ std::vector<uint8_t> JpegHeaderOnly(int width, int height) {
   return b;
 }
 
+// A file kept under fuzz/regressions/.
+std::vector<uint8_t> Regression(const std::string& name) {
+  std::ifstream in(std::string(ORMIX_SOURCE_DIR) + "/fuzz/regressions/" + name, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
 TEST(LoaderMalformed, HugeOrEmptyImagesAreRefused) {
   InitPixmapModule();
   struct Case {
@@ -441,6 +448,8 @@ TEST(LoaderMalformed, HugeOrEmptyImagesAreRefused) {
       {"PNG 1 x 1 with no data", PngHeaderOnly(1, 1)},
       {"JPEG 60000 x 60000", JpegHeaderOnly(60000, 60000)},
       {"JPEG 8 x 8 with no scan", JpegHeaderOnly(8, 8)},
+      {"JPEG 16384 x 5400 in 66 KB", Regression("pixmap/huge-claim.jpg")},
+      {"valid JPEG 8200 x 4100, above the pixel limit", Regression("pixmap/over-pixel-limit.jpg")},
       {"empty", {}},
       {"two bytes", {'B', 'M'}},
       {"noise", std::vector<uint8_t>(300, 0x5A)},

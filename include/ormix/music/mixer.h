@@ -181,6 +181,8 @@ public:
   int32_t GlobalVolume = 64;  // 0..64, effects G and H (format playback)
   // True when format playback reads Amiga periods (MOD, XM without the linear table).
   bool AmigaPeriods() const { return SourceFormat == SONG_FROM_MOD || (SourceFormat == SONG_FROM_XM && !(PeriodMode & 1)); }
+  // Fastest tempo played (400 ticks a second); a file's larger tempo plays at this one.
+  static constexpr int32_t MaxTempo = 1000;
 
   Cantor_Mixer();
   ~Cantor_Mixer() override;
