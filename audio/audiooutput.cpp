@@ -3,6 +3,8 @@
 #include <SDL.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <vector>
@@ -15,6 +17,10 @@ struct OutputState {
   std::vector<TAudioOutputClient*> clients;
   SDL_AudioDeviceID device = 0;
   int32_t acc[AUDIO_OUTPUT_FRAMES * 2];
+  std::mutex stepLock;  // held while the steps run; never while mixLock is held
+  std::vector<std::pair<const void*, std::function<void()>>> steps;
+  std::atomic<bool> lockstep{false};
+  std::atomic<bool> manual{false};
 };
 
 OutputState& State() {
@@ -28,6 +34,10 @@ void Callback(void*, Uint8* stream, int len) {
   int frames = len / 4;
   while (frames > 0) {
     int n = std::min(frames, AUDIO_OUTPUT_FRAMES);
+    {
+      std::lock_guard<std::mutex> g(s.stepLock);
+      for (auto& step : s.steps) step.second();
+    }
     std::memset(s.acc, 0, sizeof(int32_t) * 2 * n);
     {
       std::lock_guard<std::mutex> g(s.mixLock);
@@ -39,6 +49,33 @@ void Callback(void*, Uint8* stream, int len) {
   }
 }
 
+// Opens and starts the platform output; openLock held.
+bool OpenPlatform(OutputState& s) {
+  if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return false;
+  SDL_AudioSpec want{}, have{};
+  want.freq = AUDIO_OUTPUT_RATE;
+  want.format = AUDIO_S16SYS;
+  want.channels = AUDIO_OUTPUT_CHANNELS;
+  want.samples = AUDIO_OUTPUT_FRAMES;
+  want.callback = Callback;
+  SDL_AudioDeviceID dev = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
+  if (dev == 0) {
+    SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    return false;
+  }
+  s.device = dev;
+  SDL_PauseAudioDevice(dev, 0);
+  return true;
+}
+
+// openLock held, mixLock not: closing waits for the audio thread, which may be waiting
+// for mixLock.
+void ClosePlatform(OutputState& s) {
+  SDL_CloseAudioDevice(s.device);
+  s.device = 0;
+  SDL_QuitSubSystem(SDL_INIT_AUDIO);
+}
+
 }  // namespace
 
 bool AudioOutputAvailable() { return SDL_GetNumAudioDrivers() > 0; }
@@ -46,27 +83,7 @@ bool AudioOutputAvailable() { return SDL_GetNumAudioDrivers() > 0; }
 bool AudioOutputAttach(TAudioOutputClient* client) {
   OutputState& s = State();
   std::lock_guard<std::mutex> g(s.openLock);
-  if (s.device == 0) {
-    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return false;
-    SDL_AudioSpec want{}, have{};
-    want.freq = AUDIO_OUTPUT_RATE;
-    want.format = AUDIO_S16SYS;
-    want.channels = AUDIO_OUTPUT_CHANNELS;
-    want.samples = AUDIO_OUTPUT_FRAMES;
-    want.callback = Callback;
-    SDL_AudioDeviceID dev = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
-    if (dev == 0) {
-      SDL_QuitSubSystem(SDL_INIT_AUDIO);
-      return false;
-    }
-    {
-      std::lock_guard<std::mutex> m(s.mixLock);
-      s.clients.push_back(client);
-    }
-    s.device = dev;
-    SDL_PauseAudioDevice(dev, 0);
-    return true;
-  }
+  if (!s.manual.load() && s.device == 0 && !OpenPlatform(s)) return false;
   std::lock_guard<std::mutex> m(s.mixLock);
   s.clients.push_back(client);
   return true;
@@ -83,13 +100,41 @@ void AudioOutputDetach(TAudioOutputClient* client) {
     s.clients.erase(it);
     last = s.clients.empty();
   }
-  if (last && s.device != 0) {
-    // Closing waits for the audio thread, which may be waiting for mixLock: not held here.
-    SDL_CloseAudioDevice(s.device);
-    s.device = 0;
-    SDL_QuitSubSystem(SDL_INIT_AUDIO);
-  }
+  if (last && s.device != 0) ClosePlatform(s);
 }
 
 TAudioOutputLock::TAudioOutputLock() { State().mixLock.lock(); }
 TAudioOutputLock::~TAudioOutputLock() { State().mixLock.unlock(); }
+
+void AudioOutputSetLockstep(bool on) { State().lockstep = on; }
+
+bool AudioOutputLockstep() {
+  const char* env = std::getenv("ORMIX_AUDIO_LOCKSTEP");
+  return State().lockstep.load() || State().manual.load() || (env && std::strcmp(env, "1") == 0);
+}
+
+void AudioOutputAddStep(const void* owner, std::function<void()> step) {
+  OutputState& s = State();
+  std::lock_guard<std::mutex> g(s.stepLock);
+  s.steps.emplace_back(owner, std::move(step));
+}
+
+void AudioOutputRemoveStep(const void* owner) {
+  OutputState& s = State();
+  std::lock_guard<std::mutex> g(s.stepLock);
+  s.steps.erase(std::remove_if(s.steps.begin(), s.steps.end(), [owner](const auto& e) { return e.first == owner; }),
+                s.steps.end());
+}
+
+void AudioOutputSetManual(bool on) {
+  OutputState& s = State();
+  std::lock_guard<std::mutex> g(s.openLock);
+  s.manual = on;
+  // Clients already attached go with the change: driven by hand, or by the platform again.
+  if (on && s.device != 0) ClosePlatform(s);
+  if (!on && s.device == 0 && !s.clients.empty()) OpenPlatform(s);
+}
+
+void AudioOutputRender(int16_t* out, int frames) {
+  if (frames > 0) Callback(nullptr, reinterpret_cast<Uint8*>(out), frames * 4);
+}

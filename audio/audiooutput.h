@@ -4,6 +4,7 @@
 // clients; the callback asks each client to add its frames to a 32-bit accumulator and
 // converts the sum to 16-bit samples with clipping.
 #include <cstdint>
+#include <functional>
 
 #include <ormix/audio/audio.h>
 
@@ -38,6 +39,22 @@ bool AudioOutputAttach(TAudioOutputClient* client);
 void AudioOutputDetach(TAudioOutputClient* client);
 // True when the platform output can be opened at all (an SDL audio driver initialises).
 bool AudioOutputAvailable();
+
+// Lockstep output, for captures that must not depend on thread scheduling: the feeders
+// that keep an output client ahead of the play position (the software mixer's wave-out
+// timer and DirectSound thread) register a step instead of starting a thread, and the
+// output runs every step before each block it mixes. On while AudioOutputSetLockstep(true)
+// or ORMIX_AUDIO_LOCKSTEP=1; feeders read it when they open. With SDL's disk driver and
+// SDL_DISKAUDIODELAY=0 a whole capture is then rendered as fast as it can be mixed.
+void AudioOutputSetLockstep(bool on);
+bool AudioOutputLockstep();
+void AudioOutputAddStep(const void* owner, std::function<void()> step);
+void AudioOutputRemoveStep(const void* owner);
+// Driven by hand (implies lockstep): no platform output is open (turning it on closes the
+// one open, turning it off opens it again for the clients still attached), clients attach,
+// and the caller renders each block with AudioOutputRender (interleaved 16-bit stereo).
+void AudioOutputSetManual(bool on);
+void AudioOutputRender(int16_t* out, int frames);
 
 // Runs fn while the audio callback is held off (short critical sections that change
 // what clients mix).

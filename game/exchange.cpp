@@ -1,9 +1,13 @@
 #include "exchange.h"
 
+#include <chrono>
 #include <cstdlib>
+#include <future>
+#include <system_error>
 
 #include "scramble.h"
 #include "settings.h"
+#include <ormix/system/system.h>
 #include <ormix/web/http.h>
 
 TScoreServer ParseScoreServer(const Text& address) {
@@ -55,10 +59,23 @@ Text ReplyPayload(const Text& reply) {
 Text ExchangeScores(const Text& record, const TScoreServer& server) {
   Thttp http;
   http.timeoutMillis = server.timeoutMillis;
+  http.connectTimeoutMillis = server.connectTimeoutMillis;
+  http.totalTimeoutMillis = server.totalTimeoutMillis;
   Text reply;
   if (http.Open(server.host, 0, server.port)) reply = http.Get(ExchangeRequestPath(record));
   http.Close();
   Text payload = ReplyPayload(reply);
   if (payload.empty()) return Text();
   return Unscramble(payload, ExchangeKey, EXCHANGE_PASSES);
+}
+
+Text ExchangeScoresResponsively(const Text& record, const TScoreServer& server) {
+  std::future<Text> result;
+  try {
+    result = std::async(std::launch::async, [record, server] { return ExchangeScores(record, server); });
+  } catch (const std::system_error&) {
+    return ExchangeScores(record, server);  // no thread to be had: wait in place
+  }
+  while (result.wait_for(std::chrono::milliseconds(15)) != std::future_status::ready) PumpSystem();
+  return result.get();
 }

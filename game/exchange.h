@@ -11,6 +11,8 @@ struct TScoreServer {
   Text host = u"localhost";
   int port = 80;
   int timeoutMillis = 10000;  // a reply that stalls this long ends the exchange
+  int connectTimeoutMillis = 5000;   // the name look-up and the connection, each
+  int totalTimeoutMillis = 12000;    // the whole exchange
 };
 TScoreServer ParseScoreServer(const Text& address);
 TScoreServer ScoreServerFromEnvironment();
@@ -23,3 +25,7 @@ Text ReplyPayload(const Text& reply);
 // Sends the record and returns the unscrambled table; "" when the server could not be
 // reached, did not answer in time or sent nothing valid.
 Text ExchangeScores(const Text& record, const TScoreServer& server);
+// ExchangeScores on a worker thread while the calling (main) thread keeps handling the
+// window's events, so that a slow server never leaves the window unanswered; returns
+// the same result once the exchange has ended (at most the server's total time-out).
+Text ExchangeScoresResponsively(const Text& record, const TScoreServer& server);

@@ -189,6 +189,8 @@ void TZingleGame::OpenGameScreen() {
     UseGraphicsDriver(DirectX7Renderer(), GFX_BACKBUFFER);
     OpenScreen(800, 600, 0, hertz, 0);
   }
+  Trace("renderer %s depth=%d", CurrentGraphicsDriver() == DirectX7Renderer() ? "directx7" : "opengl",
+        settings.ScreenDepthOption);
   SetBlendMode(BLEND_ALPHA);
   SetImageMaskColor(255, 0, 255);
   _reopening = false;
@@ -395,7 +397,7 @@ TZingleGame::TitleResult TZingleGame::TitleFrame() {
   if (ButtonHeld(2) && ScorePending == 1) {
     Text record = settings.PlayerName + u"|" + IntToText(settings.PlayerId) + u"|" +
                   IntToText(settings.HighScore);
-    Text table = ExchangeScores(record, ScoreServerFromEnvironment());
+    Text table = ExchangeScoresResponsively(record, ScoreServerFromEnvironment());
     // A failed exchange keeps the table that was there.
     if (!table.empty()) settings.ScoreTable = table;
     Trace("exchange %s", table.empty() ? "failed" : "ok");

@@ -87,6 +87,9 @@ struct TJpegHeader {
 bool JpegCreate(jpeg_decompress_struct* cinfo, TJpegError* err) {
   if (setjmp(err->jump)) return false;
   jpeg_create_decompress(cinfo);
+  // The decoder's own working memory (whole-image buffers of progressive files) is
+  // capped too: past it, decoding fails instead of growing.
+  cinfo->mem->max_memory_to_use = 192L * 1024 * 1024;
   return true;
 }
 
@@ -144,7 +147,7 @@ TPixmapPtr TPixmapLoaderJPG::LoadPixmap(const TStreamPtr& sp) {
   TJpegHeader h;
   const int64_t left = pixmap_io::Remaining(s);
   if (JpegStart(cinfo.get(), &err, &h) && !src->hitEnd && (h.components == 1 || h.components == 3) &&
-      pixmap_io::SidesAcceptable(h.width, h.height) &&
+      pixmap_io::SidesAcceptable(h.width, h.height) && int64_t{h.width} * h.height <= MAX_JPEG_PIXELS &&
       (left < 0 || static_cast<int64_t>(h.width) * h.height * h.components <= (left + 1024) * kJpegExpansion) &&
       JpegBegin(cinfo.get(), &err)) {
     pix = TPixmap::Create(h.width, h.height, h.components == 1 ? PIXFMT_I8 : PIXFMT_RGB888, 4);

@@ -57,6 +57,9 @@ void PngWarningFn(png_structp, png_const_charp) {}
 // Errors end the operation quietly: back to the jump point, no message on stderr.
 void PngErrorFn(png_structp png, png_const_charp) { png_longjmp(png, 1); }
 
+// Largest chunk libpng may buffer whole (ancillary data: text, colour profiles).
+constexpr int64_t kMaxPngChunkBytes = int64_t{8} << 20;
+
 struct TPngHeader {
   png_uint_32 width = 0, height = 0;
   int channels = 0, bitDepth = 0;
@@ -65,10 +68,18 @@ struct TPngHeader {
 };
 
 // Reads the header and sets up the transforms. False on a libpng error.
-bool PngReadHeader(png_structp png, png_infop info, TPngHeader* h) {
+bool PngReadHeader(png_structp png, png_infop info, TPngHeader* h, int64_t fileBytes) {
   if (setjmp(png_jmpbuf(png))) return false;
   png_set_sig_bytes(png, 8);
   png_set_user_limits(png, MAX_PIXMAP_SIDE, MAX_PIXMAP_SIDE);
+  // A chunk that libpng holds whole can be no longer than the file: its claimed length
+  // must not size a buffer before anything is read. libpng only warns about a chunk
+  // above this limit, so the variable-length chunks the loader has no use for (text,
+  // colour profiles, palettes of suggestions, metadata) are skipped unread instead.
+  png_set_chunk_malloc_max(png, static_cast<png_alloc_size_t>(
+      std::clamp<int64_t>(fileBytes < 0 ? kMaxPngChunkBytes : fileBytes, 1, kMaxPngChunkBytes)));
+  static const png_byte kSkipped[] = "tEXt\0zTXt\0iTXt\0iCCP\0sPLT\0eXIf\0pCAL\0sCAL\0hIST\0";
+  png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, kSkipped, 9);
   png_read_info(png, info);
   const int colourType = png_get_color_type(png, info);
   h->storedBytes = static_cast<double>(png_get_image_height(png, info)) *
@@ -114,7 +125,7 @@ TPixmapPtr TPixmapLoaderPNG::LoadPixmap(const TStreamPtr& sp) {
 
   TPixmapPtr pix;
   TPngHeader h;
-  if (PngReadHeader(png, info, &h) && h.bitDepth == 8 && h.channels >= 1 && h.channels <= 4 &&
+  if (PngReadHeader(png, info, &h, left) && h.bitDepth == 8 && h.channels >= 1 && h.channels <= 4 &&
       h.channels != 2 &&
       pixmap_io::SidesAcceptable(h.width, h.height) &&
       (left < 0 || h.storedBytes <= static_cast<double>(left) * kDeflateExpansion)) {

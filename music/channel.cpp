@@ -47,18 +47,20 @@ void Cantor_Channel::SetFreq() {
   if (!Sample) return;
   double e = (Note + FineTune + VibratoValue + Sample->RelativeNote - 77.0) / 12.0;
   e = std::clamp(e, -24.0, 24.0);
-  const double rate = std::exp2(e);
+  // The formula is tuned to 44100 Hz output; other rates scale the step so that the
+  // pitch stays the same.
+  const double rate = std::exp2(e) * RateScale;
   Add = Add < 0 ? -rate : rate;
 }
 
 // Pan law. Effects and the volume column set Pan on -1 (left) .. +1 (right); a sample's
-// stored default arrives unchanged and may be on a signed 8-bit scale (-128..127), so a
-// value beyond +-1 is read in 1/128 steps. EnvelopePan (0..64, 32 neutral) shifts it.
+// stored default arrives unchanged on the loaders' 1/128 scale (so a stored 1 is a hair
+// right of centre, not hard right). EnvelopePan (0..64, 32 neutral) shifts it.
 // Gains follow a balance law: the far side falls linearly, the near side stays at 1, so
 // a centred channel plays at full gain on both sides.
 void Cantor_Channel::CalcPanGains() {
   double p = Pan;
-  if (p > 1.0 || p < -1.0) p /= 128.0;
+  if (PanFromSample || p > 1.0 || p < -1.0) p /= 128.0;
   p += (EnvelopePan - 32) / 32.0;
   p = std::clamp(p, -1.0, 1.0);
   LPanCalc = std::min(1.0, 1.0 - p);
@@ -85,16 +87,19 @@ void Cantor_Channel::ApplyVolume(int32_t tick, int32_t note, int32_t v) {
   } else if (v >= 192 && v <= 207) {
     if (first) {
       Pan = std::clamp((v - 200) * 16, -128, 128) / 128.0;
+      PanFromSample = 0;
       SetPan = 1;
     }
   } else if (v >= 208 && v <= 223) {
     if (first) {
       Pan = std::max(Pan * 128.0 - (v - 208), -128.0) / 128.0;
+      PanFromSample = 0;
       SetPan = 1;
     }
   } else if (v >= 224 && v <= 239) {
     if (first) {
       Pan = std::min(Pan * 128.0 + (v - 224), 128.0) / 128.0;
+      PanFromSample = 0;
       SetPan = 1;
     }
   } else if (v >= 240 && v <= 255) {
@@ -146,23 +151,29 @@ void Cantor_Channel::DoTremolo() {
   TremoloCount += TremoloSpeed;
 }
 
+void Cantor_Channel::LatchCell(const Cantor_Track& track, int32_t atLine) {
+  line = atLine;
+  if (line >= 0 && line < track.LineCount) {
+    const size_t i = static_cast<size_t>(line);
+    linenote = track.Note[i];
+    inst = track.Inst[i];
+    vol = track.Vol[i];
+    fx = track.FX[i];
+    fxv = track.FXV[i];
+  } else {
+    linenote = inst = vol = fx = fxv = 0;
+  }
+  fxvl = (fxv >> 4) & 15;
+  fxvr = fxv & 15;
+}
+
 void Cantor_Channel::ApplyCommand(Cantor_Track& track, Cantor_Mixer& song) {
   const int32_t t = song.MMTick;
   Tick += 1;
   if (t == 0) {
-    line = song.CurrentLine;
-    if (line >= 0 && line < track.LineCount) {
-      const size_t i = static_cast<size_t>(line);
-      linenote = track.Note[i];
-      inst = track.Inst[i];
-      vol = track.Vol[i];
-      fx = track.FX[i];
-      fxv = track.FXV[i];
-    } else {
-      linenote = inst = vol = fx = fxv = 0;
-    }
-    fxvl = (fxv >> 4) & 15;
-    fxvr = fxv & 15;
+    LatchCell(track, song.CurrentLine);
+    // The XM loader's C-0 is no note here, as it always was.
+    if (linenote == XmLowestNote) linenote = 0;
   }
   const bool noteDelay = fx == 14 && fxvl == 13;
   const bool trigger = (t == 0 && !noteDelay) || (noteDelay && t == fxvr);
@@ -207,6 +218,7 @@ void Cantor_Channel::ApplyCommand(Cantor_Track& track, Cantor_Mixer& song) {
           Volume = MixerVolume = Sample->Volume;
           FineTune = Sample->FineTune;
           Pan = Sample->Pan;
+          PanFromSample = 1;
           ClickDelay = 127;
           SetPan = 1;
         }
@@ -287,6 +299,7 @@ void Cantor_Channel::ApplyCommand(Cantor_Track& track, Cantor_Mixer& song) {
     case 8:
       if (first) {
         Pan = (fxv - 128) / 128.0;
+        PanFromSample = 0;
         SetPan = 1;
       }
       break;
@@ -342,6 +355,7 @@ void Cantor_Channel::ApplyCommand(Cantor_Track& track, Cantor_Mixer& song) {
         case 8:
           if (!first) {
             Pan = (l - 8) / 8.0;
+            PanFromSample = 0;
             SetPan = 1;
           }
           break;

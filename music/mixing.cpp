@@ -298,12 +298,19 @@ void ConvertPCM(const int16_t* pcm, uint8_t* out, int32_t n, int32_t format) {
 
 // Mixes n frames (n <= MIX_BUFFER_FRAMES) of every channel into the accumulators.
 void Cantor_Mixer::MixChunk(int32_t n) {
-  std::memset(MixBufferL, 0, sizeof(int32_t) * static_cast<size_t>(n));
-  std::memset(MixBufferR, 0, sizeof(int32_t) * static_cast<size_t>(n));
+  const bool fast = FastMixing();
+  if (fast) {
+    std::memset(FastMixBufferL, 0, sizeof(float) * static_cast<size_t>(n));
+    std::memset(FastMixBufferR, 0, sizeof(float) * static_cast<size_t>(n));
+  } else {
+    std::memset(MixBufferL, 0, sizeof(int32_t) * static_cast<size_t>(n));
+    std::memset(MixBufferR, 0, sizeof(int32_t) * static_cast<size_t>(n));
+  }
   const int32_t channels = std::min<int32_t>(ActiveChannels, static_cast<int32_t>(MMC_Channel.size()));
   for (int32_t c = 0; c < channels; ++c) {
     Cantor_Channel& ch = *MMC_Channel[static_cast<size_t>(c)];
-    ch.Mix(MixBufferL, MixBufferR, n);
+    if (fast) ch.MixFast(FastMixBufferL, FastMixBufferR, n);
+    else ch.Mix(MixBufferL, MixBufferR, n);
     ch.LevelL *= MixLevel;
     ch.LevelR *= MixLevel;
     TLAV += ch.LevelL;
@@ -343,9 +350,9 @@ int32_t Cantor_Mixer::FillBuffer(void* buffer, int32_t size) {
     if (n > 0) {
       MixChunk(n);
       if (direct) {
-        WriteMixToPCM16(MixBufferL, MixBufferR, reinterpret_cast<int16_t*>(out + static_cast<size_t>(done) * 4), n, MixLevel);
+        WriteChunk(reinterpret_cast<int16_t*>(out + static_cast<size_t>(done) * 4), n);
       } else {
-        WriteMixToPCM16(MixBufferL, MixBufferR, g_pcm, n, MixLevel);
+        WriteChunk(g_pcm, n);
         ConvertPCM(g_pcm, out + static_cast<size_t>(done) * frameSize, n, STREAM_FORMAT);
       }
     }
@@ -354,6 +361,11 @@ int32_t Cantor_Mixer::FillBuffer(void* buffer, int32_t size) {
   } while (done < frames);
   STREAM_POS += frames;
   return 0;
+}
+
+void Cantor_Mixer::WriteChunk(int16_t* out, int32_t n) {
+  if (FastMixing()) WriteFloatMixToPCM16(FastMixBufferL, FastMixBufferR, out, n, MixLevel);
+  else WriteMixToPCM16(MixBufferL, MixBufferR, out, n, MixLevel);
 }
 
 void Cantor_Mixer::EnableScopes(int32_t size) {

@@ -3,6 +3,7 @@
 #include "mod_loader.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 
 #include "format_io.h"
@@ -48,7 +49,9 @@ const int32_t kPeriods[108] = {
 
 constexpr uint64_t kTagOffset = 1080;
 constexpr uint64_t kPatternOffset = 1084;
-constexpr int32_t kSampleCount = 31;
+// The old 15-sample layout: no tag, the order table at 470 and patterns from 600.
+constexpr uint64_t kOldOrderOffset = 470;
+constexpr uint64_t kOldPatternOffset = 600;
 constexpr int32_t kOrderTableSize = 128;
 
 Text HexByte(int v) {
@@ -82,8 +85,80 @@ bool ModFormatTag(const Text& tag, Text& trackerName, int32_t& channels) {
       return true;
     }
   }
-  return false;
+  // Further tags real files carry: 4-channel variants of other trackers, and channel
+  // counts spelled "nCHN" / "nnCH" / "nnCN" beyond the table.
+  struct Extra { const char* tag; const char* tracker; int32_t channels; };
+  static const Extra kExtra[] = {
+      {"FEST", "His Master's Noise 4 channel", 4}, {"M&K!", "His Master's Noise 4 channel", 4},
+      {"NSMS", "Protracker 4 channel", 4},         {"LARD", "Protracker 4 channel", 4},
+      {"PATT", "Protracker 4 channel", 4},         {"FLT8", "Startracker 8 channel", 8},
+      {"EXO4", "Startracker 4 channel", 4},        {"EXO8", "Startracker 8 channel", 8},
+      {"CD61", "Atari oktalyzer 6 channel", 6},    {"FA04", "Digital Tracker 4 channel", 4},
+      {"FA06", "Digital Tracker 6 channel", 6},    {"FA08", "Digital Tracker 8 channel", 8},
+  };
+  for (const auto& e : kExtra) {
+    if (tag == ToText(e.tag)) {
+      trackerName = ToText(e.tracker);
+      channels = e.channels;
+      return true;
+    }
+  }
+  if (tag.size() != 4) return false;
+  const auto digit = [](char16_t c) { return c >= u'0' && c <= u'9'; };
+  int32_t n = 0;
+  if (digit(tag[0]) && tag.substr(1) == u"CHN") n = tag[0] - u'0';
+  else if (digit(tag[0]) && digit(tag[1]) && (tag.substr(2) == u"CH" || tag.substr(2) == u"CN"))
+    n = (tag[0] - u'0') * 10 + (tag[1] - u'0');
+  if (n < 1 || n > 32) return false;
+  trackerName = u"Generic " + IntToText(n) + u" channel";
+  channels = n;
+  return true;
 }
+
+namespace {
+// True when the first bytes look like a 15-sample Soundtracker song: readable sample
+// headers, a song length of 1..128, order entries below 64, and the patterns present.
+// `fileSize` beyond what a song can be skips the checks of the size.
+bool LooksLikeOldMod(TByteCursor& in, uint64_t fileSize) {
+  const bool sized = fileSize < UINT64_MAX / 2;
+  if (sized && fileSize < kOldPatternOffset + 1024) return false;
+  const auto text = [&](uint64_t at, uint64_t n) {
+    in.Seek(at);
+    for (uint64_t k = 0; k < n; ++k) {
+      const uint8_t c = in.U8();
+      if (c != 0 && (c < 32 || c > 126)) return false;
+    }
+    return true;
+  };
+  if (!text(0, 20)) return false;
+  uint64_t sampleBytes = 0;
+  for (int32_t i = 0; i < 15; ++i) {
+    const uint64_t h = 20 + 30 * static_cast<uint64_t>(i);
+    if (!text(h, 22)) return false;
+    in.Seek(h + 22);
+    const uint32_t words = in.U16BE();
+    const int32_t fine = in.U8();
+    const int32_t volume = in.U8();
+    const uint32_t loopStart = in.U16BE(), loopLength = in.U16BE();
+    if (fine > 15 || volume > 64 || words > 32768) return false;
+    if (loopLength > 1 && (loopStart + loopLength > words + 1 && loopStart / 2 + loopLength > words + 1)) return false;
+    sampleBytes += 2ull * words;
+  }
+  in.Seek(kOldOrderOffset);
+  const int32_t length = in.U8();
+  in.U8();
+  if (length < 1 || length > 128) return false;
+  int32_t highest = 0;
+  for (int32_t k = 0; k < 128; ++k) {
+    const int32_t v = in.U8();
+    if (v > 63) return false;
+    if (k < length) highest = std::max(highest, v);
+  }
+  // Patterns must be there; sample data may be cut short.
+  return !sized || (fileSize >= kOldPatternOffset + (static_cast<uint64_t>(highest) + 1) * 1024 &&
+                    fileSize <= kOldPatternOffset + 128ull * 1024 + sampleBytes + 65536);
+}
+}  // namespace
 
 TMusicPtr LoadMOD(const TMusicSource& source) {
   auto song = std::make_shared<Cantor_Mixer>();
@@ -109,9 +184,12 @@ TMusicPtr LoadMOD(const TMusicSource& source) {
 
   Text trackerName;
   int32_t channels = 0;
-  if (!ModFormatTag(rawTag, trackerName, channels)) return nullptr;
+  const bool tagged = ModFormatTag(rawTag, trackerName, channels);
+  // Untagged: perhaps the old 15-sample layout; its headers are judged before the rest
+  // of the file is read.
+  if (!tagged && !LooksLikeOldMod(in, UINT64_MAX / 2)) return nullptr;
 
-  // Known format: the rest of the file.
+  // The rest of the file.
   {
     std::vector<uint8_t> all(in.Size());
     in.Seek(0);
@@ -120,18 +198,27 @@ TMusicPtr LoadMOD(const TMusicSource& source) {
     all.insert(all.end(), rest.begin(), rest.end());
     in = TByteCursor(std::move(all));
   }
+  if (!tagged) {
+    if (!LooksLikeOldMod(in, in.Size())) return nullptr;
+    trackerName = u"Soundtracker 15 samples";
+    channels = 4;
+  }
+  const int32_t sampleCount = tagged ? 31 : 15;
+  const uint64_t orderOffset = tagged ? 950 : kOldOrderOffset;
+  const uint64_t patternOffset = tagged ? kPatternOffset : kOldPatternOffset;
 
   song->TrackerName = trackerName;
+  song->SourceFormat = SONG_FROM_MOD;
   song->Init(channels);
   song->WriteBug(u"Format = " + trackerName + u"\n");
   song->WriteBug(u"Channels = " + IntToText(channels) + u"\n");
 
-  song->ActiveSamples = kSampleCount;
-  song->WriteBug(u"Instruments = " + IntToText(kSampleCount) + u"\n");
-  song->Instrument.assign(kSampleCount + 1, nullptr);
+  song->ActiveSamples = sampleCount;
+  song->WriteBug(u"Instruments = " + IntToText(sampleCount) + u"\n");
+  song->Instrument.assign(sampleCount + 1, nullptr);
 
-  SampleHeader headers[kSampleCount + 1];
-  for (int32_t i = 1; i <= kSampleCount; ++i) {
+  SampleHeader headers[32];
+  for (int32_t i = 1; i <= sampleCount; ++i) {
     const uint64_t h = 20 + 30 * static_cast<uint64_t>(i - 1);
     SampleHeader& sh = headers[i];
     in.Seek(h);
@@ -175,7 +262,7 @@ TMusicPtr LoadMOD(const TMusicSource& source) {
   // named only after the song's end may be stored too, with the sample data after all
   // of them: when the file is long enough to hold those too, they are read as well, so
   // that the sample data is taken from the right place.
-  in.Seek(950);
+  in.Seek(orderOffset);
   const int32_t songLength = std::min<int32_t>(in.U8(), kOrderTableSize);
   in.U8();  // restart position
   uint8_t orders[kOrderTableSize];
@@ -191,15 +278,15 @@ TMusicPtr LoadMOD(const TMusicSource& source) {
   }
   if (highestAnywhere > highest) {
     uint64_t sampleBytes = 0;
-    for (int32_t i = 1; i <= kSampleCount; ++i)
+    for (int32_t i = 1; i <= sampleCount; ++i)
       if (headers[i].length > 4) sampleBytes += static_cast<uint64_t>(headers[i].length);
     const uint64_t patternBytes = 64ull * 4 * static_cast<uint64_t>(channels);
-    if (in.Size() >= kPatternOffset + (highestAnywhere + 1) * patternBytes + sampleBytes)
+    if (in.Size() >= patternOffset + (highestAnywhere + 1) * patternBytes + sampleBytes)
       highest = highestAnywhere;
   }
   song->ActiveSongPatterns = songLength - 1;
   song->CurrentPattern = song->SongPattern[0];
-  in.Skip(4);  // the tag
+  in.Seek(patternOffset);
 
   song->Pattern.assign(static_cast<size_t>(highest) + 1, nullptr);
   song->WriteBug(u"Patterns = " + IntToText(highest) + u"\n");
@@ -238,7 +325,7 @@ TMusicPtr LoadMOD(const TMusicSource& source) {
 
   // Sample data, 8-bit signed, in instrument order. Missing bytes at the end of a
   // truncated file read as silence.
-  for (int32_t i = 1; i <= kSampleCount; ++i) {
+  for (int32_t i = 1; i <= sampleCount; ++i) {
     const SampleHeader& sh = headers[i];
     if (sh.length <= 4) continue;
     TBank bank(static_cast<size_t>(sh.length));

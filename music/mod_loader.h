@@ -1,11 +1,12 @@
 #pragma once
-// Loader of four-to-thirty-two-channel MOD modules (31-sample layout, recognised by the
-// format tag at byte 1080).
+// Loader of one-to-thirty-two-channel MOD modules: the 31-sample layout, recognised by
+// the format tag at byte 1080, and the old untagged 15-sample layout, recognised by
+// sane sample headers and order table.
 #include <cstdint>
 
 #include <ormix/music/mixer.h>
 
-// A song, or null when the source is not a MOD file with a known tag (or cannot be
+// A song, or null when the source is not a MOD file of either layout (or cannot be
 // opened). A stream source is read from its current position and closed after a
 // successful load.
 TMusicPtr LoadMOD(const TMusicSource& source);

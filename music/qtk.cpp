@@ -13,7 +13,9 @@ namespace {
 
 constexpr char kMagic[3] = {'Q', 'T', 'K'};
 constexpr char kExtensionMagic[4] = {'Q', 'T', 'K', 'X'};
-constexpr int32_t kExtensionVersion = 1;
+// Version 1: order list, instrument extras, notes outside a short. Version 2 adds what
+// format playback reads: the song's source format and the samples' file pans.
+constexpr int32_t kExtensionVersion = 2;
 
 // Texts longer than their length field can say are cut, so the stream stays readable.
 void WriteText8(TStream& s, const Text& t) {
@@ -151,9 +153,14 @@ Cantor_PatternPtr Cantor_Pattern::Load(const TStreamPtr& stream) {
   lines = static_cast<int32_t>(std::min<int64_t>(lines, ItemsLeft(s, 1, lines)));
   pattern->LineCount = lines;
   pattern->TrackCount = tracks;
-  pattern->LineText.assign(static_cast<size_t>(lines) + 1, Text());
   pattern->Track.reserve(static_cast<size_t>(tracks));
   for (int32_t t = 0; t < tracks; ++t) pattern->Track.push_back(Cantor_Track::Load(stream));
+  // The line texts are sized only for a pattern whose tracks really hold its lines (a
+  // byte a line each): a pattern that claims many lines but stores none must not cost
+  // memory for them. Such a pattern cannot be played and is dropped by the song.
+  bool held = tracks > 0;
+  for (const auto& track : pattern->Track) held = held && track && track->LineCount == lines;
+  pattern->LineText.assign(held ? static_cast<size_t>(lines) + 1 : 1, Text());
   return pattern;
 }
 
@@ -354,6 +361,21 @@ void WriteExtension(Cantor_Mixer& song, TStream& s) {
     s.WriteInt(c.line);
     s.WriteInt(c.note);
   }
+
+  s.WriteInt(song.SourceFormat);
+  struct Pan { int32_t inst, sample, pan; };
+  std::vector<Pan> pans;
+  for (int32_t i : present) {
+    const Cantor_Instrument& inst = *song.Instrument[static_cast<size_t>(i)];
+    for (size_t k = 0; k < inst.Sample.size(); ++k)
+      if (inst.Sample[k] && inst.Sample[k]->FilePan >= 0) pans.push_back({i, static_cast<int32_t>(k), inst.Sample[k]->FilePan});
+  }
+  s.WriteInt(static_cast<int32_t>(pans.size()));
+  for (const Pan& p : pans) {
+    s.WriteInt(p.inst);
+    s.WriteInt(p.sample);
+    s.WriteInt(p.pan);
+  }
 }
 
 // Reads the block written by WriteExtension when it follows the records. Every index
@@ -362,7 +384,8 @@ void ReadExtension(Cantor_Mixer& song, TStream& s) {
   char magic[4] = {};
   s.ReadBytes(magic, 4);
   if (std::memcmp(magic, kExtensionMagic, 4) != 0) return;
-  if (s.ReadInt() != kExtensionVersion) return;
+  const int32_t version = s.ReadInt();
+  if (version < 1 || version > kExtensionVersion) return;
 
   const int64_t orders = std::min<int64_t>(std::max(s.ReadInt(), 0), ItemsLeft(s, 4, 1 << 30));
   for (int64_t k = 0; k < orders; ++k) {
@@ -400,6 +423,18 @@ void ReadExtension(Cantor_Mixer& song, TStream& s) {
     Cantor_Track& track = *pattern.Track[static_cast<size_t>(t)];
     if (l < 0 || l >= static_cast<int32_t>(track.Note.size())) continue;
     track.Note[static_cast<size_t>(l)] = note;
+  }
+  if (version < 2) return;
+
+  const int32_t from = s.ReadInt();
+  if (from == SONG_FROM_MOD || from == SONG_FROM_XM) song.SourceFormat = from;
+  const int64_t pans = std::min<int64_t>(std::max(s.ReadInt(), 0), ItemsLeft(s, 12, 1 << 30));
+  for (int64_t k = 0; k < pans; ++k) {
+    const int32_t i = s.ReadInt(), slot = s.ReadInt(), pan = s.ReadInt();
+    if (i < 1 || i >= static_cast<int32_t>(song.Instrument.size()) || !song.Instrument[static_cast<size_t>(i)]) continue;
+    Cantor_Instrument& inst = *song.Instrument[static_cast<size_t>(i)];
+    if (slot < 0 || slot >= static_cast<int32_t>(inst.Sample.size()) || !inst.Sample[static_cast<size_t>(slot)]) continue;
+    inst.Sample[static_cast<size_t>(slot)]->FilePan = std::clamp(pan, 0, 255);
   }
 }
 

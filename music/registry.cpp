@@ -38,6 +38,17 @@ void InitTrackerModule() {
   RegisterSongSampleLoader();
 }
 
+Cantor_MixerPtr LoadTrackerSong(const TMusicSource& source) {
+  InitMusicBaseModule();
+  InitTrackerTables();
+  NoteName(0);
+  for (auto* load : {LoadMOD, LoadXM, LoadQTK}) {
+    if (source.stream) source.stream->Seek(0);
+    if (auto song = std::dynamic_pointer_cast<Cantor_Mixer>(load(source))) return song;
+  }
+  return nullptr;
+}
+
 void InitMusicModule() {
   InitMusicBaseModule();
   InitAudioStreamModule();

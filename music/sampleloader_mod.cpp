@@ -2,12 +2,18 @@
 #include "sampleloader_mod.h"
 
 #include <algorithm>
+#include <string>
+
+#include <ormix/runtime/errors.h>
 
 TAudioSamplePtr TAudioSampleLoaderMOD::LoadAudioSample(const TStreamPtr& stream) {
   TMusicPtr music = LoadMusic(stream);
   auto song = std::dynamic_pointer_cast<Cantor_Mixer>(music);
   if (!song) return nullptr;
   const int32_t frames = song->Geti(MUSIC_ID_SIZE);
+  if (frames > int64_t{SONG_SAMPLE_MAX_SECONDS} * song->SAMPLE_RATE)
+    throw TRuntimeException("song longer than " + std::to_string(SONG_SAMPLE_MAX_SECONDS) +
+                            " seconds: too long to load as a sound sample (play it as music)");
   TAudioSamplePtr sample = NewAudioSample(frames, song->SAMPLE_RATE, SF_STEREO16LE);
   if (!sample) return nullptr;
   song->PlayStatus = 1;

@@ -3,10 +3,15 @@
 #include <ormix/audio/audio.h>
 #include <ormix/music/mixer.h>
 
+// Longest song rendered into a sound sample (20 MiB of 44100 Hz 16-bit stereo); a longer
+// song is meant to be streamed (PlayMusic), not held in memory.
+constexpr int32_t SONG_SAMPLE_MAX_SECONDS = 120;
+
 class TAudioSampleLoaderMOD : public TAudioSampleLoader {
 public:
   // The song's one-pass length rendered at its output rate as stereo 16-bit
-  // little-endian; null for anything that does not load as a tracker song.
+  // little-endian; null for anything that does not load as a tracker song. A song
+  // longer than SONG_SAMPLE_MAX_SECONDS throws TRuntimeException saying so.
   TAudioSamplePtr LoadAudioSample(const TStreamPtr& stream) override;
 };
 

@@ -1,7 +1,9 @@
 // Cantor_Mixer: the song's clock and position (ticks, lines, patterns, order list), its
 // parameter interface and the song-length computation.
 #include <algorithm>
+#include <array>
 #include <limits>
+#include <set>
 
 #include <ormix/music/mixer.h>
 #include <ormix/runtime/errors.h>
@@ -54,9 +56,10 @@ int32_t Cantor_Mixer::PatternAt(int32_t position) const {
 }
 
 // Frames per tick: SAMPLE_RATE / (Tempo * 0.4), computed exactly in integers as
-// SAMPLE_RATE * 5 / (Tempo * 2). Never less than one frame, so the player always moves.
+// SAMPLE_RATE * 5 / (Tempo * 2). Never less than one frame, so the player always moves;
+// tempos above MaxTempo play as MaxTempo, which bounds the ticks run per second of sound.
 int32_t Cantor_Mixer::TickFrames() const {
-  const int64_t tempo = std::max<int32_t>(Tempo, 1);
+  const int64_t tempo = std::clamp<int32_t>(Tempo, 1, MaxTempo);
   const int64_t frames = static_cast<int64_t>(SAMPLE_RATE) * 5 / (tempo * 2);
   return static_cast<int32_t>(std::clamp<int64_t>(frames, 1, std::numeric_limits<int32_t>::max()));
 }
@@ -66,7 +69,16 @@ void Cantor_Mixer::Do_Player() {
       !Pattern[static_cast<size_t>(CurrentPattern)])
     throw TRuntimeException("no pattern!!!");
   Cantor_Pattern& pattern = *Pattern[static_cast<size_t>(CurrentPattern)];
-  const int32_t channels = std::min<int32_t>(ActiveChannels, static_cast<int32_t>(MMC_Channel.size()));
+  // While the song is measured only a line's first tick has work (its timing commands).
+  const int32_t channels = _calculating && MMTick != 0
+                               ? 0
+                               : std::min<int32_t>(ActiveChannels, static_cast<int32_t>(MMC_Channel.size()));
+  // Songs made in code or stored natively from the start play as the engine was first
+  // described; those read from MOD and XM files follow their format unless the classic
+  // switch is on.
+  const bool classic = Classic || SourceFormat == SONG_FROM_NATIVE;
+  // Format playback: a pattern delay repeats the line at the speed the whole line sets.
+  int32_t delayLines = -1;
   for (int32_t i = 0; i < channels; ++i) {
     if (i >= static_cast<int32_t>(pattern.Track.size())) break;
     Cantor_Track* track = pattern.Track[static_cast<size_t>(i)].get();
@@ -76,23 +88,40 @@ void Cantor_Mixer::Do_Player() {
       const int32_t fxv = track->FXV[static_cast<size_t>(CurrentLine)];
       switch (fx) {
         case 11: MMJump = fxv; break;
-        case 13: PatternBreak(fxv); break;
+        case 13:
+          // XM stores the break line as two decimal digits (MOD files are converted
+          // by their loader).
+          PatternBreak(!Classic && SourceFormat == SONG_FROM_XM ? (fxv >> 4) * 10 + (fxv & 15) : fxv);
+          break;
         case 14:
           if (((fxv >> 4) & 15) == 6) PatternLineRepeat(fxv & 15);
-          else if (((fxv >> 4) & 15) == 14)
-            patterndelay = static_cast<int32_t>(std::min<int64_t>(int64_t{fxv & 15} * Speed, 1 << 24));
+          else if (((fxv >> 4) & 15) == 14) {
+            if (classic) patterndelay = static_cast<int32_t>(std::min<int64_t>(int64_t{fxv & 15} * Speed, 1 << 24));
+            else delayLines = fxv & 15;
+          }
           break;
         case 15: SetTiming(fxv); break;
         default: break;  // 16, 17 and the rest belong to the channel
       }
     }
+    // Measuring the song needs only the timing commands above: the channels' own work
+    // (notes, effects, envelopes) changes no timing and is skipped, so a song of many
+    // channels at a fast tempo costs little to measure.
+    if (_calculating) continue;
     Cantor_Channel& channel = *MMC_Channel[static_cast<size_t>(i)];
-    channel.ApplyCommand(*track, *this);
-    if (channel.Add != 0) {
-      channel.PreCalc();
-      channel.ApplyKeyOff();
+    channel.RateScale = SAMPLE_RATE > 0 ? double(AUDIO_OUTPUT_RATE) / SAMPLE_RATE : 1.0;
+    channel.Faithful = classic ? 0 : 1;
+    if (classic) {
+      channel.ApplyCommand(*track, *this);
+      if (channel.Add != 0) {
+        channel.PreCalc();
+        channel.ApplyKeyOff();
+      }
+    } else {
+      channel.ApplyCommandFaithful(*track, *this);
     }
   }
+  if (delayLines >= 0) patterndelay = delayLines * std::clamp(Speed, 0, 1 << 16);
   BytesUntilTick = TickFrames();
   MMTick += 1;
   if (MMTick < Speed) return;
@@ -216,6 +245,7 @@ void Cantor_Mixer::Reset() {
   CurrentPattern = SongPattern.empty() ? 0 : SongPattern[0];
   Tempo = DefaultTempo;
   Speed = DefaultSpeed;
+  GlobalVolume = 64;
 }
 
 void Cantor_Mixer::SetCurrentSequence(int32_t position) {
@@ -235,38 +265,92 @@ void Cantor_Mixer::Stop() {
   }
 }
 
-// Runs the song once without looping and without sound, counting its frames. A song
-// that never ends is cut off after MaxCalcSeconds of song time. The song is left at its
-// start, stopped, with the next FillBuffer processing tick 0 before its first frame.
+// Runs the song once from its start, without looping and without sound, counting its
+// frames. A song that never reaches its end (a jump that leads back to a line already
+// played in the same state) ends where it would start repeating. The playback state
+// (position, timing, channels, loop flag, play status) is left exactly as it was.
 void Cantor_Mixer::CalcSize() {
+  struct Saved {
+    int32_t playStatus, loop, pos, pattern, line, songPattern, tempo, speed, tick, untilTick, lineJump, jump,
+        jumpLine, loopStart, loopEnd, loopCount, delay, global;
+    double tlav, trav;
+  } saved{PlayStatus, STREAM_LOOP, STREAM_POS, CurrentPattern, CurrentLine, CurrentSongPattern, Tempo, Speed,
+          MMTick, BytesUntilTick, LineJump, MMJump, MMJumpLine, PatternLoopStart, PatternLoopEnd,
+          PatternLoopCount, patterndelay, GlobalVolume, TLAV, TRAV};
+  std::vector<Cantor_Channel> channels;
+  channels.reserve(MMC_Channel.size());
+  for (const auto& ch : MMC_Channel) channels.push_back(ch ? *ch : Cantor_Channel());
+  const auto restore = [&]() {
+    PlayStatus = saved.playStatus;
+    STREAM_LOOP = saved.loop;
+    STREAM_POS = saved.pos;
+    CurrentPattern = saved.pattern;
+    CurrentLine = saved.line;
+    CurrentSongPattern = saved.songPattern;
+    Tempo = saved.tempo;
+    Speed = saved.speed;
+    MMTick = saved.tick;
+    BytesUntilTick = saved.untilTick;
+    LineJump = saved.lineJump;
+    MMJump = saved.jump;
+    MMJumpLine = saved.jumpLine;
+    PatternLoopStart = saved.loopStart;
+    PatternLoopEnd = saved.loopEnd;
+    PatternLoopCount = saved.loopCount;
+    patterndelay = saved.delay;
+    GlobalVolume = saved.global;
+    TLAV = saved.tlav;
+    TRAV = saved.trav;
+    for (size_t i = 0; i < MMC_Channel.size() && i < channels.size(); ++i) {
+      if (!MMC_Channel[i]) continue;
+      Cantor_Channel& ch = *MMC_Channel[i];
+      ch = std::move(channels[i]);
+      ch.ScopePtr = ch.Scope.empty() ? nullptr : ch.Scope.data();
+    }
+    _calculating = false;
+  };
+
+  Reset();
+  LineJump = -1;
+  MMJump = -1;
+  MMJumpLine = 0;
+  PatternLoopStart = 0;
+  PatternLoopEnd = 0;
+  PatternLoopCount = -1;
+  patterndelay = 0;
+  BytesUntilTick = 0;
   PlayStatus = 1;
   STREAM_LOOP = 0;
   int64_t sum = 0;
-  double seconds = 0;
   _calculating = true;
+  std::set<std::array<int32_t, 8>> seen;
   try {
     for (;;) {
+      if (MMTick == 0 &&
+          !seen.insert({CurrentSongPattern, CurrentLine, PatternLoopCount, PatternLoopStart, PatternLoopEnd, Speed,
+                        Tempo, GlobalVolume})
+               .second)
+        break;  // the song repeats from here
       Do_Player();
       if (PlayStatus == 0) break;
       sum += BytesUntilTick;
-      seconds += 2.5 / std::max<int32_t>(Tempo, 1);
-      if (seconds >= MaxCalcSeconds) break;
     }
   } catch (...) {
-    _calculating = false;
+    restore();
     throw;
   }
-  _calculating = false;
+  restore();
   STREAM_SIZE = static_cast<int32_t>(std::min<int64_t>(sum, std::numeric_limits<int32_t>::max()));
-  Reset();
-  BytesUntilTick = 0;
+  _sizeRate = SAMPLE_RATE;
+  _sizeClassic = Classic;
 }
 
 int32_t Cantor_Mixer::Seti(int32_t id, int32_t value) {
   switch (id) {
     case MUSIC_ID_RATE:
       TMusic::Seti(MUSIC_ID_RATE, value);
-      CalcSize();
+      // The length is kept while rate and mode stay what it was measured for.
+      if (_sizeRate != SAMPLE_RATE || _sizeClassic != Classic) CalcSize();
       return 1;
     case SONG_ID_TEMPO:
       // A tempo below 1 has no tick length; it is refused.
@@ -290,6 +374,9 @@ int32_t Cantor_Mixer::Seti(int32_t id, int32_t value) {
       return 1;
     case SONG_ID_EMIT_TICK: EmitTick = value; return 1;
     case SONG_ID_SCOPES: EnableScopes(value); return 1;
+    case SONG_ID_CLASSIC:
+      Classic = value ? 1 : 0;
+      return 1;
     default:
       TMusic::Seti(id, value);
       return 0;
@@ -298,7 +385,10 @@ int32_t Cantor_Mixer::Seti(int32_t id, int32_t value) {
 
 int32_t Cantor_Mixer::Geti(int32_t id) {
   switch (id) {
-    case MUSIC_ID_SIZE: CalcSize(); return STREAM_SIZE;
+    case MUSIC_ID_SIZE:
+      // Measured once per output rate and playback mode; SongChanged() asks again.
+      if (_sizeRate != SAMPLE_RATE || _sizeClassic != Classic) CalcSize();
+      return STREAM_SIZE;
     case MUSIC_ID_RATE: return SAMPLE_RATE;
     case SONG_ID_TEMPO: return Tempo;
     case SONG_ID_SPEED: return Speed;
@@ -308,6 +398,7 @@ int32_t Cantor_Mixer::Geti(int32_t id) {
     case SONG_ID_PATTERN: return CurrentPattern;
     case SONG_ID_TICK: return MMTick;
     case SONG_ID_EMIT_TICK: return EmitTick;
+    case SONG_ID_CLASSIC: return Classic;
     default: return TMusic::Geti(id);
   }
 }

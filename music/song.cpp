@@ -188,8 +188,9 @@ float Cantor_Instrument::GetEnvelopeVolume(int32_t& tick, int32_t& index) {
     return next->Value;
   }
   if (tick > point->Tick) {
-    stp = (next->Value - point->Value) / static_cast<float>(next->Tick - point->Tick);
-    return std::min(1.0f, point->Value + stp * static_cast<float>(tick - point->Tick));
+    // Ticks stored in a file may lie far apart: their distances are taken in 64 bits.
+    stp = (next->Value - point->Value) / static_cast<float>(int64_t{next->Tick} - point->Tick);
+    return std::min(1.0f, point->Value + stp * static_cast<float>(int64_t{tick} - point->Tick));
   }
   return 0.0f;
 }

@@ -18,6 +18,10 @@ struct XmSampleHeader {
   Cantor_SamplePtr sample;  // null for samples beyond the instrument's table
 };
 
+// Note byte n is stored as n - 1 (97, key off, becomes KeyOffNote); the lowest note,
+// byte 1, would become 0 (no note) and is kept apart as XmLowestNote.
+int32_t StoredNote(int32_t n) { return n == 1 ? XmLowestNote : n - 1; }
+
 // Decodes R x NC packed cells from `size` bytes at `data`. Cells after the end of the
 // packed data stay empty.
 void DecodePackedCells(const uint8_t* data, uint64_t size, Cantor_Pattern& pattern) {
@@ -30,13 +34,13 @@ void DecodePackedCells(const uint8_t* data, uint64_t size, Cantor_Pattern& patte
       const size_t l = static_cast<size_t>(line);
       const int32_t a = next();
       if (a & 0x80) {
-        if (a & 0x01) t.Note[l] = next() - 1;
+        if (a & 0x01) t.Note[l] = StoredNote(next());
         if (a & 0x02) t.Inst[l] = next();
         if (a & 0x04) t.Vol[l] = next();
         if (a & 0x08) t.FX[l] = next();
         if (a & 0x10) t.FXV[l] = next();
       } else {
-        t.Note[l] = a - 1;
+        t.Note[l] = a == 1 ? XmLowestNote : a - 1;
         t.Inst[l] = next();
         t.Vol[l] = next();
         t.FX[l] = next();
@@ -103,19 +107,26 @@ Cantor_InstrumentPtr ReadInstrument(TByteCursor& in) {
     const int32_t n = in.U8();
     inst->NoteSample[static_cast<size_t>(note)] = n >= kept ? 0 : n;
   }
+  // The envelope words as the file has them (levels 0..64) go into VolEnvelope too, with
+  // the sustain and loop point numbers after them (below): format playback reads those.
   for (int i = 0; i < 12; ++i) {
     const int32_t tick = in.U16LE();
     const int32_t value = in.U16LE();
     inst->AddVolumeEnvelopePoint(tick, value);
+    inst->VolEnvelope[static_cast<size_t>(2 * i)] = tick;
+    inst->VolEnvelope[static_cast<size_t>(2 * i + 1)] = value;
   }
   for (int i = 1; i <= 48; ++i) inst->PanEnvelope[static_cast<size_t>(i)] = in.U8();
   // More points than the 12 stored would index past the envelope.
   inst->VolPoints = std::min<int32_t>(in.U8(), 12);
   inst->PanPoints = in.U8();
   inst->VolSustain = in.U8();
+  inst->VolEnvelope[24] = inst->VolSustain;
   inst->SetVolSustainPoint(inst->VolSustain);
   inst->VolLoopStart = in.U8();
   inst->VolLoopEnd = in.U8();
+  inst->VolEnvelope[25] = inst->VolLoopStart;
+  inst->VolEnvelope[26] = inst->VolLoopEnd;
   inst->SetVolLoopPoints(inst->VolLoopStart, inst->VolLoopEnd);
   inst->PanSustain = in.U8();
   inst->PanLoopStart = in.U8();
@@ -130,8 +141,12 @@ Cantor_InstrumentPtr ReadInstrument(TByteCursor& in) {
   inst->Reserved = in.U16LE();
 
   in.Seek(start + headerSize);
-  std::vector<XmSampleHeader> headers(static_cast<size_t>(count));
-  for (int32_t k = 0; k < count; ++k) {
+  // Headers past the end of the file read as zeros (no data): only those the file can
+  // hold, and the ones kept in the instrument's table, take memory.
+  const int32_t stored = static_cast<int32_t>(
+      std::min<uint64_t>(static_cast<uint64_t>(count), std::max<uint64_t>(kept, in.Remaining() / 40 + 1)));
+  std::vector<XmSampleHeader> headers(static_cast<size_t>(stored));
+  for (int32_t k = 0; k < stored; ++k) {
     XmSampleHeader& h = headers[static_cast<size_t>(k)];
     const uint64_t at = in.Pos();
     h.length = in.U32LE();
@@ -144,6 +159,7 @@ Cantor_InstrumentPtr ReadInstrument(TByteCursor& in) {
       s->Flag = in.U8();
       const int32_t pan = in.U8();
       s->Pan = pan > 127 ? pan - 128 : pan;
+      s->FilePan = pan;
       s->RelativeNote = static_cast<int8_t>(in.U8());
       in.U8();  // reserved
       s->Name = in.Name(22);
@@ -152,6 +168,7 @@ Cantor_InstrumentPtr ReadInstrument(TByteCursor& in) {
     }
     in.Seek(at + 40);
   }
+  in.Skip(40 * static_cast<uint64_t>(count - stored));
   for (const XmSampleHeader& h : headers) {
     if (h.sample) ReadSampleData(in, h);
     else in.Skip(h.length);
@@ -197,6 +214,7 @@ TMusicPtr LoadXM(const TMusicSource& source) {
   song->Speed = song->DefaultSpeed = speed;
   song->Tempo = song->DefaultTempo = tempo;
   song->PeriodMode = flags;
+  song->SourceFormat = SONG_FROM_XM;
   song->ActiveSamples = instruments;
   song->Init(channels);
 
@@ -217,6 +235,37 @@ TMusicPtr LoadXM(const TMusicSource& source) {
   const int32_t kept = std::min(storedPatterns, XM_MAX_PATTERNS);
   song->Pattern.assign(static_cast<size_t>(std::max(kept, highestOrder + 1)), nullptr);
 
+  // Pattern cells cost memory whatever the file holds: a song may have at most as many
+  // cells as the larger of XM_CELL_BUDGET and its file's size (a real file spends at
+  // least a byte on every cell of a pattern with data); a larger song is refused.
+  // Patterns without data share one empty pattern per line count.
+  const uint64_t cellBudget = std::max<uint64_t>(XM_CELL_BUDGET, in.Size());
+  {
+    // The pattern headers alone tell the cells: a song above the budget is refused
+    // before any pattern is made.
+    uint64_t cells = 0, at = 60 + static_cast<uint64_t>(headerSize);
+    for (int32_t p = 0; p < storedPatterns && p < kept; ++p) {
+      in.Seek(at);
+      const uint32_t headerLength = in.U32LE();
+      const int32_t packing = in.U8();
+      const int32_t lines = std::clamp<int32_t>(in.U16LE(), 1, XM_MAX_LINES);
+      const uint32_t packedSize = in.U16LE();
+      at += static_cast<uint64_t>(headerLength) + packedSize;
+      in.Seek(at - packedSize);
+      if (packing == 0 && packedSize > 0 && in.Remaining() > 0)
+        cells += static_cast<uint64_t>(lines) * static_cast<uint64_t>(channels);
+    }
+    if (cells > cellBudget) return nullptr;
+  }
+  std::vector<Cantor_PatternPtr> emptyPatterns(XM_MAX_LINES + 1);
+  auto emptyPattern = [&](int32_t lines) {
+    auto& slot = emptyPatterns[static_cast<size_t>(lines)];
+    if (!slot) {
+      slot = Cantor_Pattern::Create(song.get(), channels, lines);
+      slot->UpdateText();
+    }
+    return slot;
+  };
   uint64_t pos = 60 + static_cast<uint64_t>(headerSize);
   for (int32_t p = 0; p < storedPatterns; ++p) {
     in.Seek(pos);
@@ -227,23 +276,23 @@ TMusicPtr LoadXM(const TMusicSource& source) {
     const uint64_t data = pos + headerLength;
     pos = data + packedSize;
     if (p >= kept) continue;
-    auto pattern = Cantor_Pattern::Create(song.get(), channels, lines);
+    in.Seek(data);
+    uint64_t available = 0;
+    const uint8_t* packed = in.Peek(packedSize, available);
     // Only packing 0 exists; a pattern packed otherwise is left empty.
-    if (packing == 0 && packedSize > 0) {
-      in.Seek(data);
-      uint64_t available = 0;
-      const uint8_t* cells = in.Peek(packedSize, available);
-      DecodePackedCells(cells, available, *pattern);
+    if (packing != 0 || available == 0) {
+      song->Pattern[static_cast<size_t>(p)] = emptyPattern(lines);
+      continue;
     }
+    auto pattern = Cantor_Pattern::Create(song.get(), channels, lines);
+    DecodePackedCells(packed, available, *pattern);
     pattern->UpdateText();
     song->Pattern[static_cast<size_t>(p)] = pattern;
   }
   // Patterns the order list names but the file does not store: 64 empty lines.
   for (int32_t k = 0; k < entries; ++k) {
     auto& slot = song->Pattern[static_cast<size_t>(song->SongPattern[static_cast<size_t>(k)])];
-    if (slot) continue;
-    slot = Cantor_Pattern::Create(song.get(), channels, 64);
-    slot->UpdateText();
+    if (!slot) slot = emptyPattern(64);
   }
 
   song->Instrument.assign(static_cast<size_t>(instruments) + 1, nullptr);

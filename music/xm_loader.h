@@ -14,3 +14,6 @@ constexpr int32_t XM_MAX_INSTRUMENTS = 255;  // more: the rest are not read
 constexpr int32_t XM_MAX_PATTERNS = 256;     // stored patterns beyond are skipped
 constexpr int32_t XM_MAX_LINES = 256;        // line counts are clamped to 1..256
 constexpr int32_t XM_MAX_SAMPLES = 128;      // samples of an instrument beyond are skipped
+// Pattern cells a song may hold when its file is smaller than that many bytes; more: the
+// file is refused.
+constexpr uint64_t XM_CELL_BUDGET = 1u << 16;

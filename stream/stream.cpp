@@ -225,7 +225,8 @@ int64_t TCStream::Seek(int64_t pos) {
 }
 
 int TCStream::Flush() {
-  if (_cstream) std::fflush(_cstream);
+  // A write the system refused (a full disk) shows here at the latest: report it.
+  if (_cstream && (std::fflush(_cstream) != 0 || std::ferror(_cstream))) return -1;
   return 0;
 }
 

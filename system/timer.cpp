@@ -43,13 +43,26 @@ std::array<TEntry, kMaxTimers> g_table;
 int g_count = 0;
 int32_t g_nextHandle = 0;
 
+std::atomic<TTimerClock> g_clock{nullptr};
+
+uint32_t SteadyMillis() {
+  using namespace std::chrono;
+  return static_cast<uint32_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
 void TickLoop(TPlatformTimer* p, int32_t handle, int periodMs, uint32_t eventType) {
-  using clock = std::chrono::steady_clock;
-  auto next = clock::now();
+  const TTimerClock driven = g_clock.load();
+  const TTimerClock now = driven ? driven : SteadyMillis;
+  uint32_t next = now();
   std::unique_lock<std::mutex> lock(p->mutex);
   for (;;) {
-    next += std::chrono::milliseconds(periodMs);
-    if (p->wake.wait_until(lock, next, [p] { return p->stop; })) return;
+    // An absolute schedule: a late wake-up does not move the ticks after it.
+    next += static_cast<uint32_t>(periodMs);
+    for (int32_t wait; (wait = static_cast<int32_t>(next - now())) > 0;) {
+      const auto step = std::chrono::milliseconds(driven ? 1 : wait);
+      if (p->wake.wait_for(lock, step, [p] { return p->stop; })) return;
+    }
+    if (p->stop) return;
     p->due.fetch_add(1);
     if (!p->posted.exchange(true)) {
       SDL_Event e{};
@@ -83,6 +96,8 @@ void DispatchTimerTick(int32_t handle) {
 }
 
 int RunningTimerCount() { return g_count; }
+
+void SetTimerClock(TTimerClock clock) { g_clock.store(clock); }
 
 TTimerPtr TTimer::Create(double hertz, TEventPtr event) {
   InitSystemModule();

@@ -1,12 +1,27 @@
 #include <ormix/web/http.h>
 
+#include <algorithm>
+#include <functional>
 #include <mutex>
 
+int Thttp::Remaining(int cap) const {
+  if (!_deadlineSet) return cap;
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+      _deadline - std::chrono::steady_clock::now()).count();
+  const int clipped = static_cast<int>(std::max<int64_t>(0, left));
+  return cap < 0 ? clipped : std::min(cap, clipped);
+}
+
 int Thttp::Open(const Text& h, int ac, int port) {
+  _deadlineSet = totalTimeoutMillis >= 0;
+  if (_deadlineSet) _deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(totalTimeoutMillis);
   sock = TSocket::CreateTCP();
   if (!sock) return 0;
-  if (!sock->Connect(ResolveHost(h), port)) return 0;
-  sock->SetRecvTimeout(timeoutMillis);
+  const int32_t ip = ResolveHost(h, 0, Remaining(connectTimeoutMillis));
+  if (ip == 0 || Remaining(1) <= 0) return 0;
+  sock->SetConnectTimeout(Remaining(connectTimeoutMillis));
+  if (!sock->Connect(ip, port)) return 0;
+  sock->SetRecvTimeout(Remaining(timeoutMillis));
   host = h;
   stream = TSocketStream::Create(sock, 1);
   autoClose = ac;
@@ -16,10 +31,10 @@ int Thttp::Open(const Text& h, int ac, int port) {
 // Reads one line as ReadLine does; returns false when the connection ended (or the wait
 // ran out) before any byte of a new line arrived, so the close is not taken for an empty
 // line when it comes after the last line had already been read.
-static bool ReadResponseLine(TStream& s, Text* line) {
+static bool ReadResponseLine(TStream& s, Text* line, const std::function<bool()>& beforeRead) {
   line->clear();
   bool any = false;
-  while (!s.Eof()) {
+  while (beforeRead() && !s.Eof()) {
     uint8_t c = 0;
     if (s.Read(&c, 1) <= 0) break;
     any = true;
@@ -33,8 +48,17 @@ Text Thttp::ReadResponse() {
   Text response;
   if (stream) {
     Text line;
+    // Each wait for data is the reply time-out or what is left of the whole request's time,
+    // whichever ends first.
+    auto beforeRead = [this] {
+      if (!sock) return true;
+      const int wait = Remaining(timeoutMillis);
+      if (wait == 0) return false;
+      sock->SetRecvTimeout(wait);
+      return true;
+    };
     while (!stream->Eof()) {
-      if (!ReadResponseLine(*stream, &line)) break;
+      if (!ReadResponseLine(*stream, &line, beforeRead)) break;
       response += line;
       response += u'\n';
       if ((sock && sock->TimedOut()) || response.size() >= maxResponseBytes) break;
@@ -112,6 +136,8 @@ Text Thttp::UrlDecode(const Text& t) {
 
 // ---- the "tcp" and "http" stream factories ----
 namespace {
+constexpr int kHttpStreamRecvTimeoutMillis = 10000;
+
 // "host" or "host:port"
 void SplitHostPort(const Text& s, Text* host, int* port, int defaultPort) {
   size_t colon = s.rfind(u':');
@@ -147,6 +173,8 @@ public:
     SplitHostPort(hostPart, &host, &port, 80);
     auto s = TSocketStream::CreateClient(host, port);
     if (!s) return nullptr;
+    // A server that stops sending ends the stream instead of holding the reader.
+    s->Socket()->SetRecvTimeout(kHttpStreamRecvTimeoutMillis);
     s->WriteLine(u"GET " + request + u" HTTP/1.0");
     s->WriteLine(u"Host: " + hostPart);
     s->WriteLine(Text());

@@ -11,7 +11,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
+#include <string>
+#include <system_error>
+#include <thread>
 
 static sockaddr_in MakeAddr(int32_t ip, int port) {
   sockaddr_in a{};
@@ -80,11 +86,42 @@ int TSocket::Bind(int port) {
 int TSocket::Connect(int32_t ip, int port) {
   // Address 0 is what a failed look-up gives; it must not reach the local machine.
   if (_socket < 0 || ip == 0) return 0;
+  _timedOut = 0;
   sockaddr_in a = MakeAddr(ip, port);
-  int r;
-  do r = ::connect(_socket, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  while (r != 0 && errno == EINTR);
-  if (r != 0) return 0;
+  if (_connectTimeout < 0) {
+    int r;
+    do r = ::connect(_socket, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    while (r != 0 && errno == EINTR);
+    if (r != 0) return 0;
+  } else {
+    // Without blocking, then waiting at most the time-out for the connection to complete.
+    const int flags = fcntl(_socket, F_GETFL, 0);
+    if (flags < 0 || fcntl(_socket, F_SETFL, flags | O_NONBLOCK) != 0) return 0;
+    int r = ::connect(_socket, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    if (r != 0 && (errno == EINPROGRESS || errno == EINTR)) {
+      const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(_connectTimeout);
+      pollfd p{_socket, POLLOUT, 0};
+      for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now()).count();
+        if (left <= 0) {
+          _timedOut = 1;
+          break;
+        }
+        const int n = poll(&p, 1, static_cast<int>(left));
+        if (n < 0 && errno == EINTR) continue;
+        if (n == 0) _timedOut = 1;
+        if (n > 0) {
+          int error = 0;
+          socklen_t len = sizeof error;
+          if (getsockopt(_socket, SOL_SOCKET, SO_ERROR, &error, &len) == 0 && error == 0) r = 0;
+        }
+        break;
+      }
+    }
+    fcntl(_socket, F_SETFL, flags);
+    if (r != 0) return 0;
+  }
   UpdateLocalName();
   UpdateRemoteName();
   return 1;
@@ -210,13 +247,24 @@ std::shared_ptr<TSocketStream> TSocketStream::CreateClient(const Text& host, int
 }
 
 // ---- look-ups ----
-std::vector<int32_t> ResolveHostAddresses(const Text& name) {
+namespace {
+// A look-up in flight: the system's resolver cannot be interrupted, so it runs on a thread
+// of its own that the caller stops waiting for at its time-out; the thread finishes on its
+// own and drops the shared record.
+struct TLookup {
+  std::mutex lock;
+  std::condition_variable done;
+  bool finished = false;
+  std::vector<int32_t> addresses;
+};
+
+std::vector<int32_t> LookUp(const std::string& name) {
   std::vector<int32_t> out;
   addrinfo hints{};
   hints.ai_family = AF_INET;
   hints.ai_socktype = SOCK_STREAM;
   addrinfo* res = nullptr;
-  if (getaddrinfo(ToUtf8(name).c_str(), nullptr, &hints, &res) != 0) return out;
+  if (getaddrinfo(name.c_str(), nullptr, &hints, &res) != 0) return out;
   for (addrinfo* p = res; p; p = p->ai_next) {
     if (p->ai_family != AF_INET || p->ai_addrlen < sizeof(sockaddr_in)) continue;
     auto* a = reinterpret_cast<sockaddr_in*>(p->ai_addr);
@@ -228,10 +276,35 @@ std::vector<int32_t> ResolveHostAddresses(const Text& name) {
   freeaddrinfo(res);
   return out;
 }
+}  // namespace
 
-int32_t ResolveHost(const Text& name, int index) {
+std::vector<int32_t> ResolveHostAddresses(const Text& name, int timeoutMillis) {
+  const std::string host = ToUtf8(name);
+  in_addr numeric{};
+  if (inet_pton(AF_INET, host.c_str(), &numeric) == 1)
+    return {static_cast<int32_t>(ntohl(numeric.s_addr))};
+  if (timeoutMillis < 0) return LookUp(host);
+  auto lookup = std::make_shared<TLookup>();
+  try {
+    std::thread([lookup, host] {
+      std::vector<int32_t> found = LookUp(host);
+      std::lock_guard<std::mutex> g(lookup->lock);
+      lookup->addresses = std::move(found);
+      lookup->finished = true;
+      lookup->done.notify_all();
+    }).detach();
+  } catch (const std::system_error&) {
+    return LookUp(host);  // no thread to be had: wait for the resolver itself
+  }
+  std::unique_lock<std::mutex> g(lookup->lock);
+  if (!lookup->done.wait_for(g, std::chrono::milliseconds(timeoutMillis), [&] { return lookup->finished; }))
+    return {};
+  return lookup->addresses;
+}
+
+int32_t ResolveHost(const Text& name, int index, int timeoutMillis) {
   if (index < 0) return 0;
-  auto all = ResolveHostAddresses(name);
+  auto all = ResolveHostAddresses(name, timeoutMillis);
   if (static_cast<size_t>(index) >= all.size()) return 0;
   return all[static_cast<size_t>(index)];
 }

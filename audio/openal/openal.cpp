@@ -44,6 +44,11 @@ TOpenALApi* Load() {
   get(api->alSourceRewind, "alSourceRewind");
   get(api->alSourceQueueBuffers, "alSourceQueueBuffers");
   get(api->alSourceUnqueueBuffers, "alSourceUnqueueBuffers");
+  if (ok) {
+    api->alcLoopbackOpenDeviceSOFT =
+        reinterpret_cast<decltype(api->alcLoopbackOpenDeviceSOFT)>(dlsym(lib, "alcLoopbackOpenDeviceSOFT"));
+    api->alcRenderSamplesSOFT = reinterpret_cast<decltype(api->alcRenderSamplesSOFT)>(dlsym(lib, "alcRenderSamplesSOFT"));
+  }
   if (!ok) {
     delete api;
     dlclose(lib);
@@ -69,6 +74,13 @@ const TOpenALApi* OpenALApi() {
 }
 
 TOpenALAudioDriver* ActiveOpenALDriver() { return gActive; }
+
+int OpenALRenderLoopback(int16_t* out, int frames) {
+  const TOpenALApi* al = OpenALApi();
+  if (!al || !gActive || !gActive->_loopback || !gActive->_device || frames <= 0) return 0;
+  al->alcRenderSamplesSOFT(gActive->_device, out, frames);
+  return 1;
+}
 int32_t OpenALGeneration() { return gGeneration; }
 
 int TOpenALSource::InUse() const {
@@ -83,7 +95,13 @@ int TOpenALAudioDriver::Startup() {
   const TOpenALApi* al = OpenALApi();
   if (!al) return 0;
   void* dev = nullptr;
-  if (!_devname.empty()) {
+  // Loopback: 16-bit stereo at the output rate.
+  static const int kLoopbackFormat[] = {0x1990 /* channels */, 0x1501 /* stereo */, 0x1991 /* type */,
+                                        0x1402 /* short */,   0x1007 /* frequency */, AUDIO_OUTPUT_RATE, 0};
+  if (_loopback) {
+    if (!al->alcLoopbackOpenDeviceSOFT || !al->alcRenderSamplesSOFT) return 0;
+    dev = al->alcLoopbackOpenDeviceSOFT(nullptr);
+  } else if (!_devname.empty()) {
     dev = al->alcOpenDevice(_devname.c_str());
   } else {
     dev = al->alcOpenDevice(nullptr);
@@ -91,7 +109,7 @@ int TOpenALAudioDriver::Startup() {
     if (!dev) dev = al->alcOpenDevice("Generic Software");
   }
   if (!dev) return 0;
-  void* ctx = al->alcCreateContext(dev, nullptr);
+  void* ctx = al->alcCreateContext(dev, _loopback ? kLoopbackFormat : nullptr);
   if (!ctx || !al->alcMakeContextCurrent(ctx)) {
     if (ctx) al->alcDestroyContext(ctx);
     al->alcCloseDevice(dev);

@@ -65,6 +65,9 @@ struct TOpenALApi {
   void (*alSourceRewind)(unsigned source);
   void (*alSourceQueueBuffers)(unsigned source, int n, const unsigned* buffers);
   void (*alSourceUnqueueBuffers)(unsigned source, int n, unsigned* buffers);
+  // The loopback extension (null when the library lacks it): a device rendered on demand.
+  void* (*alcLoopbackOpenDeviceSOFT)(const char* name);
+  void (*alcRenderSamplesSOFT)(void* device, void* buffer, int frames);
 };
 
 // Loads the library once; null when it or any entry point is missing.
@@ -125,6 +128,8 @@ public:
   void* _context = nullptr;
   TOpenALSourcePtr _sources;  // the pool
 
+  bool _loopback = false;  // renders only when asked (OpenALRenderLoopback), at 44100 Hz stereo
+
   TOpenALAudioDriver(const Text& name, const std::string& devname) : _name(name), _devname(devname) {}
   Text Name() override { return _name; }
   int Startup() override;
@@ -137,4 +142,7 @@ public:
 
 // The started OpenAL driver, or null.
 TOpenALAudioDriver* ActiveOpenALDriver();
+// Renders `frames` 16-bit stereo frames from the started driver when it is a loopback
+// driver (a capture whose clock is the caller); 0 when there is none.
+int OpenALRenderLoopback(int16_t* out, int frames);
 int32_t OpenALGeneration();

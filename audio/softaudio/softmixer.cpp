@@ -341,7 +341,9 @@ int winmmdevice::open() {
   _written = 2u * static_cast<uint32_t>(_lead) * FRAGMENT * 2;
   _pause = 0;
   writeheader();
-  if (_autotimer) {
+  if (_autotimer && AudioOutputLockstep()) {
+    AudioOutputAddStep(this, [this] { tick(); });
+  } else if (_autotimer) {
     _running = true;
     _timer = std::thread([this] {
       auto next = std::chrono::steady_clock::now();
@@ -358,6 +360,7 @@ int winmmdevice::open() {
 }
 
 void winmmdevice::close() {
+  AudioOutputRemoveStep(this);
   _running = false;
   if (_timer.joinable()) _timer.join();
   if (_wave) {
@@ -438,11 +441,17 @@ int dsounddevice::open() {
   }
   _mixer = std::make_unique<mixer>(ACC_SAMPLES);
   _running = true;
-  _thread = std::thread(&dsounddevice::feed, this);
+  if (AudioOutputLockstep()) {
+    feedstart();
+    AudioOutputAddStep(this, [this] { feedstep(); });
+  } else {
+    _thread = std::thread(&dsounddevice::feed, this);
+  }
   return 0;
 }
 
 void dsounddevice::close() {
+  AudioOutputRemoveStep(this);
   _running = false;
   if (_event) _event->Set();
   if (_thread.joinable()) _thread.join();
@@ -455,7 +464,7 @@ void dsounddevice::close() {
   _mixer.reset();
 }
 
-void dsounddevice::feed() {
+void dsounddevice::feedstart() {
   void *p1 = nullptr, *p2 = nullptr;
   uint32_t b1 = 0, b2 = 0;
   if (_buffer->Lock(0, BUFFER_BYTES, &p1, &b1, &p2, &b2, DSBLOCK_ENTIREBUFFER) == DS_OK) {
@@ -463,25 +472,37 @@ void dsounddevice::feed() {
     _buffer->Unlock(p1, b1, p2, b2);
   }
   _buffer->Play(0, 0, DSBPLAY_LOOPING);
-  uint32_t last = 0;
-  uint64_t wraps = 0, writelin = 0;
+  _last = 0;
+  _wraps = 0;
+  _writelin = 0;
+}
+
+bool dsounddevice::feedstep() {
+  void *p1 = nullptr, *p2 = nullptr;
+  uint32_t b1 = 0, b2 = 0;
+  uint32_t play = 0;
+  _buffer->GetCurrentPosition(&play, nullptr);
+  if (play < _last) ++_wraps;
+  _last = play;
+  uint64_t playlin = _wraps * BUFFER_BYTES + play;
+  int64_t room = static_cast<int64_t>(playlin + 2 * QUARTER) - static_cast<int64_t>(_writelin);
+  int64_t n = std::clamp<int64_t>(room / QUARTER, 0, 2);
+  if (n > 0) {
+    uint32_t bytes = static_cast<uint32_t>(n) * QUARTER;
+    if (_buffer->Lock(static_cast<uint32_t>(_writelin % BUFFER_BYTES), bytes, &p1, &b1, &p2, &b2, 0) != DS_OK)
+      return false;
+    _mixer->mix(static_cast<int16_t*>(p1), static_cast<int>(b1 / 2));
+    if (p2 && b2) _mixer->mix(static_cast<int16_t*>(p2), static_cast<int>(b2 / 2));
+    if (_buffer->Unlock(p1, b1, p2, b2) != DS_OK) return false;
+    _writelin += bytes;
+  }
+  return true;
+}
+
+void dsounddevice::feed() {
+  feedstart();
   while (_running.load()) {
-    uint32_t play = 0;
-    _buffer->GetCurrentPosition(&play, nullptr);
-    if (play < last) ++wraps;
-    last = play;
-    uint64_t playlin = wraps * BUFFER_BYTES + play;
-    int64_t room = static_cast<int64_t>(playlin + 2 * QUARTER) - static_cast<int64_t>(writelin);
-    int64_t n = std::clamp<int64_t>(room / QUARTER, 0, 2);
-    if (n > 0) {
-      uint32_t bytes = static_cast<uint32_t>(n) * QUARTER;
-      if (_buffer->Lock(static_cast<uint32_t>(writelin % BUFFER_BYTES), bytes, &p1, &b1, &p2, &b2, 0) != DS_OK)
-        break;
-      _mixer->mix(static_cast<int16_t*>(p1), static_cast<int>(b1 / 2));
-      if (p2 && b2) _mixer->mix(static_cast<int16_t*>(p2), static_cast<int>(b2 / 2));
-      if (_buffer->Unlock(p1, b1, p2, b2) != DS_OK) break;
-      writelin += bytes;
-    }
+    if (!feedstep()) break;
     if (!_event->Wait(1000)) break;
   }
   _buffer->Stop();

@@ -196,6 +196,11 @@ public:
 
 private:
   void feed();
+  // The feeding thread's start and one round of it (also the lockstep step).
+  void feedstart();
+  bool feedstep();
+  uint32_t _last = 0;
+  uint64_t _wraps = 0, _writelin = 0;
 
   TDSDevicePtr _ds;
   TDSBufferPtr _primary;

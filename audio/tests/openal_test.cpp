@@ -1,5 +1,6 @@
 // The OpenAL driver over OpenAL Soft, writing what it plays to a wave file.
 #include <gtest/gtest.h>
+#include "testsupport/skip_or_fail.h"
 
 #include <chrono>
 #include <cstdio>
@@ -22,7 +23,7 @@ protected:
                            "sample-type = int16\n[wave]\nfile = "
                         << wav << "\n";
     setenv("ALSOFT_CONF", conf.c_str(), 1);
-    if (!OpenALApi()) GTEST_SKIP() << "libopenal.so.1 is not installed";
+    if (!OpenALApi()) ORMIX_SKIP_OR_FAIL() << "libopenal.so.1 is not installed";
     ASSERT_EQ(RegisterOpenALDrivers(), 1);
   }
   void TearDown() override {

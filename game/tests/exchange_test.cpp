@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include "game/scramble.h"
 #include "game/settings.h"
 #include "score_server.h"
+#include "web/tests/stalled_listener.h"
 #include <ormix/stream/stream.h>
 #include <ormix/web/socket.h>
 
@@ -112,6 +115,21 @@ TEST_F(Exchange, FailuresGiveAnEmptyTable) {
     EXPECT_EQ(ExchangeScores(u"A|1|2", where), u"");
     EXPECT_EQ(silent.Requests().size(), 1u);
   }
+}
+
+// A server whose connection never completes (its queue is full) ends the exchange at the
+// connect time-out, with the game's own settings, instead of the system's retry time.
+TEST_F(Exchange, AServerThatNeverAnswersTheConnectionEndsItWithinTheConnectTime) {
+  TStalledListener listener;
+  if (!listener.Stalled()) GTEST_SKIP() << "this system completes every loopback connection";
+  TScoreServer where;
+  where.host = u"127.0.0.1";
+  where.port = listener.Port();
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(ExchangeScoresResponsively(u"A|1|2", where), u"");
+  const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_GE(took, where.connectTimeoutMillis / 1000.0 * 0.9);
+  EXPECT_LE(took, where.connectTimeoutMillis / 1000.0 + 2.5);
 }
 
 }  // namespace

@@ -1,11 +1,12 @@
 #include "game/settings.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
-#include <sstream>
+#include <set>
 
 #include "game/scramble.h"
 #include <ormix/stream/stream.h>
@@ -27,11 +28,13 @@ protected:
     std::remove((dir + "/tigger.hop.new").c_str());
     ::rmdir(dir.c_str());
   }
+  // The file's first 64 KB (a file replaced by a device must not read forever).
   std::string Contents() {
     std::ifstream f(ToUtf8(path), std::ios::binary);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
+    std::string bytes(65536, '\0');
+    f.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    bytes.resize(static_cast<size_t>(f.gcount()));
+    return bytes;
   }
   void Write(const std::string& bytes) {
     std::ofstream f(ToUtf8(path), std::ios::binary);
@@ -121,23 +124,58 @@ TEST_F(Settings, DamagedLinesReadAsEmpty) {
   EXPECT_EQ(back2.ScoreTable, u"");
 }
 
-TEST_F(Settings, MissingFileKeepsTheValuesAndAFailedSaveKeepsTheOldFile) {
+TEST_F(Settings, MissingFileKeepsTheValues) {
   TGameSettings s = Sample();
   EXPECT_FALSE(LoadSettings(path, s));
   EXPECT_EQ(s.PlayerName, u"Ada");
   EXPECT_EQ(s.HighScore, 1234);
+}
 
-  ASSERT_TRUE(SaveSettings(path, s));
-  std::string before = Contents();
-  EXPECT_FALSE(SaveSettings(ToText(dir + "/missing-folder/tigger.hop"), s));
-  EXPECT_EQ(Contents(), before);
+// A save that fails part way (the temporary file cannot be made, or its bytes cannot be
+// written out) reports failure, keeps the old file's bytes and leaves no temporary file.
+TEST_F(Settings, AFailedSaveKeepsTheOldFile) {
+  const std::string temp = dir + "/tigger.hop.new";
+  struct Case {
+    const char* what;
+    bool (*block)(const std::string& temp);  // puts the obstacle in place of the temporary file
+    bool leavesTemp;                         // the obstacle itself is ours and stays
+  };
+  const Case cases[] = {
+      {"temporary name is a directory", [](const std::string& t) { return ::mkdir(t.c_str(), 0700) == 0; },
+       true},
+      {"temporary file writes to a full disk",
+       [](const std::string& t) { return ::symlink("/dev/full", t.c_str()) == 0; }, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TGameSettings s = Sample();
+    ASSERT_TRUE(SaveSettings(path, s));
+    const std::string before = Contents();
+    s.HighScore = 99999;
+    ASSERT_TRUE(c.block(temp));
+    EXPECT_FALSE(SaveSettings(path, s));
+    EXPECT_EQ(Contents(), before);
+    struct stat st {};
+    if (c.leavesTemp) {
+      EXPECT_EQ(::lstat(temp.c_str(), &st), 0);
+      EXPECT_TRUE(S_ISDIR(st.st_mode));
+      ::rmdir(temp.c_str());
+    } else {
+      EXPECT_NE(::lstat(temp.c_str(), &st), 0) << "temporary file left behind";
+      std::remove(temp.c_str());
+    }
+  }
 }
 
 TEST(PlayerId, PositiveAndVaried) {
-  int a = NewPlayerId();
-  EXPECT_GT(a, 0);
-  usleep(3000);
-  EXPECT_GT(NewPlayerId(), 0);
+  std::set<int> ids;
+  for (int i = 0; i < 5; ++i) {
+    int id = NewPlayerId();
+    EXPECT_GT(id, 0);
+    ids.insert(id);
+    usleep(3000);
+  }
+  EXPECT_EQ(ids.size(), 5u) << "identities made a few milliseconds apart repeat";
 }
 
 }  // namespace

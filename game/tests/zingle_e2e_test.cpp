@@ -1,5 +1,6 @@
 // The real game under X, played by scripts.
 #include <gtest/gtest.h>
+#include "testsupport/skip_or_fail.h"
 
 #include <cstdlib>
 #include <regex>
@@ -68,9 +69,9 @@ const char* kSession = R"(seed 1
 )";
 
 TEST(ZingleGame, ScriptedSessionPlaysSavesAndExchangesScores) {
-  if (!HaveDisplay()) GTEST_SKIP() << "no X display (run under xvfb-run)";
+  if (!HaveDisplay()) ORMIX_SKIP_OR_FAIL() << "no X display (run under xvfb-run)";
   TZingleRun run;
-  if (!run.Prepare()) GTEST_SKIP() << run.error;
+  if (!run.Prepare()) ORMIX_SKIP_OR_FAIL() << run.error;
   InitPixmapModule();
 
   const Text table = u"Champion|900|Tester|30|Rookie|5";
@@ -148,9 +149,9 @@ TEST(ZingleGame, ScriptedSessionPlaysSavesAndExchangesScores) {
 // Settings restored at the next start; F1 switches the screen at once; Escape that ends a game must be released and
 // pressed again before it ends the program; a failed exchange keeps the table.
 TEST(ZingleGame, RestartKeepsSettingsAndAFailedExchangeKeepsTheTable) {
-  if (!HaveDisplay()) GTEST_SKIP() << "no X display (run under xvfb-run)";
+  if (!HaveDisplay()) ORMIX_SKIP_OR_FAIL() << "no X display (run under xvfb-run)";
   TZingleRun run;
-  if (!run.Prepare()) GTEST_SKIP() << run.error;
+  if (!run.Prepare()) ORMIX_SKIP_OR_FAIL() << run.error;
   TGameSettings s;
   s.PlayerName = u"Keeper";
   s.HighScore = 77;
@@ -189,6 +190,9 @@ TEST(ZingleGame, RestartKeepsSettingsAndAFailedExchangeKeepsTheTable) {
   Text line1, line2;
   ASSERT_TRUE(SettingsLines(run.Settings(), line1, line2));
   EXPECT_EQ(GetField(line1, u"|", 1, 1), u"Keeper");
+  // The game's lower score leaves the stored high score alone.
+  EXPECT_EQ(trace.find("highscore"), std::string::npos) << trace;
+  EXPECT_EQ(GetField(line1, u"|", 2, 0), u"77");
   EXPECT_EQ(GetField(line1, u"|", 3, 0), u"4321");
   EXPECT_EQ(line2, u"Old|77");
 }
@@ -197,9 +201,9 @@ TEST(ZingleGame, RestartKeepsSettingsAndAFailedExchangeKeepsTheTable) {
 // back to a window on a display that cannot switch modes); F3 and F2 change the options
 // that the save at the end keeps.
 TEST(ZingleGame, StoredOptionsChooseRendererAndScreen) {
-  if (!HaveDisplay()) GTEST_SKIP() << "no X display (run under xvfb-run)";
+  if (!HaveDisplay()) ORMIX_SKIP_OR_FAIL() << "no X display (run under xvfb-run)";
   TZingleRun run;
-  if (!run.Prepare()) GTEST_SKIP() << run.error;
+  if (!run.Prepare()) ORMIX_SKIP_OR_FAIL() << run.error;
   InitPixmapModule();
   TGameSettings s;
   s.RendererOption = 1;
@@ -216,6 +220,11 @@ TEST(ZingleGame, StoredOptionsChooseRendererAndScreen) {
   ASSERT_EQ(run.Run(script), 0) << run.Trace();
   const std::string trace = run.Trace();
   EXPECT_NE(trace.find("20 end"), std::string::npos) << trace;
+  // The stored renderer started, and full screen either took or gave way to a window.
+  EXPECT_EQ(trace.find("renderer opengl"), std::string::npos) << trace;
+  const bool full = trace.find("0 renderer directx7 depth=32") != std::string::npos;
+  const bool windowed = trace.find("0 fullscreen failed\n0 renderer directx7 depth=0") != std::string::npos;
+  EXPECT_TRUE(full != windowed) << trace;
 
   TPixmapPtr shot = OpenPixmap(run.Path("title.png"));
   ASSERT_TRUE(shot);
@@ -233,12 +242,12 @@ TEST(ZingleGame, StoredOptionsChooseRendererAndScreen) {
 // The background song plays on the title screen while the music option is on; F2
 // switches it off at once; with the option off nothing is heard.
 TEST(ZingleGame, MusicFollowsTheOption) {
-  if (!HaveDisplay()) GTEST_SKIP() << "no X display (run under xvfb-run)";
+  if (!HaveDisplay()) ORMIX_SKIP_OR_FAIL() << "no X display (run under xvfb-run)";
   for (int option : {1, 0}) {
     TZingleRun run;
-    if (!run.Prepare()) GTEST_SKIP() << run.error;
+    if (!run.Prepare()) ORMIX_SKIP_OR_FAIL() << run.error;
     if (access(run.Path("system/173/zingle.mod").c_str(), F_OK) != 0)
-      GTEST_SKIP() << "the song is not built";
+      ORMIX_SKIP_OR_FAIL() << "the song is not built";
     TGameSettings s;
     s.MusicOption = option;
     ASSERT_TRUE(SaveSettings(ToText(run.Path("system/173/tigger.hop")), s));

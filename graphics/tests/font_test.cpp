@@ -1,6 +1,7 @@
 // Image fonts: the built-in 8 x 16 font, TrueType and bitmap fonts through FreeType,
 // measuring, and the font loader chain.
 #include <gtest/gtest.h>
+#include "testsupport/skip_or_fail.h"
 
 #include <filesystem>
 #include <fstream>
@@ -88,7 +89,7 @@ TEST(BuiltinFont, EmbeddedTableKeepsTheCellLayout) {
 }
 
 TEST(TrueTypeFont, SmoothGlyphsCarryATransparentBorder) {
-  if (!Exists(kDejaVu)) GTEST_SKIP() << kDejaVu << " not installed (fonts-dejavu-core)";
+  if (!Exists(kDejaVu)) ORMIX_SKIP_OR_FAIL() << kDejaVu << " not installed (fonts-dejavu-core)";
   TImageFontPtr smooth = LoadTextFont(kDejaVu, 24, FONT_SMOOTH);
   ASSERT_NE(smooth, nullptr);
   EXPECT_EQ(smooth->Style(), FONT_SMOOTH);
@@ -161,7 +162,7 @@ TEST(TrueTypeFont, SmoothGlyphsCarryATransparentBorder) {
 }
 
 TEST(TrueTypeFont, OpeningFromPathsAndStreams) {
-  if (!Exists(kDejaVu)) GTEST_SKIP() << kDejaVu << " not installed (fonts-dejavu-core)";
+  if (!Exists(kDejaVu)) ORMIX_SKIP_OR_FAIL() << kDejaVu << " not installed (fonts-dejavu-core)";
   EXPECT_EQ(LoadTextFont("/nonexistent/font.ttf", 24, 0), nullptr);
   EXPECT_EQ(LoadTextFont("", 24, 0), nullptr);
   EXPECT_EQ(LoadTextFont(kDejaVu, 0, 0), nullptr);
@@ -191,7 +192,7 @@ TEST(TrueTypeFont, OpeningFromPathsAndStreams) {
 }
 
 TEST(BitmapFont, TakesTheLargestSizeNotAboveTheRequest) {
-  if (!Exists(kMisc13)) GTEST_SKIP() << kMisc13 << " not installed (xfonts-base)";
+  if (!Exists(kMisc13)) ORMIX_SKIP_OR_FAIL() << kMisc13 << " not installed (xfonts-base)";
   auto font = TFreeTypeFont::Load(ToText(kMisc13), 24, 0);
   ASSERT_NE(font, nullptr);
   EXPECT_EQ(font->_pixel_size, 13);

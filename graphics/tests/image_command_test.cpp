@@ -1,5 +1,6 @@
 // The ormix image subcommands, run as a user would run them.
 #include <gtest/gtest.h>
+#include "testsupport/skip_or_fail.h"
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -23,8 +24,8 @@ using TRun = TCommandResult;
 class ImageCommand : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!fs::exists(kOrmix)) GTEST_SKIP() << kOrmix << " not built";
-    if (!fs::is_directory(kImages)) GTEST_SKIP() << "corpus not found at " << kImages;
+    if (!fs::exists(kOrmix)) ORMIX_SKIP_OR_FAIL() << kOrmix << " not built";
+    if (!fs::is_directory(kImages)) ORMIX_SKIP_OR_FAIL() << "corpus not found at " << kImages;
     InitPixmapModule();
   }
 };

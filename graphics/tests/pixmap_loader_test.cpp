@@ -1,6 +1,7 @@
 // The image loaders against real files, checked pixel by pixel with an independent
 // decoder (ImageMagick's convert), the writers, and malformed input.
 #include <gtest/gtest.h>
+#include "testsupport/skip_or_fail.h"
 #include <zlib.h>
 
 #include <cstdio>
@@ -9,6 +10,7 @@
 #include <filesystem>
 #include <stdexcept>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -75,8 +77,8 @@ class LoaderFiles : public ::testing::Test {
  protected:
   void SetUp() override {
     InitPixmapModule();
-    if (!fs::is_directory(kCorpus)) GTEST_SKIP() << "corpus not found at " << kCorpus;
-    if (!HaveConvert()) GTEST_SKIP() << "ImageMagick convert not installed";
+    if (!fs::is_directory(kCorpus)) ORMIX_SKIP_OR_FAIL() << "corpus not found at " << kCorpus;
+    if (!HaveConvert()) ORMIX_SKIP_OR_FAIL() << "ImageMagick convert not installed";
     tmp_ = fs::temp_directory_path() / ("ormix_pixmap_" + std::to_string(getpid()));
     fs::create_directories(tmp_);
   }
@@ -425,6 +427,12 @@ std::vector<uint8_t> JpegHeaderOnly(int width, int height) {
   return b;
 }
 
+// A file kept under fuzz/regressions/.
+std::vector<uint8_t> Regression(const std::string& name) {
+  std::ifstream in(std::string(ORMIX_SOURCE_DIR) + "/fuzz/regressions/" + name, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
 TEST(LoaderMalformed, HugeOrEmptyImagesAreRefused) {
   InitPixmapModule();
   struct Case {
@@ -436,6 +444,8 @@ TEST(LoaderMalformed, HugeOrEmptyImagesAreRefused) {
       {"PNG 1 x 1 with no data", PngHeaderOnly(1, 1)},
       {"JPEG 60000 x 60000", JpegHeaderOnly(60000, 60000)},
       {"JPEG 8 x 8 with no scan", JpegHeaderOnly(8, 8)},
+      {"JPEG 16384 x 5400 in 66 KB", Regression("pixmap/huge-claim.jpg")},
+      {"valid JPEG 8200 x 4100, above the pixel limit", Regression("pixmap/over-pixel-limit.jpg")},
       {"empty", {}},
       {"two bytes", {'B', 'M'}},
       {"noise", std::vector<uint8_t>(300, 0x5A)},

@@ -91,7 +91,8 @@ void BM_RenderSong(benchmark::State& state) {
 }
 BENCHMARK(BM_RenderSong)->Arg(4)->Arg(32)->Unit(benchmark::kMillisecond);
 
-// Real songs of the test corpus, looping, one second of sound per iteration.
+// Real songs of the test corpus, looping, one second of sound per iteration; the
+// argument selects classic playback (1) or format playback (0).
 void BM_RenderCorpusSong(benchmark::State& state, const char* name) {
   const std::string path = std::string(ORMIX_CORPUS_DIR) + "/music/" + name;
   if (!std::filesystem::exists(path)) {
@@ -104,6 +105,7 @@ void BM_RenderCorpusSong(benchmark::State& state, const char* name) {
     state.SkipWithError("song did not load");
     return;
   }
+  song->Seti(SONG_ID_CLASSIC, static_cast<int32_t>(state.range(0)));
   song->STREAM_LOOP = 1;
   song->PlayStatus = 1;
   constexpr int32_t kFrames = AUDIO_OUTPUT_RATE;
@@ -115,10 +117,11 @@ void BM_RenderCorpusSong(benchmark::State& state, const char* name) {
     seconds += 1.0;
   }
   state.counters["x_realtime"] = benchmark::Counter(seconds, benchmark::Counter::kIsRate);
-  state.SetLabel(std::to_string(song->ActiveChannels) + " channels");
+  state.SetLabel(std::to_string(song->ActiveChannels) + " channels, " +
+                 (state.range(0) ? "classic" : "format") + " playback");
 }
-BENCHMARK_CAPTURE(BM_RenderCorpusSong, tecnoballz_mod, "tecnoballz.mod")->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_RenderCorpusSong, zb_tnt_xm, "zb-tnt.xm")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_RenderCorpusSong, tecnoballz_mod, "tecnoballz.mod")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_RenderCorpusSong, zb_tnt_xm, "zb-tnt.xm")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

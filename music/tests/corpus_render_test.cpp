@@ -1,6 +1,7 @@
 // Real songs through the whole engine: every corpus song renders deterministically,
 // produces sound, and plays its last order position through to the end.
 #include <gtest/gtest.h>
+#include "testsupport/skip_or_fail.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -38,7 +39,7 @@ std::vector<int16_t> Render(Cantor_Mixer& song, int32_t frames) {
 
 TEST(CorpusRender, SongsRenderDeterministically) {
   const auto songs = CorpusSongs();
-  if (songs.empty()) GTEST_SKIP() << "corpus not found at " << ORMIX_CORPUS_DIR;
+  if (songs.empty()) ORMIX_SKIP_OR_FAIL() << "corpus not found at " << ORMIX_CORPUS_DIR;
   for (const std::string& path : songs) {
     SCOPED_TRACE(path);
     auto a = LoadSong(path);
@@ -57,7 +58,7 @@ TEST(CorpusRender, SongsRenderDeterministically) {
 
 TEST(CorpusRender, LastPositionPlaysToTheEnd) {
   const auto songs = CorpusSongs();
-  if (songs.empty()) GTEST_SKIP() << "corpus not found at " << ORMIX_CORPUS_DIR;
+  if (songs.empty()) ORMIX_SKIP_OR_FAIL() << "corpus not found at " << ORMIX_CORPUS_DIR;
   for (const std::string& path : songs) {
     SCOPED_TRACE(path);
     auto song = LoadSong(path);

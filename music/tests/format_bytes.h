@@ -89,6 +89,9 @@ struct XmInstrument {
   std::vector<int> noteSample = std::vector<int>(96, 0);
   std::vector<int> envelope = std::vector<int>(24, 0);  // 12 (tick, value) pairs
   int volPoints = 0, volSustain = 0, volLoopStart = 0, volLoopEnd = 0, volType = 0, fadeout = 0;
+  std::vector<int> panEnvelope;  // 12 (tick, value) pairs; empty writes bytes 0..47
+  int panPoints = 0, panSustain = 0, panLoopStart = 0, panLoopEnd = 0, panType = 0;
+  int vibType = 0, vibSweep = 0, vibDepth = 0, vibRate = 0;
   int sampleCountOverride = -1;  // writes this count instead of samples.size()
 };
 
@@ -138,22 +141,26 @@ struct Xm {
       if (!count) continue;
       Add32(b, 40);
       for (int v : in.noteSample) Add8(b, v);
-      for (int v : in.envelope) Add16(b, v);
-      for (int i = 0; i < 48; ++i) Add8(b, i);  // pan envelope bytes
+      for (int i = 0; i < 24; ++i) Add16(b, i < static_cast<int>(in.envelope.size()) ? in.envelope[i] : 0);
+      if (in.panEnvelope.empty()) {
+        for (int i = 0; i < 48; ++i) Add8(b, i);  // pan envelope bytes
+      } else {
+        for (int i = 0; i < 24; ++i) Add16(b, i < static_cast<int>(in.panEnvelope.size()) ? in.panEnvelope[i] : 0);
+      }
       Add8(b, in.volPoints);
-      Add8(b, 0);
+      Add8(b, in.panPoints);
       Add8(b, in.volSustain);
       Add8(b, in.volLoopStart);
       Add8(b, in.volLoopEnd);
-      Add8(b, 0);
-      Add8(b, 0);
-      Add8(b, 0);
+      Add8(b, in.panSustain);
+      Add8(b, in.panLoopStart);
+      Add8(b, in.panLoopEnd);
       Add8(b, in.volType);
-      Add8(b, 0);
-      Add8(b, 0);
-      Add8(b, 0);
-      Add8(b, 0);
-      Add8(b, 0);
+      Add8(b, in.panType);
+      Add8(b, in.vibType);
+      Add8(b, in.vibSweep);
+      Add8(b, in.vibDepth);
+      Add8(b, in.vibRate);
       Add16(b, in.fadeout);
       Add16(b, 0);
       // header is 263 bytes from its start: 241 + 2 + 20 bytes of padding

@@ -2,6 +2,7 @@
 // pattern counts, one-pass length against an independent player's figures, the native
 // format's round trip rendering the same PCM, and songs loaded as sound samples.
 #include <gtest/gtest.h>
+#include "testsupport/skip_or_fail.h"
 
 #include <cctype>
 #include <cmath>
@@ -44,7 +45,7 @@ std::string MusicDir() { return std::string(ORMIX_CORPUS_DIR) + "/music/"; }
 class FormatsCorpus : public ::testing::Test {
 protected:
   void SetUp() override {
-    if (!std::filesystem::is_directory(MusicDir())) GTEST_SKIP() << "no corpus at " << MusicDir();
+    if (!std::filesystem::is_directory(MusicDir())) ORMIX_SKIP_OR_FAIL() << "no corpus at " << MusicDir();
     InitMusicModule();
     sink_ = std::fopen("/dev/null", "w");
     SetMusicPrintTarget(sink_);

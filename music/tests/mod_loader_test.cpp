@@ -19,7 +19,10 @@ TEST(ModLoader, FormatTags) {
                         Case{"6CHN", "Fasttracker 6 channel", 6}, Case{"32CH", "Fasttracker 32 channel", 32},
                         Case{"TDZ1", "TakeTracker 1 channel", 1}, Case{"15CH", "TakeTracker 15 channel", 15},
                         Case{"16CN", "Taketracker 16 channel", 16}, Case{"CD81", "Atari oktalyzer 8 channel", 8},
-                        Case{"OCTA", "Atari oktalyzer 8 channel", 8}, Case{"N.T.", "NoiseTracker 32 channel", 32}}) {
+                        Case{"OCTA", "Atari oktalyzer 8 channel", 8}, Case{"N.T.", "NoiseTracker 32 channel", 32},
+                        // tags beyond the first table that real files carry
+                        Case{"FEST", "His Master's Noise 4 channel", 4}, Case{"M&K!", "His Master's Noise 4 channel", 4},
+                        Case{"3CHN", "Generic 3 channel", 3}, Case{"17CH", "Generic 17 channel", 17}}) {
     Mod m(c.tag, c.channels, 1, {0}, 1);
     auto song = Load(m.b);
     ASSERT_TRUE(song) << c.tag;
@@ -27,7 +30,7 @@ TEST(ModLoader, FormatTags) {
     EXPECT_EQ(song->ActiveChannels, c.channels);
     EXPECT_EQ(song->Pattern[0]->TrackCount, c.channels);
   }
-  for (const char* bad : {"m.k.", "M.K ", "3CHN", "\0\0\0\0", "XM  "}) {
+  for (const char* bad : {"m.k.", "M.K ", "0CHN", "33CH", "\0\0\0\0", "XM  "}) {
     Mod m("M.K.", 4, 1, {0}, 1);
     fmtbytes::Put(m.b, 1080, std::string(bad, 4));
     EXPECT_FALSE(Load(m.b)) << bad;
@@ -249,6 +252,45 @@ TEST(SampleBank, ConvertModes) {
     s.ConvertSampleFromBank(TBank{9, 9}, mode);
     EXPECT_EQ(s.Length, 3) << mode;  // unknown layouts change nothing
     EXPECT_EQ(s.SoundData[2], 3 * 256);
+  }
+}
+
+// The old Soundtracker layout: 15 sample headers, the order table at 470, patterns from
+// 600, no tag.
+TEST(ModLoader, FifteenSampleSoundtrackerFile) {
+  fmtbytes::Bytes b(600 + 2 * 1024, 0);
+  fmtbytes::Put(b, 0, "old song");
+  fmtbytes::Put(b, 20, "piano");
+  fmtbytes::Put16BE(b, 20 + 22, 8);  // 16 bytes
+  fmtbytes::Put8(b, 20 + 25, 64);
+  fmtbytes::Put16BE(b, 20 + 28, 1);
+  fmtbytes::Put8(b, 470, 2);  // two positions: patterns 0 and 1
+  fmtbytes::Put8(b, 471, 120);
+  fmtbytes::Put8(b, 473, 1);
+  // Line 0 of pattern 1, channel 2: period 428, instrument 1.
+  const size_t cell = 600 + 1024 + 2 * 4;
+  b[cell] = 0x01;
+  b[cell + 1] = 0xAC;
+  b[cell + 2] = 0x10;
+  for (int i = 0; i < 16; ++i) b.push_back(static_cast<uint8_t>(i * 8));
+  auto song = Load(b);
+  ASSERT_TRUE(song);
+  EXPECT_EQ(song->ActiveChannels, 4);
+  EXPECT_EQ(song->ActiveSamples, 15);
+  EXPECT_EQ(song->ActiveSongPatterns, 1);
+  EXPECT_EQ(song->SongPattern[1], 1);
+  EXPECT_EQ(song->Pattern[1]->Track[2]->Note[0], 48);
+  EXPECT_EQ(song->Pattern[1]->Track[2]->Inst[0], 1);
+  ASSERT_TRUE(song->Instrument[1]->Sample[0]);
+  EXPECT_EQ(song->Instrument[1]->Sample[0]->Length, 16);
+  EXPECT_EQ(song->Instrument[1]->Sample[0]->SoundData[1], 8 * 256);
+
+  // Headers that are no sample headers (an unreadable name, a volume above 64) or an
+  // order table naming patterns above 63 are not taken for such a file.
+  for (const auto& spoil : std::vector<std::pair<size_t, int>>{{25, 7}, {20 + 25, 65}, {472, 64}}) {
+    fmtbytes::Bytes bad = b;
+    bad[spoil.first] = static_cast<uint8_t>(spoil.second);
+    EXPECT_FALSE(Load(bad)) << spoil.first;
   }
 }
 

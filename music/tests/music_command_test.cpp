@@ -1,6 +1,7 @@
 // The "ormix music" subcommands run as a user would: info lines, WAV and raw PCM
 // rendering, conversion to the native format, and the one-line failures.
 #include <gtest/gtest.h>
+#include "testsupport/skip_or_fail.h"
 
 #include <sys/wait.h>
 
@@ -8,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <sstream>
 #include <string>
@@ -21,7 +23,9 @@ const std::string kMusic = std::string(ORMIX_CORPUS_DIR) + "/music/";
 
 using RunResult = TCommandResult;
 
-RunResult Ormix(const std::string& args) { return RunOrmix(args, false); }
+RunResult Shell(const std::string& cmd) { return RunShellCommand(cmd); }
+
+RunResult Ormix(const std::string& args) { return Shell(kTool + " " + args); }
 
 std::map<std::string, std::string> Lines(const std::string& text) {
   std::map<std::string, std::string> kv;
@@ -37,8 +41,9 @@ std::map<std::string, std::string> Lines(const std::string& text) {
 class MusicCommand : public ::testing::Test {
 protected:
   void SetUp() override {
-    if (!std::filesystem::exists(kTool)) GTEST_SKIP() << "ormix not built at " << kTool;
-    if (!std::filesystem::is_directory(kMusic)) GTEST_SKIP() << "no corpus at " << kMusic;
+    if (!std::filesystem::exists(kTool)) ORMIX_SKIP_OR_FAIL() << "ormix not built at " << kTool;
+    if (!std::filesystem::is_directory(kMusic)) ORMIX_SKIP_OR_FAIL() << "no corpus at " << kMusic;
+    if (Shell("sox --version").status != 0) ORMIX_SKIP_OR_FAIL() << "sox not installed";
     // No sound device or display needed, nor the warnings of looking for them.
     setenv("SDL_AUDIODRIVER", "dummy", 0);
     setenv("SDL_VIDEODRIVER", "dummy", 0);
@@ -73,11 +78,23 @@ TEST_F(MusicCommand, InfoRenderConvert) {
   EXPECT_EQ(std::string(head + 8, 8), "WAVEfmt ");
   EXPECT_EQ(*reinterpret_cast<uint32_t*>(head + 24), 22050u);
   EXPECT_EQ(*reinterpret_cast<uint32_t*>(head + 40), size - 44);
+  // Another program reads the file the same way: its facts and every sample.
+  EXPECT_EQ(Shell("sox --i -r " + wav).out, "22050\n");
+  EXPECT_EQ(Shell("sox --i -c " + wav).out, "2\n");
+  EXPECT_EQ(Shell("sox --i -s " + wav).out, std::to_string((size - 44) / 4) + "\n");
+  const std::string data((std::istreambuf_iterator<char>(w)), {});
+  EXPECT_TRUE(Shell("sox " + wav + " -t s16 -").out == data) << "sox decodes other samples";
 
-  // Raw PCM of two passes on standard output.
+  // Raw PCM of two passes on standard output; the first pass is the same sound as a WAV
+  // file of one pass, byte for byte.
   const RunResult raw = Ormix("music render " + kMusic + "high-score.mod - --loops 2");
   ASSERT_EQ(raw.status, 0);
   EXPECT_EQ(static_cast<long>(raw.out.size()), 2 * hsFrames * 4);
+  const std::string wav44 = dir + "high-score.wav";
+  ASSERT_EQ(Ormix("music render " + kMusic + "high-score.mod " + wav44).status, 0);
+  const RunResult pass = Shell("sox " + wav44 + " -t s16 -");
+  ASSERT_EQ(static_cast<long>(pass.out.size()), hsFrames * 4);
+  EXPECT_TRUE(raw.out.compare(0, pass.out.size(), pass.out) == 0) << "the first pass differs";
 
   // Converted, the native file tells the same facts.
   const std::string qtk = dir + "zb-tnt.qtk";

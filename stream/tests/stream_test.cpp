@@ -154,7 +154,9 @@ TEST_F(TempDir, FileStreamsAndWholeStreamFunctions) {
   rw->WriteInt(0x01020304);  // extends the file
   EXPECT_EQ(rw->Size(), 5002);
   rw->Close();
-  EXPECT_EQ(LoadAllBytes(Path("b.bin")).size(), 5002u);
+  std::vector<uint8_t> extended(big.begin(), big.begin() + 4998);
+  for (uint8_t b : {0x04, 0x03, 0x02, 0x01}) extended.push_back(b);  // little-endian
+  EXPECT_EQ(LoadAllBytes(Path("b.bin")), extended);
 
   EXPECT_EQ(OpenForReading(Path("missing")), nullptr);
   EXPECT_THROW(LoadAllBytes(Path("missing")), TStreamReadException);
@@ -164,12 +166,12 @@ TEST_F(TempDir, FileStreamsAndWholeStreamFunctions) {
   auto to = OpenForWriting(Path("c.bin"));
   CopyCount(*from, *to, 100, 7);
   to->Close();
-  EXPECT_EQ(LoadAllBytes(Path("c.bin")).size(), 100u);
+  EXPECT_EQ(LoadAllBytes(Path("c.bin")), std::vector<uint8_t>(extended.begin(), extended.begin() + 100));
   from->Seek(0);
   auto to2 = OpenForWriting(Path("d.bin"));
   CopyAll(*from, *to2, 333);
   to2->Close();
-  EXPECT_EQ(LoadAllBytes(Path("d.bin")).size(), 5002u);
+  EXPECT_EQ(LoadAllBytes(Path("d.bin")), extended);
 }
 
 TEST(Stream, OpeningAStreamObjectDoesNotCloseIt) {
@@ -180,7 +182,7 @@ TEST(Stream, OpeningAStreamObjectDoesNotCloseIt) {
   outer->Close();
   outer.reset();
   EXPECT_EQ(inner->ReadByte(), 'b');
-  EXPECT_EQ(LoadAllBytes(std::static_pointer_cast<TStream>(inner)).size(), 4u);
+  EXPECT_EQ(LoadAllBytes(std::static_pointer_cast<TStream>(inner)), std::vector<uint8_t>({'c', 'd', 'e', 'f'}));
 }
 
 TEST(Stream, FactoriesResolveProtocols) {

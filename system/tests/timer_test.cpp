@@ -3,10 +3,13 @@
 #include <SDL2/SDL.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <vector>
 
 #include <ormix/system/sdl_system.h>
 #include <ormix/system/system.h>
+
+#include "system/platform_timer.h"
 
 namespace {
 
@@ -190,18 +193,47 @@ TEST_F(Timers, ATimerStoppedByItsOwnTickHookEndsCleanly) {
   EXPECT_EQ(g_ticks.size(), 1u) << "ticks queued behind the stopping one are dropped";
 }
 
+// A clock the test moves: the tick thread reads it instead of real time.
+std::atomic<uint32_t> g_now{5000};
+uint32_t DrivenNow() { return g_now.load(); }
+
+// Pumps until the timer has fired `want` ticks in all, then a little longer to see that no
+// more arrive; returns the count.
+int TicksSettledAt(const TTimerPtr& t, int want) {
+  for (int i = 0; i < 2000 && t->Ticks() < want; ++i) {
+    PumpSystem();
+    SDL_Delay(1);
+  }
+  for (int i = 0; i < 20; ++i) {
+    PumpSystem();
+    SDL_Delay(1);
+  }
+  return t->Ticks();
+}
+
 TEST_F(Timers, A120HertzTimerKeepsToItsScheduleOf125TicksASecond) {
-  uint32_t start = SDL_GetTicks();
+  SetTimerClock(DrivenNow);
   TTimerPtr t = CreateTimer(120);
   ASSERT_TRUE(t);
-  while (SDL_GetTicks() - start < 1000) t->Wait();
-  uint32_t elapsed = SDL_GetTicks() - start;
-  int n = t->Ticks();
+  SDL_Delay(5);  // the tick thread has read the start of its schedule
+  EXPECT_EQ(TicksSettledAt(t, 1), 0) << "no tick before the first 8 ms have passed";
+  g_now += 7;
+  EXPECT_EQ(TicksSettledAt(t, 1), 0);
+  g_now += 1;
+  EXPECT_EQ(TicksSettledAt(t, 1), 1);
+  // A second in steps of one millisecond: one tick every 8 ms.
+  for (int ms = 8; ms < 1000; ++ms) {
+    g_now += 1;
+    if (ms % 100 == 0) PumpSystem();
+  }
+  EXPECT_EQ(TicksSettledAt(t, 125), 125);
+  // A thread woken late makes up every tick that fell due, on the same schedule.
+  g_now += 83;
+  EXPECT_EQ(TicksSettledAt(t, 135), 135);
+  g_now += 5;
+  EXPECT_EQ(TicksSettledAt(t, 136), 136);
   t->Stop();
-  // Never ahead of an 8 ms schedule; a late tick is made up at once, so a busy machine
-  // loses at most the last few.
-  EXPECT_LE(n, static_cast<int>(elapsed / 8) + 1);
-  EXPECT_GE(n, static_cast<int>(elapsed / 8 * 9 / 10));
+  SetTimerClock(nullptr);
 }
 
 TEST(TimersAtExit, ARunningTimerDoesNotStopTheProgramFromEndingCleanly) {

@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #include <gtest/gtest.h>
+#include "testsupport/skip_or_fail.h"
 
 #include <SDL2/SDL_syswm.h>
 
@@ -201,11 +202,11 @@ bool StartPrivateServer() {
 class RealX11Input : public ::testing::Test {
 protected:
   void SetUp() override {
-    if (!StartPrivateServer()) GTEST_SKIP() << "Xvfb could not be started";
+    if (!StartPrivateServer()) ORMIX_SKIP_OR_FAIL() << "Xvfb could not be started";
     InitSystemModule();
     if (std::string(SDL_GetCurrentVideoDriver() ? SDL_GetCurrentVideoDriver() : "") != "x11")
-      GTEST_SKIP() << "SDL is not on X11";
-    if (!x_.Load()) GTEST_SKIP() << "XTest is not available";
+      ORMIX_SKIP_OR_FAIL() << "SDL is not on X11";
+    if (!x_.Load()) ORMIX_SKIP_OR_FAIL() << "XTest is not available";
     window_ = SDL_CreateWindow("input", 32, 32, 200, 150, SDL_WINDOW_SHOWN);
     ASSERT_NE(window_, nullptr) << SDL_GetError();
     PumpUntil([&] { return (SDL_GetWindowFlags(window_) & SDL_WINDOW_SHOWN) != 0; });
@@ -231,7 +232,7 @@ protected:
 };
 
 TEST_F(RealX11Input, ShiftKeysLettersAndReturn) {
-  if (SDL_GetKeyboardFocus() != window_) GTEST_SKIP() << "the window did not get the focus";
+  if (SDL_GetKeyboardFocus() != window_) ORMIX_SKIP_OR_FAIL() << "the window did not get the focus";
   x_.Key(XK_Shift_R, true);
   x_.Key(XK_Shift_R, false);
   x_.Key(XK_Shift_L, true);
@@ -262,7 +263,7 @@ TEST_F(RealX11Input, ShiftKeysLettersAndReturn) {
 }
 
 TEST_F(RealX11Input, AHeldKeyRepeatsButCountsOnce) {
-  if (SDL_GetKeyboardFocus() != window_) GTEST_SKIP() << "the window did not get the focus";
+  if (SDL_GetKeyboardFocus() != window_) ORMIX_SKIP_OR_FAIL() << "the window did not get the focus";
   x_.Key(XK_Left, true);
   // The server's auto-repeat starts after its delay (660 ms by default).
   PumpUntil([&] { return Count(EVENT_KEYREPEAT, KEY_LEFT) >= 2; });
@@ -274,7 +275,7 @@ TEST_F(RealX11Input, AHeldKeyRepeatsButCountsOnce) {
 }
 
 TEST_F(RealX11Input, SwitchingAwayReleasesAHeldKey) {
-  if (SDL_GetKeyboardFocus() != window_) GTEST_SKIP() << "the window did not get the focus";
+  if (SDL_GetKeyboardFocus() != window_) ORMIX_SKIP_OR_FAIL() << "the window did not get the focus";
   x_.Key(XK_Left, true);
   ASSERT_TRUE(PumpUntil([&] { return KeyHeld(KEY_LEFT) == 1; }));
   x_.SetInputFocus(x_.display, 0 /* None */, 1 /* RevertToPointerRoot */, 0);

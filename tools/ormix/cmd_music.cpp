@@ -41,22 +41,34 @@ struct QuietLoaders {
   }
 };
 
-// Loads a tracker song through the loader registry; null after printing the reason.
-Cantor_MixerPtr LoadSong(const std::string& path, int& status) {
-  InitMusicModule();
+// Takes --classic out of the arguments: true when it was there.
+bool TakeClassic(std::vector<std::string>& args) {
+  const auto n = args.size();
+  args.erase(std::remove(args.begin(), args.end(), std::string("--classic")), args.end());
+  return args.size() != n;
+}
+
+// Loads a tracker song (without starting any audio device or timer); null after
+// printing the reason. `classic` selects classic playback.
+Cantor_MixerPtr LoadSong(const std::string& path, int& status, bool classic = false) {
   QuietLoaders quiet;
   status = OrmixCheckInput(path);
   if (status) return nullptr;
-  if (!OpenForReading(path)) {
+  TStreamPtr file = OpenForReading(path);
+  if (!file) {
     status = OrmixFail(path + ": cannot open the file");
     return nullptr;
   }
-  TMusicPtr music = LoadMusic(TMusicSource(ToText(path)));
-  auto song = std::dynamic_pointer_cast<Cantor_Mixer>(music);
+  char magic[4] = {};
+  file->ReadBytes(magic, 4);
+  file->Close();
+  auto song = LoadTrackerSong(TMusicSource(ToText(path)));
   if (!song) {
-    status = OrmixFail(path + (music ? ": not a tracker song" : ": no song loader accepts this file"));
+    const bool wave = std::memcmp(magic, "RIFF", 4) == 0;
+    status = OrmixFail(path + (wave ? ": not a tracker song" : ": no song loader accepts this file"));
     return nullptr;
   }
+  song->Seti(SONG_ID_CLASSIC, classic ? 1 : 0);
   return song;
 }
 
@@ -68,10 +80,12 @@ int CountPatterns(const Cantor_Mixer& song) {
   return n;
 }
 
-int Info(const std::vector<std::string>& args) {
-  if (args.size() != 1) return OrmixFail("usage: ormix music info FILE");
+int Info(const std::vector<std::string>& given) {
+  std::vector<std::string> args = given;
+  const bool classic = TakeClassic(args);
+  if (args.size() != 1) return OrmixFail("usage: ormix music info FILE [--classic]");
   int status = 0;
-  auto song = LoadSong(args[0], status);
+  auto song = LoadSong(args[0], status, classic);
   if (!song) return status;
   const int32_t frames = song->Geti(MUSIC_ID_SIZE);
   std::printf("format: %s\n", ToUtf8(song->TrackerName).c_str());
@@ -82,6 +96,7 @@ int Info(const std::vector<std::string>& args) {
   std::printf("instruments: %d\n", song->ActiveSamples);
   std::printf("length_frames: %d\n", frames);
   std::printf("length_seconds: %.3f\n", frames / static_cast<double>(AUDIO_OUTPUT_RATE));
+  std::printf("playback: %s\n", classic ? "classic" : "format");
   return 0;
 }
 
@@ -121,8 +136,10 @@ bool ParseCount(const std::string& text, long long low, long long high, long lon
   return true;
 }
 
-int Render(const std::vector<std::string>& args) {
-  const char* usage = "usage: ormix music render FILE OUT.wav [--rate HZ] [--loops N]";
+int Render(const std::vector<std::string>& given) {
+  std::vector<std::string> args = given;
+  const bool classic = TakeClassic(args);
+  const char* usage = "usage: ormix music render FILE OUT.wav [--rate HZ] [--loops N] [--classic]";
   std::vector<std::string> plain;
   long long rate = AUDIO_OUTPUT_RATE, loops = 1;
   for (size_t i = 0; i < args.size(); ++i) {
@@ -141,7 +158,7 @@ int Render(const std::vector<std::string>& args) {
   const std::string& out = plain[1];
 
   int status = 0;
-  auto song = LoadSong(plain[0], status);
+  auto song = LoadSong(plain[0], status, classic);
   if (!song) return status;
   song->Seti(MUSIC_ID_RATE, static_cast<int32_t>(rate));  // also measures the song at this rate
   const uint64_t passFrames = static_cast<uint64_t>(std::max(song->Geti(MUSIC_ID_SIZE), 0));
@@ -161,7 +178,7 @@ int Render(const std::vector<std::string>& args) {
   song->Seti(MUSIC_ID_LOOP, loops > 1 ? 1 : 0);
   song->PlayStatus = 1;
   const bool progress = isatty(STDERR_FILENO);
-  constexpr uint64_t kChunk = 4096;
+  constexpr uint64_t kChunk = 32768;  // frames per write: few system calls
   std::vector<int16_t> pcm(kChunk * 2);
   int shown = -1;
   for (uint64_t done = 0; ok && done < total;) {
@@ -221,6 +238,6 @@ int MusicCommandMain(const std::vector<std::string>& args) {
   return sub->fn(std::vector<std::string>(args.begin() + 1, args.end()));
 }
 
-ORMIX_COMMAND("music", "music info FILE", MusicCommandMain);
-ORMIX_COMMAND("music", "music render FILE OUT.wav [--rate HZ] [--loops N]   (OUT - : raw PCM)", MusicCommandMain);
+ORMIX_COMMAND("music", "music info FILE [--classic]", MusicCommandMain);
+ORMIX_COMMAND("music", "music render FILE OUT.wav [--rate HZ] [--loops N] [--classic]   (OUT - : raw PCM)", MusicCommandMain);
 ORMIX_COMMAND("music", "music convert FILE OUT.qtk", MusicCommandMain);

@@ -40,14 +40,15 @@ double LengthSeconds(TMusic& music) {
 
 int Play(const std::vector<std::string>& args) {
   std::string file, driver;
-  bool loop = false;
+  bool loop = false, classic = false;
   for (size_t i = 0; i < args.size(); ++i) {
     if (args[i] == "--loop") loop = true;
+    else if (args[i] == "--classic") classic = true;
     else if (args[i] == "--driver" && i + 1 < args.size()) driver = args[++i];
     else if (file.empty() && args[i].rfind("--", 0) != 0) file = args[i];
-    else return OrmixFail("usage: ormix music play FILE [--driver NAME] [--loop]");
+    else return OrmixFail("usage: ormix music play FILE [--driver NAME] [--loop] [--classic]");
   }
-  if (file.empty()) return OrmixFail("usage: ormix music play FILE [--driver NAME] [--loop]");
+  if (file.empty()) return OrmixFail("usage: ormix music play FILE [--driver NAME] [--loop] [--classic]");
   if (int st = OrmixCheckInput(file)) return st;
 
   InitAudioModule();
@@ -67,6 +68,7 @@ int Play(const std::vector<std::string>& args) {
   SetMusicPrintTarget(nullptr);
   if (sink) std::fclose(sink);
   if (!music) return OrmixFail(file + ": no music loader accepts this file");
+  if (classic) music->Seti(SONG_ID_CLASSIC, 1);
 
   const double length = LengthSeconds(*music);
   TAudioStreamPtr stream = PlayMusic(music, loop ? 1 : 0, 0);
@@ -105,4 +107,4 @@ int Play(const std::vector<std::string>& args) {
 }  // namespace
 
 ORMIX_MUSIC_SUBCOMMAND("play", Play);
-ORMIX_COMMAND("music", "music play FILE [--driver NAME] [--loop]   (Ctrl-C stops)", MusicCommandMain);
+ORMIX_COMMAND("music", "music play FILE [--driver NAME] [--loop] [--classic]   (Ctrl-C stops)", MusicCommandMain);

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -72,6 +73,12 @@ static void SendAll(int fd, const std::string& s) {
   }
 }
 
+// Waits (at most 10 s) until the descriptor reports `events`, without reading anything.
+static bool WaitFor(int fd, short events) {
+  pollfd p{fd, events, 0};
+  return ::poll(&p, 1, 10000) == 1 && (p.revents & events) != 0;
+}
+
 TEST(Socket, FormatAndResolve) {
   EXPECT_EQ(FormatIPv4(0x7F000001), u"127.0.0.1");
   EXPECT_EQ(FormatIPv4(static_cast<int32_t>(0xC0A80AFF)), u"192.168.10.255");
@@ -92,7 +99,7 @@ TEST(Socket, PeerCloseWithUnreadDataThenEnd) {
   EXPECT_EQ(s->RemoteIp(), 0x7F000001);
   auto stream = TSocketStream::Create(s, 1);
   stream->WriteByte('x');
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));  // server has sent and closed
+  ASSERT_TRUE(WaitFor(s->Socket(), POLLRDHUP)) << "the server sends and closes";
   EXPECT_EQ(stream->Eof(), 0);  // unread data keeps it open
   EXPECT_EQ(stream->ReadByte(), 'h');
   EXPECT_EQ(stream->ReadByte(), 'i');
@@ -132,7 +139,7 @@ TEST(Socket, ListenAcceptAndReadAvail) {
   auto peer = server->Accept(1000);
   ASSERT_TRUE(peer);
   client->WriteString(u"abc");
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  ASSERT_TRUE(WaitFor(peer->Socket(), POLLIN));
   EXPECT_EQ(peer->ReadAvail(), 3);
   char buf[8];
   EXPECT_EQ(peer->Recv(buf, 8, 0), 3);

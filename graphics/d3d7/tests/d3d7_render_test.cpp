@@ -4,6 +4,7 @@
 // device re-creation.
 #include <SDL.h>
 #include <gtest/gtest.h>
+#include "testsupport/skip_or_fail.h"
 
 #include <array>
 #include <cmath>
@@ -400,7 +401,7 @@ TEST_F(D3D7Render, TextWithTheBuiltInAndATrueTypeFont) {
   for (int x = 0; x < 8; ++x) EXPECT_EQ(At(4 + x, 4), (x >= 2 && x <= 6) ? 0xFFFFFFu : 0u) << x;
   const char* ttf = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
   TImageFontPtr font = LoadTextFont(ttf, 24, 4);
-  if (!font) GTEST_SKIP() << "no TrueType font at " << ttf;
+  if (!font) ORMIX_SKIP_OR_FAIL() << "no TrueType font at " << ttf;
   ClearScreen();
   UseTextFont(font);
   DrawString(u"O", 10, 5);

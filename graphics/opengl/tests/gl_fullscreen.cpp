@@ -4,6 +4,7 @@
 #include <GL/gl.h>
 #include <SDL2/SDL.h>
 #include <gtest/gtest.h>
+#include "testsupport/skip_or_fail.h"
 
 #include <cstdlib>
 #include <stdexcept>

@@ -2,6 +2,7 @@
 // GrabPixmap.
 #include <GL/gl.h>
 #include <gtest/gtest.h>
+#include "testsupport/skip_or_fail.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -49,7 +50,7 @@ protected:
     if (HaveDisplay()) CloseScreen();
   }
   void SetUp() override {
-    if (!HaveDisplay()) GTEST_SKIP() << "no X display (run under xvfb-run)";
+    if (!HaveDisplay()) ORMIX_SKIP_OR_FAIL() << "no X display (run under xvfb-run)";
     ASSERT_NE(ScreenGraphics(), nullptr);
     // A known state for every test.
     SetClipRect(0, 0, W, H);
@@ -438,7 +439,7 @@ TEST_F(GLRender, TextFollowsTheDrawingRotation) {
 TEST_F(GLRender, SmoothTrueTypeGlyphsCarryATransparentBorder) {
   const char* path = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
   TImageFontPtr font = LoadTextFont(path, 24, FONT_SMOOTH);
-  if (!font) GTEST_SKIP() << "no " << path;
+  if (!font) ORMIX_SKIP_OR_FAIL() << "no " << path;
   TImageGlyphPtr glyph = font->LoadGlyph(font->CharToGlyph('H'));
   ASSERT_NE(glyph, nullptr);
   ASSERT_NE(glyph->_image, nullptr);

@@ -2,6 +2,7 @@
 // renderer frames are made lazily, kept, dropped by writing locks and remade after the
 // graphics generation changes; built-in and TrueType glyphs reach the screen.
 #include <gtest/gtest.h>
+#include "testsupport/skip_or_fail.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -25,7 +26,7 @@ class ImageFrames : public TGLScreenTest {
  protected:
   void SetUp() override {
     TGLScreenTest::SetUp();
-    if (IsSkipped()) return;
+    if (IsSkipped() || HasFatalFailure()) return;
     ASSERT_NE(OpenScreen(W, H, 0, 0, 0), nullptr);
     SetBlendMode(BLEND_MASK);
     SetDrawColor(255, 255, 255);
@@ -145,7 +146,7 @@ TEST_F(ImageFrames, RotatedTextRunsDownTheScreen) {
 
 TEST_F(ImageFrames, SmoothTrueTypeTextDraws) {
   const char* path = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
-  if (!std::filesystem::exists(path)) GTEST_SKIP() << path << " not installed";
+  if (!std::filesystem::exists(path)) ORMIX_SKIP_OR_FAIL() << path << " not installed";
   TImageFontPtr font = LoadTextFont(path, 24, FONT_SMOOTH);
   ASSERT_NE(font, nullptr);
   UseTextFont(font);

@@ -37,6 +37,9 @@ const char* PixelFormatName(int format);
 
 // Largest side a pixmap may have; larger requests are refused.
 constexpr int MAX_PIXMAP_SIDE = 16384;
+// Most pixels a JPEG image may have (32 Mi, e.g. 8192 x 4096); a larger one is refused
+// before anything is decoded or allocated for it.
+constexpr int64_t MAX_JPEG_PIXELS = int64_t{1} << 25;
 
 class TPixmap;
 using TPixmapPtr = std::shared_ptr<TPixmap>;

@@ -9,6 +9,7 @@
 
 class TEvent;
 class Cantor_Channel;
+
 using Cantor_ChannelPtr = std::shared_ptr<Cantor_Channel>;
 
 // Waveform tables of vibrato and tremolo (65 entries each, built by InitTrackerModule).
@@ -22,6 +23,9 @@ void InitTrackerTables();
 constexpr int32_t MIX_BUFFER_FRAMES = AUDIO_OUTPUT_RATE;  // one second
 extern int32_t* MixBufferL;
 extern int32_t* MixBufferR;
+// Float accumulators of format playback.
+extern float* FastMixBufferL;
+extern float* FastMixBufferR;
 
 // One pattern track being played.
 class Cantor_Channel {
@@ -71,8 +75,32 @@ public:
   // Cell latched on the line's first tick.
   int32_t line = 0, linenote = 0, inst = 0, vol = 0, fx = 0, fxv = 0, fxvl = 0, fxvr = 0;
 
+  // Format playback (the song's Classic switch off).
+  int32_t Faithful = 0;          // set on every tick from the song
+  double RateScale = 1.0;        // 44100 / the song's output rate
+  double Pan255 = 128;           // pan 0 (left) .. 255 (right)
+  int32_t PanFromSample = 0;     // Pan holds a sample's stored default (classic pan law)
+  int32_t VolEnvPos = 0, PanEnvPos = 0;
+  int32_t AutoVibPos = 0, AutoVibAmp = 0;
+  int32_t TremorCount = 0, TremorMuted = 0, RetrigCount = 0;
+  int32_t MemVolSlide = 0, MemPortaUp = 0, MemPortaDown = 0, MemTonePorta = 0, MemFinePortaUp = 0,
+          MemFinePortaDown = 0, MemXFineUp = 0, MemXFineDown = 0, MemFineVolUp = 0, MemFineVolDown = 0,
+          MemOffset = 0, MemPanSlide = 0, MemGlobalSlide = 0, MemRetrig = 0, MemTremor = 0;
+  double FadeStep = 0;
+
+  // The rate (sample frames per output frame) of pitch `x` in the song's note scale.
+  double PitchToAdd(double x, const Cantor_Mixer& song) const;
+  // Moves the pitch up by `units` slide units (a 1xx unit: 1/16 semitone with the
+  // linear table, one period step with the Amiga table).
+  void SlidePitch(double units, const Cantor_Mixer& song);
+  // Semitones that a period displacement of `units` slide units means at the pitch.
+  double UnitsToSemitones(double units, const Cantor_Mixer& song) const;
+  void ApplyCommandFaithful(Cantor_Track& track, Cantor_Mixer& song);
+
   virtual ~Cantor_Channel() = default;
   virtual int32_t Mix(int32_t* left, int32_t* right, int32_t frames);
+  // The same voice in single precision into float accumulators (format playback).
+  int32_t MixFast(float* left, float* right, int32_t frames);
   virtual void PreCalc();
   virtual void CalcKeyOff();
   virtual void ApplyKeyOff();
@@ -86,6 +114,8 @@ public:
 
   // Left and right gains from Pan and EnvelopePan.
   void CalcPanGains();
+  // Latches the cell of `track` at `atLine` (line, linenote ... fxvr).
+  void LatchCell(const Cantor_Track& track, int32_t atLine);
 };
 
 // Property ids of songs, besides TMusic's (music.h). Seti answers 1 when it took the value.
@@ -101,6 +131,10 @@ constexpr int32_t SONG_ID_TICK = 113;           // Geti: current tick
 constexpr int32_t SONG_ID_EMIT_TICK = 114;      // Seti/Geti: 1 = a tick event per tick
 constexpr int32_t SONG_ID_NAME = 115;           // GetS: the song's name
 constexpr int32_t SONG_ID_SCOPES = 116;         // Seti: scope buffer size (0 = off)
+// Seti/Geti: 1 = classic playback, the engine as first built (envelopes in percent, key
+// off that never releases the sustain, effects beyond the basic set ignored, ...);
+// 0 (the default) = playback faithful to the MOD and XM formats.
+constexpr int32_t SONG_ID_CLASSIC = 117;
 
 class Cantor_Mixer : public TMusic {
 public:
@@ -141,9 +175,14 @@ public:
   int32_t PatternLoopCount = -1;
   int32_t patterndelay = 0;
   double TLAV = 0, TRAV = 0;
-
-  // Song time after which CalcSize gives up on a song that never ends.
-  static constexpr int32_t MaxCalcSeconds = 1200;
+  // Playback switch (SONG_ID_CLASSIC) and the format the records came from (SONG_FROM_*).
+  int32_t Classic = 0;
+  int32_t SourceFormat = SONG_FROM_NATIVE;
+  int32_t GlobalVolume = 64;  // 0..64, effects G and H (format playback)
+  // True when format playback reads Amiga periods (MOD, XM without the linear table).
+  bool AmigaPeriods() const { return SourceFormat == SONG_FROM_MOD || (SourceFormat == SONG_FROM_XM && !(PeriodMode & 1)); }
+  // Fastest tempo played (400 ticks a second); a file's larger tempo plays at this one.
+  static constexpr int32_t MaxTempo = 1000;
 
   Cantor_Mixer();
   ~Cantor_Mixer() override;
@@ -171,18 +210,31 @@ public:
   virtual void EnableScopes(int32_t size);
   virtual void UpdateScopes();
   virtual void CalcSize();
+  // Forgets the measured length after the caller changed the song's records.
+  void SongChanged() { _sizeRate = 0; }
 
 private:
   bool _calculating = false;  // CalcSize is running the song silently
+  int32_t _sizeRate = 0;      // SAMPLE_RATE for which STREAM_SIZE was computed (0 = none)
+  int32_t _sizeClassic = 0;   // playback mode of that computation
   void EndOfSong();
   int32_t TickFrames() const;
   void MixChunk(int32_t n);
+  // Format playback mixes in single precision (classic playback keeps its arithmetic).
+  bool FastMixing() const { return !Classic && SourceFormat != SONG_FROM_NATIVE; }
+  void WriteChunk(int16_t* out, int32_t n);
   // Pattern number at an order position, or -1 when the position is outside the list.
   int32_t PatternAt(int32_t position) const;
 };
+
+// Loads a MOD, XM or native song without the audio side of the music engine (no audio
+// driver, device or streaming timer is started): for offline rendering and inspection.
+// Null for anything else.
+Cantor_MixerPtr LoadTrackerSong(const TMusicSource& source);
 
 // A new song: 4 channels, 31 instruments, one 64-line pattern at order position 0.
 Cantor_MixerPtr CreateEmptySong();
 
 // Scales, clips and writes n frames of interleaved 16-bit stereo.
 void WriteMixToPCM16(const int32_t* left, const int32_t* right, int16_t* out, int32_t n, double gain);
+void WriteFloatMixToPCM16(const float* left, const float* right, int16_t* out, int32_t n, float gain);

@@ -26,6 +26,29 @@ using TBank = std::vector<uint8_t>;
 
 // Note value that keys a note off.
 constexpr int32_t KeyOffNote = 96;
+// The XM loader stores the file's lowest note (C-0, note byte 1) as this value: classic
+// playback reads it as no note, format playback as C-0.
+constexpr int32_t XmLowestNote = -2;
+
+// Where a song's records came from; format playback reads notes, envelopes and pans
+// with the meaning of that format.
+constexpr int32_t SONG_FROM_NATIVE = 0;
+constexpr int32_t SONG_FROM_MOD = 1;
+constexpr int32_t SONG_FROM_XM = 2;
+
+// An envelope ready for format playback: points with levels 0..1 (pan: 0..1, 0.5 centre),
+// and the sustain and loop point indexes (-1 = none).
+struct TEnvelopeTable {
+  static constexpr int32_t MaxPoints = 25;
+  int32_t count = 0;
+  int32_t tick[MaxPoints] = {};
+  float value[MaxPoints] = {};
+  int32_t sustain = -1, loopStart = -1, loopEnd = -1;
+  bool on = false;
+  // Level at envelope position `pos` (ticks): linear between points, the last point's
+  // level beyond it.
+  float At(int32_t pos) const;
+};
 
 // One channel's column of a pattern: five parallel cell columns, one entry per line.
 // Note 0 none, 1..95 semitones, 96 key off; Inst 0 none; Vol < 16 no command;
@@ -87,6 +110,8 @@ public:
   int32_t Pan = 0;                  // default pan as the loader stored it
   int32_t Flag = 0;
   int32_t C2SPD = 0;
+  // The XM file's pan byte (0 left .. 255 right), -1 when the source had none.
+  int32_t FilePan = -1;
   int32_t* fp = nullptr;            // first value of SoundData
 
   // Gives the sample `frames` zeroed frames: sizes SoundData, sets Length and fp.
@@ -98,6 +123,9 @@ public:
   // mode 1: 8-bit signed, 2: 16-bit signed LE, 4: 16-bit stereo LE mixed to mono.
   void ConvertSampleFromBank(const TBank& bank, int32_t mode);
 
+  // True when every frame of the loop (and the frame after it) is 0; worked out once.
+  bool SilentLoop() const;
+
   // Mixing: interpolated value at pos moving at rate add (add is not changed).
   double GetAV(double pos, double add) const;
   // modify = 1: pos brought back into the sample by its loop (may reverse or stop
@@ -106,6 +134,7 @@ public:
 
 private:
   double ValueAt(double x) const;  // value at frame floor(x), 0 outside the data
+  mutable int8_t _silentLoop = -1;  // -1 not yet known
 };
 
 class Cantor_Instrument {
@@ -134,6 +163,12 @@ public:
   // Working state of GetEnvelopeVolume.
   Cantor_EnvelopePointPtr Point, NextPoint;
   float stp = 0.0f;
+  // Envelopes as format playback reads them, built on first use from the XM words
+  // (VolEnvelope: 12 tick/level pairs, then the sustain, loop start and loop end point
+  // numbers; PanEnvelope[1..48]: the file's bytes) or from the envelope points.
+  TEnvelopeTable VolTable, PanTable;
+  bool TablesBuilt = false;
+  void BuildTables(int32_t sourceFormat);
 
   static Cantor_InstrumentPtr Load(const TStreamPtr& stream);
   int32_t Save(const TStreamPtr& stream);

@@ -36,6 +36,7 @@ public:
   virtual int64_t Pos();
   virtual int64_t Size();
   virtual int64_t Seek(int64_t pos);
+  // 0, or -1 when bytes written earlier could not be stored (a full disk).
   virtual int Flush();
   virtual int Close();
   virtual int Read(void* buf, int count) = 0;

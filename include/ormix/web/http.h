@@ -1,6 +1,7 @@
 #pragma once
 // A minimal HTTP/1.0 client: one request per connection, the raw response read until the
 // server closes it.
+#include <chrono>
 #include <vector>
 
 #include <ormix/web/socket.h>
@@ -16,6 +17,11 @@ public:
   // is capped, so a silent or endless server cannot hold the caller or exhaust memory.
   int timeoutMillis = 10000;
   size_t maxResponseBytes = 1 << 20;
+  // The name look-up and the connection each end after connectTimeoutMillis; the whole
+  // request, from Open to the end of the reply, after totalTimeoutMillis (negative: no
+  // overall limit).
+  int connectTimeoutMillis = 5000;
+  int totalTimeoutMillis = 12000;
 
   // Connects to host at port (80 unless given); 1 when connected.
   int Open(const Text& host, int autoClose, int port = 80);
@@ -27,5 +33,9 @@ public:
   static Text UrlDecode(const Text& text);
 
 private:
+  std::chrono::steady_clock::time_point _deadline;
+  bool _deadlineSet = false;
+  // Milliseconds left before the overall deadline, at most `cap` (cap when there is none).
+  int Remaining(int cap) const;
   Text ReadResponse();
 };

@@ -26,6 +26,10 @@ public:
   // gave up because of it.
   int32_t _recvTimeout = -1;
   int32_t _timedOut = 0;
+  // How long Connect waits for the peer to complete the connection (negative: the
+  // system's own retry time).
+  int32_t _connectTimeout = DefaultConnectTimeoutMillis;
+  static constexpr int32_t DefaultConnectTimeoutMillis = 5000;
 
   virtual ~TSocket();
   int Send(const void* buf, int count, int flags);
@@ -33,7 +37,10 @@ public:
   void Close();
   int Connected();
   int Bind(int port);
+  // 1 when connected; 0 when refused, unreachable or not completed within the connect
+  // time-out (TimedOut() then reports 1).
   int Connect(int32_t ip, int port);
+  void SetConnectTimeout(int millis) { _connectTimeout = millis; }
   int Listen(int backlog);
   TSocketPtr Accept(int timeout);
   int ReadAvail();
@@ -73,8 +80,11 @@ public:
   static std::shared_ptr<TSocketStream> CreateClient(const Text& host, int port);
 };
 
-std::vector<int32_t> ResolveHostAddresses(const Text& name);
-int32_t ResolveHost(const Text& name, int index = 0);
+// Name look-ups give up after timeoutMillis (a name server that does not answer must not
+// hold the caller); numeric addresses need no look-up.
+constexpr int DefaultLookupTimeoutMillis = 5000;
+std::vector<int32_t> ResolveHostAddresses(const Text& name, int timeoutMillis = DefaultLookupTimeoutMillis);
+int32_t ResolveHost(const Text& name, int index = 0, int timeoutMillis = DefaultLookupTimeoutMillis);
 Text ReverseLookup(int32_t ip);
 Text FormatIPv4(int32_t ip);
 

@@ -1,0 +1,585 @@
+// Format playback of one pattern track: notes, instruments, the volume column and the
+// effects with the meaning the MOD and XM formats give them (slides in periods or in
+// linear steps, envelopes with sustain release and fade-out, pan envelope, instrument
+// auto-vibrato, global volume, retrigger, tremor ...).
+#include <algorithm>
+#include <cmath>
+
+#include <ormix/music/mixer.h>
+#include <ormix/runtime/random.h>
+
+namespace {
+
+double Clamp(double v, double lo, double hi) { return v < lo ? lo : (v > hi ? hi : v); }
+
+// Vibrato and tremolo waveforms over 64 positions, -1..1.
+double Wave(int32_t form, int32_t pos) {
+  pos &= 63;
+  switch (form & 3) {
+    case 0: return std::sin(2.0 * M_PI * pos / 64.0);
+    case 1: return pos < 32 ? -pos / 32.0 : (64 - pos) / 32.0;  // ramp
+    case 2: return pos < 32 ? 1.0 : -1.0;
+    default: return RandomFraction() * 2.0 - 1.0;
+  }
+}
+
+// Instrument auto-vibrato waveforms over 256 positions, -1..1.
+double AutoWave(int32_t type, int32_t pos) {
+  pos &= 255;
+  switch (type) {
+    case 1: return pos < 128 ? 1.0 : -1.0;
+    case 2: return 1.0 - pos / 128.0;   // ramp down
+    case 3: return pos / 128.0 - 1.0;   // ramp up
+    default: return std::sin(2.0 * M_PI * pos / 256.0);
+  }
+}
+
+// Period (in MOD period steps) of pitch x in the song's note scale.
+double PeriodOf(double x, int32_t sourceFormat) {
+  const double ref = sourceFormat == SONG_FROM_XM ? 49.0 : 48.0;
+  return 428.0 * std::exp2(-(x - ref) / 12.0);
+}
+
+constexpr int32_t kXmKeyOff = 97;
+// Vibrato depth: one step of depth moves the period by 255/128 MOD period steps at the
+// waveform's peak.
+constexpr double kVibScale = 255.0 / 128.0;
+
+// The note of a stored cell in the song's note scale: 0 none, kXmKeyOff key off.
+int32_t DecodeNote(int32_t stored, int32_t sourceFormat) {
+  if (sourceFormat == SONG_FROM_XM) {
+    if (stored == XmLowestNote) return 1;
+    if (stored == KeyOffNote) return kXmKeyOff;
+    if (stored >= 1 && stored < KeyOffNote) return stored + 1;
+    return 0;
+  }
+  if (stored == KeyOffNote) return kXmKeyOff;
+  return stored > 0 ? stored : 0;
+}
+
+}  // namespace
+
+float TEnvelopeTable::At(int32_t pos) const {
+  if (count <= 0) return 1.0f;
+  if (pos <= tick[0] || count == 1) return value[0];
+  for (int32_t i = 1; i < count; ++i) {
+    if (pos < tick[i]) {
+      const int32_t span = tick[i] - tick[i - 1];
+      if (span <= 0) return value[i];
+      return value[i - 1] + (value[i] - value[i - 1]) * static_cast<float>(pos - tick[i - 1]) / static_cast<float>(span);
+    }
+  }
+  return value[count - 1];
+}
+
+namespace {
+// Point number `n` of a table of `count` points, or -1 when outside it.
+int32_t PointOrNone(int32_t n, int32_t count) { return n >= 0 && n < count ? n : -1; }
+
+// Ticks must rise from point to point; a table that does not keeps the points that do.
+void Monotonic(TEnvelopeTable& t) {
+  for (int32_t i = 1; i < t.count; ++i)
+    if (t.tick[i] < t.tick[i - 1]) t.tick[i] = t.tick[i - 1];
+}
+}  // namespace
+
+void Cantor_Instrument::BuildTables(int32_t sourceFormat) {
+  TablesBuilt = true;
+  VolTable = TEnvelopeTable();
+  PanTable = TEnvelopeTable();
+  if (sourceFormat == SONG_FROM_XM && VolEnvelope.size() >= 27) {
+    TEnvelopeTable& v = VolTable;
+    v.count = std::clamp(VolPoints, 0, 12);
+    for (int32_t i = 0; i < v.count; ++i) {
+      v.tick[i] = VolEnvelope[static_cast<size_t>(2 * i)];
+      v.value[i] = static_cast<float>(std::clamp(VolEnvelope[static_cast<size_t>(2 * i + 1)], 0, 64) / 64.0);
+    }
+    v.on = (VolType & 1) && v.count > 0;
+    if (VolType & 2) v.sustain = PointOrNone(VolEnvelope[24], v.count);
+    if (VolType & 4) {
+      v.loopStart = PointOrNone(VolEnvelope[25], v.count);
+      v.loopEnd = PointOrNone(VolEnvelope[26], v.count);
+    }
+    Monotonic(v);
+  } else {
+    TEnvelopeTable& v = VolTable;
+    v.count = std::clamp<int32_t>(std::min<int32_t>(VolPoints, static_cast<int32_t>(VolEnvArray.size())), 0,
+                                  TEnvelopeTable::MaxPoints);
+    for (int32_t i = 0; i < v.count; ++i) {
+      const auto& p = VolEnvArray[static_cast<size_t>(i)];
+      v.tick[i] = p ? p->Tick : 0;
+      v.value[i] = p ? std::clamp(p->Value, 0.0f, 1.0f) : 0.0f;
+    }
+    v.on = VolType != 0 && v.count > 0;
+    if (VolType & 2) v.sustain = PointOrNone(VolSustain, v.count);
+    if (VolType & 4) {
+      v.loopStart = PointOrNone(VolLoopStart, v.count);
+      v.loopEnd = PointOrNone(VolLoopEnd, v.count);
+    }
+    Monotonic(v);
+  }
+  if (PanEnvelope.size() >= 49) {
+    TEnvelopeTable& p = PanTable;
+    p.count = std::clamp(PanPoints, 0, 12);
+    for (int32_t i = 0; i < p.count; ++i) {
+      const size_t b = 1 + 4 * static_cast<size_t>(i);
+      p.tick[i] = (PanEnvelope[b] & 0xFF) | ((PanEnvelope[b + 1] & 0xFF) << 8);
+      const int32_t level = (PanEnvelope[b + 2] & 0xFF) | ((PanEnvelope[b + 3] & 0xFF) << 8);
+      p.value[i] = static_cast<float>(std::clamp(level, 0, 64) / 64.0);
+    }
+    p.on = (PanType & 1) && p.count > 0;
+    if (PanType & 2) p.sustain = PointOrNone(PanSustain, p.count);
+    if (PanType & 4) {
+      p.loopStart = PointOrNone(PanLoopStart, p.count);
+      p.loopEnd = PointOrNone(PanLoopEnd, p.count);
+    }
+    Monotonic(p);
+  }
+}
+
+namespace {
+// One tick of an envelope position: holds at the sustain point until key off, jumps
+// back at the loop end.
+void AdvanceEnvelope(const TEnvelopeTable& t, int32_t& pos, bool keyOff) {
+  if (!t.on) return;
+  if (t.sustain >= 0 && !keyOff && pos == t.tick[t.sustain]) return;
+  ++pos;
+  if (t.loopEnd >= 0 && t.loopStart >= 0 && pos >= t.tick[t.loopEnd] &&
+      !(t.sustain >= 0 && !keyOff && t.sustain == t.loopEnd && pos > t.tick[t.loopEnd])) {
+    if (pos == t.tick[t.loopEnd] || pos > t.tick[t.loopEnd]) pos = t.tick[t.loopStart];
+  }
+  if (pos > 0xFFFF) pos = 0xFFFF;
+}
+}  // namespace
+
+double Cantor_Channel::PitchToAdd(double x, const Cantor_Mixer& song) const {
+  const double rate = song.SAMPLE_RATE > 0 ? song.SAMPLE_RATE : AUDIO_OUTPUT_RATE;
+  const double e = Clamp(x, -200.0, 300.0);
+  if (song.SourceFormat == SONG_FROM_XM) return 8363.0 * std::exp2((e - 49.0) / 12.0) / rate;
+  return std::exp2((e - 77.0) / 12.0) * AUDIO_OUTPUT_RATE / rate;
+}
+
+double Cantor_Channel::UnitsToSemitones(double units, const Cantor_Mixer& song) const {
+  if (!song.AmigaPeriods()) return units / 16.0;
+  const double x = Note + FineTune + (Sample ? Sample->RelativeNote : 0);
+  const double p = PeriodOf(x, song.SourceFormat);
+  const double q = std::max(p - units, 1.0);
+  return 12.0 * std::log2(p / q);
+}
+
+void Cantor_Channel::SlidePitch(double units, const Cantor_Mixer& song) {
+  Note = Clamp(Note + UnitsToSemitones(units, song), -100.0, 200.0);
+}
+
+void Cantor_Channel::ApplyCommandFaithful(Cantor_Track& track, Cantor_Mixer& song) {
+  const int32_t t = song.MMTick;
+  const bool xm = song.SourceFormat == SONG_FROM_XM;
+  Tick += 1;
+  if (t == 0) LatchCell(track, song.CurrentLine);
+  const int32_t h = fxvl, l = fxvr;
+  const bool noteDelay = fx == 14 && h == 13 && l > 0;
+  const bool trigger = (t == 0 && !noteDelay) || (noteDelay && t == l);
+  const bool porta = fx == 3 || fx == 5 || (xm && vol >= 0xF0);
+  double pitchOffset = 0;
+  double volumeOffset = 0;
+
+  const double volumeBefore = Volume;
+  if (trigger) {
+    const int32_t note = DecodeNote(linenote, song.SourceFormat);
+    if (inst != 0) {
+      Instrument = (inst > 0 && inst < static_cast<int32_t>(song.Instrument.size()))
+                       ? song.Instrument[static_cast<size_t>(inst)]
+                       : nullptr;
+      if (Instrument && !Instrument->TablesBuilt) Instrument->BuildTables(song.SourceFormat);
+    }
+    if (note == kXmKeyOff) {
+      KeyOff = 1;
+      if (!Instrument || !Instrument->VolTable.on) {
+        Volume = 0;
+        ClickDelay = 127;
+      }
+    } else if (note > 0 && porta && Sample && Add != 0) {
+      TonePortamentoNote = note;
+    } else if (note > 0) {
+      Cantor_SamplePtr s;
+      if (Instrument) {
+        const int32_t index = Instrument->NoteSample[static_cast<size_t>(std::clamp(note, 0, 99))];
+        if (index >= 0 && index < static_cast<int32_t>(Instrument->Sample.size()))
+          s = Instrument->Sample[static_cast<size_t>(index)];
+      }
+      if (!s) {
+        Sample = nullptr;
+        Add = 0;
+        ClickDelay = 127;
+      } else {
+        const bool newSample = s != Sample;
+        Sample = s;
+        Note = note;
+        FineTune = Sample->FineTune;
+        Pos = 0;
+        Add = 0;
+        SetFrequency = 1;
+        ClickDelay = 127;
+        Arped = 0;
+        Tick = 0;
+        if (VibratoWaveForm < 4) VibratoCount = 0;
+        if (TremoloWaveForm < 4) TremoloCount = 0;
+        if (inst != 0 || newSample) {
+          Volume = Sample->Volume;
+          if (xm) Pan255 = Sample->FilePan >= 0 ? Sample->FilePan : 128;
+          else {
+            Pan = Sample->Pan;
+            PanFromSample = 1;
+          }
+          SetPan = 1;
+        }
+      }
+    }
+    // An instrument number restarts the envelopes and the fade-out and resets the
+    // volume (also with a tone portamento or without a note).
+    // (A key off in the same cell stays a key off.)
+    if (note != kXmKeyOff && (inst != 0 || (note > 0 && !(porta && Add != 0))) && Sample) {
+      if (inst != 0) {
+        Volume = Sample->Volume;
+        if (xm) Pan255 = Sample->FilePan >= 0 ? Sample->FilePan : 128;
+        SetPan = 1;
+      }
+      KeyOff = 0;
+      KeyOffValue = 1;
+      VolEnvPos = PanEnvPos = 0;
+      AutoVibPos = 0;
+      AutoVibAmp = 0;
+      FadeStep = Instrument ? Instrument->VolFadeout / 32768.0 : 0.0;
+    }
+  }
+
+  if (!Sample) {
+    Env = 0;
+    return;
+  }
+
+  // Volume column.
+  if (xm && vol >= 0x10) {
+    const int32_t x = vol & 15;
+    switch (vol >> 4) {
+      case 1: case 2: case 3: case 4: case 5:
+        if (trigger) Volume = std::min(vol - 0x10, 64) / 64.0;
+        break;
+      case 6: if (t != 0) Volume = Clamp(Volume - x / 64.0, 0, 1); break;
+      case 7: if (t != 0) Volume = Clamp(Volume + x / 64.0, 0, 1); break;
+      case 8: if (t == 0) Volume = Clamp(Volume - x / 64.0, 0, 1); break;
+      case 9: if (t == 0) Volume = Clamp(Volume + x / 64.0, 0, 1); break;
+      case 10: if (t == 0 && x) VibratoSpeed = x; break;
+      case 11:
+        if (t == 0 && x) VibratoDepth = x;
+        pitchOffset -= UnitsToSemitones(Wave(VibratoWaveForm, VibratoCount) * VibratoDepth * kVibScale, song);
+        if (t != 0) VibratoCount += VibratoSpeed;
+        break;
+      case 12: if (t == 0) { Pan255 = x * 17; SetPan = 1; } break;
+      case 13: if (t != 0) { Pan255 = Clamp(Pan255 - x, 0, 255); SetPan = 1; } break;
+      case 14: if (t != 0) { Pan255 = Clamp(Pan255 + x, 0, 255); SetPan = 1; } break;
+      case 15:
+        if (t == 0 && x) MemTonePorta = x * 16;
+        break;
+      default: break;
+    }
+  } else if (!xm && vol >= 16) {
+    // MOD files carry their channel pans here (classic meaning).
+    ApplyVolume(t, linenote, vol);
+  }
+
+  const auto volSlide = [&](int32_t param) {
+    if (param != 0 || !xm) MemVolSlide = param;
+    const int32_t up = (MemVolSlide >> 4) & 15, down = MemVolSlide & 15;
+    if (t == 0) return;
+    if (up) Volume = Clamp(Volume + up / 64.0, 0, 1);
+    else Volume = Clamp(Volume - down / 64.0, 0, 1);
+  };
+  const auto tonePorta = [&]() {
+    if (t == 0 || Add == 0) return;
+    const double target = TonePortamentoNote;
+    if (Note == target) return;
+    const double step = std::fabs(UnitsToSemitones(MemTonePorta * (Note < target ? 1.0 : -1.0), song));
+    Note = Note < target ? std::min(Note + step, target) : std::max(Note - step, target);
+  };
+  // The offset of the current phase applies on every tick; the later ticks then move the
+  // phase on.
+  const auto vibrato = [&]() {
+    pitchOffset -= UnitsToSemitones(Wave(VibratoWaveForm, VibratoCount) * VibratoDepth * kVibScale, song);
+    if (t != 0) VibratoCount += VibratoSpeed;
+  };
+
+  if (xm && vol >= 0xF0) tonePorta();
+
+  switch (fx) {
+    case 0:
+      if (fxv != 0) {
+        // MOD counts the phase from the line's first tick; XM from the line's end
+        // (ticks left), so a speed that is no multiple of 3 starts elsewhere.
+        const int32_t phase = !xm ? t % 3 : (t == 0 ? 0 : (((song.Speed - t) % 3) + 3) % 3);
+        if (phase == 1) pitchOffset += h;
+        else if (phase == 2) pitchOffset += l;
+      }
+      break;
+    case 1:
+      if (t == 0 && (fxv != 0 || !xm)) MemPortaUp = fxv;
+      if (t != 0) SlidePitch(MemPortaUp, song);
+      break;
+    case 2:
+      if (t == 0 && (fxv != 0 || !xm)) MemPortaDown = fxv;
+      if (t != 0) SlidePitch(-MemPortaDown, song);
+      break;
+    case 3:
+      if (t == 0 && fxv != 0) MemTonePorta = fxv;
+      tonePorta();
+      break;
+    case 4:
+      if (t == 0) {
+        if (h) VibratoSpeed = h;
+        if (l) VibratoDepth = l;
+      }
+      vibrato();
+      break;
+    case 5:
+      tonePorta();
+      volSlide(fxv);
+      break;
+    case 6:
+      vibrato();
+      volSlide(fxv);
+      break;
+    case 7:
+      if (t == 0) {
+        if (h) TremoloSpeed = h;
+        if (l) TremoloDepth = l;
+      }
+      if (t != 0) TremoloCount += TremoloSpeed;
+      volumeOffset = Wave(TremoloWaveForm, TremoloCount) * TremoloDepth * 255.0 / 64.0 / 64.0;
+      break;
+    case 8:
+      if (t == 0) {
+        if (xm) Pan255 = fxv;
+        else {
+          Pan = (fxv - 128) / 128.0;
+          PanFromSample = 0;
+        }
+        SetPan = 1;
+      }
+      break;
+    case 9:
+      if (t == 0) {
+        if (fxv != 0 || !xm) MemOffset = fxv;
+        if (trigger && linenote != 0 && static_cast<int64_t>(MemOffset) * 256 < Sample->Length) {
+          Pos = MemOffset * 256.0;
+          ClickDelay = 127;
+        }
+      }
+      break;
+    case 10: volSlide(fxv); break;
+    case 12:
+      if (t == 0) {
+        Volume = Clamp(fxv / 64.0, 0, 1);
+        ClickDelay = 127;
+      }
+      break;
+    case 14:
+      switch (h) {
+        case 1:
+          if (t == 0) {
+            if (l || !xm) MemFinePortaUp = l;
+            SlidePitch(MemFinePortaUp, song);
+          }
+          break;
+        case 2:
+          if (t == 0) {
+            if (l || !xm) MemFinePortaDown = l;
+            SlidePitch(-MemFinePortaDown, song);
+          }
+          break;
+        case 4: if (t == 0) VibratoWaveForm = l; break;
+        case 5:
+          if (t == 0) {
+            FineTune = xm ? (l - 8) / 8.0 : (l > 7 ? l - 16 : l) / 8.0;
+            SetFrequency = 1;
+          }
+          break;
+        case 7: if (t == 0) TremoloWaveForm = l; break;
+        case 8:
+          if (t == 0) {
+            if (xm) Pan255 = l * 17;
+            else {
+              Pan = (l * 17 - 128) / 128.0;
+              PanFromSample = 0;
+            }
+            SetPan = 1;
+          }
+          break;
+        case 9:
+          if (l != 0 && t != 0 && t % l == 0) {
+            Pos = 0;
+            ClickDelay = 127;
+            VolEnvPos = PanEnvPos = 0;
+          }
+          break;
+        case 10:
+          if (t == 0) {
+            if (l || !xm) MemFineVolUp = l;
+            Volume = Clamp(Volume + MemFineVolUp / 64.0, 0, 1);
+          }
+          break;
+        case 11:
+          if (t == 0) {
+            if (l || !xm) MemFineVolDown = l;
+            Volume = Clamp(Volume - MemFineVolDown / 64.0, 0, 1);
+          }
+          break;
+        case 12:
+          if (t == l) {
+            Volume = 0;
+            ClickDelay = 127;
+          }
+          break;
+        default: break;
+      }
+      break;
+    case 16:  // G: global volume
+      if (t == 0) song.GlobalVolume = std::min(fxv, 64);
+      break;
+    case 17:  // H: global volume slide
+      if (t == 0 && fxv != 0) MemGlobalSlide = fxv;
+      if (t != 0) {
+        const int32_t up = (MemGlobalSlide >> 4) & 15, down = MemGlobalSlide & 15;
+        song.GlobalVolume = std::clamp(song.GlobalVolume + (up ? up : -down), 0, 64);
+      }
+      break;
+    case 20:  // K: key off at tick
+      if (t == fxv) {
+        KeyOff = 1;
+        if (!Instrument || !Instrument->VolTable.on) Volume = 0;
+      }
+      break;
+    case 21:  // L: envelope position
+      if (t == 0) {
+        VolEnvPos = fxv;
+        if (Instrument && Instrument->VolTable.sustain >= 0) PanEnvPos = fxv;
+      }
+      break;
+    case 25:  // P: panning slide
+      if (t == 0 && fxv != 0) MemPanSlide = fxv;
+      if (t != 0) {
+        const int32_t right = (MemPanSlide >> 4) & 15, left = MemPanSlide & 15;
+        Pan255 = Clamp(Pan255 + (right ? right : -left), 0, 255);
+        SetPan = 1;
+      }
+      break;
+    case 27: {  // R: multi retrig
+      if (t == 0 && fxv != 0) {
+        if (h) MemRetrig = (MemRetrig & 0x0F) | (h << 4);
+        if (l) MemRetrig = (MemRetrig & 0xF0) | l;
+      }
+      const int32_t interval = MemRetrig & 15, change = (MemRetrig >> 4) & 15;
+      if (trigger && linenote != 0) RetrigCount = 0;
+      if (interval == 0) break;
+      if (++RetrigCount >= interval) {
+        RetrigCount = 0;
+        if (t != 0 || linenote == 0) {
+          Pos = 0;
+          ClickDelay = 127;
+          double v = Volume * 64;
+          switch (change) {
+            case 1: v -= 1; break; case 2: v -= 2; break; case 3: v -= 4; break; case 4: v -= 8; break;
+            case 5: v -= 16; break; case 6: v = v * 2 / 3; break; case 7: v /= 2; break;
+            case 9: v += 1; break; case 10: v += 2; break; case 11: v += 4; break; case 12: v += 8; break;
+            case 13: v += 16; break; case 14: v = v * 3 / 2; break; case 15: v *= 2; break;
+            default: break;
+          }
+          Volume = Clamp(v, 0, 64) / 64.0;
+        }
+      }
+      break;
+    }
+    case 29: {  // T: tremor
+      // On the line's later ticks a counter runs down through x + 1 ticks on and y + 1
+      // ticks off; the state it leaves (silent or not) lasts until the volume is set.
+      if (t == 0 && fxv != 0) MemTremor = fxv;
+      if (t != 0) {
+        bool on = (TremorCount & 0x80) != 0;
+        int32_t left = (TremorCount & 0x7F) - 1;
+        if (left < 0) {
+          on = !on;
+          left = on ? (MemTremor >> 4) & 15 : MemTremor & 15;
+        }
+        TremorCount = (on ? 0x80 : 0) | left;
+        TremorMuted = on ? 0 : 1;
+      }
+      break;
+    }
+    case 33:  // X: extra-fine portamento
+      if (t == 0) {
+        if (h == 1) {
+          if (l) MemXFineUp = l;
+          SlidePitch(MemXFineUp / 4.0, song);
+        } else if (h == 2) {
+          if (l) MemXFineDown = l;
+          SlidePitch(-MemXFineDown / 4.0, song);
+        }
+      }
+      break;
+    default: break;
+  }
+
+  // A volume set or moved by this line ends a tremor's silence.
+  if (Volume != volumeBefore || (trigger && inst != 0)) TremorMuted = 0;
+  if (TremorMuted) volumeOffset = -Volume;
+
+  // Envelopes, fade-out and instrument auto-vibrato.
+  double envVol = 1.0, envPan = 0.5;
+  if (Instrument) {
+    Cantor_Instrument& in = *Instrument;
+    if (!in.TablesBuilt) in.BuildTables(song.SourceFormat);
+    if (in.VolTable.on) {
+      envVol = in.VolTable.At(VolEnvPos);
+      AdvanceEnvelope(in.VolTable, VolEnvPos, KeyOff != 0);
+    }
+    if (in.PanTable.on) {
+      envPan = in.PanTable.At(PanEnvPos);
+      AdvanceEnvelope(in.PanTable, PanEnvPos, KeyOff != 0);
+      SetPan = 1;
+    }
+    if (KeyOff && in.VolTable.on && Add != 0) {
+      KeyOffValue = std::max(0.0, KeyOffValue - FadeStep);
+      if (KeyOffValue <= 0) Add = 0;  // faded out: the voice ends
+    }
+    if (in.VibDepth > 0 && in.VibRate > 0) {
+      const int32_t full = in.VibDepth << 8;
+      if (in.VibSweep > 0) AutoVibAmp = std::min(full, AutoVibAmp + full / in.VibSweep);
+      else AutoVibAmp = full;
+      AutoVibPos = (AutoVibPos + in.VibRate) & 255;
+      // The waveform's first half raises the pitch (unlike effect 4, which lowers it).
+      const double fine = AutoWave(in.VibType, AutoVibPos) * AutoVibAmp / 256.0;
+      pitchOffset += UnitsToSemitones(fine / 4.0, song);
+    }
+  }
+
+  // Rate, gain and pan of this tick.
+  if ((Note != 0 && Add != 0) || SetFrequency) {
+    const double x = Note + FineTune + Sample->RelativeNote + pitchOffset;
+    const double rate = PitchToAdd(x, song);
+    Add = Add < 0 ? -rate : rate;
+  }
+  SetFrequency = 0;
+  VibratoValue = 0;
+  TremoloValue = Clamp(Volume + volumeOffset, 0, 1) - Volume;
+  Env = envVol * song.GlobalVolume / 64.0;
+  if (xm) {
+    double p = Pan255;
+    p += (envPan - 0.5) * 2.0 * (128.0 - std::fabs(p - 128.0));
+    p = Clamp((p - 128.0) / 128.0, -1.0, 1.0);
+    LPanCalc = 1.0 - p;
+    RPanCalc = 1.0 + p;
+    SetPan = 0;
+  } else if (SetPan) {
+    CalcPanGains();
+    SetPan = 0;
+  }
+}

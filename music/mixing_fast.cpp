@@ -1,0 +1,335 @@
+// Mixing for format playback: the same voice model as the classic mixer (linear
+// interpolation, loops, click-removal crossfade, decay tail), computed in single
+// precision into float accumulators, with a tight loop for the stretches where the
+// position needs no loop handling.
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#endif
+
+#include <ormix/music/mixer.h>
+
+namespace {
+float g_fmixL[MIX_BUFFER_FRAMES];
+float g_fmixR[MIX_BUFFER_FRAMES];
+
+#if defined(__x86_64__) && defined(__GNUC__)
+#define ORMIX_MIX_AVX2 1
+// Eight frames at a time where the processor has AVX2: both sample reads are gathers.
+// Within one step of eight frames the positions are taken relative to the first in
+// 16.16 fixed point; the 32.32 position itself advances exactly. Returns the frames
+// done (a multiple of 8, at most `count`).
+__attribute__((target("avx2,fma"))) int32_t MixRunAvx2(const int32_t* data, uint64_t dataLen, uint64_t& fp, uint64_t step,
+                                                        int32_t count, float* left, float* right, float gl,
+                                                        float gr, float& sum, float& last) {
+  if (step >= (1ull << 44)) return 0;  // eight steps must fit the 16.16 offsets
+  const __m256 vgl = _mm256_set1_ps(gl), vgr = _mm256_set1_ps(gr);
+  const __m256 absMask = _mm256_castsi256_ps(_mm256_set1_epi32(0x7FFFFFFF));
+  const __m256 scale = _mm256_set1_ps(1.0f / 65536.0f);
+  const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+  const __m256i step16 = _mm256_set1_epi32(static_cast<int32_t>(step >> 16));
+  const __m256i offsets = _mm256_mullo_epi32(lanes, step16);
+  const __m256i low16 = _mm256_set1_epi32(0xFFFF);
+  const bool hasL = gl != 0, hasR = gr != 0;
+  __m256 vsum = _mm256_setzero_ps();
+  __m256 v = _mm256_setzero_ps();
+  int32_t i = 0;
+  // Up to two frames of the sample per output frame, eight output frames read at most 16
+  // sample frames: two plain loads and lane permutes instead of gathers, while those 16
+  // frames lie inside the data.
+  const bool shortSpan = step < (2ull << 32);
+  const __m256i seven = _mm256_set1_epi32(7);
+  const __m256i oneI = _mm256_set1_epi32(1);
+  for (; i + 8 <= count; i += 8) {
+    const uint64_t at = fp >> 32;
+    const int32_t* base = data + at;
+    const __m256i rel = _mm256_add_epi32(_mm256_set1_epi32(static_cast<int32_t>(static_cast<uint32_t>(fp) >> 16)), offsets);
+    const __m256i idx = _mm256_srli_epi32(rel, 16);
+    __m256 a, b;
+    if (shortSpan && at + 16 <= dataLen) {
+      const __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(base));
+      const __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(base + 8));
+      const __m256i idx1 = _mm256_add_epi32(idx, oneI);
+      const __m256i ia = _mm256_blendv_epi8(_mm256_permutevar8x32_epi32(lo, idx), _mm256_permutevar8x32_epi32(hi, idx),
+                                            _mm256_cmpgt_epi32(idx, seven));
+      const __m256i ib = _mm256_blendv_epi8(_mm256_permutevar8x32_epi32(lo, idx1),
+                                            _mm256_permutevar8x32_epi32(hi, idx1), _mm256_cmpgt_epi32(idx1, seven));
+      a = _mm256_cvtepi32_ps(ia);
+      b = _mm256_cvtepi32_ps(ib);
+    } else {
+      a = _mm256_cvtepi32_ps(_mm256_i32gather_epi32(base, idx, 4));
+      b = _mm256_cvtepi32_ps(_mm256_i32gather_epi32(base + 1, idx, 4));
+    }
+    const __m256 f = _mm256_mul_ps(_mm256_cvtepi32_ps(_mm256_and_si256(rel, low16)), scale);
+    v = _mm256_fmadd_ps(_mm256_sub_ps(b, a), f, a);
+    if (hasL) _mm256_storeu_ps(left + i, _mm256_fmadd_ps(v, vgl, _mm256_loadu_ps(left + i)));
+    if (hasR) _mm256_storeu_ps(right + i, _mm256_fmadd_ps(v, vgr, _mm256_loadu_ps(right + i)));
+    vsum = _mm256_add_ps(vsum, _mm256_and_ps(v, absMask));
+    fp += 8 * step;
+  }
+  float parts[8], lastParts[8];
+  _mm256_storeu_ps(parts, vsum);
+  _mm256_storeu_ps(lastParts, v);
+  for (float p : parts) sum += p;
+  if (i > 0) last = lastParts[7];
+  return i;
+}
+
+bool HaveAvx2() {
+  static const bool have = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+  return have;
+}
+#endif
+}  // namespace
+
+float* FastMixBufferL = g_fmixL;
+float* FastMixBufferR = g_fmixR;
+
+bool Cantor_Sample::SilentLoop() const {
+  if (_silentLoop < 0) {
+    bool silent = true;
+    const int64_t n = std::min<int64_t>(Length, static_cast<int64_t>(SoundData.size()));
+    const int64_t end = std::min<int64_t>(static_cast<int64_t>(LoopStart) + LoopLength + 1, n);
+    for (int64_t i = std::max<int32_t>(LoopStart, 0); i < end && silent; ++i) silent = SoundData[static_cast<size_t>(i)] == 0;
+    _silentLoop = silent ? 1 : 0;
+  }
+  return _silentLoop == 1;
+}
+
+int32_t Cantor_Channel::MixFast(float* left, float* right, int32_t frames) {
+  MixerVolume = std::clamp((Volume + TremoloValue) * Env * KeyOffValue, -64.0, 64.0);
+  LevelL = LevelR = 0;
+  const float lp = static_cast<float>(LPanCalc), rp = static_cast<float>(RPanCalc);
+  int32_t k = frames;
+  double absSum = 0;
+
+  if (!Sample || Add == 0 || Mute != 0) {
+    if (LastAV == 0) return 0;
+    for (int32_t i = 0; i < frames; ++i) {
+      LastAV = static_cast<int32_t>(LastAV * 0.8);
+      if (LastAV > -1 && LastAV < 1) {
+        Add = 0;
+        LastAV = 0;
+        k = i;
+        break;
+      }
+      const float v = static_cast<float>(LastAV);
+      left[i] += v * lp;
+      right[i] += v * rp;
+      absSum += std::fabs(v);
+    }
+  } else {
+    const Cantor_Sample& s = *Sample;
+    const int32_t* data = s.fp;
+    const int64_t dataLen = data ? std::min<int64_t>(s.Length, static_cast<int64_t>(s.SoundData.size())) : 0;
+    const bool looped = s.Loop == 1 || s.Loop == 2;
+    const double loopEnd = static_cast<double>(s.LoopStart) + s.LoopLength;
+    const double fwdLimit = static_cast<double>(std::min<int64_t>(s.Length, dataLen));
+    // Forward reading needs no loop handling while pos + 1 stays below the data's end
+    // and, for a loop, not beyond the loop end.
+    const double lim = looped ? std::min(loopEnd, fwdLimit - 1e-6) : fwdLimit - 1e-6;
+    const float mv = static_cast<float>(MixerVolume);
+    const float gl = mv * lp, gr = mv * rp;
+    double pos = Pos, add = Add;
+    int32_t last = LastAV, click = ClickDelay, fill = ScopeFillPos;
+    const int32_t scopeCap = static_cast<int32_t>(Scope.size());
+    float* scope = ScopePtr;
+    // A forward loop of silence (MOD samples often end in one) adds nothing: once the
+    // position is inside it and the crossfade is over, only the position moves.
+    const bool silentLoop = s.Loop == 1 && s.LoopLength > 0 && s.SilentLoop();
+    const bool forwardLoop = s.Loop == 1 && s.LoopLength > 0 && loopEnd < fwdLimit;
+    int32_t i = 0;
+    while (i < frames) {
+      if (silentLoop && click == 0 && add > 0 && pos >= s.LoopStart && fill >= scopeCap) {
+        const int32_t n = frames - i;
+        pos = s.FixPos(pos + add * n, add, 1);
+        last = 0;
+        i = frames;
+        break;
+      }
+      if (click == 0 && add > 0 && pos >= 0 && fill >= scopeCap && pos + 1 <= lim) {
+        // Frames that surely stay inside (one less than the exact count guards against
+        // rounding; the frame at hand is inside by the test above).
+        const double room = (lim - 1 - pos) / add;
+        int32_t n = room >= frames - i ? frames - i : static_cast<int32_t>(room);
+        if (n < 1) n = 1;
+        // Position in 32.32 fixed point: integer steps keep the loop's dependency chains
+        // short; two partial sums of the level do the same.
+        constexpr double kOne = 4294967296.0;
+        uint64_t fp = static_cast<uint64_t>(pos * kOne);
+        const uint64_t step = static_cast<uint64_t>(add * kOne);
+        constexpr float kFrac = 1.0f / 4294967296.0f;
+        float sum0 = 0, sum1 = 0, v = 0;
+        const int32_t end = i + n;
+#ifdef ORMIX_MIX_AVX2
+        if (end - i >= 16 && HaveAvx2()) {
+          float sum = 0;
+          i += MixRunAvx2(data, static_cast<uint64_t>(dataLen), fp, step, end - i, left + i, right + i, gl, gr, sum, v);
+          sum0 += sum;
+        }
+#endif
+#ifdef __SSE2__
+        // Four frames at a time: the sample reads stay scalar, the arithmetic and the
+        // accumulators are vectors. The fraction is the top 23 bits of the fixed-point
+        // fraction put under the exponent of 1.0 (a float in [1, 2), minus 1).
+        if (end - i >= 8) {
+          const __m128 vgl = _mm_set1_ps(gl), vgr = _mm_set1_ps(gr);
+          const bool hasL = gl != 0, hasR = gr != 0;
+          const __m128i one = _mm_set1_epi32(0x3F800000);
+          const __m128 absMask = _mm_castsi128_ps(_mm_set1_epi32(0x7FFFFFFF));
+          __m128 vsum = _mm_setzero_ps();
+          for (; i + 4 <= end; i += 4) {
+            const uint64_t p0 = fp, p1 = fp + step, p2 = fp + 2 * step, p3 = fp + 3 * step;
+            fp += 4 * step;
+            const int32_t* d0 = data + (p0 >> 32);
+            const int32_t* d1 = data + (p1 >> 32);
+            const int32_t* d2 = data + (p2 >> 32);
+            const int32_t* d3 = data + (p3 >> 32);
+            const __m128 a = _mm_cvtepi32_ps(_mm_setr_epi32(d0[0], d1[0], d2[0], d3[0]));
+            const __m128 b = _mm_cvtepi32_ps(_mm_setr_epi32(d0[1], d1[1], d2[1], d3[1]));
+            const __m128i frac = _mm_setr_epi32(static_cast<int32_t>(static_cast<uint32_t>(p0) >> 9),
+                                                static_cast<int32_t>(static_cast<uint32_t>(p1) >> 9),
+                                                static_cast<int32_t>(static_cast<uint32_t>(p2) >> 9),
+                                                static_cast<int32_t>(static_cast<uint32_t>(p3) >> 9));
+            const __m128 f = _mm_sub_ps(_mm_castsi128_ps(_mm_or_si128(frac, one)), _mm_set1_ps(1.0f));
+            const __m128 vv = _mm_add_ps(a, _mm_mul_ps(_mm_sub_ps(b, a), f));
+            // A side with no gain (MOD channels are panned hard) is left alone.
+            if (hasL) _mm_storeu_ps(left + i, _mm_add_ps(_mm_loadu_ps(left + i), _mm_mul_ps(vv, vgl)));
+            if (hasR) _mm_storeu_ps(right + i, _mm_add_ps(_mm_loadu_ps(right + i), _mm_mul_ps(vv, vgr)));
+            vsum = _mm_add_ps(vsum, _mm_and_ps(vv, absMask));
+            v = _mm_cvtss_f32(_mm_shuffle_ps(vv, vv, _MM_SHUFFLE(3, 3, 3, 3)));
+          }
+          float parts[4];
+          _mm_storeu_ps(parts, vsum);
+          sum0 += parts[0] + parts[2];
+          sum1 += parts[1] + parts[3];
+        }
+#endif
+        for (; i < end; ++i) {
+          const int64_t ip = static_cast<int64_t>(fp >> 32);
+          const float f = static_cast<float>(static_cast<uint32_t>(fp)) * kFrac;
+          const float a = static_cast<float>(data[ip]);
+          v = a + (static_cast<float>(data[ip + 1]) - a) * f;
+          left[i] += v * gl;
+          right[i] += v * gr;
+          if (i & 1) sum1 += std::fabs(v);
+          else sum0 += std::fabs(v);
+          fp += step;
+        }
+        pos = static_cast<double>(fp) / kOne;
+        const float sum = sum0 + sum1;
+        absSum += static_cast<double>(sum) * std::fabs(mv);
+        last = static_cast<int32_t>(v * mv);
+        continue;
+      }
+      if (forwardLoop && click == 0 && add > 0 && fill >= scopeCap && pos >= s.LoopStart && pos < fwdLimit) {
+        // The frames at a forward loop's end, as the loop handling would read them:
+        // past the end the position wraps; the last frame interpolates towards the
+        // loop's start.
+        if (pos > loopEnd) pos = s.LoopStart + std::fmod(pos - loopEnd, static_cast<double>(s.LoopLength));
+        if (pos + 1 > lim && pos < fwdLimit) {
+          const int64_t ip = static_cast<int64_t>(pos);
+          const double next = pos + 1;
+          const int64_t bi = next > loopEnd ? s.LoopStart + static_cast<int64_t>(std::fmod(next - loopEnd, static_cast<double>(s.LoopLength)))
+                                            : ip + 1;
+          const double a = data[ip];
+          const double b = bi < dataLen ? data[bi] : 0.0;
+          const double v = (a + (b - a) * (pos - static_cast<double>(ip))) * mv;
+          pos += add;
+          last = static_cast<int32_t>(v);
+          const float fv = static_cast<float>(v);
+          left[i] += fv * lp;
+          right[i] += fv * rp;
+          absSum += std::fabs(v);
+          ++i;
+        }
+        continue;
+      }
+      if (click > 0 && add > 0 && pos >= 0 && fill >= scopeCap && pos + 1 <= lim) {
+        // The crossfade's frames inside the safe stretch.
+        const int64_t ip = static_cast<int64_t>(pos);
+        const double a = data[ip];
+        double v = (a + (data[ip + 1] - a) * (pos - static_cast<double>(ip))) * mv;
+        pos += add;
+        v = v + (last - v) * ClickFrac * click;
+        click -= 1;
+        last = static_cast<int32_t>(v);
+        const float fv = static_cast<float>(v);
+        left[i] += fv * lp;
+        right[i] += fv * rp;
+        absSum += std::fabs(v);
+        ++i;
+        continue;
+      }
+      if (mv == 0 && click == 0 && last == 0 && s.Loop != 2 && fill >= scopeCap) {
+        // A silent voice only moves on.
+        pos = s.FixPos(pos + add * (frames - i), add, 1);
+        break;
+      }
+      // One frame with loop handling, crossfade or scope capture.
+      double v;
+      pos = s.FixPos(pos, add, 1);
+      if (pos >= 0 && add != 0) {
+        v = s.GetAV(pos, add) * mv;
+        pos += add;
+        if (click > 0) {
+          v = v + (last - v) * ClickFrac * click;
+          click -= 1;
+        }
+        last = static_cast<int32_t>(v);
+      } else {
+        last = static_cast<int32_t>(last * 0.8);
+        if (last > -1 && last < 1) {
+          add = 0;
+          last = 0;
+          k = i;
+          break;
+        }
+        v = last;
+      }
+      if (v != 0) {
+        if (fill < scopeCap) scope[fill++] = static_cast<float>(v * short2float);
+        left[i] += static_cast<float>(v) * lp;
+        right[i] += static_cast<float>(v) * rp;
+        absSum += std::fabs(v);
+      }
+      ++i;
+    }
+    Pos = pos;
+    Add = add;
+    LastAV = last;
+    ClickDelay = click;
+    ScopeFillPos = fill;
+  }
+  if (k > 0) {
+    LevelL = absSum * std::fabs(LPanCalc) / k / 32767.0;
+    LevelR = absSum * std::fabs(RPanCalc) / k / 32767.0;
+  }
+  return 0;
+}
+
+void WriteFloatMixToPCM16(const float* left, const float* right, int16_t* out, int32_t n, float gain) {
+  int32_t i = 0;
+#ifdef __SSE2__
+  // Four frames at a time: scale, clip, round to nearest and interleave.
+  const __m128 g = _mm_set1_ps(gain), hi = _mm_set1_ps(32767.0f), lo = _mm_set1_ps(-32767.0f);
+  for (; i + 4 <= n; i += 4) {
+    const __m128 l = _mm_max_ps(_mm_min_ps(_mm_mul_ps(_mm_loadu_ps(left + i), g), hi), lo);
+    const __m128 r = _mm_max_ps(_mm_min_ps(_mm_mul_ps(_mm_loadu_ps(right + i), g), hi), lo);
+    const __m128i li = _mm_cvtps_epi32(l), ri = _mm_cvtps_epi32(r);
+    const __m128i a = _mm_unpacklo_epi32(li, ri), b = _mm_unpackhi_epi32(li, ri);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * i), _mm_packs_epi32(a, b));
+  }
+#endif
+  for (; i < n; ++i) {
+    const float l = std::clamp(left[i] * gain, -32767.0f, 32767.0f);
+    const float r = std::clamp(right[i] * gain, -32767.0f, 32767.0f);
+    out[2 * i] = static_cast<int16_t>(static_cast<int32_t>(l + (l < 0 ? -0.5f : 0.5f)));
+    out[2 * i + 1] = static_cast<int16_t>(static_cast<int32_t>(r + (r < 0 ? -0.5f : 0.5f)));
+  }
+}

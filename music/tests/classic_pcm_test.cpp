@@ -1,0 +1,91 @@
+// Classic playback keeps the PCM it has always produced: checksums of the first seconds
+// of real songs at 44100 Hz, recorded before format playback existed. (The songs are
+// ones whose sound no change common to both modes touches: an XM file measured by its
+// loader no longer carries the measuring run's channel state into playback.)
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <ormix/music/mixer.h>
+
+namespace {
+
+uint64_t Fnv1a(const std::vector<int16_t>& pcm) {
+  uint64_t h = 1469598103934665603ull;
+  for (int16_t v : pcm) {
+    const uint16_t u = static_cast<uint16_t>(v);
+    for (int b = 0; b < 2; ++b) {
+      h ^= (u >> (8 * b)) & 0xFF;
+      h *= 1099511628211ull;
+    }
+  }
+  return h;
+}
+
+uint64_t ClassicChecksum(const std::string& path, int32_t seconds) {
+  InitMusicModule();
+  auto song = std::dynamic_pointer_cast<Cantor_Mixer>(LoadMusic(ToText(path)));
+  if (!song) return 0;
+  song->Seti(SONG_ID_CLASSIC, 1);
+  song->PlayStatus = 1;
+  const int32_t frames = 44100 * seconds;
+  std::vector<int16_t> pcm(2 * static_cast<size_t>(frames));
+  for (int32_t done = 0; done < frames; done += 4096) {
+    const int32_t n = std::min(4096, frames - done);
+    song->FillBuffer(pcm.data() + 2 * static_cast<size_t>(done), n * 4);
+  }
+  return Fnv1a(pcm);
+}
+
+TEST(ClassicPcm, SongsRenderAsBefore) {
+  struct Case { const char* file; uint64_t sum; };
+  const Case cases[] = {
+      {"tecnoballz.mod", 0x5392c8d839267fbeull},
+      {"high-score.mod", 0x45b50344b8c5d4cbull},
+      {"mario_is_a_weenie.xm", 0xe906c8ed5e32b807ull},
+  };
+  const std::filesystem::path dir = std::filesystem::path(ORMIX_CORPUS_DIR) / "music";
+  if (!std::filesystem::is_directory(dir)) GTEST_SKIP() << "corpus not found at " << ORMIX_CORPUS_DIR;
+  for (const Case& c : cases) {
+    const uint64_t sum = ClassicChecksum((dir / c.file).string(), 30);
+    char text[32];
+    std::snprintf(text, sizeof text, "0x%016llxull", static_cast<unsigned long long>(sum));
+    EXPECT_EQ(sum, c.sum) << c.file << " now gives " << text;
+  }
+}
+
+TEST(ClassicPcm, GameSongRendersAsBefore) {
+  const std::string path = ORMIX_BINARY_DIR "/bin/system/173/zingle.mod";
+  if (!std::filesystem::exists(path)) GTEST_SKIP() << "zingle.mod not built";
+  const uint64_t sum = ClassicChecksum(path, 46);
+  char text[32];
+  std::snprintf(text, sizeof text, "0x%016llxull", static_cast<unsigned long long>(sum));
+  EXPECT_EQ(sum, 0xc279364f66f8446dull) << "zingle.mod now gives " << text;
+}
+
+TEST(ClassicPcm, GameSongSoundsTheSameInBothModes) {
+  const std::string path = ORMIX_BINARY_DIR "/bin/system/173/zingle.mod";
+  if (!std::filesystem::exists(path)) GTEST_SKIP() << "zingle.mod not built";
+  InitMusicModule();
+  std::vector<int16_t> pcm[2];
+  for (int classic = 0; classic < 2; ++classic) {
+    auto song = std::dynamic_pointer_cast<Cantor_Mixer>(LoadMusic(ToText(path)));
+    ASSERT_TRUE(song);
+    song->Seti(SONG_ID_CLASSIC, classic);
+    song->PlayStatus = 1;
+    pcm[classic].assign(2 * 44100 * 46, 0);
+    song->FillBuffer(pcm[classic].data(), static_cast<int32_t>(pcm[classic].size() * 2));
+  }
+  // Format playback mixes in single precision: the two differ by rounding only.
+  ASSERT_EQ(pcm[0].size(), pcm[1].size());
+  int worst = 0;
+  for (size_t i = 0; i < pcm[0].size(); ++i) worst = std::max(worst, std::abs(pcm[0][i] - pcm[1][i]));
+  EXPECT_LE(worst, 4);
+}
+
+}  // namespace

@@ -1,0 +1,173 @@
+// Songs built to cost much: what they may take is bounded, and what is measured of them
+// stays right.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cmath>
+#include <set>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "format_bytes.h"
+#include "music/sampleloader_mod.h"
+#include "music/xm_loader.h"
+#include "song_fixture.h"
+#include <ormix/music/mixer.h>
+#include <ormix/runtime/errors.h>
+#include <ormix/stream/stream.h>
+
+namespace {
+using songfix::Cell;
+
+fmtbytes::Bytes Regression(const std::string& path) {
+  std::ifstream in(std::string(ORMIX_SOURCE_DIR) + "/fuzz/regressions/" + path, std::ios::binary);
+  return fmtbytes::Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The length computation with every channel at work on every tick: the song runs until a
+// line starts in a state it has started in before. The reference for the measurement,
+// which skips the channels' work.
+int64_t MeasureTickByTick(Cantor_Mixer& song) {
+  song.Reset();
+  song.PlayStatus = 1;
+  song.STREAM_LOOP = 0;
+  int64_t sum = 0;
+  std::set<std::array<int32_t, 7>> seen;
+  for (;;) {
+    if (song.MMTick == 0 &&
+        !seen.insert({song.CurrentSongPattern, song.CurrentLine, song.PatternLoopCount, song.PatternLoopStart,
+                      song.PatternLoopEnd, song.Speed, song.Tempo})
+             .second)
+      break;
+    song.Do_Player();
+    if (song.PlayStatus == 0) break;
+    sum += song.BytesUntilTick;
+  }
+  return sum;
+}
+
+// Songs that never end are measured to where they start repeating, without running the
+// channels: the result is what running everything gives.
+TEST(EndlessSongs, LengthMatchesRunningEveryTick) {
+  struct Case {
+    const char* name;
+    int32_t positions, tempo, speed;
+    void (*cells)(Cantor_Mixer&);
+    int64_t frames;  // worked out by hand where the song is simple; 0: compare only
+  } cases[] = {
+      // 64 lines of 6 ticks of 882 frames.
+      {"jump to the start at the last line", 1, 125, 6, [](Cantor_Mixer& s) { Cell(s, 0, 0, 63, 0, 0, 0, 11, 0); },
+       64 * 6 * 882},
+      {"tempo and speed change inside the loop", 2, 125, 6,
+       [](Cantor_Mixer& s) {
+         Cell(s, 0, 1, 10, 0, 0, 0, 15, 200);
+         Cell(s, 0, 2, 20, 0, 0, 0, 15, 3);
+         Cell(s, 0, 0, 40, 0, 0, 0, 15, 90);
+         Cell(s, 1, 0, 5, 0, 0, 0, 11, 1);  // position 1 jumps to itself
+       },
+       0},
+      {"pattern loop, then a jump to itself", 1, 255, 1,
+       [](Cantor_Mixer& s) {
+         Cell(s, 0, 0, 2, 0, 0, 0, 14, 0x60);
+         Cell(s, 0, 0, 9, 0, 0, 0, 14, 0x63);
+         Cell(s, 0, 1, 30, 0, 0, 0, 14, 0xE4);  // line delay
+         Cell(s, 0, 0, 31, 0, 0, 0, 13, 5);     // break to line 5 of the same position
+       },
+       0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Cantor_MixerPtr song = songfix::Song(c.positions, true);
+    song->DefaultTempo = song->Tempo = c.tempo;
+    song->DefaultSpeed = song->Speed = c.speed;
+    c.cells(*song);
+    const int64_t reference = MeasureTickByTick(*song);
+    song->CalcSize();
+    EXPECT_EQ(song->STREAM_SIZE, reference);
+    EXPECT_GT(song->STREAM_SIZE, 0);
+    if (c.frames) EXPECT_EQ(song->STREAM_SIZE, c.frames);
+  }
+}
+
+// A tempo far above what trackers allow plays at the fastest tempo instead: a tick still
+// lasts many output frames, and a song jumping to itself is measured at once.
+TEST(EndlessSongs, ExtremeTempoPlaysAtTheFastestTempo) {
+  Cantor_MixerPtr song = songfix::Song();
+  song->DefaultTempo = song->Tempo = 65535;
+  song->DefaultSpeed = song->Speed = 1;
+  Cell(*song, 0, 0, 0, 0, 0, 0, 11, 0);
+  song->CalcSize();
+  EXPECT_EQ(song->Tempo, 65535);  // the song keeps its own value
+  song->PlayStatus = 1;
+  song->Do_Player();
+  EXPECT_EQ(song->BytesUntilTick, song->SAMPLE_RATE * 5 / (2 * Cantor_Mixer::MaxTempo));
+  // Line 0 jumps back to itself: one tick of one line, then the song repeats.
+  EXPECT_EQ(song->STREAM_SIZE, song->BytesUntilTick);
+}
+
+TEST(HostileFiles, XmPatternCellsAreBoundedByTheFile) {
+  // 256 patterns of 256 lines x 64 channels from 2.9 KB: refused.
+  EXPECT_FALSE(LoadXM(fmtbytes::Stream(Regression("music_xm/many-patterns.xm"))));
+  // The same without data in the patterns: they cost nothing and share one empty pattern.
+  const fmtbytes::Bytes full = Regression("music_xm/many-patterns.xm");
+  ASSERT_GT(full.size(), 336u);
+  fmtbytes::Bytes empty(full.begin(), full.begin() + 336);
+  for (int p = 0; p < 256; ++p) {
+    fmtbytes::Add32(empty, 9);
+    fmtbytes::Add8(empty, 0);
+    fmtbytes::Add16(empty, 256);
+    fmtbytes::Add16(empty, 0);
+  }
+  auto song = std::dynamic_pointer_cast<Cantor_Mixer>(LoadXM(fmtbytes::Stream(empty)));
+  ASSERT_TRUE(song);
+  EXPECT_EQ(song->Pattern[0], song->Pattern[255]);
+  EXPECT_EQ(song->Pattern[0]->LineCount, 256);
+}
+
+TEST(HostileFiles, NativePatternWithoutTracksTakesNoLineTexts) {
+  auto song = Cantor_Mixer::Load(fmtbytes::Stream(Regression("music_qtk/line-texts.qtk")));
+  ASSERT_TRUE(song);  // the song loads; its unplayable patterns are dropped
+  // One pattern alone: 65535 lines claimed, no track.
+  fmtbytes::Bytes p;
+  fmtbytes::Add16(p, 0);
+  fmtbytes::Add16(p, 65535);
+  fmtbytes::Add16(p, 0);
+  p.resize(p.size() + 70000, 0);
+  auto pattern = Cantor_Pattern::Load(fmtbytes::Stream(p));
+  EXPECT_LE(pattern->LineText.size(), 1u);
+}
+
+TEST(HostileFiles, EnvelopePointsFarApartGiveALevel) {
+  Cantor_Instrument inst;
+  inst.AddVolumeEnvelopePoint(-2000000000, 20);
+  inst.AddVolumeEnvelopePoint(2000000000, 100);
+  inst.VolType = 1;
+  inst.VolPoints = 2;
+  int32_t tick = 0, index = 0;
+  const float level = inst.GetEnvelopeVolume(tick, index);
+  EXPECT_TRUE(std::isfinite(level));
+  EXPECT_NEAR(level, 0.6f, 0.01f);
+}
+
+TEST(HostileFiles, LongSongsAreRefusedAsSoundSamples) {
+  InitMusicModule();
+  TAudioSampleLoaderMOD loader;
+  try {
+    loader.LoadAudioSample(fmtbytes::Stream(Regression("song_sample/endless.mod")));
+    ADD_FAILURE() << "a 20 minute song was loaded as a sample";
+  } catch (const TRuntimeException& e) {
+    EXPECT_NE(std::string(e.what()).find("too long to load as a sound sample"), std::string::npos) << e.what();
+  }
+  // A short song still loads: the same song ending after its first pattern.
+  fmtbytes::Bytes once = Regression("song_sample/endless.mod");
+  const size_t cell = 1084 + 3 * 16;  // line 3, channel 0: the jump
+  once[cell + 2] &= 0xF0;
+  once[cell + 3] = 0;
+  TAudioSamplePtr s = loader.LoadAudioSample(fmtbytes::Stream(once));
+  ASSERT_TRUE(s);
+  EXPECT_GT(s->length, 0);
+  EXPECT_LE(s->length, SONG_SAMPLE_MAX_SECONDS * 44100);
+}
+
+}  // namespace
