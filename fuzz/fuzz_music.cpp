@@ -37,7 +37,7 @@ constexpr int32_t kRenderFrames = 4410;
 void Play(const TMusicPtr& music) {
   if (!music) return;
   if (auto song = std::dynamic_pointer_cast<Cantor_Mixer>(music)) {
-    song->Geti(1);  // the one-pass length, as `ormix music info` asks for it
+    song->Geti(MUSIC_ID_SIZE);  // the one-pass length, as `ormix music info` asks for it
     song->STREAM_LOOP = 1;
     song->PlayStatus = 1;
   }
@@ -79,8 +79,7 @@ int FuzzMusicQtk(const uint8_t* data, size_t size) {
   return Guarded([&] { Play(Cantor_Mixer::Load(InputStream(data, size))); });
 }
 
-// The wave file's own reading; its rate conversion to the output is left out here until
-// its interpolation overflow is mended (fuzz/findings/music_wav_converter/).
+// The wave file's own reading, then its rate conversion to the output as a stream plays it.
 int FuzzMusicWav(const uint8_t* data, size_t size) {
   Start();
   return Guarded([&] {
@@ -89,6 +88,12 @@ int FuzzMusicWav(const uint8_t* data, size_t size) {
     wav->PlayStatus = 1;
     Play(wav);
     Play(wav);  // past the end: looping back to the data
+    wav->STREAM_POS = 0;
+    wav->PlayStatus = 1;
+    static TMusicConverter converter;
+    converter.Reset();
+    static int16_t out[2 * 4096];
+    for (int i = 0; i < 4; ++i) converter.Render(*wav, out, static_cast<int32_t>(sizeof out));
   });
 }
 
