@@ -103,7 +103,8 @@ TEST_P(SoftAudio, SoundsAndChannels) {
   EXPECT_EQ(cued->Playing(), 1);
   auto soft = std::dynamic_pointer_cast<TSoftAudioChannel>(cued);
   int64_t p0 = soft->Position();
-  std::this_thread::sleep_for(std::chrono::milliseconds(120));
+  // The feeding thread moves it on; a busy machine may take a while to run it.
+  for (int i = 0; i < 500 && soft->Position() == p0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   EXPECT_GT(soft->Position(), p0);
   cued->Stop();
   EXPECT_EQ(soft->fa_channel, 0);
@@ -112,7 +113,7 @@ TEST_P(SoftAudio, SoundsAndChannels) {
   TChannelPtr fresh = s->Play();  // a new channel for a new handle
   ASSERT_TRUE(fresh);
   EXPECT_EQ(fresh->Playing(), 1);
-  for (int i = 0; i < 300 && fresh->Playing(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  for (int i = 0; i < 1000 && fresh->Playing(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   EXPECT_EQ(fresh->Playing(), 0);  // finished
 
   // Big-endian samples are converted; looping sounds keep playing.
