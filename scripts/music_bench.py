@@ -8,7 +8,7 @@ Renders each song (default: every file in ../shared/corpus/music) at 44100 Hz wi
 `ormix music render`, `xmp` and `openmpt123`, and prints per song the two figures of
 ours against openmpt123's render and of xmp's against the same render:
   env  correlation of the loudness envelopes (log RMS of 50 ms windows, mono)
-  spec mean cosine of 32 log-spaced band spectra of the same windows (loud windows)
+  bandsmean cosine of 32 log-spaced band spectra of the same windows (loud windows)
 and the whole-process render time of ours and of xmp (best of N runs, default 3).
 The last line gives the median time ratio and the songs whose figures fall more than
 0.01 below xmp's. --compare prints the two figures of two raw renders.
@@ -33,9 +33,9 @@ def load(path):
 
 
 def band_spectra(frames):
-    spec = np.abs(np.fft.rfft(frames * np.hanning(W), axis=1))
-    edges = np.unique(np.geomspace(2, spec.shape[1] - 1, 33).astype(int))
-    return np.stack([spec[:, a:b].sum(axis=1) for a, b in zip(edges[:-1], edges[1:])], axis=1)
+    magnitude = np.abs(np.fft.rfft(frames * np.hanning(W), axis=1))
+    edges = np.unique(np.geomspace(2, magnitude.shape[1] - 1, 33).astype(int))
+    return np.stack([magnitude[:, a:b].sum(axis=1) for a, b in zip(edges[:-1], edges[1:])], axis=1)
 
 
 def figures(ours_path, ref_path):
@@ -96,7 +96,7 @@ def main(argv):
             print("%s is not installed (Debian package %s): nothing to compare with" % (tool, tool))
             return 0
     tmp = tempfile.mkdtemp(prefix="music_bench.")
-    print("%-26s %15s %15s %17s" % ("song", "env ours/xmp", "spec ours/xmp", "time ms ours/xmp"))
+    print("%-26s %15s %15s %17s" % ("song", "env ours/xmp", "bands ours/xmp", "time ms ours/xmp"))
     ratios, below = [], []
     try:
         for song in songs:
