@@ -8,7 +8,7 @@ Renders each song (default: every file in ../shared/corpus/music) at 44100 Hz wi
 `ormix music render`, `xmp` and `openmpt123`, and prints per song the two figures of
 ours against openmpt123's render and of xmp's against the same render:
   env  correlation of the loudness envelopes (log RMS of 50 ms windows, mono)
-  bandsmean cosine of 32 log-spaced band spectra of the same windows (loud windows)
+  bands mean cosine of 32 log-spaced band spectra of the same windows (loud windows)
 and the whole-process render time of ours and of xmp (best of N runs, default 3).
 The last line gives the median time ratio and the songs whose figures fall more than
 0.01 below xmp's. --compare prints the two figures of two raw renders.
