@@ -8,6 +8,9 @@ bash scripts/deps.sh
 
 JOBS=$(nproc)
 export SDL_AUDIODRIVER=${SDL_AUDIODRIVER:-dummy}
+# The test corpus sits beside the repository when it is there; then the tests that use it
+# must find it (in CI a missing corpus fails them instead of skipping).
+if [ -d ../shared/corpus ]; then export ORMIX_REQUIRE_CORPUS=1; fi
 XVFB=(xvfb-run -a -s "-screen 0 1280x1024x24")
 
 echo "== build (RelWithDebInfo) =="

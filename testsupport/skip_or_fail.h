@@ -21,3 +21,19 @@ inline bool OrmixRunningInCI() {
                                 : ::testing::TestPartResult::kSkip,                           \
              __FILE__, __LINE__,                                                              \
              OrmixRunningInCI() ? "missing, and CI=true requires it" : "") = ::testing::Message()
+
+// The test corpus lives beside the repository, not in it, so a clone elsewhere has none and
+// its tests skip, in CI too. When the run knows the corpus is there (scripts/test.sh sets
+// ORMIX_REQUIRE_CORPUS=1 when ../shared/corpus exists), not finding it fails instead: a
+// wrong path cannot pass as a skip.
+inline bool OrmixCorpusRequired() {
+  const char* required = std::getenv("ORMIX_REQUIRE_CORPUS");
+  return OrmixRunningInCI() && required && std::strcmp(required, "1") == 0;
+}
+
+#define ORMIX_SKIP_OR_FAIL_CORPUS()                                                           \
+  return ::testing::internal::AssertHelper(                                                   \
+             OrmixCorpusRequired() ? ::testing::TestPartResult::kFatalFailure                 \
+                                   : ::testing::TestPartResult::kSkip,                        \
+             __FILE__, __LINE__,                                                              \
+             OrmixCorpusRequired() ? "missing, and this run requires it" : "") = ::testing::Message()

@@ -128,7 +128,7 @@ TEST(SampleFormats, UnknownCodesThrow) {
 }
 
 TEST(WavLoader, CorpusMatchesSoxExactly) {
-  if (!HaveCorpus()) ORMIX_SKIP_OR_FAIL() << "corpus not present";
+  if (!HaveCorpus()) ORMIX_SKIP_OR_FAIL_CORPUS() << "corpus not present";
   if (!HaveSox()) ORMIX_SKIP_OR_FAIL() << "sox not installed";
   struct Case {
     const char* file;
@@ -152,7 +152,7 @@ TEST(WavLoader, CorpusMatchesSoxExactly) {
 }
 
 TEST(OggLoader, CorpusMatchesSox) {
-  if (!HaveCorpus()) ORMIX_SKIP_OR_FAIL() << "corpus not present";
+  if (!HaveCorpus()) ORMIX_SKIP_OR_FAIL_CORPUS() << "corpus not present";
   if (!HaveSox()) ORMIX_SKIP_OR_FAIL() << "sox not installed";
   struct Case {
     const char* file;
@@ -174,7 +174,7 @@ TEST(OggLoader, CorpusMatchesSox) {
 }
 
 TEST(OggLoader, TruncatedStreamStopsDecoding) {
-  if (!HaveCorpus()) ORMIX_SKIP_OR_FAIL() << "corpus not present";
+  if (!HaveCorpus()) ORMIX_SKIP_OR_FAIL_CORPUS() << "corpus not present";
   std::ifstream f(Corpus("short2.ogg"), std::ios::binary);
   std::vector<uint8_t> all((std::istreambuf_iterator<char>(f)), {});
   auto whole = LoadBytes(all);

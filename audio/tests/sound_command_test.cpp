@@ -36,7 +36,7 @@ protected:
 }  // namespace
 
 TEST_F(SoundCommand, InfoAndConvert) {
-  if (!std::ifstream(Corpus("stereo8.wav")).good()) ORMIX_SKIP_OR_FAIL() << "corpus not present";
+  if (!std::ifstream(Corpus("stereo8.wav")).good()) ORMIX_SKIP_OR_FAIL_CORPUS() << "corpus not present";
   if (Shell("sox --version").status != 0) ORMIX_SKIP_OR_FAIL() << "sox not installed";
   Result r = RunTool("sound info '" + Corpus("stereo8.wav") + "'");
   EXPECT_EQ(r.status, 0);
@@ -120,7 +120,7 @@ TEST_F(SoundCommand, BadInputIsOneLineAndStatusOne) {
     EXPECT_EQ(r.status, 1) << c;
     EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << c << ": " << r.out;
   }
-  if (!std::ifstream(Corpus("mono8.wav")).good()) ORMIX_SKIP_OR_FAIL() << "corpus not present";
+  if (!std::ifstream(Corpus("mono8.wav")).good()) ORMIX_SKIP_OR_FAIL_CORPUS() << "corpus not present";
   Result r = RunTool("sound play '" + Corpus("mono8.wav") + "' --driver nonesuch");
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "ormix: no audio driver named 'nonesuch'\n");

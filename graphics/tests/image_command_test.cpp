@@ -25,7 +25,7 @@ class ImageCommand : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!fs::exists(kOrmix)) ORMIX_SKIP_OR_FAIL() << kOrmix << " not built";
-    if (!fs::is_directory(kImages)) ORMIX_SKIP_OR_FAIL() << "corpus not found at " << kImages;
+    if (!fs::is_directory(kImages)) ORMIX_SKIP_OR_FAIL_CORPUS() << "corpus not found at " << kImages;
     InitPixmapModule();
   }
 };

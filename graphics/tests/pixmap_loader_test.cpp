@@ -77,7 +77,7 @@ class LoaderFiles : public ::testing::Test {
  protected:
   void SetUp() override {
     InitPixmapModule();
-    if (!fs::is_directory(kCorpus)) ORMIX_SKIP_OR_FAIL() << "corpus not found at " << kCorpus;
+    if (!fs::is_directory(kCorpus)) ORMIX_SKIP_OR_FAIL_CORPUS() << "corpus not found at " << kCorpus;
     if (!HaveConvert()) ORMIX_SKIP_OR_FAIL() << "ImageMagick convert not installed";
     tmp_ = fs::temp_directory_path() / ("ormix_pixmap_" + std::to_string(getpid()));
     fs::create_directories(tmp_);

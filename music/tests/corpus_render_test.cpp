@@ -39,7 +39,7 @@ std::vector<int16_t> Render(Cantor_Mixer& song, int32_t frames) {
 
 TEST(CorpusRender, SongsRenderDeterministically) {
   const auto songs = CorpusSongs();
-  if (songs.empty()) ORMIX_SKIP_OR_FAIL() << "corpus not found at " << ORMIX_CORPUS_DIR;
+  if (songs.empty()) ORMIX_SKIP_OR_FAIL_CORPUS() << "corpus not found at " << ORMIX_CORPUS_DIR;
   for (const std::string& path : songs) {
     SCOPED_TRACE(path);
     auto a = LoadSong(path);
@@ -58,7 +58,7 @@ TEST(CorpusRender, SongsRenderDeterministically) {
 
 TEST(CorpusRender, LastPositionPlaysToTheEnd) {
   const auto songs = CorpusSongs();
-  if (songs.empty()) ORMIX_SKIP_OR_FAIL() << "corpus not found at " << ORMIX_CORPUS_DIR;
+  if (songs.empty()) ORMIX_SKIP_OR_FAIL_CORPUS() << "corpus not found at " << ORMIX_CORPUS_DIR;
   for (const std::string& path : songs) {
     SCOPED_TRACE(path);
     auto song = LoadSong(path);

@@ -45,7 +45,7 @@ std::string MusicDir() { return std::string(ORMIX_CORPUS_DIR) + "/music/"; }
 class FormatsCorpus : public ::testing::Test {
 protected:
   void SetUp() override {
-    if (!std::filesystem::is_directory(MusicDir())) ORMIX_SKIP_OR_FAIL() << "no corpus at " << MusicDir();
+    if (!std::filesystem::is_directory(MusicDir())) ORMIX_SKIP_OR_FAIL_CORPUS() << "no corpus at " << MusicDir();
     InitMusicModule();
     sink_ = std::fopen("/dev/null", "w");
     SetMusicPrintTarget(sink_);

@@ -42,7 +42,7 @@ class MusicCommand : public ::testing::Test {
 protected:
   void SetUp() override {
     if (!std::filesystem::exists(kTool)) ORMIX_SKIP_OR_FAIL() << "ormix not built at " << kTool;
-    if (!std::filesystem::is_directory(kMusic)) ORMIX_SKIP_OR_FAIL() << "no corpus at " << kMusic;
+    if (!std::filesystem::is_directory(kMusic)) ORMIX_SKIP_OR_FAIL_CORPUS() << "no corpus at " << kMusic;
     if (Shell("sox --version").status != 0) ORMIX_SKIP_OR_FAIL() << "sox not installed";
     // No sound device or display needed, nor the warnings of looking for them.
     setenv("SDL_AUDIODRIVER", "dummy", 0);
