@@ -88,7 +88,6 @@ private:
   FILE* _trace = nullptr;
   size_t _nextAction = 0;
   bool _reopening = false;
-  bool _quitAfterFrame = false;
   // The song could not be played; it is tried again after an option key, not every frame.
   bool _musicFailed = false;
   TTypedCharacters _typed;  // the name's characters as typed
