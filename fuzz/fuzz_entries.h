@@ -21,6 +21,8 @@ int FuzzSettings(const uint8_t* data, size_t size);       // settings-file lines
 int FuzzScoreReply(const uint8_t* data, size_t size);     // score-reply scan
 int FuzzHttpReply(const uint8_t* data, size_t size);      // the HTTP reply reader
 int FuzzUrl(const uint8_t* data, size_t size);            // URLs given to the stream factories
+int FuzzTextStream(const uint8_t* data, size_t size);     // latin1/utf8/utf16 text streams
+int FuzzDataObject(const uint8_t* data, size_t size);     // stored pixmaps and images
 
 struct TFuzzTarget {
   const char* name;  // folder name under fuzz/regressions/ and fuzz/seeds/
@@ -34,5 +36,6 @@ inline constexpr TFuzzTarget kFuzzTargets[] = {
     {"pixmap", FuzzPixmap},                {"sample", FuzzSample},
     {"font", FuzzFont},                    {"settings", FuzzSettings},
     {"score_reply", FuzzScoreReply},       {"http_reply", FuzzHttpReply},
-    {"url", FuzzUrl},
+    {"url", FuzzUrl},                      {"text_stream", FuzzTextStream},
+    {"data_object", FuzzDataObject},
 };

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "fuzz_entries.h"
+#include "fuzz_streams.h"
 #include "music/format_io.h"
 #include "music/mod_loader.h"
 #include "music/sampleloader_mod.h"
@@ -27,9 +28,6 @@ void Start() {
   (void)sink;
 }
 
-TStreamPtr InputStream(const uint8_t* data, size_t size) {
-  return TRamStream::Create(const_cast<uint8_t*>(data), static_cast<int64_t>(size), 1, 0);
-}
 
 // A tenth of a second at 44100 Hz: long enough for several ticks and lines.
 constexpr int32_t kRenderFrames = 4410;
@@ -61,29 +59,29 @@ template <typename F> int Guarded(F&& f) {
 
 int FuzzMusicRegistry(const uint8_t* data, size_t size) {
   Start();
-  return Guarded([&] { Play(CantorLoader::Load(TMusicSource(InputStream(data, size)))); });
+  return Guarded([&] { Play(CantorLoader::Load(TMusicSource(fuzzio::InputStream(data, size)))); });
 }
 
 int FuzzMusicMod(const uint8_t* data, size_t size) {
   Start();
-  return Guarded([&] { Play(LoadMOD(TMusicSource(InputStream(data, size)))); });
+  return Guarded([&] { Play(LoadMOD(TMusicSource(fuzzio::InputStream(data, size)))); });
 }
 
 int FuzzMusicXm(const uint8_t* data, size_t size) {
   Start();
-  return Guarded([&] { Play(LoadXM(TMusicSource(InputStream(data, size)))); });
+  return Guarded([&] { Play(LoadXM(TMusicSource(fuzzio::InputStream(data, size)))); });
 }
 
 int FuzzMusicQtk(const uint8_t* data, size_t size) {
   Start();
-  return Guarded([&] { Play(Cantor_Mixer::Load(InputStream(data, size))); });
+  return Guarded([&] { Play(Cantor_Mixer::Load(fuzzio::InputStream(data, size))); });
 }
 
 // The wave file's own reading, then its rate conversion to the output as a stream plays it.
 int FuzzMusicWav(const uint8_t* data, size_t size) {
   Start();
   return Guarded([&] {
-    auto wav = TWavStream::Load(TMusicSource(InputStream(data, size)));
+    auto wav = TWavStream::Load(TMusicSource(fuzzio::InputStream(data, size)));
     if (!wav) return;
     wav->PlayStatus = 1;
     Play(wav);
@@ -97,11 +95,15 @@ int FuzzMusicWav(const uint8_t* data, size_t size) {
   });
 }
 
+constexpr int32_t kSongSampleSeconds = 4;
+
 int FuzzSongSample(const uint8_t* data, size_t size) {
   Start();
   return Guarded([&] {
-    static TAudioSampleLoaderMOD loader;
-    TAudioSamplePtr sample = loader.LoadAudioSample(InputStream(data, size));
+    // The loader's work follows the length of sound it renders, which its limit bounds;
+    // a few seconds keep each input fast while every path (the refusal too) is taken.
+    static TAudioSampleLoaderMOD loader(kSongSampleSeconds);
+    TAudioSamplePtr sample = loader.LoadAudioSample(fuzzio::InputStream(data, size));
     (void)sample;
   });
 }

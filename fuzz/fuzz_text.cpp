@@ -1,45 +1,26 @@
 // Text read from outside: the settings file's lines, scrambled records, the score reply,
-// the HTTP reply reader and URLs handed to the stream factories.
+// the HTTP reply reader, URLs handed to the stream factories and text streams.
+#include <climits>
 #include <exception>
 #include <string>
 
 #include "fuzz_entries.h"
+#include "fuzz_streams.h"
 #include "game/exchange.h"
 #include "game/scramble.h"
 #include "game/settings.h"
 #include "game/title.h"
 #include <ormix/runtime/incbin.h>
+#include <ormix/stream/bankstream.h>
 #include <ormix/stream/stream.h>
+#include <ormix/stream/textstream.h>
 #include <ormix/web/http.h>
 
 namespace {
 
-TStreamPtr InputStream(const uint8_t* data, size_t size) {
-  return TRamStream::Create(const_cast<uint8_t*>(data), static_cast<int64_t>(size), 1, 0);
-}
-
 // One character per byte, as the socket and file readers build their text.
 Text BytesText(const uint8_t* data, size_t size) { return Text(data, data + size); }
 
-// A stream that reads the input and swallows what is written (the request).
-class TReplyStream : public TStream {
-public:
-  TReplyStream(const uint8_t* data, size_t size) : _data(data), _size(size) {}
-  int Read(void* buf, int count) override {
-    if (count <= 0 || _pos >= _size) return 0;
-    const size_t n = std::min(static_cast<size_t>(count), _size - _pos);
-    std::copy(_data + _pos, _data + _pos + n, static_cast<uint8_t*>(buf));
-    _pos += n;
-    return static_cast<int>(n);
-  }
-  int Write(const void*, int count) override { return count; }
-  int Eof() override { return _pos >= _size; }
-
-private:
-  const uint8_t* _data;
-  size_t _size;
-  size_t _pos = 0;
-};
 
 }  // namespace
 
@@ -47,7 +28,7 @@ private:
 // then the record's fields and the table's rows as the title screen shows them.
 int FuzzSettings(const uint8_t* data, size_t size) {
   try {
-    TStreamPtr in = InputStream(data, size);
+    TStreamPtr in = fuzzio::InputStream(data, size);
     Text line1 = Unscramble(in->ReadLine(), SettingsKey, SETTINGS_PASSES);
     Text line2 = Unscramble(in->ReadLine(), TableKey, SETTINGS_PASSES);
     TGameSettings s;
@@ -79,7 +60,7 @@ int FuzzHttpReply(const uint8_t* data, size_t size) {
   try {
     Thttp http;
     http.maxResponseBytes = 1 << 16;
-    http.stream = std::make_shared<TReplyStream>(data, size);
+    http.stream = std::make_shared<fuzzio::TSocketLikeStream>(data, size);
     Text body = http.Get(u"kwscoreme.php");
     Thttp::UrlDecode(body.substr(0, 4096));
   } catch (const std::exception&) {
@@ -118,6 +99,46 @@ int FuzzUrl(const uint8_t* data, size_t size) {
       s->Seek(1);
       s->ReadShort();
     }
+  } catch (const std::exception&) {
+  }
+  return 0;
+}
+
+// The first byte chooses the encoding, a sized stream or one like a socket, and how many
+// characters a string read asks for; the rest is read as lines, strings and bytes in
+// turn. Then the input is read whole once more, and that text, written and read again in
+// the encoding the stream ended up in (a byte-order mark may change it), must come back
+// the same.
+int FuzzTextStream(const uint8_t* data, size_t size) {
+  if (size < 1) return 0;
+  const int encoding = TEXT_LATIN1 + (data[0] & 3);
+  const bool socketLike = data[0] & 4;
+  const int piece = 1 + (data[0] >> 3);
+  const uint8_t* body = data + 1;
+  const size_t length = size - 1;
+  auto open = [&]() -> TStreamPtr {
+    if (socketLike) return std::make_shared<fuzzio::TSocketLikeStream>(body, length);
+    return fuzzio::InputStream(body, length);
+  };
+  try {
+    auto text = CreateTextStream(open(), encoding);
+    for (size_t turn = 0; !text->Eof() && turn <= length; ++turn) {
+      switch (turn % 3) {
+        case 0: text->ReadLine(); break;
+        case 1: text->ReadString(piece); break;
+        default: text->ReadByte(); break;
+      }
+    }
+  } catch (const std::exception&) {
+  }
+  try {
+    auto reader = CreateTextStream(open(), encoding);
+    // A leading character keeps a U+FEFF of the text from reading as a byte-order mark.
+    const Text whole = u"x" + reader->ReadString(INT_MAX);
+    TBankPtr bank = NewBank();
+    CreateTextStream(OpenUrlStream(bank, 0, 1), reader->_encoding)->WriteString(whole);
+    const Text back = CreateTextStream(OpenUrlStream(bank, 1, 0), reader->_encoding)->ReadString(INT_MAX);
+    if (back != whole) __builtin_trap();
   } catch (const std::exception&) {
   }
   return 0;

@@ -2,6 +2,9 @@
 // generation.
 #include <ormix/graphics/image.h>
 
+#include <bit>
+
+#include "pixmap_loader.h"
 #include <ormix/graphics/draw2d.h>
 #include <ormix/graphics/graphics.h>
 #include <ormix/stream/stream.h>
@@ -141,10 +144,12 @@ TImagePtr TImage::ReadData(TStream& stream) {
 }
 
 bool TImage::ReadDataInto(TStream& stream) {
-  const int w = stream.ReadInt(), h = stream.ReadInt(), f = stream.ReadInt();
-  const int r = stream.ReadInt(), g = stream.ReadInt(), b = stream.ReadInt();
-  const float hx = stream.ReadFloat(), hy = stream.ReadFloat();
-  const int count = stream.ReadInt();
+  // Width, height, flags, the mask colour, the handle (two floats) and the frame count.
+  int32_t head[9];
+  if (!pixmap_io::ReadFields(stream, head, 9)) return false;
+  const int w = head[0], h = head[1], f = head[2], r = head[3], g = head[4], b = head[5];
+  const float hx = std::bit_cast<float>(head[6]), hy = std::bit_cast<float>(head[7]);
+  const int count = head[8];
   if (w < 0 || h < 0 || w > MAX_PIXMAP_SIDE || h > MAX_PIXMAP_SIDE || count < 0) return false;
   // Each frame needs at least its 12-byte pixmap header.
   const int64_t size = stream.Size(), pos = stream.Pos();

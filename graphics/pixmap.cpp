@@ -315,9 +315,11 @@ namespace {
 // Reads and checks a pixmap header; false when it cannot describe a pixmap or promises
 // more rows than the stream has left.
 bool ReadPixmapHeader(TStream& stream, int& w, int& h, int& f) {
-  w = stream.ReadInt();
-  h = stream.ReadInt();
-  f = stream.ReadInt();
+  int32_t head[3];
+  if (!pixmap_io::ReadFields(stream, head, 3)) return false;
+  w = head[0];
+  h = head[1];
+  f = head[2];
   if (!KnownFormat(f) || w < 0 || h < 0 || w > MAX_PIXMAP_SIDE || h > MAX_PIXMAP_SIDE) return false;
   const int64_t size = stream.Size(), pos = stream.Pos();
   const int64_t need = static_cast<int64_t>(w) * h * PixelFormatBytes(f);
@@ -331,28 +333,52 @@ bool ReadRows(TStream& stream, TPixmap& p) {
   return true;
 }
 
+// Pixel bytes read straight into a new pixmap when the stream can vouch for them.
+constexpr int64_t kDirectReadBytes = int64_t{1} << 20;
+
+// The rows of a pixmap whose header was read; null when the stream ends early. A stream
+// that cannot tell how much it holds (a socket) may promise far more than it sends, so a
+// large pixmap is gathered from it in growing pieces first: memory follows the bytes
+// that arrived, not the header.
+TPixmapPtr ReadPixels(TStream& stream, int w, int h, int f) {
+  const int64_t need = static_cast<int64_t>(w) * h * PixelFormatBytes(f);
+  const bool sized = stream.Size() > 0 && stream.Pos() >= 0;
+  if (sized || need <= kDirectReadBytes) {
+    auto p = TPixmap::Create(w, h, f, 4);
+    return ReadRows(stream, *p) ? p : nullptr;
+  }
+  std::vector<uint8_t> bytes;
+  while (static_cast<int64_t>(bytes.size()) < need) {
+    const int64_t have = static_cast<int64_t>(bytes.size());
+    const int64_t piece = std::min(need - have, std::max(have, kDirectReadBytes));
+    bytes.resize(static_cast<size_t>(have + piece));
+    if (!pixmap_io::ReadExact(stream, bytes.data() + have, static_cast<int>(piece))) return nullptr;
+  }
+  auto p = TPixmap::Create(w, h, f, 4);
+  const size_t rowBytes = static_cast<size_t>(w) * PixelFormatBytes(f);
+  for (int y = 0; y < h; ++y) std::memcpy(p->PixelPtr(0, y), bytes.data() + y * rowBytes, rowBytes);
+  return p;
+}
+
 }  // namespace
 
 TPixmapPtr TPixmap::ReadData(TStream& stream) {
   int w, h, f;
   if (!ReadPixmapHeader(stream, w, h, f)) return nullptr;
-  auto p = Create(w, h, f, 4);
-  return ReadRows(stream, *p) ? p : nullptr;
+  return ReadPixels(stream, w, h, f);
 }
 
 bool TPixmap::ReadDataInto(TStream& stream) {
   int w, h, f;
   if (!ReadPixmapHeader(stream, w, h, f)) return false;
+  if (pixels && (w != width || h != height || f != format)) return false;
+  // Into a new pixmap first, so a stream that ends early leaves this one as it was.
+  auto tmp = ReadPixels(stream, w, h, f);
+  if (!tmp) return false;
   if (pixels) {
-    if (w != width || h != height || f != format) return false;
-    // Into a copy first, so a stream that ends early leaves the pixels as they were.
-    auto tmp = Create(w, h, f, 4);
-    if (!ReadRows(stream, *tmp)) return false;
     Paste(*tmp, 0, 0);
     return true;
   }
-  auto tmp = Create(w, h, f, 4);
-  if (!ReadRows(stream, *tmp)) return false;
   _block = std::move(tmp->_block);
   pixels = tmp->pixels;
   width = w;

@@ -22,6 +22,16 @@ bool ReadExact(TStream& stream, void* buf, int count) {
   return true;
 }
 
+bool ReadFields(TStream& stream, int32_t* fields, int count) {
+  const int64_t left = Remaining(stream);
+  if (left >= 0 && left < int64_t{4} * count) return false;
+  for (int i = 0; i < count; ++i) {
+    if (stream.Eof()) return false;
+    fields[i] = stream.ReadInt();
+  }
+  return true;
+}
+
 int64_t Remaining(TStream& stream) {
   const int64_t pos = stream.Pos(), size = stream.Size();
   if (pos < 0 || size <= 0 || size < pos) return -1;

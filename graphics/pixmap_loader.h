@@ -11,6 +11,9 @@ namespace pixmap_io {
 
 // Reads exactly count bytes; false when the stream ends or fails first.
 bool ReadExact(TStream& stream, void* buf, int count);
+// Reads count 32-bit fields with ReadInt (in the stream's byte order); false when the
+// stream ends first, where a typed read would quietly give 0 for the missing bytes.
+bool ReadFields(TStream& stream, int32_t* fields, int count);
 // Bytes left from the current position, or -1 when the stream cannot tell.
 int64_t Remaining(TStream& stream);
 // True when both sides are in 1..MAX_PIXMAP_SIDE.

@@ -11,8 +11,8 @@ TAudioSamplePtr TAudioSampleLoaderMOD::LoadAudioSample(const TStreamPtr& stream)
   auto song = std::dynamic_pointer_cast<Cantor_Mixer>(music);
   if (!song) return nullptr;
   const int32_t frames = song->Geti(MUSIC_ID_SIZE);
-  if (frames > int64_t{SONG_SAMPLE_MAX_SECONDS} * song->SAMPLE_RATE)
-    throw TRuntimeException("song longer than " + std::to_string(SONG_SAMPLE_MAX_SECONDS) +
+  if (frames > int64_t{_maxSeconds} * song->SAMPLE_RATE)
+    throw TRuntimeException("song longer than " + std::to_string(_maxSeconds) +
                             " seconds: too long to load as a sound sample (play it as music)");
   TAudioSamplePtr sample = NewAudioSample(frames, song->SAMPLE_RATE, SF_STEREO16LE);
   if (!sample) return nullptr;

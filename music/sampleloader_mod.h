@@ -9,10 +9,16 @@ constexpr int32_t SONG_SAMPLE_MAX_SECONDS = 120;
 
 class TAudioSampleLoaderMOD : public TAudioSampleLoader {
 public:
+  // maxSeconds: the longest song this loader renders (a caller that wants only short
+  // sounds can refuse longer ones before any rendering).
+  explicit TAudioSampleLoaderMOD(int32_t maxSeconds = SONG_SAMPLE_MAX_SECONDS) : _maxSeconds(maxSeconds) {}
   // The song's one-pass length rendered at its output rate as stereo 16-bit
   // little-endian; null for anything that does not load as a tracker song. A song
-  // longer than SONG_SAMPLE_MAX_SECONDS throws TRuntimeException saying so.
+  // longer than the loader's limit throws TRuntimeException saying so.
   TAudioSamplePtr LoadAudioSample(const TStreamPtr& stream) override;
+
+private:
+  int32_t _maxSeconds;
 };
 
 // Puts one TAudioSampleLoaderMOD at the head of the sample loader chain (once).

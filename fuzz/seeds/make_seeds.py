@@ -199,6 +199,21 @@ def main():
     put("url", "nested.txt", b"bigendian::littleendian::incbin::fuzz")
     put("url", "incbin.txt", b"INCBIN::fuzz")
     put("settings", "hex.txt", b"0A1B2C3D4E5F60718293A4B5C6D7E8F9\n00112233445566778899AABBCCDDEEFF\n")
+    # Text streams: the first byte is encoding - 1 (bits 0-1), socket-like (bit 2) and the
+    # string length - 1 (bits 3-7).
+    words = "h\u00e9llo\r\nw\u00f6rld \U0001F600\n\u4e2d\n"
+    put("text_stream", "latin1.txt", bytes([0 | 3 << 3]) + "h\u00e9llo\nw\u00f6rld\n".encode("latin-1"))
+    put("text_stream", "utf8_bom.txt", bytes([1 | 4]) + b"\xef\xbb\xbf" + words.encode("utf-8") + b"\xc3\x28\xed\xa0\x80")
+    put("text_stream", "utf16_bom.txt", bytes([2 | 1 << 3]) + b"\xff\xfe" + words.encode("utf-16-le") + b"\x00\xd8A")
+    put("text_stream", "utf16le.txt", bytes([3 | 4 | 7 << 3]) + words.encode("utf-16-le"))
+    # Stored objects: the first byte chooses image (bit 0), socket-like (bit 1), in place (bit 2).
+    def pixmap(w, h, fmt, bpp):
+        return struct.pack("<3i", w, h, fmt) + bytes((i * 29) & 0xFF for i in range(w * h * bpp))
+    put("data_object", "pixmap_rgb.bin", bytes([0]) + pixmap(3, 2, 4, 3))
+    put("data_object", "pixmap_socket.bin", bytes([2 | 4]) + pixmap(2, 2, 6, 4))
+    image = struct.pack("<6i2fi", 2, 2, 0, 255, 0, 255, 0.5, 1.0, 2) + pixmap(2, 2, 6, 4) + pixmap(2, 2, 6, 4)
+    put("data_object", "image_two_frames.bin", bytes([1]) + image)
+    put("data_object", "image_in_place.bin", bytes([1 | 2 | 4]) + image)
 
 
 if __name__ == "__main__":

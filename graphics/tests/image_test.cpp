@@ -265,6 +265,16 @@ TEST_F(Images, DataTypeWritesAndReadsBackEqual) {
   EXPECT_EQ(kept->width, 2);
   EXPECT_EQ(kept->FrameCount(), 1);
   EXPECT_EQ(type->ReadObject(*OpenUrlStream(cut, 1, 0)), nullptr);
+  // So does a stored image without frames cut anywhere in its header: the missing fields
+  // must not read as zeros.
+  TImagePtr empty = TImage::Create(3, 2, 0, 0, 0, 0, 0);
+  TBankPtr whole = NewBank();
+  type->WriteObject(*OpenUrlStream(whole, 0, 1), *empty);
+  ASSERT_EQ(whole->size(), 36u);
+  for (size_t keep : {0u, 4u, 33u, 35u}) {
+    TBankPtr part = std::make_shared<TBank>(whole->begin(), whole->begin() + keep);
+    EXPECT_EQ(type->ReadObject(*OpenUrlStream(part, 1, 0)), nullptr) << keep << " bytes";
+  }
 }
 
 TEST_F(Images, DataTypesRefuseObjectsOfAnotherType) {

@@ -1,6 +1,9 @@
 // Pixmap creation, pixel conversion and the pixmap operations.
 #include <gtest/gtest.h>
 
+#include <malloc.h>
+
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -500,6 +503,56 @@ TEST(Pixmap, ReadCyclicObjectFillsAnExistingPixmap) {
   auto stillEmpty = std::make_shared<TPixmap>();
   EXPECT_EQ(type->ReadCyclicObject(*OpenUrlStream(cut, 1, 0), *stillEmpty), 0);
   EXPECT_EQ(stillEmpty->pixels, nullptr);
+}
+
+// A stream that cannot tell its size (as a socket): serves its bytes and notes the largest
+// block of memory the process had mapped while it was read from.
+class TSizelessStream : public TStream {
+public:
+  std::vector<uint8_t> bytes;
+  size_t pos = 0;
+  size_t peakMapped = 0;
+  int Read(void* buf, int count) override {
+#ifndef __SANITIZE_ADDRESS__
+    peakMapped = std::max(peakMapped, mallinfo2().hblkhd);
+#endif
+    const size_t n = std::min(static_cast<size_t>(std::max(count, 0)), bytes.size() - pos);
+    std::memcpy(buf, bytes.data() + pos, n);
+    pos += n;
+    return static_cast<int>(n);
+  }
+  int Write(const void*, int) override { return 0; }
+  int Eof() override { return pos >= bytes.size(); }
+};
+
+TEST(Pixmap, ReadsFromAStreamOfUnknownSize) {
+  // Larger than what is read straight into the pixmap, with padded rows.
+  TPixmapPtr p = NewPixmap(777, 500, PIXFMT_RGB888, 8);
+  FillBytes(p, 5);
+  TBankPtr bank = NewBank();
+  p->WriteData(*OpenUrlStream(bank, 0, 1));
+  TSizelessStream whole;
+  whole.bytes.assign(bank->begin(), bank->end());
+  EXPECT_TRUE(SamePixmap(TPixmap::ReadData(whole), p));
+  whole.pos = 0;
+  auto into = std::make_shared<TPixmap>();
+  EXPECT_TRUE(into->ReadDataInto(whole));
+  EXPECT_TRUE(SamePixmap(into, p));
+
+  // A header that promises a 1 GiB pixmap and sends a few bytes costs no more than they.
+  TSizelessStream liar;
+  const int32_t head[3] = {MAX_PIXMAP_SIDE, MAX_PIXMAP_SIDE, PIXFMT_RGBA8888};
+  liar.bytes.resize(12 + 100);
+  std::memcpy(liar.bytes.data(), head, 12);
+  EXPECT_EQ(TPixmap::ReadData(liar), nullptr);
+  liar.pos = 0;
+  auto target = std::make_shared<TPixmap>();
+  EXPECT_FALSE(target->ReadDataInto(liar));
+#ifdef __SANITIZE_ADDRESS__
+  GTEST_SKIP() << "the sanitizer's allocator hides the mapped memory";
+#else
+  EXPECT_LT(liar.peakMapped, size_t{64} << 20);
+#endif
 }
 
 }  // namespace

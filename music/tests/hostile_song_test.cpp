@@ -176,6 +176,15 @@ TEST(HostileFiles, LongSongsAreRefusedAsSoundSamples) {
   } catch (const TRuntimeException& e) {
     EXPECT_NE(std::string(e.what()).find("too long to load as a sound sample"), std::string::npos) << e.what();
   }
+  // A loader with a lower limit refuses it (its order list plays the 1.28 s pattern twice).
+  EXPECT_NEAR(s->length, 2 * 64 * 882, 882);
+  TAudioSampleLoaderMOD shortSounds(1);
+  try {
+    shortSounds.LoadAudioSample(fmtbytes::Stream(once));
+    ADD_FAILURE() << "a 2.56 second song was loaded under a 1 second limit";
+  } catch (const TRuntimeException& e) {
+    EXPECT_NE(std::string(e.what()).find("too long to load as a sound sample"), std::string::npos) << e.what();
+  }
 }
 
 }  // namespace
