@@ -23,6 +23,7 @@ int FuzzHttpReply(const uint8_t* data, size_t size);      // the HTTP reply read
 int FuzzUrl(const uint8_t* data, size_t size);            // URLs given to the stream factories
 int FuzzTextStream(const uint8_t* data, size_t size);     // latin1/utf8/utf16 text streams
 int FuzzDataObject(const uint8_t* data, size_t size);     // stored pixmaps and images
+int FuzzScoreRequest(const uint8_t* data, size_t size);   // the score service's requests
 
 struct TFuzzTarget {
   const char* name;  // folder name under fuzz/regressions/ and fuzz/seeds/
@@ -37,5 +38,5 @@ inline constexpr TFuzzTarget kFuzzTargets[] = {
     {"font", FuzzFont},                    {"settings", FuzzSettings},
     {"score_reply", FuzzScoreReply},       {"http_reply", FuzzHttpReply},
     {"url", FuzzUrl},                      {"text_stream", FuzzTextStream},
-    {"data_object", FuzzDataObject},
+    {"data_object", FuzzDataObject},       {"score_request", FuzzScoreRequest},
 };

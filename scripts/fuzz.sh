@@ -15,7 +15,7 @@ SECONDS_EACH=${1:-600}
 shift || true
 JOBS=${FUZZ_JOBS:-1}
 ALL=(music_registry music_mod music_xm music_qtk music_wav song_sample pixmap sample font settings
-     score_reply http_reply url text_stream data_object)
+     score_reply http_reply url text_stream data_object score_request)
 TARGETS=("$@")
 [ ${#TARGETS[@]} -eq 0 ] && TARGETS=("${ALL[@]}")
 CORPUS_DIR=../shared/corpus

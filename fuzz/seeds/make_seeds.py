@@ -214,6 +214,13 @@ def main():
     image = struct.pack("<6i2fi", 2, 2, 0, 255, 0, 255, 0.5, 1.0, 2) + pixmap(2, 2, 6, 4) + pixmap(2, 2, 6, 4)
     put("data_object", "image_two_frames.bin", bytes([1]) + image)
     put("data_object", "image_in_place.bin", bytes([1 | 2 | 4]) + image)
+    # Score service: an even first byte, then a request head; an odd one, then a plain record
+    # as UTF-16LE.
+    put("score_request", "page.txt", b"\0GET /?x=1 HTTP/1.0\r\nHost: scores\r\n\r\n")
+    put("score_request", "json.txt", b"\0GET /api/scores?gameid=20 HTTP/1.1\nUser-Agent: a%20b\n\n")
+    put("score_request", "exchange.txt", b"\0GET /kwscoreme.php?gameid=20&info=0A1B2C+%41 HTTP/1.0\n\n")
+    put("score_request", "record.txt", b"\1" + "Zo\u00e9 <b>|4711|12345".encode("utf-16-le"))
+    put("score_request", "record_pair.txt", b"\1" + "\U0001F600&\"|1|4294967295".encode("utf-16-le"))
 
 
 if __name__ == "__main__":
