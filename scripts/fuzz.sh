@@ -60,14 +60,16 @@ run_one() {
 
 summary() {
   local t=$1 log=build-fuzz/fuzz-$1.log
-  local execs cov found
+  local execs cov slowest rss found
   # A run that stopped at a finding prints no final statistics: its last status line counts.
   execs=$(grep -ao 'stat::number_of_executed_units: [0-9]*' "$log" | tail -1 | awk '{print $2}' || true)
   [ -n "$execs" ] || execs=$(grep -ao '^#[0-9]*' "$log" | tail -1 | tr -d '#' || true)
   cov=$(grep -ao 'cov: [0-9]*' "$log" | tail -1 | awk '{print $2}' || true)
+  slowest=$(grep -ao 'stat::slowest_unit_time_sec: *[0-9]*' "$log" | tail -1 | awk '{print $2}' || true)
+  rss=$(grep -ao 'stat::peak_rss_mb: *[0-9]*' "$log" | tail -1 | awk '{print $2}' || true)
   found=$(find "build-fuzz/findings/$t" -type f \( -name 'crash-*' -o -name 'leak-*' -o -name 'timeout-*' \
             -o -name 'oom-*' -o -name 'slow-unit-*' \) 2>/dev/null | wc -l)
-  printf '%-16s %12s %8s %9s\n' "$t" "${execs:-?}" "${cov:-?}" "$found"
+  printf '%-16s %12s %8s %9s %11s %9s\n' "$t" "${execs:-?}" "${cov:-?}" "${slowest:-?}" "${rss:-?}" "$found"
 }
 
 echo "== fuzzing ${#TARGETS[@]} target(s) for $SECONDS_EACH s each, $JOBS at once =="
@@ -79,7 +81,7 @@ for t in "${TARGETS[@]}"; do
 done
 wait || true
 
-printf '\n%-16s %12s %8s %9s\n' target executions coverage findings
+printf '\n%-16s %12s %8s %9s %11s %9s\n' target executions coverage slowest-s peak-rss-mb findings
 status=0
 for t in "${TARGETS[@]}"; do
   summary "$t"
