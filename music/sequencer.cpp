@@ -334,6 +334,16 @@ void Cantor_Mixer::CalcSize() {
       Do_Player();
       if (PlayStatus == 0) break;
       sum += BytesUntilTick;
+      if (MMTick > 0) {
+        // The line's other ticks and its pattern delay have no work while measuring: count
+        // them at once (the tempo cannot change before the next line), so that a song of
+        // thousands of ticks a line costs no more to measure than one of six.
+        const int64_t idle = std::max<int64_t>(0, int64_t{Speed} - 1 - MMTick) + std::max(0, patterndelay);
+        sum += idle * TickFrames();
+        MMTick = std::max(MMTick, Speed - 1);
+        patterndelay = 0;
+      }
+      if (sum >= std::numeric_limits<int32_t>::max()) break;  // longer than a length can say
     }
   } catch (...) {
     restore();

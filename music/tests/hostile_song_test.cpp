@@ -75,6 +75,14 @@ TEST(EndlessSongs, LengthMatchesRunningEveryTick) {
          Cell(s, 0, 0, 31, 0, 0, 0, 13, 5);     // break to line 5 of the same position
        },
        0},
+      // A speed no tracker writes but a file header can hold: 5000 ticks a line, and a line
+      // delay of 3 lines on line 30, then a jump to the start.
+      {"thousands of ticks a line", 1, 125, 5000,
+       [](Cantor_Mixer& s) {
+         Cell(s, 0, 1, 30, 0, 0, 0, 14, 0xE3);
+         Cell(s, 0, 0, 63, 0, 0, 0, 11, 0);
+       },
+       (64 + 3) * 5000 * int64_t{882}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
