@@ -152,8 +152,8 @@ bool TImage::ReadDataInto(TStream& stream) {
   const int count = head[8];
   if (w < 0 || h < 0 || w > MAX_PIXMAP_SIDE || h > MAX_PIXMAP_SIDE || count < 0) return false;
   // Each frame needs at least its 12-byte pixmap header.
-  const int64_t size = stream.Size(), pos = stream.Pos();
-  if (size > 0 && pos >= 0 && static_cast<int64_t>(count) * 12 > size - pos) return false;
+  const int64_t left = pixmap_io::Remaining(stream);
+  if (left >= 0 && static_cast<int64_t>(count) * 12 > left) return false;
   std::vector<TPixmapPtr> read;
   for (int i = 0; i < count; ++i) {
     TPixmapPtr p = TPixmap::ReadData(stream);

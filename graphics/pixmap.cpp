@@ -321,9 +321,9 @@ bool ReadPixmapHeader(TStream& stream, int& w, int& h, int& f) {
   h = head[1];
   f = head[2];
   if (!KnownFormat(f) || w < 0 || h < 0 || w > MAX_PIXMAP_SIDE || h > MAX_PIXMAP_SIDE) return false;
-  const int64_t size = stream.Size(), pos = stream.Pos();
+  const int64_t left = pixmap_io::Remaining(stream);
   const int64_t need = static_cast<int64_t>(w) * h * PixelFormatBytes(f);
-  return !(size > 0 && pos >= 0 && need > size - pos);
+  return !(left >= 0 && need > left);
 }
 
 bool ReadRows(TStream& stream, TPixmap& p) {
@@ -342,8 +342,7 @@ constexpr int64_t kDirectReadBytes = int64_t{1} << 20;
 // that arrived, not the header.
 TPixmapPtr ReadPixels(TStream& stream, int w, int h, int f) {
   const int64_t need = static_cast<int64_t>(w) * h * PixelFormatBytes(f);
-  const bool sized = stream.Size() > 0 && stream.Pos() >= 0;
-  if (sized || need <= kDirectReadBytes) {
+  if (pixmap_io::Remaining(stream) >= 0 || need <= kDirectReadBytes) {
     auto p = TPixmap::Create(w, h, f, 4);
     return ReadRows(stream, *p) ? p : nullptr;
   }
