@@ -172,15 +172,23 @@ TEST(HostileFiles, LongSongsAreRefusedAsSoundSamples) {
   ASSERT_TRUE(s);
   EXPECT_GT(s->length, 0);
   EXPECT_LE(s->length, SONG_SAMPLE_MAX_SECONDS * 44100);
-  // The same pattern at speed 31 and tempo 32 lasts 64 x 31 ticks of 78 ms: 155 s.
+  // The same pattern at speed 31 and tempo 32 lasts 64 x 31 ticks of 78 ms: 155 s. Played
+  // twice (its order list) that is a song of five minutes, which loads.
   fmtbytes::Bytes slow = once;
   slow[1084 + 2] = static_cast<uint8_t>((slow[1084 + 2] & 0xF0) | 0x0F);
   slow[1084 + 3] = 31;
   slow[1088 + 2] = static_cast<uint8_t>((slow[1088 + 2] & 0xF0) | 0x0F);
   slow[1088 + 3] = 32;
+  TAudioSamplePtr five = loader.LoadAudioSample(fmtbytes::Stream(slow));
+  ASSERT_TRUE(five);
+  EXPECT_NEAR(five->length / 44100.0, 2 * 64 * 31 * 3445 / 44100.0, 1.0);
+  five.reset();
+  // Played four times it lasts ten minutes and a third: refused.
+  slow[950] = 4;
+  for (int k = 0; k < 4; ++k) slow[952 + k] = 0;
   try {
     loader.LoadAudioSample(fmtbytes::Stream(slow));
-    ADD_FAILURE() << "a 155 second song was loaded as a sample";
+    ADD_FAILURE() << "a 620 second song was loaded as a sample";
   } catch (const TRuntimeException& e) {
     EXPECT_NE(std::string(e.what()).find("too long to load as a sound sample"), std::string::npos) << e.what();
   }
