@@ -9,8 +9,16 @@
 #include <ormix/runtime/errors.h>
 #include <ormix/system/event.h>
 
+namespace {
+int32_t g_classicDefault = 0;
+}  // namespace
+
+void SetClassicPlaybackDefault(int32_t classic) { g_classicDefault = classic ? 1 : 0; }
+int32_t ClassicPlaybackDefault() { return g_classicDefault; }
+
 Cantor_Mixer::Cantor_Mixer() {
   SAMPLE_RATE = AUDIO_OUTPUT_RATE;
+  Classic = g_classicDefault;
   InitTrackerTables();
   // The song is the event's source; the reference does not own the song (no cycle).
   TickEvent = TEvent::Create(501, TObjectPtr(TObjectPtr(), static_cast<void*>(this)));

@@ -235,6 +235,12 @@ private:
   int32_t PatternAt(int32_t position) const;
 };
 
+// How songs made from now on play MOD and XM records (SONG_ID_CLASSIC's starting value):
+// 1 = classic playback, 0 = format playback (the default). It reaches every path that
+// loads a song itself: LoadMusic, PlayMusic of a file or URL, LoadSound of a song.
+void SetClassicPlaybackDefault(int32_t classic);
+int32_t ClassicPlaybackDefault();
+
 // Loads a MOD, XM or native song without the audio side of the music engine (no audio
 // driver, device or streaming timer is started): for offline rendering and inspection.
 // Null for anything else.
