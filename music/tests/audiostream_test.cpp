@@ -296,6 +296,35 @@ TEST_P(StreamThroughDriver, AWaveFileAtHalfRatePlaysAtItsOwnPitch) {
   EXPECT_EQ(h.gaps, 0);
 }
 
+// A stream that goes without Stop (its hook taken off the event chain and the last
+// reference dropped, as when the program's hooks go at its end) still frees the music it
+// loaded itself.
+TEST_P(StreamThroughDriver, AStreamDestroyedWithoutStopFreesWhatItLoaded) {
+  static int loadedFreed = 0;
+  struct CountingTone : ToneMusic {
+    CountingTone() : ToneMusic(44100) {}
+    void Free() override { ++loadedFreed; }
+  };
+  auto saved = CantorLoader::Registry();
+  CantorLoader::Registry().insert(CantorLoader::Registry().begin(), [] {
+    auto entry = std::make_shared<CantorLoader>();
+    entry->Func = [](const TMusicSource& s) -> TMusicPtr {
+      return s.url == u"counting-tone" ? std::make_shared<CountingTone>() : nullptr;
+    };
+    return entry;
+  }());
+  loadedFreed = 0;
+  TAudioStreamPtr stream = PlayMusic(TMusicSource(u"counting-tone"), 1, 0);
+  CantorLoader::Registry() = saved;
+  ASSERT_TRUE(stream) << GetParam();
+  std::vector<int16_t> pcm;
+  Render(pcm);
+  stream->Update();
+  DeleteHook(EventHookId(), TAudioStream::eventhook, std::static_pointer_cast<void>(stream));
+  stream.reset();
+  EXPECT_EQ(loadedFreed, 1) << GetParam();
+}
+
 INSTANTIATE_TEST_SUITE_P(Drivers, StreamThroughDriver,
                          ::testing::Values("DirectSound", "SoftAudio", "SoftAudio DirectSound",
                                            "SoftAudio Multimedia", "OpenAL"),
