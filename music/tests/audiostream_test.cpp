@@ -175,6 +175,22 @@ TEST(MusicConverter, ResamplesMonoToOutputRateAndLayout) {
   for (int16_t v : o8) EXPECT_EQ(v, 0);
 }
 
+// A wave file at the output layout passes straight through; once it has ended (no loop)
+// what follows is silence, not the file again from its rewound start.
+TEST(MusicConverter, AnEndedFileIsNotPlayedAgain) {
+  std::vector<uint8_t> d(4 * 100);
+  for (size_t i = 0; i < d.size(); i += 2) d[i + 1] = 0x20;  // 0x2000 everywhere
+  auto w = LoadWav(MakeWav(2, 44100, 16, d));
+  ASSERT_TRUE(w);
+  w->STREAM_LOOP = 0;
+  w->PlayStatus = 1;
+  TMusicConverter conv;
+  std::vector<int16_t> out(2 * 300, 1);
+  for (int request = 0; request < 3; ++request) conv.Render(*w, out.data() + 2 * 100 * request, 4 * 100);
+  for (int i = 0; i < 100; ++i) EXPECT_EQ(out[2 * i], 0x2000) << i;
+  for (int i = 100; i < 300; ++i) ASSERT_EQ(out[2 * i], 0) << "frame " << i << " after the end";
+}
+
 TEST(AudioStream, VolumeArithmetic) {
   EXPECT_EQ(StreamVolumeToDecibels(0.0f), -10000);
   EXPECT_EQ(StreamVolumeToDecibels(0.1f), -3321);
