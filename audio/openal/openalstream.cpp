@@ -56,6 +56,7 @@ void TOpenALAudioStream::Update() {
   const TOpenALApi* al = OpenALApi();
   if (!_source || !Music || !al) return;
   if (!Music->Playing() && Playing() == 0) {
+    NoteStreamPlayedOut();
     Stop();
     return;
   }
