@@ -35,6 +35,12 @@ public:
                    const Text& path) override;
   Text RequestDir(const Text& text, const Text& path) override;
   int OpenURL(const Text& url) override;
+  int PadConnected(int pad) override;
+  Text PadName(int pad) override;
+  int PadRumble(int pad, float low, float high, int milliseconds) override;
+  int PadHasRumble(int pad) override;
+  void SetPadBackgroundInput(bool on) override;
+  std::shared_ptr<TVirtualPad> AttachVirtualPad(const Text& name) override;
 
   // Translates one SDL event (Poll does this for each queued event).
   void HandleEvent(const SDL_Event& event);
