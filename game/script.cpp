@@ -54,7 +54,7 @@ bool ParsePad(std::vector<std::string> args, const std::string& rest, TScriptAct
     size_t at = rest.find("connect");
     std::string name = at == std::string::npos ? "" : rest.substr(at + 7);
     size_t start = name.find_first_not_of(" \t");
-    name = start == std::string::npos ? "" : name.substr(start);
+    name = start == std::string::npos ? "" : name.substr(start, name.find_last_not_of(" \t") + 1 - start);
     a.kind = TScriptAction::PadConnect;
     a.file = ToText(name.empty() ? "Script Pad" : name);
     out.push_back(a);

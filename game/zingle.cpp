@@ -540,7 +540,7 @@ void TZingleGame::TraceJump(int fallSpeedBefore) {
     // Only a jump sets this speed.
     _rising = true;
     _rise = 0;
-    Trace("jump");
+    Trace("jump x=%d", static_cast<int>(field.BallX));
   } else if (_rising && field.FallSpeed >= 0) {
     // The rise ended: 136 pixels for a full jump, less when the button was let go early.
     _rising = false;
