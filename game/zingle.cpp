@@ -630,7 +630,7 @@ bool TZingleGame::PlayFrame() {
     KeyPresses(KEY_SPACE);
     KeyPresses(KEY_Z);
     KeyPresses(KEY_X);
-    Trace(padLeft ? "pause pad left" : "pause");
+    Trace("%s", padLeft ? "pause pad left" : "pause");
   }
   if (Paused) return PausedFrame();
   StartMusicIfWanted();
