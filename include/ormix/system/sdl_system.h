@@ -2,7 +2,8 @@
 // The system driver on SDL2. Poll and Wait translate the SDL events of every SDL window
 // into the framework's events (null source, virtual-key codes, the current modifier
 // flags), then hand each event that belongs to a window to that window's procedure, if
-// one is registered (the graphics layer's windows use this for focus and close).
+// one is registered (the graphics layer's windows use this for focus and close). Game
+// controllers become pad events (ormix/system/pad.h).
 #include <SDL2/SDL.h>
 
 #include <cstdint>
