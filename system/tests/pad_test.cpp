@@ -2,6 +2,7 @@
 // events, the polled tables, the dead zone, several pads and rumble.
 #include <ormix/system/pad.h>
 
+#include <SDL2/SDL.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -219,6 +220,20 @@ TEST_F(Pads, RumbleReachesThePad) {
   EXPECT_EQ(PadRumble(2, 1, 1, 100), 0) << "no pad 2";
   EXPECT_EQ(PadHasRumble(2), 0);
   EXPECT_EQ(PadRumble(PAD_MAX + 1, 1, 1, 100), 0);
+}
+
+TEST_F(Pads, AJoystickThatIsNoGameControllerIsNoPad) {
+  // A flight stick without a mapping: SDL knows no buttons by name on it.
+  int index = SDL_JoystickAttachVirtual(SDL_JOYSTICK_TYPE_FLIGHT_STICK, 3, 8, 1);
+  ASSERT_GE(index, 0) << SDL_GetError();
+  SDL_JoystickID instance = SDL_JoystickGetDeviceInstanceID(index);
+  PumpSystem();
+  EXPECT_EQ(PadCount(), 0);
+  EXPECT_TRUE(g_seen.empty());
+  for (int i = 0, n = SDL_NumJoysticks(); i < n; ++i)
+    if (SDL_JoystickGetDeviceInstanceID(i) == instance) SDL_JoystickDetachVirtual(i);
+  PumpSystem();
+  EXPECT_TRUE(g_seen.empty()) << "nor does it leave as one";
 }
 
 TEST(PadNames, NamesAndCodesRoundTrip) {
