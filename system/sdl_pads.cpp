@@ -73,6 +73,10 @@ void Disconnect(SDL_JoystickID instance, int mods) {
   Text name = std::move(slot.name);
   slot = TPadSlot();
   Emit(EVENT_PADDISCONNECT, 0, mods, pad, 0, std::move(name));
+  // A pad that found every number taken when it arrived takes the one set free.
+  for (int i = 0, n = SDL_NumJoysticks(); i < n && !g_slots[pad].controller; ++i) {
+    if (SDL_IsGameController(i)) Connect(i, mods);
+  }
 }
 
 uint16_t Strength(float f) {

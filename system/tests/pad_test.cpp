@@ -166,6 +166,23 @@ TEST_F(Pads, SeveralPadsKeepTheirNumbers) {
   EXPECT_EQ(PadAxis(1, PAD_LEFTX), 0.0f);
 }
 
+TEST_F(Pads, ANinthPadWaitsForAFreeNumber) {
+  for (int i = 1; i <= PAD_MAX + 1; ++i)
+    ASSERT_TRUE(Attach((u"Pad " + IntToText(i)).c_str())) << i;
+  pads.back()->SetButton(PAD_A, true);
+  PumpSystem();
+  EXPECT_EQ(PadCount(), PAD_MAX);
+  EXPECT_EQ(PadName(PAD_MAX), u"Pad 8");
+  EXPECT_EQ(PadHeld(PAD_ANY, PAD_A), 0) << "the ninth pad is not read";
+  pads[2]->Detach();
+  PumpSystem();
+  EXPECT_EQ(PadCount(), PAD_MAX);
+  EXPECT_EQ(PadName(3), u"Pad 9") << "the number set free went to the waiting pad";
+  EXPECT_EQ(PadHeld(3, PAD_A), 1) << "with what it holds";
+  ASSERT_GE(g_seen.size(), 2u);
+  EXPECT_EQ(g_seen[g_seen.size() - 2].ToString(), u"PadConnect: data=0, mods=0, x=3, y=0, extra=\"Pad 9\"");
+}
+
 TEST_F(Pads, WhatIsHeldWhenAPadArrivesIsReported) {
   TVirtualPadPtr pad = Attach(u"Held");
   ASSERT_TRUE(pad);

@@ -22,7 +22,8 @@ constexpr int32_t EVENT_PADDOWN = 0x40003;
 constexpr int32_t EVENT_PADUP = 0x40004;
 constexpr int32_t EVENT_PADMOVE = 0x40005;
 
-constexpr int PAD_MAX = 8;  // pads beyond eight connected at once are not read
+// Pads beyond eight connected at once wait: the first number set free goes to one of them.
+constexpr int PAD_MAX = 8;
 constexpr int PAD_ANY = 0;
 
 // Buttons, named by their place on the pad (A is the bottom face button).
