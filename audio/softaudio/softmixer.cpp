@@ -77,10 +77,11 @@ struct LoopState {
   uint64_t played;  // in samples
 };
 
-// Mixes `n` frames of 16-bit mono with a constant step, eight at a time, where every frame
-// reads a sample and its successor inside the sound (the caller guarantees it). Gives the
+// Mixes `n` frames of 16-bit sound with a constant step, eight at a time, where every frame
+// reads a frame and its successor inside the sound (the caller guarantees it). Gives the
 // same sums as the scalar loop: the same integer steps, in 32-bit lanes.
-__attribute__((target("avx2"))) int MixMono16Avx2(const uint8_t* data, int32_t* acc, int n, uint64_t& fposRef,
+template <int Ch>
+__attribute__((target("avx2"))) int Mix16Avx2(const uint8_t* data, int32_t* acc, int n, uint64_t& fposRef,
                                                   uint64_t step, int32_t gl, int32_t gr) {
   uint64_t fpos = fposRef;
   __m256i p0 = _mm256_setr_epi64x(static_cast<long long>(fpos), static_cast<long long>(fpos + step),
@@ -100,13 +101,25 @@ __attribute__((target("avx2"))) int MixMono16Avx2(const uint8_t* data, int32_t* 
     __m256i lo = _mm256_blend_epi32(_mm256_permutevar8x32_epi32(p0, loIdx),
                                     _mm256_permutevar8x32_epi32(p1, loIdx), 0xF0);
     __m256i frac = _mm256_and_si256(_mm256_srli_epi32(lo, 17), fracMask);
-    // One 32-bit read gives a sample (low half) and its successor (high half).
-    __m256i pair = _mm256_i32gather_epi32(reinterpret_cast<const int*>(data), hi, 2);
-    __m256i a = _mm256_srai_epi32(_mm256_slli_epi32(pair, 16), 16);
-    __m256i b = _mm256_srai_epi32(pair, 16);
-    __m256i l = _mm256_add_epi32(a, _mm256_srai_epi32(_mm256_mullo_epi32(_mm256_sub_epi32(b, a), frac), 15));
+    __m256i l, r;
+    if constexpr (Ch == 1) {
+      // One 32-bit read gives a sample (low half) and its successor (high half).
+      __m256i pair = _mm256_i32gather_epi32(reinterpret_cast<const int*>(data), hi, 2);
+      __m256i a = _mm256_srai_epi32(_mm256_slli_epi32(pair, 16), 16);
+      __m256i b = _mm256_srai_epi32(pair, 16);
+      l = _mm256_add_epi32(a, _mm256_srai_epi32(_mm256_mullo_epi32(_mm256_sub_epi32(b, a), frac), 15));
+      r = l;
+    } else {
+      // One 32-bit read gives a frame's left (low half) and right (high half) samples.
+      __m256i f0 = _mm256_i32gather_epi32(reinterpret_cast<const int*>(data), hi, 4);
+      __m256i f1 = _mm256_i32gather_epi32(reinterpret_cast<const int*>(data + 4), hi, 4);
+      __m256i a = _mm256_srai_epi32(_mm256_slli_epi32(f0, 16), 16), b = _mm256_srai_epi32(_mm256_slli_epi32(f1, 16), 16);
+      __m256i c = _mm256_srai_epi32(f0, 16), d = _mm256_srai_epi32(f1, 16);
+      l = _mm256_add_epi32(a, _mm256_srai_epi32(_mm256_mullo_epi32(_mm256_sub_epi32(b, a), frac), 15));
+      r = _mm256_add_epi32(c, _mm256_srai_epi32(_mm256_mullo_epi32(_mm256_sub_epi32(d, c), frac), 15));
+    }
     __m256i vl = _mm256_srai_epi32(_mm256_mullo_epi32(l, vgl), 8);
-    __m256i vr = _mm256_srai_epi32(_mm256_mullo_epi32(l, vgr), 8);
+    __m256i vr = _mm256_srai_epi32(_mm256_mullo_epi32(r, vgr), 8);
     __m256i u0 = _mm256_unpacklo_epi32(vl, vr);  // L0 R0 L1 R1 | L4 R4 L5 R5
     __m256i u1 = _mm256_unpackhi_epi32(vl, vr);  // L2 R2 L3 R3 | L6 R6 L7 R7
     int32_t* out = acc + 16 * g;
@@ -177,9 +190,9 @@ int MixLoop(const uint8_t* data, uint32_t length, bool loop, int32_t* acc, int c
     }
     if (run > 0) {
       int k = 0;
-      if constexpr (Bits == 16 && Ch == 1 && !Ramp) {
+      if constexpr (Bits == 16 && !Ramp) {
         if (run >= 8 && HaveAvx2()) {
-          k = MixMono16Avx2(data, acc + 2 * i, run, fpos, step, gl, gr);
+          k = Mix16Avx2<Ch>(data, acc + 2 * i, run, fpos, step, gl, gr);
           played += static_cast<uint64_t>(k) * step;
         }
       }
