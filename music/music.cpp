@@ -97,7 +97,19 @@ Text CantorLoader::GetExtensions(int32_t allSupported, int32_t allFiles) {
   return out;
 }
 
+namespace {
+Text& Refusal() {
+  static Text* text = new Text;
+  return *text;
+}
+}  // namespace
+
+const Text& MusicLoadRefusal() { return Refusal(); }
+void RefuseMusicLoad(const Text& reason) { Refusal() = reason; }
+void ClearMusicLoadRefusal() { Refusal().clear(); }
+
 TMusicPtr CantorLoader::Load(const TMusicSource& source) {
+  ClearMusicLoadRefusal();
   return Loaders().FirstAnswer([&](const std::shared_ptr<CantorLoader>& entry) {
     if (source.stream) source.stream->Seek(0);
     if (!entry->Func) throw TRuntimeException("Attempt to call a null function");

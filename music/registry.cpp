@@ -42,6 +42,7 @@ Cantor_MixerPtr LoadTrackerSong(const TMusicSource& source) {
   InitMusicBaseModule();
   InitTrackerTables();
   NoteName(0);
+  ClearMusicLoadRefusal();
   for (auto* load : {LoadMOD, LoadXM, LoadQTK}) {
     if (source.stream) source.stream->Seek(0);
     if (auto song = std::dynamic_pointer_cast<Cantor_Mixer>(load(source))) return song;

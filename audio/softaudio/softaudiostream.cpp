@@ -22,6 +22,9 @@ std::shared_ptr<TSoftAudioAudioStream> TSoftAudioAudioStream::Build(const TAudio
   s->WriteRing(0, RING_BYTES, false);
   s->_handle = fa_play(ring, p, sc->fa_channel, 0);
   if (s->_handle == 0) {
+    // The stream never played: it lets go of the source without releasing what it plays
+    // (the caller that asked for the stream still owns that).
+    s->Music.reset();
     s->Stop();
     return nullptr;
   }

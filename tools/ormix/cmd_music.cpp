@@ -65,7 +65,10 @@ Cantor_MixerPtr LoadSong(const std::string& path, int& status, bool classic = fa
   auto song = LoadTrackerSong(TMusicSource(ToText(path)));
   if (!song) {
     const bool wave = std::memcmp(magic, "RIFF", 4) == 0;
-    status = OrmixFail(path + (wave ? ": not a tracker song" : ": no song loader accepts this file"));
+    const std::string refusal = ToUtf8(MusicLoadRefusal());
+    status = OrmixFail(path + (!refusal.empty() ? ": " + refusal
+                               : wave           ? ": not a tracker song"
+                                                : ": no song loader accepts this file"));
     return nullptr;
   }
   song->Seti(SONG_ID_CLASSIC, classic ? 1 : 0);

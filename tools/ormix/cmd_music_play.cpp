@@ -67,7 +67,10 @@ int Play(const std::vector<std::string>& args) {
   TMusicPtr music = LoadMusic(TMusicSource(ToText(file)));
   SetMusicPrintTarget(nullptr);
   if (sink) std::fclose(sink);
-  if (!music) return OrmixFail(file + ": no music loader accepts this file");
+  if (!music) {
+    const std::string refusal = ToUtf8(MusicLoadRefusal());
+    return OrmixFail(file + ": " + (refusal.empty() ? "no music loader accepts this file" : refusal));
+  }
   if (classic) music->Seti(SONG_ID_CLASSIC, 1);
 
   const double length = LengthSeconds(*music);

@@ -210,13 +210,21 @@ public:
   virtual void EnableScopes(int32_t size);
   virtual void UpdateScopes();
   virtual void CalcSize();
-  // Forgets the measured length after the caller changed the song's records.
-  void SongChanged() { _sizeRate = 0; }
+  // Forgets the measured length. Not needed after changing the song's records (the
+  // length notices that itself); kept for callers that want a fresh measurement.
+  void SongChanged() { _measured = false; }
 
 private:
   bool _calculating = false;  // CalcSize is running the song silently
-  int32_t _sizeRate = 0;      // SAMPLE_RATE for which STREAM_SIZE was computed (0 = none)
-  int32_t _sizeClassic = 0;   // playback mode of that computation
+  // The last measured length and a fingerprint of everything it depends on (output rate,
+  // playback mode, order list, timing of the patterns it plays): the length is measured
+  // again only when the fingerprint changes.
+  bool _measured = false;
+  int32_t _measuredSize = 0;
+  uint64_t _measuredKey = 0;
+  uint64_t LengthKey() const;
+  // STREAM_SIZE as measured for the song as it is now (measuring it when needed).
+  int32_t MeasuredLength();
   void EndOfSong();
   int32_t TickFrames() const;
   void MixChunk(int32_t n);
@@ -226,6 +234,12 @@ private:
   // Pattern number at an order position, or -1 when the position is outside the list.
   int32_t PatternAt(int32_t position) const;
 };
+
+// How songs made from now on play MOD and XM records (SONG_ID_CLASSIC's starting value):
+// 1 = classic playback, 0 = format playback (the default). It reaches every path that
+// loads a song itself: LoadMusic, PlayMusic of a file or URL, LoadSound of a song.
+void SetClassicPlaybackDefault(int32_t classic);
+int32_t ClassicPlaybackDefault();
 
 // Loads a MOD, XM or native song without the audio side of the music engine (no audio
 // driver, device or streaming timer is started): for offline rendering and inspection.

@@ -91,6 +91,12 @@ public:
 };
 
 TMusicPtr LoadMusic(const TMusicSource& source);
+// Why the most recent load gave nothing although a loader recognised the file's format
+// (a song whose order list names no pattern the file holds, say); "" when no loader
+// recognised it or the load succeeded. Loaders report through RefuseMusicLoad.
+const Text& MusicLoadRefusal();
+void RefuseMusicLoad(const Text& reason);
+void ClearMusicLoadRefusal();
 int32_t FreeMusic(const TMusicPtr& music);
 Text GetMusicExtensions(int32_t allSupported, int32_t allFiles);
 
