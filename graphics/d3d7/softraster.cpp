@@ -179,6 +179,7 @@ class TD3DRaster {
   void Point(const TD3DTLVertex& v);
   void Line(const TD3DTLVertex& a, const TD3DTLVertex& b);
   void Triangle(const TD3DTLVertex& a, const TD3DTLVertex& b, const TD3DTLVertex& c);
+  void GuardTriangle(const TD3DTLVertex& a, const TD3DTLVertex& b, const TD3DTLVertex& c);
   bool Rect(const TD3DTLVertex* q);
 
  private:
@@ -516,6 +517,9 @@ inline uint32_t LerpARGB(uint32_t a, uint32_t b, double t) {
   }
   return out;
 }
+bool Usable(const TD3DTLVertex& v) {
+  return std::isfinite(v.sx) && std::isfinite(v.sy) && std::isfinite(v.tu) && std::isfinite(v.tv);
+}
 bool Finite(const TD3DTLVertex& v) {
   return std::isfinite(v.sx) && std::isfinite(v.sy) && std::fabs(v.sx) < 4.0e6f &&
          std::fabs(v.sy) < 4.0e6f && std::isfinite(v.tu) && std::isfinite(v.tv);
@@ -794,8 +798,72 @@ void TD3DRaster::RowDispatch(const SpanArgs& s) {
   }
 }
 
+// Clips a triangle to the square of +-1e6 pixels (well inside the range the rasterizer
+// handles, far outside any screen) and draws the polygon left as a fan of triangles. The
+// attributes are interpolated along the cut edges; they are affine, so the triangles keep
+// the original's colour and texture planes.
+void TD3DRaster::GuardTriangle(const TD3DTLVertex& va, const TD3DTLVertex& vb, const TD3DTLVertex& vc) {
+  constexpr double kGuard = 1.0e6;
+  TD3DTLVertex poly[2][10] = {{va, vb, vc}};
+  int n = 3, cur = 0;
+  auto lerp = [](const TD3DTLVertex& a, const TD3DTLVertex& b, double t) {
+    auto f = [t](float x, float y) {
+      return static_cast<float>(static_cast<double>(x) + (static_cast<double>(y) - x) * t);
+    };
+    auto c = [t](uint32_t x, uint32_t y) {
+      uint32_t out = 0;
+      for (int sh = 0; sh < 32; sh += 8) {
+        const double cx = (x >> sh) & 255, cy = (y >> sh) & 255;
+        out |= static_cast<uint32_t>(std::lround(cx + (cy - cx) * t)) << sh;
+      }
+      return out;
+    };
+    TD3DTLVertex v;
+    v.sx = f(a.sx, b.sx);
+    v.sy = f(a.sy, b.sy);
+    v.sz = f(a.sz, b.sz);
+    v.rhw = f(a.rhw, b.rhw);
+    v.color = c(a.color, b.color);
+    v.specular = c(a.specular, b.specular);
+    v.tu = f(a.tu, b.tu);
+    v.tv = f(a.tv, b.tv);
+    return v;
+  };
+  for (int side = 0; side < 4; ++side) {
+    // Signed distance inside the side's edge of the square.
+    auto dist = [side, kGuard](const TD3DTLVertex& v) {
+      const double c = side < 2 ? v.sx : v.sy;
+      return side % 2 == 0 ? c + kGuard : kGuard - c;
+    };
+    const TD3DTLVertex* in = poly[cur];
+    TD3DTLVertex* out = poly[1 - cur];
+    int m = 0;
+    for (int i = 0; i < n; ++i) {
+      const TD3DTLVertex& p = in[i];
+      const TD3DTLVertex& q = in[(i + 1) % n];
+      const double dp = dist(p), dq = dist(q);
+      if (dp >= 0) out[m++] = p;
+      if ((dp >= 0) != (dq >= 0)) out[m++] = lerp(p, q, dp / (dp - dq));
+    }
+    n = m;
+    cur = 1 - cur;
+    if (n < 3) return;
+  }
+  for (int i = 1; i + 1 < n; ++i) {
+    const TD3DTLVertex& a = poly[cur][0];
+    const TD3DTLVertex& b = poly[cur][i];
+    const TD3DTLVertex& c = poly[cur][i + 1];
+    if (Finite(a) && Finite(b) && Finite(c)) Triangle(a, b, c);
+  }
+}
+
 void TD3DRaster::Triangle(const TD3DTLVertex& va, const TD3DTLVertex& vb, const TD3DTLVertex& vc) {
-  if (!Finite(va) || !Finite(vb) || !Finite(vc)) return;
+  if (!Finite(va) || !Finite(vb) || !Finite(vc)) {
+    // Far outside the screen the fixed-point set-up would overflow: the part of the
+    // triangle inside the guard band is drawn instead.
+    if (Usable(va) && Usable(vb) && Usable(vc)) GuardTriangle(va, vb, vc);
+    return;
+  }
   const TD3DTLVertex* p[3] = {&va, &vb, &vc};
   int64_t X[3], Y[3];
   for (int i = 0; i < 3; ++i) {
