@@ -1,9 +1,13 @@
-// The SQLite store beside other users of its file: another process's writes are seen and
-// never jam it, and the write-ahead log stays small however many exchanges it stores.
+// The stores beside other users of their database: another process's writes are seen and
+// never jam SQLite, its write-ahead log stays small, and PostgreSQL gives up behind a lock.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <chrono>
 #include <filesystem>
+#include <pqxx/pqxx>
+
+#include "testsupport/skip_or_fail.h"
 
 #include "scores/store.h"
 #include "scores/tests/scores_harness.h"
@@ -70,4 +74,23 @@ TEST(SqliteStore, WriteAheadLogStaysBounded) {
   sqlite3_close(to);
   auto copy = OpenStore("sqlite:" + dir.path + "/copy.db");
   EXPECT_EQ(copy->Table(20, 1000).size(), 500u);
+}
+
+// PostgreSQL: a request waiting behind another connection's lock gives up after the
+// statement time-out (a few seconds) instead of waiting for ever.
+TEST(PostgresStore, GivesUpBehindALockAfterTheStatementTimeout) {
+  std::string reason;
+  const std::string url = scores_test::TestStoreUrl("postgresql", "", reason);
+  if (url.empty()) ORMIX_SKIP_OR_FAIL() << reason;
+  auto store = OpenStore(url);
+  store->Submit(One(1, "Ann", 5));
+  pqxx::connection other(url);
+  pqxx::work lock(other);
+  lock.exec("LOCK TABLE scores IN ACCESS EXCLUSIVE MODE");
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_THROW(store->Table(20, 21), TStoreError);
+  const double waited = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_LT(waited, 10.0);
+  lock.abort();
+  EXPECT_EQ(store->Table(20, 21).size(), 1u);
 }
