@@ -44,6 +44,7 @@ const char* StatusText(int status) {
     case 431: return "Request Header Fields Too Large";
     case 500: return "Internal Server Error";
     case 503: return "Service Unavailable";
+    case 505: return "HTTP Version Not Supported";
     default: return "Unknown";
   }
 }
@@ -168,7 +169,7 @@ std::string ParseRequestHead(const std::string& head, THttpRequest& request) {
   request.method = line.substr(0, a);
   request.target = line.substr(a + 1, b - a - 1);
   const std::string version = line.substr(b + 1);
-  if (version.rfind("HTTP/1.", 0) != 0 || version.size() != 8) return "unsupported HTTP version";
+  if (version != "HTTP/1.0" && version != "HTTP/1.1") return "unsupported HTTP version";
   if (request.method.empty() || request.target.empty() || request.target[0] != '/')
     return "malformed request line";
   size_t question = request.target.find('?');
@@ -341,7 +342,7 @@ void THttpServer::Serve(int fd, const std::string& peer) {
   if (response.status == 200) {
     std::string why = ParseRequestHead(buffer.substr(0, headEnd), request);
     if (!why.empty()) {
-      response = {400, "text/plain; charset=utf-8", why + "\n", why};
+      response = {why == "unsupported HTTP version" ? 505 : 400, "text/plain; charset=utf-8", why + "\n", why};
     } else {
       try {
         response = _handler(request);
@@ -354,9 +355,15 @@ void THttpServer::Serve(int fd, const std::string& peer) {
     std::string reply = "HTTP/1.0 " + std::to_string(response.status) + " " + StatusText(response.status) +
                         "\r\nContent-Type: " + response.contentType +
                         "\r\nContent-Length: " + std::to_string(response.body.size()) +
+                        (response.allow.empty() ? "" : "\r\nAllow: " + response.allow) +
                         "\r\nConnection: close\r\nCache-Control: no-store\r\n\r\n";
     if (request.method != "HEAD") reply += response.body;
-    SendAll(fd, reply, Clock::now() + std::chrono::milliseconds(_options.writeTimeoutMillis));
+    errno = 0;
+    if (!SendAll(fd, reply, Clock::now() + std::chrono::milliseconds(_options.writeTimeoutMillis))) {
+      // The log tells what the client really got: nothing, or the start of the answer.
+      response.note += std::string(response.note.empty() ? "" : "; ") + "reply not sent: the client " +
+                       (errno == 0 || errno == EAGAIN ? "did not read it in time" : "went away");
+    }
     const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
     Log(request, response, peer, ms);
     ::shutdown(fd, SHUT_WR);

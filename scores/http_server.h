@@ -27,6 +27,7 @@ struct THttpResponse {
   std::string contentType = "text/plain; charset=utf-8";
   std::string body;
   std::string note;  // added to the log line (the reason of a refusal)
+  std::string allow = "";  // the Allow header of a 405 answer
 };
 
 using THttpHandler = std::function<THttpResponse(const THttpRequest&)>;

@@ -29,6 +29,13 @@ public:
   TStatement(const TStatement&) = delete;
   TStatement& operator=(const TStatement&) = delete;
 
+  // Ends the statement's current run (and the read it holds) when the scope ends.
+  struct Done {
+    TStatement& s;
+    ~Done() { sqlite3_reset(s._stmt); }
+  };
+  Done Use() { return Done{*this}; }
+
   TStatement& Reset() {
     sqlite3_reset(_stmt);
     sqlite3_clear_bindings(_stmt);
@@ -75,6 +82,9 @@ public:
     try {
       sqlite3_busy_timeout(_db, 5000);
       Exec(syncNormal ? "PRAGMA synchronous = NORMAL" : "PRAGMA synchronous = FULL");
+      // After a checkpoint the log file is cut back to this size instead of keeping its
+      // largest size.
+      Exec("PRAGMA journal_size_limit = 4194304");
       if (Text("PRAGMA journal_mode = WAL") != "wal")
         throw TStoreError("cannot open sqlite:" + path + ": WAL journal mode is not available");
       Upgrade();
@@ -98,26 +108,25 @@ public:
   }
   ~TSqliteStore() override { Close(); }
 
+  // Every statement is reset when its use ends, so the connection never keeps a read open
+  // between exchanges: another process's writes are seen at once, BEGIN IMMEDIATE is not
+  // refused for an old snapshot, and automatic checkpoints can empty the write-ahead log.
   void Submit(const std::vector<TScoreRecord>& records) override {
-    Exec("BEGIN IMMEDIATE");
-    try {
-      _nextOrder->Reset();
-      int64_t order = _nextOrder->Step() ? _nextOrder->Int(0) : 1;
-      for (const TScoreRecord& r : records) {
-        _upsert->Reset().Bind(1, r.game).Bind(2, r.player).Bind(3, r.name).Bind(4, r.score)
-            .Bind(5, order++);
-        _upsert->Step();
+    // A writer elsewhere holds the lock longer than the busy time-out: try a few times.
+    for (int attempt = 1;; ++attempt) {
+      try {
+        SubmitOnce(records);
+        return;
+      } catch (const TStoreError&) {
+        const int rc = sqlite3_extended_errcode(_db);
+        if (attempt >= 3 || (rc & 0xFF) != SQLITE_BUSY) throw;
       }
-      _setOrder->Reset().Bind(1, order).Step();
-      Exec("COMMIT");
-    } catch (...) {
-      sqlite3_exec(_db, "ROLLBACK", nullptr, nullptr, nullptr);
-      throw;
     }
   }
 
   std::vector<TScoreRow> Table(int64_t game, int limit) override {
     std::vector<TScoreRow> rows;
+    auto done = _table->Use();
     _table->Reset().Bind(1, game).Bind(2, static_cast<int64_t>(limit));
     while (_table->Step()) rows.push_back({_table->String(0), _table->Int(1)});
     return rows;
@@ -125,6 +134,7 @@ public:
 
   std::vector<int64_t> Games() override {
     std::vector<int64_t> games;
+    auto done = _games->Use();
     _games->Reset();
     while (_games->Step()) games.push_back(_games->Int(0));
     return games;
@@ -133,6 +143,32 @@ public:
 private:
   sqlite3* _db = nullptr;
   std::unique_ptr<TStatement> _upsert, _nextOrder, _setOrder, _table, _games;
+
+  void SubmitOnce(const std::vector<TScoreRecord>& records) {
+    try {
+      Exec("BEGIN IMMEDIATE");
+      int64_t order = 1;
+      {
+        auto done = _nextOrder->Use();
+        _nextOrder->Reset();
+        if (_nextOrder->Step()) order = _nextOrder->Int(0);
+      }
+      for (const TScoreRecord& r : records) {
+        auto done = _upsert->Use();
+        _upsert->Reset().Bind(1, r.game).Bind(2, r.player).Bind(3, r.name).Bind(4, r.score)
+            .Bind(5, order++);
+        _upsert->Step();
+      }
+      {
+        auto done = _setOrder->Use();
+        _setOrder->Reset().Bind(1, order).Step();
+      }
+      Exec("COMMIT");
+    } catch (...) {
+      if (!sqlite3_get_autocommit(_db)) sqlite3_exec(_db, "ROLLBACK", nullptr, nullptr, nullptr);
+      throw;
+    }
+  }
 
   void Close() {
     _upsert.reset();
@@ -160,8 +196,8 @@ private:
   }
 
   void Upgrade() {
-    Exec("BEGIN IMMEDIATE");
     try {
+      Exec("BEGIN IMMEDIATE");
       const int steps = static_cast<int>(std::size(kSchemaSteps));
       int version = std::stoi(Text("PRAGMA user_version"));
       if (version > steps)
@@ -171,7 +207,7 @@ private:
       Exec(("PRAGMA user_version = " + std::to_string(steps)).c_str());
       Exec("COMMIT");
     } catch (...) {
-      sqlite3_exec(_db, "ROLLBACK", nullptr, nullptr, nullptr);
+      if (!sqlite3_get_autocommit(_db)) sqlite3_exec(_db, "ROLLBACK", nullptr, nullptr, nullptr);
       throw;
     }
   }
