@@ -6,10 +6,10 @@
 
 #include "fuzz_entries.h"
 #include "fuzz_streams.h"
-#include "music/format_io.h"
-#include "music/mod_loader.h"
+#include "music/loaders/format_io.h"
+#include "music/loaders/mod_loader.h"
 #include "music/sampleloader_mod.h"
-#include "music/xm_loader.h"
+#include "music/loaders/xm_loader.h"
 #include <ormix/audio/audio.h>
 #include <ormix/music/audiostream.h>
 #include <ormix/music/mixer.h>

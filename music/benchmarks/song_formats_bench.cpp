@@ -7,10 +7,10 @@
 #include <filesystem>
 #include <string>
 
-#include "music/format_io.h"
-#include "music/mod_loader.h"
-#include "music/qtk.h"
-#include "music/xm_loader.h"
+#include "music/loaders/format_io.h"
+#include "music/loaders/mod_loader.h"
+#include "music/loaders/qtk.h"
+#include "music/loaders/xm_loader.h"
 #include <ormix/stream/stream.h>
 
 namespace {

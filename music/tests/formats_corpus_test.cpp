@@ -11,7 +11,7 @@
 #include <random>
 
 #include <ormix/audio/audio.h>
-#include "music/format_io.h"
+#include "music/loaders/format_io.h"
 #include <ormix/music/mixer.h>
 #include <ormix/stream/stream.h>
 

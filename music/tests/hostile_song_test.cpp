@@ -11,7 +11,7 @@
 
 #include "format_bytes.h"
 #include "music/sampleloader_mod.h"
-#include "music/xm_loader.h"
+#include "music/loaders/xm_loader.h"
 #include "song_fixture.h"
 #include <ormix/music/mixer.h>
 #include <ormix/runtime/errors.h>

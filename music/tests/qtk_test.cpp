@@ -6,8 +6,8 @@
 #include <functional>
 #include <random>
 
-#include "music/format_io.h"
-#include "music/qtk.h"
+#include "music/loaders/format_io.h"
+#include "music/loaders/qtk.h"
 #include <ormix/stream/stream.h>
 
 namespace {

@@ -9,7 +9,7 @@
 
 #include <ormix/audio/audio.h>
 #include <ormix/music/mixer.h>
-#include "music/qtk.h"
+#include "music/loaders/qtk.h"
 #include "music/sampleloader_mod.h"
 #include <ormix/runtime/runtime.h>
 #include "song_fixture.h"

@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "music/format_io.h"
+#include "music/loaders/format_io.h"
 #include <ormix/music/mixer.h>
-#include "music/qtk.h"
+#include "music/loaders/qtk.h"
 #include <ormix/stream/stream.h>
 #include "music_command.h"
 #include <ormix/runtime/registry.h>

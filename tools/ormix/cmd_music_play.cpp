@@ -10,7 +10,7 @@
 
 #include <ormix/audio/audio.h>
 #include <ormix/music/audiostream.h>
-#include "music/format_io.h"
+#include "music/loaders/format_io.h"
 #include <ormix/music/mixer.h>
 #include <ormix/runtime/runtime.h>
 #include <ormix/system/system.h>
