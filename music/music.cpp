@@ -1,6 +1,8 @@
 // TMusic base, the music loader registry and the small music-module helpers.
 #include <ormix/music/music.h>
 
+#include "music_source.h"
+
 #include <ormix/runtime/errors.h>
 #include <ormix/runtime/registry.h>
 #include <ormix/stream/stream.h>
@@ -65,9 +67,10 @@ TRegistry<std::shared_ptr<CantorLoader>, TRegistryOrder::OldestFirst>& Loaders()
 std::vector<std::shared_ptr<CantorLoader>>& CantorLoader::Registry() { return Loaders().Entries(); }
 
 std::shared_ptr<CantorLoader> CantorLoader::Create(TMusicLoaderFunc func, const Text& name,
-                                                   const Text& ext) {
+                                                   const Text& ext, TMusicProbeFunc probe) {
   auto entry = std::make_shared<CantorLoader>();
   entry->Func = std::move(func);
+  entry->Probe = probe;
   entry->Name = name;
   entry->Ext = ext;
   Loaders().Add(entry);
@@ -97,11 +100,38 @@ Text CantorLoader::GetExtensions(int32_t allSupported, int32_t allFiles) {
   return out;
 }
 
-TMusicPtr CantorLoader::Load(const TMusicSource& source) {
+TProbedSource::TProbedSource(const TMusicSource& given) : source(given) {
+  TStreamPtr s = given.stream ? given.stream : OpenForReading(given.url);
+  if (!s) return;  // the loaders are asked about the URL as it is
+  s->Seek(0);
+  if (s->Pos() != 0) return;
+  while (size < CantorLoader::ProbeBytes) {
+    const int n = s->Read(head + size, static_cast<int>(CantorLoader::ProbeBytes - size));
+    if (n <= 0) break;
+    size += static_cast<size_t>(n);
+  }
+  s->Seek(0);
+  if (s->Pos() != 0) {
+    size = 0;
+    return;
+  }
+  source = TMusicSource(s);
+  probed = true;
+}
+
+bool TProbedSource::Accepts(TMusicProbeFunc probe) const { return !probed || !probe || probe(head, size); }
+
+void TProbedSource::Rewind() const {
+  if (source.stream) source.stream->Seek(0);
+}
+
+TMusicPtr CantorLoader::Load(const TMusicSource& given) {
+  const TProbedSource source(given);
   return Loaders().FirstAnswer([&](const std::shared_ptr<CantorLoader>& entry) {
-    if (source.stream) source.stream->Seek(0);
+    if (!source.Accepts(entry->Probe)) return TMusicPtr();
+    source.Rewind();
     if (!entry->Func) throw TRuntimeException("Attempt to call a null function");
-    return entry->Func(source);
+    return entry->Func(source.source);
   });
 }
 

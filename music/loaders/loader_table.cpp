@@ -1,25 +1,44 @@
-// Start-up of the music modules: the registry list, the tracker's tables and the
-// song loaders in their fixed order (wav, mod, xm, qtk).
-#include <ormix/music/audiostream.h>
-#include <ormix/music/mixer.h>
+// The table of song formats and the start-up of the tracker module, which fills the
+// music registry from it in the table's order.
+#include "loader_table.h"
+
+#include <cstring>
+
+#include "../player/song_player.h"
+#include "../music_source.h"
+#include "../sampleloader_mod.h"
 #include "mod_loader.h"
 #include "qtk.h"
-#include "sampleloader_mod.h"
+#include "wav_loader.h"
 #include "xm_loader.h"
+#include <ormix/music/audiostream.h>
+#include <ormix/music/song.h>
 #include <ormix/stream/stream.h>
 #include <ormix/system/event.h>
 
 namespace {
-// The native format's registry entry: a stream is read directly, a URL is opened first.
-TMusicPtr LoadQTK(const TMusicSource& source) {
-  TStreamPtr stream = source.stream;
-  if (!stream) {
-    stream = OpenForReading(source.url);
-    if (!stream) return nullptr;
-  }
-  return Cantor_Mixer::Load(stream);
+const TSongFormat kFormats[] = {
+    {"wav", u"Microsoft Wave \".wav\"", u"wav", false, ProbeWAV, LoadWAV},
+    {"mod", u"Protracker \".mod\"", u"mod", true, ProbeMOD, LoadMOD},
+    {"xm", u"Fasttracker \".xm\"", u"xm", true, ProbeXM, LoadXM},
+    {"qtk", u"Cantor Module \".qtk\"", u"qtk", true, ProbeQTK, LoadQTK},
+};
+
+void RegisterFormat(const char* name) {
+  const TSongFormat* f = FindSongFormat(name);
+  CantorLoader::Create(f->load, f->title, f->ext, f->probe);
 }
 }  // namespace
+
+std::span<const TSongFormat> SongFormats() { return kFormats; }
+
+const TSongFormat* FindSongFormat(const char* name) {
+  for (const TSongFormat& f : kFormats)
+    if (std::strcmp(f.name, name) == 0) return &f;
+  return nullptr;
+}
+
+void RegisterWaveMusicLoader() { RegisterFormat("wav"); }
 
 void InitTrackerModule() {
   static bool done = false;
@@ -31,20 +50,24 @@ void InitTrackerModule() {
   InitAudioStreamModule();
   InitTrackerTables();
   NoteName(0);  // builds the note-name table
-  CantorLoader::Create(LoadMOD, u"Protracker \".mod\"", u"mod");
-  CantorLoader::Create(LoadXM, u"Fasttracker \".xm\"", u"xm");
-  CantorLoader::Create(LoadQTK, u"Cantor Module \".qtk\"", u"qtk");
+  for (const TSongFormat& f : kFormats)
+    if (f.tracker) RegisterFormat(f.name);
   // Every song format can also be loaded as a plain sound.
   RegisterSongSampleLoader();
 }
 
-Cantor_MixerPtr LoadTrackerSong(const TMusicSource& source) {
+TMusicPtr LoadTrackerSong(const TMusicSource& source, Text* format) {
   InitMusicBaseModule();
   InitTrackerTables();
   NoteName(0);
-  for (auto* load : {LoadMOD, LoadXM, LoadQTK}) {
-    if (source.stream) source.stream->Seek(0);
-    if (auto song = std::dynamic_pointer_cast<Cantor_Mixer>(load(source))) return song;
+  if (format) format->clear();
+  const TProbedSource probed(source);
+  for (const TSongFormat& f : kFormats) {
+    if (!probed.Accepts(f.probe)) continue;
+    if (format && format->empty()) *format = ToText(f.name);
+    if (!f.tracker) continue;
+    probed.Rewind();
+    if (TMusicPtr song = f.load(probed.source)) return song;
   }
   return nullptr;
 }

@@ -11,10 +11,15 @@
 //   int count, per cell whose note does not fit the record's 16 bits:
 //     int pattern, int track, int line, int note.
 // A file without the block loads as the record layout alone describes it.
-#include <ormix/music/mixer.h>
+#include "../player/song_player.h"
 
 // Limits applied to the counts a native file supplies; larger counts refuse the file.
 constexpr int32_t QTK_MAX_TABLE = 65536;     // MaxPatterns, MaxSequences, MaxInstruments
 constexpr int32_t QTK_MAX_CHANNELS = 256;    // ActiveChannels
 constexpr int32_t QTK_MAX_INT_TABLE = 65536; // VolEnvelope / PanEnvelope / point counts
 constexpr int32_t QTK_MAX_SAMPLES = 128;     // sample table of an instrument
+
+// True when the first bytes carry the native format's magic. Allocates nothing.
+bool ProbeQTK(const uint8_t* head, size_t size);
+// The native format's loader: a stream is read directly, a URL is opened first.
+TMusicPtr LoadQTK(const TMusicSource& source);

@@ -1,38 +1,10 @@
-// Voice mixing: sample reading with loops and interpolation, per-channel mixing with
-// click removal and decay, and the song's FillBuffer that interleaves ticks and frames.
+// Voice mixing: sample reading with loops and interpolation, the classic mixing of a
+// voice with click removal and decay, and the conversion of the accumulators to PCM.
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 
-#include <ormix/music/mixer.h>
-
-double SineTable[65];
-double RampTable[65];
-double SquareTable[65];
-
-namespace {
-// Shared accumulators (one chunk of at most MIX_BUFFER_FRAMES frames) and the scratch
-// used when the output format is not 16-bit stereo. Static, so no request allocates.
-int32_t g_mixL[MIX_BUFFER_FRAMES];
-int32_t g_mixR[MIX_BUFFER_FRAMES];
-int16_t g_pcm[MIX_BUFFER_FRAMES * 2];
-}  // namespace
-
-int32_t* MixBufferL = g_mixL;
-int32_t* MixBufferR = g_mixR;
-
-void InitTrackerTables() {
-  static bool done = false;
-  if (done) return;
-  done = true;
-  for (int i = 0; i <= 64; ++i) {
-    SineTable[i] = std::sin(2.0 * M_PI * i / 65.0);
-    if (i <= 32) RampTable[i] = -i / 32.0;
-    else if (i <= 63) RampTable[i] = (64 - i) / 32.0;
-    else RampTable[i] = 0.0;
-    SquareTable[i] = i <= 31 ? -1.0 : 1.0;
-  }
-}
+#include "voice.h"
 
 // ---------------------------------------------------------------------------------------
 // Sample reading
@@ -120,7 +92,7 @@ double Cantor_Sample::GetAV(double pos, double add) const {
 // ---------------------------------------------------------------------------------------
 // Channel mixing
 
-int32_t Cantor_Channel::Mix(int32_t* left, int32_t* right, int32_t frames) {
+int32_t TVoice::Mix(int32_t* left, int32_t* right, int32_t frames) {
   // The gain is bounded so that no accumulator can overflow, whatever the effects did.
   MixerVolume = std::clamp((Volume + TremoloValue) * Env * KeyOffValue, -64.0, 64.0);
   LevelL = LevelR = 0;
@@ -271,9 +243,6 @@ void WriteMixToPCM16(const int32_t* left, const int32_t* right, int16_t* out, in
   }
 }
 
-namespace {
-// Writes n frames of 16-bit stereo PCM into `out` in another stream format: mono is the
-// mean of both sides, 8-bit is unsigned (128 = silence).
 void ConvertPCM(const int16_t* pcm, uint8_t* out, int32_t n, int32_t format) {
   for (int32_t i = 0; i < n; ++i) {
     const int32_t l = pcm[2 * i], r = pcm[2 * i + 1];
@@ -294,91 +263,12 @@ void ConvertPCM(const int16_t* pcm, uint8_t* out, int32_t n, int32_t format) {
     }
   }
 }
-}  // namespace
 
-// Mixes n frames (n <= MIX_BUFFER_FRAMES) of every channel into the accumulators.
-void Cantor_Mixer::MixChunk(int32_t n) {
-  const bool fast = FastMixing();
-  if (fast) {
-    std::memset(FastMixBufferL, 0, sizeof(float) * static_cast<size_t>(n));
-    std::memset(FastMixBufferR, 0, sizeof(float) * static_cast<size_t>(n));
-  } else {
-    std::memset(MixBufferL, 0, sizeof(int32_t) * static_cast<size_t>(n));
-    std::memset(MixBufferR, 0, sizeof(int32_t) * static_cast<size_t>(n));
-  }
-  const int32_t channels = std::min<int32_t>(ActiveChannels, static_cast<int32_t>(MMC_Channel.size()));
-  for (int32_t c = 0; c < channels; ++c) {
-    Cantor_Channel& ch = *MMC_Channel[static_cast<size_t>(c)];
-    if (fast) ch.MixFast(FastMixBufferL, FastMixBufferR, n);
-    else ch.Mix(MixBufferL, MixBufferR, n);
-    ch.LevelL *= MixLevel;
-    ch.LevelR *= MixLevel;
-    TLAV += ch.LevelL;
-    TRAV += ch.LevelR;
-  }
-  if (channels > 0) {
-    TLAV /= channels;
-    TRAV /= channels;
-  }
-}
-
-int32_t Cantor_Mixer::FillBuffer(void* buffer, int32_t size) {
-  const int32_t frameSize = FormatFrameSize(STREAM_FORMAT);
-  if (frameSize <= 0 || size < 0) return 0;
-  const int32_t frames = size / frameSize;
-  if (PlayStatus == 0) {
-    std::memset(MixBufferL, 0, sizeof g_mixL);
-    std::memset(MixBufferR, 0, sizeof g_mixR);
-    return 0;
-  }
-  uint8_t* out = static_cast<uint8_t*>(buffer);
-  const bool direct = STREAM_FORMAT == MUSIC_STEREO16;
-  int32_t done = 0;
-  do {
-    if (BytesUntilTick < 1) {
-      Do_Player();
-      if (PlayStatus == 0) {
-        // The song ended on this tick: the rest of the request is silence.
-        if (frames > done) std::memset(out + static_cast<size_t>(done) * frameSize, direct || STREAM_FORMAT == MUSIC_MONO16 ? 0 : 128,
-                                       static_cast<size_t>(frames - done) * frameSize);
-        break;
-      }
-    }
-    // A tick longer than the work arrays (a high output rate or a very low tempo) is
-    // mixed in several chunks.
-    const int32_t n = std::min({frames - done, BytesUntilTick, MIX_BUFFER_FRAMES});
-    if (n > 0) {
-      MixChunk(n);
-      if (direct) {
-        WriteChunk(reinterpret_cast<int16_t*>(out + static_cast<size_t>(done) * 4), n);
-      } else {
-        WriteChunk(g_pcm, n);
-        ConvertPCM(g_pcm, out + static_cast<size_t>(done) * frameSize, n, STREAM_FORMAT);
-      }
-    }
-    BytesUntilTick -= n;
-    done += n;
-  } while (done < frames);
-  STREAM_POS += frames;
-  return 0;
-}
-
-void Cantor_Mixer::WriteChunk(int16_t* out, int32_t n) {
-  if (FastMixing()) WriteFloatMixToPCM16(FastMixBufferL, FastMixBufferR, out, n, MixLevel);
-  else WriteMixToPCM16(MixBufferL, MixBufferR, out, n, MixLevel);
-}
-
-void Cantor_Mixer::EnableScopes(int32_t size) {
-  if (size < 0) size = 0;
-  for (auto& ch : MMC_Channel) {
-    if (!ch) continue;
-    ch->Scope.assign(static_cast<size_t>(size), 0.0f);
-    ch->ScopePtr = ch->Scope.empty() ? nullptr : ch->Scope.data();
-    ch->ScopeFillPos = 0;
-  }
-}
-
-void Cantor_Mixer::UpdateScopes() {
-  for (auto& ch : MMC_Channel)
-    if (ch) ch->ScopeFillPos = 0;
+void TMixBuffers::Ensure() {
+  if (!left.empty()) return;
+  left.assign(MIX_BUFFER_FRAMES, 0);
+  right.assign(MIX_BUFFER_FRAMES, 0);
+  fastLeft.assign(MIX_BUFFER_FRAMES, 0.0f);
+  fastRight.assign(MIX_BUFFER_FRAMES, 0.0f);
+  pcm.assign(2 * static_cast<size_t>(MIX_BUFFER_FRAMES), 0);
 }

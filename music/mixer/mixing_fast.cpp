@@ -12,12 +12,9 @@
 #include <immintrin.h>
 #endif
 
-#include <ormix/music/mixer.h>
+#include "voice.h"
 
 namespace {
-float g_fmixL[MIX_BUFFER_FRAMES];
-float g_fmixR[MIX_BUFFER_FRAMES];
-
 #if defined(__x86_64__) && defined(__GNUC__)
 #define ORMIX_MIX_AVX2 1
 // Eight frames at a time where the processor has AVX2: both sample reads are gathers.
@@ -87,9 +84,6 @@ bool HaveAvx2() {
 #endif
 }  // namespace
 
-float* FastMixBufferL = g_fmixL;
-float* FastMixBufferR = g_fmixR;
-
 bool Cantor_Sample::SilentLoop() const {
   if (_silentLoop < 0) {
     bool silent = true;
@@ -101,7 +95,7 @@ bool Cantor_Sample::SilentLoop() const {
   return _silentLoop == 1;
 }
 
-int32_t Cantor_Channel::MixFast(float* left, float* right, int32_t frames) {
+int32_t TVoice::MixFast(float* left, float* right, int32_t frames) {
   MixerVolume = std::clamp((Volume + TremoloValue) * Env * KeyOffValue, -64.0, 64.0);
   LevelL = LevelR = 0;
   const float lp = static_cast<float>(LPanCalc), rp = static_cast<float>(RPanCalc);

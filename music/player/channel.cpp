@@ -3,8 +3,26 @@
 #include <algorithm>
 #include <cmath>
 
-#include <ormix/music/mixer.h>
+#include "song_player.h"
 #include <ormix/runtime/random.h>
+
+double SineTable[65];
+double RampTable[65];
+double SquareTable[65];
+
+void InitTrackerTables() {
+  static bool done = false;
+  if (done) return;
+  done = true;
+  for (int i = 0; i <= 64; ++i) {
+    SineTable[i] = std::sin(2.0 * M_PI * i / 65.0);
+    if (i <= 32) RampTable[i] = -i / 32.0;
+    else if (i <= 63) RampTable[i] = (64 - i) / 32.0;
+    else RampTable[i] = 0.0;
+    SquareTable[i] = i <= 31 ? -1.0 : 1.0;
+  }
+}
+
 
 namespace {
 double Clamp01(double v) { return v < 0 ? 0 : (v > 1 ? 1 : v); }

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include <ormix/music/mixer.h>
+#include "song_player.h"
 #include <ormix/runtime/random.h>
 
 namespace {

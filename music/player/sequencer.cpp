@@ -5,7 +5,7 @@
 #include <limits>
 #include <set>
 
-#include <ormix/music/mixer.h>
+#include "song_player.h"
 #include <ormix/runtime/errors.h>
 #include <ormix/system/event.h>
 

@@ -7,7 +7,7 @@
 #include <cmath>
 #include <vector>
 
-#include <ormix/music/mixer.h>
+#include "music/player/song_player.h"
 #include "song_fixture.h"
 
 namespace {

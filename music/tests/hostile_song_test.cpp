@@ -13,7 +13,7 @@
 #include "music/sampleloader_mod.h"
 #include "music/loaders/xm_loader.h"
 #include "song_fixture.h"
-#include <ormix/music/mixer.h>
+#include "music/player/song_player.h"
 #include <ormix/runtime/errors.h>
 #include <ormix/stream/stream.h>
 

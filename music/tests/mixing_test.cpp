@@ -9,7 +9,7 @@
 #include <new>
 #include <vector>
 
-#include <ormix/music/mixer.h>
+#include "music/player/song_player.h"
 #include "song_fixture.h"
 
 // Every allocation of this test program is counted, so that a test can show that

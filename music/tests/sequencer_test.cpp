@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include <ormix/music/mixer.h>
+#include "music/player/song_player.h"
 #include "song_fixture.h"
 #include <ormix/system/event.h>
 

@@ -1,7 +1,7 @@
 // Song records: printing, packing bytes, comparison, sample lookup, envelopes.
 #include <gtest/gtest.h>
 
-#include <ormix/music/mixer.h>
+#include "music/player/song_player.h"
 #include "song_fixture.h"
 
 namespace {

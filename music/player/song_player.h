@@ -1,0 +1,112 @@
+#pragma once
+// The tracker song and its player (Cantor_Mixer): the song model it owns, the sequencer
+// that walks the order list tick by tick, its channels, and the rendering of ticks into
+// 16-bit PCM through the mixer.
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include <ormix/music/music.h>
+#include "../mixer/voice.h"
+#include "../model/song_model.h"
+#include "channel.h"
+
+class TEvent;
+
+using Cantor_ChannelPtr = std::shared_ptr<Cantor_Channel>;
+
+class Cantor_Mixer : public TMusic {
+public:
+  Text TrackerName;
+  int32_t MaxPatterns = 512;
+  int32_t MaxSequences = 256;
+  int32_t MaxInstruments = 256;
+  int32_t DefaultTempo = 125;
+  int32_t DefaultSpeed = 6;
+  int32_t PeriodMode = 1;
+  Text SongName;
+  int32_t ActiveChannels = 0;
+  int32_t ActiveSequences = 0;
+  int32_t ActiveSongPatterns = 0;  // last used order position
+  int32_t ActiveSamples = 0;       // number of the last instrument
+  std::vector<int32_t> SongPattern;
+  std::vector<Cantor_InstrumentPtr> Instrument;
+  std::vector<Cantor_PatternPtr> Pattern;
+  std::vector<Cantor_ChannelPtr> MMC_Channel;
+  int32_t CurrentPattern = 0;
+  int32_t CurrentLine = 0;
+  int32_t CurrentSongPattern = 0;
+  int32_t Tempo = 125;
+  int32_t Speed = 6;
+  int32_t MMTick = 0;
+  int32_t BytesUntilTick = 0;  // output frames until the next tick
+  int32_t Interpolate = 1;
+  float MixLevel = 0.5f;
+  float StereoSeperation = 1.0f;
+  int32_t EmitTick = 0;
+  std::shared_ptr<TEvent> TickEvent;
+  int32_t PatternLock = 0;
+  int32_t LineJump = -1;
+  int32_t MMJump = -1;
+  int32_t MMJumpLine = 0;
+  int32_t PatternLoopStart = 0;
+  int32_t PatternLoopEnd = 0;
+  int32_t PatternLoopCount = -1;
+  int32_t patterndelay = 0;
+  double TLAV = 0, TRAV = 0;
+  // Playback switch (SONG_ID_CLASSIC) and the format the records came from (SONG_FROM_*).
+  int32_t Classic = 0;
+  int32_t SourceFormat = SONG_FROM_NATIVE;
+  int32_t GlobalVolume = 64;  // 0..64, effects G and H (format playback)
+  // True when format playback reads Amiga periods (MOD, XM without the linear table).
+  bool AmigaPeriods() const { return SourceFormat == SONG_FROM_MOD || (SourceFormat == SONG_FROM_XM && !(PeriodMode & 1)); }
+  // Fastest tempo played (400 ticks a second); a file's larger tempo plays at this one.
+  static constexpr int32_t MaxTempo = 1000;
+
+  Cantor_Mixer();
+  ~Cantor_Mixer() override;
+
+  void Free() override;
+  int32_t FillBuffer(void* buffer, int32_t size) override;
+  int32_t Setf(int32_t id, double value) override;
+  double Getf(int32_t id) override;
+  int32_t Seti(int32_t id, int32_t value) override;
+  int32_t Geti(int32_t id) override;
+  Text GetS(int32_t id) override;
+
+  virtual void Init(int32_t channels);
+  // Native format (music formats code): a whole song, or null for another format.
+  static Cantor_MixerPtr Load(const TStreamPtr& stream);
+  int32_t Save(const TStreamPtr& stream);
+  virtual void Do_Player();
+  virtual void NEXT_LINE();
+  virtual void PatternBreak(int32_t line);
+  virtual void PatternLineRepeat(int32_t count);
+  virtual void SetTiming(int32_t value);
+  virtual void Reset();
+  virtual void SetCurrentSequence(int32_t position);
+  virtual void Stop();
+  virtual void EnableScopes(int32_t size);
+  virtual void UpdateScopes();
+  virtual void CalcSize();
+  // Forgets the measured length after the caller changed the song's records.
+  void SongChanged() { _sizeRate = 0; }
+
+private:
+  bool _calculating = false;  // CalcSize is running the song silently
+  int32_t _sizeRate = 0;      // SAMPLE_RATE for which STREAM_SIZE was computed (0 = none)
+  int32_t _sizeClassic = 0;   // playback mode of that computation
+  TMixBuffers _mix;           // what a chunk is mixed into
+  void EndOfSong();
+  int32_t TickFrames() const;
+  void MixChunk(int32_t n);
+  // Format playback mixes in single precision (classic playback keeps its arithmetic).
+  bool FastMixing() const { return !Classic && SourceFormat != SONG_FROM_NATIVE; }
+  void WriteChunk(int16_t* out, int32_t n);
+  // Pattern number at an order position, or -1 when the position is outside the list.
+  int32_t PatternAt(int32_t position) const;
+};
+
+// A new song: 4 channels, 31 instruments, one 64-line pattern at order position 0.
+Cantor_MixerPtr CreateEmptySong();
+
