@@ -45,7 +45,6 @@ public:
   int32_t line = 0, linenote = 0, inst = 0, vol = 0, fx = 0, fxv = 0, fxvl = 0, fxvr = 0;
 
   // Format playback (the song's Classic switch off).
-  int32_t Faithful = 0;          // set on every tick from the song
   double RateScale = 1.0;        // 44100 / the song's output rate
   double Pan255 = 128;           // pan 0 (left) .. 255 (right)
   int32_t PanFromSample = 0;     // Pan holds a sample's stored default (classic pan law)
@@ -62,7 +61,8 @@ public:
   // playback) the envelopes, fade-out and auto-vibrato, and the voice's rate, gain and
   // pan for the tick. Classic and format playback differ where the song's rules say.
   void ApplyCommand(Cantor_Track& track, Cantor_Mixer& song);
-  void ApplyCommandFaithful(Cantor_Track& track, Cantor_Mixer& song);
+  // The end of a classic tick: envelope level and fade-out of a sounding voice.
+  void ClassicTickEnd();
 
   void PreCalc();
   void CalcKeyOff();

@@ -13,7 +13,7 @@ Cantor_Mixer::Cantor_Mixer() {
   SAMPLE_RATE = AUDIO_OUTPUT_RATE;
   InitTrackerTables();
   // The song is the event's source; the reference does not own the song (no cycle).
-  TickEvent = TEvent::Create(501, TObjectPtr(TObjectPtr(), static_cast<void*>(this)));
+  TickEvent = TEvent::Create(SONG_LINE_EVENT, TObjectPtr(TObjectPtr(), static_cast<void*>(this)));
 }
 
 Cantor_Mixer::~Cantor_Mixer() {
@@ -76,7 +76,8 @@ void Cantor_Mixer::Do_Player() {
   // Songs made in code or stored natively from the start play as the engine was first
   // described; those read from MOD and XM files follow their format unless the classic
   // switch is on.
-  const bool classic = Classic || SourceFormat == SONG_FROM_NATIVE;
+  const TPlayMode mode = PlayMode();
+  const bool classic = mode == TPlayMode::Classic;
   // Format playback: a pattern delay repeats the line at the speed the whole line sets.
   int32_t delayLines = -1;
   for (int32_t i = 0; i < channels; ++i) {
@@ -87,21 +88,21 @@ void Cantor_Mixer::Do_Player() {
       const int32_t fx = track->FX[static_cast<size_t>(CurrentLine)];
       const int32_t fxv = track->FXV[static_cast<size_t>(CurrentLine)];
       switch (fx) {
-        case 11: MMJump = fxv; break;
-        case 13:
+        case FX_JUMP: MMJump = fxv; break;
+        case FX_BREAK:
           // XM stores the break line as two decimal digits (MOD files are converted
           // by their loader).
-          PatternBreak(!Classic && SourceFormat == SONG_FROM_XM ? (fxv >> 4) * 10 + (fxv & 15) : fxv);
+          PatternBreak(mode == TPlayMode::Xm ? (fxv >> 4) * 10 + (fxv & 15) : fxv);
           break;
-        case 14:
-          if (((fxv >> 4) & 15) == 6) PatternLineRepeat(fxv & 15);
-          else if (((fxv >> 4) & 15) == 14) {
+        case FX_EXTENDED:
+          if (((fxv >> 4) & 15) == EX_PATTERN_LOOP) PatternLineRepeat(fxv & 15);
+          else if (((fxv >> 4) & 15) == EX_PATTERN_DELAY) {
             if (classic) patterndelay = static_cast<int32_t>(std::min<int64_t>(int64_t{fxv & 15} * Speed, 1 << 24));
             else delayLines = fxv & 15;
           }
           break;
-        case 15: SetTiming(fxv); break;
-        default: break;  // 16, 17 and the rest belong to the channel
+        case FX_TIMING: SetTiming(fxv); break;
+        default: break;  // the rest belong to the channel
       }
     }
     // Measuring the song needs only the timing commands above: the channels' own work
@@ -110,16 +111,7 @@ void Cantor_Mixer::Do_Player() {
     if (_calculating) continue;
     Cantor_Channel& channel = *MMC_Channel[static_cast<size_t>(i)];
     channel.RateScale = SAMPLE_RATE > 0 ? double(AUDIO_OUTPUT_RATE) / SAMPLE_RATE : 1.0;
-    channel.Faithful = classic ? 0 : 1;
-    if (classic) {
-      channel.ApplyCommand(*track, *this);
-      if (channel.Add != 0) {
-        channel.PreCalc();
-        channel.ApplyKeyOff();
-      }
-    } else {
-      channel.ApplyCommandFaithful(*track, *this);
-    }
+    channel.ApplyCommand(*track, *this);
   }
   if (delayLines >= 0) patterndelay = delayLines * std::clamp(Speed, 0, 1 << 16);
   BytesUntilTick = TickFrames();
@@ -130,7 +122,7 @@ void Cantor_Mixer::Do_Player() {
     return;
   }
   // Line events report the line just finished; none while CalcSize runs the song.
-  if (EmitTick && !_calculating) TEvent::Create(501, nullptr, CurrentLine)->Emit();
+  if (EmitTick && !_calculating) TEvent::Create(SONG_LINE_EVENT, nullptr, CurrentLine)->Emit();
   NEXT_LINE();
   LineJump = -1;
   MMTick = 0;

@@ -10,6 +10,7 @@
 #include "../mixer/voice.h"
 #include "../model/song_model.h"
 #include "channel.h"
+#include "effects.h"
 
 class TEvent;
 
@@ -59,6 +60,12 @@ public:
   int32_t SourceFormat = SONG_FROM_NATIVE;
   int32_t GlobalVolume = 64;  // 0..64, effects G and H (format playback)
   // True when format playback reads Amiga periods (MOD, XM without the linear table).
+  // The rules the song plays by: classic for songs made in code or stored natively and
+  // for any song with the classic switch on; else those of the format it came from.
+  TPlayMode PlayMode() const {
+    if (Classic || SourceFormat == SONG_FROM_NATIVE) return TPlayMode::Classic;
+    return SourceFormat == SONG_FROM_XM ? TPlayMode::Xm : TPlayMode::Mod;
+  }
   bool AmigaPeriods() const { return SourceFormat == SONG_FROM_MOD || (SourceFormat == SONG_FROM_XM && !(PeriodMode & 1)); }
   // Fastest tempo played (400 ticks a second); a file's larger tempo plays at this one.
   static constexpr int32_t MaxTempo = 1000;
