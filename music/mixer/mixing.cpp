@@ -100,17 +100,10 @@ int32_t TVoice::Mix(int32_t* left, int32_t* right, int32_t frames) {
   int32_t k = frames;
   const int32_t scopeCap = static_cast<int32_t>(Scope.size());
 
-  if (!Sample || Add == 0 || Mute != 0) {
+  if (Stopped()) {
     if (LastAV == 0) return 0;
-    for (int32_t i = 0; i < frames; ++i) {
-      LastAV = static_cast<int32_t>(LastAV * 0.8);
-      if (LastAV > -1 && LastAV < 1) {
-        Add = 0;
-        LastAV = 0;
-        k = i;
-        break;
-      }
-      const double v = LastAV;
+    k = DecayTail(frames, [&](int32_t i, int32_t last) {
+      const double v = last;
       if (lp != 0) {
         left[i] = static_cast<int32_t>(left[i] + v * lp);
         LevelL += std::fabs(v * lp);
@@ -119,16 +112,12 @@ int32_t TVoice::Mix(int32_t* left, int32_t* right, int32_t frames) {
         right[i] = static_cast<int32_t>(right[i] + v * rp);
         LevelR += std::fabs(v * rp);
       }
-    }
+    });
   } else {
-    const Cantor_Sample& s = *Sample;
-    const int32_t* data = s.fp;
-    const int64_t dataLen = data ? std::min<int64_t>(s.Length, static_cast<int64_t>(s.SoundData.size())) : 0;
-    const bool looped = s.Loop == 1 || s.Loop == 2;
-    const double loopEnd = static_cast<double>(s.LoopStart) + s.LoopLength;
     // Forward reading needs no loop handling while the position and its partner frame
     // stay inside the data (and, for a loop, not beyond the loop end).
-    const double fwdLimit = static_cast<double>(std::min<int64_t>(s.Length, dataLen));
+    const auto [data, dataLen, looped, loopEnd, fwdLimit] = voicemix::TSampleSpan(*Sample);
+    const Cantor_Sample& s = *Sample;
     const double bwdLow = std::max(1.0, static_cast<double>(s.LoopStart) + 1.0);
     const double mv = MixerVolume;
     // The channel's running state lives in locals for the loop: the accumulators are
@@ -146,15 +135,7 @@ int32_t TVoice::Mix(int32_t* left, int32_t* right, int32_t frames) {
         while (i < frames) {
           const double q = pos + 1;
           if (!(q < fwdLimit && q <= endEff)) break;
-          const int64_t ip = static_cast<int64_t>(pos);
-          const double a = data[ip];
-          double v = (a + (data[ip + 1] - a) * (pos - static_cast<double>(ip))) * mv;
-          pos += add;
-          if (click > 0) {
-            v = v + (last - v) * ClickFrac * click;
-            click -= 1;
-          }
-          last = static_cast<int32_t>(v);
+          const double v = voicemix::StepForward(data, pos, add, mv, click, last);
           const double vl = v * lp, vr = v * rp;
           left[i] = static_cast<int32_t>(left[i] + vl);
           right[i] = static_cast<int32_t>(right[i] + vr);
@@ -167,9 +148,7 @@ int32_t TVoice::Mix(int32_t* left, int32_t* right, int32_t frames) {
       double v;
       const double p = pos;
       if (add > 0 && p >= 0 && p + 1 < fwdLimit && (!looped || p + 1 <= loopEnd)) {
-        const int64_t ip = static_cast<int64_t>(p);
-        const double a = data[ip];
-        v = (a + (data[ip + 1] - a) * (p - static_cast<double>(ip))) * mv;
+        v = voicemix::ReadForward(data, p) * mv;
         pos = p + add;
       } else if (add < 0 && s.Loop == 2 && p >= bwdLow && p < fwdLimit) {
         const int64_t ip = static_cast<int64_t>(p);
@@ -178,27 +157,14 @@ int32_t TVoice::Mix(int32_t* left, int32_t* right, int32_t frames) {
         v = (a + (b - a) * (p - static_cast<double>(ip))) * mv;
         pos = p + add;
       } else {
-        pos = s.FixPos(p, add, 1);
-        if (pos >= 0 && add != 0) {
-          v = s.GetAV(pos, add) * mv;
-          pos += add;
-        } else {
-          // The sample has ended: decay from the last value.
-          last = static_cast<int32_t>(last * 0.8);
-          if (last > -1 && last < 1) {
-            add = 0;
-            last = 0;
-            k = i;
-            break;
-          }
-          v = last;
-          goto output;
+        // Loop handling, or the decay of an ended sample.
+        if (!voicemix::StepLooped(s, pos, add, mv, click, last, v)) {
+          k = i;
+          break;
         }
+        goto output;
       }
-      if (click > 0) {
-        v = v + (last - v) * ClickFrac * click;
-        click -= 1;
-      }
+      voicemix::Crossfade(v, click, last);
       last = static_cast<int32_t>(v);
     output:
       if (v != 0) {
@@ -214,11 +180,7 @@ int32_t TVoice::Mix(int32_t* left, int32_t* right, int32_t frames) {
       }
       ++i;
     }
-    Pos = pos;
-    Add = add;
-    LastAV = last;
-    ClickDelay = click;
-    ScopeFillPos = fill;
+    Keep(pos, add, last, click, fill);
     LevelL = levelL;
     LevelR = levelR;
   }

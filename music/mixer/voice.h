@@ -2,6 +2,7 @@
 // A voice: one sample being read at a rate, with a gain, a pan and the click-removal
 // crossfade, mixed into stereo accumulators. The player's channels are voices that their
 // effects steer; the mixer reads only what is declared here.
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -30,11 +31,108 @@ public:
   float* ScopePtr = nullptr;
   int32_t ScopeFillPos = 0;
 
+  // True when the voice reads no sample (only its decay tail may still sound).
+  bool Stopped() const { return !Sample || Add == 0 || Mute != 0; }
+  // The tail of a stopped voice: LastAV decays frame by frame and each value goes to
+  // put(frame, value) until it is silent (then the voice stops). Returns the frames
+  // that sounded.
+  template <class Put>
+  int32_t DecayTail(int32_t frames, Put put);
+  // Stores the running state a mixing loop kept in locals.
+  void Keep(double pos, double add, int32_t last, int32_t click, int32_t fill) {
+    Pos = pos;
+    Add = add;
+    LastAV = last;
+    ClickDelay = click;
+    ScopeFillPos = fill;
+  }
+
   // Classic mixing in double precision into integer accumulators.
   int32_t Mix(int32_t* left, int32_t* right, int32_t frames);
   // The same voice in single precision into float accumulators (format playback).
   int32_t MixFast(float* left, float* right, int32_t frames);
 };
+
+// Steps both mixing paths take alike.
+namespace voicemix {
+// The value between frame floor(pos) and the next, both inside the data.
+inline double ReadForward(const int32_t* data, double pos) {
+  const int64_t ip = static_cast<int64_t>(pos);
+  const double a = data[ip];
+  return a + (data[ip + 1] - a) * (pos - static_cast<double>(ip));
+}
+// Click removal: right after a change the value slides from the previous one over
+// `click` frames.
+inline void Crossfade(double& v, int32_t& click, int32_t last) {
+  if (click > 0) {
+    v = v + (last - v) * TVoice::ClickFrac * click;
+    click -= 1;
+  }
+}
+// One frame of the tail after a voice stops: false (and `last` 0) once it is silent.
+inline bool Decay(int32_t& last) {
+  last = static_cast<int32_t>(last * 0.8);
+  if (last > -1 && last < 1) {
+    last = 0;
+    return false;
+  }
+  return true;
+}
+// One forward frame inside the data: read, advance, crossfade; `last` takes the value.
+inline double StepForward(const int32_t* data, double& pos, double add, double mv, int32_t& click, int32_t& last) {
+  double v = ReadForward(data, pos) * mv;
+  pos += add;
+  Crossfade(v, click, last);
+  last = static_cast<int32_t>(v);
+  return v;
+}
+// One frame through the sample's loop handling (the position folded into the loop, the
+// rate reversed or stopped) with the crossfade, or a frame of the tail once the sample
+// has ended. False when that tail has gone silent: the voice stops (add 0).
+inline bool StepLooped(const Cantor_Sample& s, double& pos, double& add, double mv, int32_t& click, int32_t& last,
+                       double& v) {
+  pos = s.FixPos(pos, add, 1);
+  if (pos >= 0 && add != 0) {
+    v = s.GetAV(pos, add) * mv;
+    pos += add;
+    Crossfade(v, click, last);
+    last = static_cast<int32_t>(v);
+    return true;
+  }
+  if (!Decay(last)) {
+    add = 0;
+    return false;
+  }
+  v = last;
+  return true;
+}
+// What both paths read of a sample: its data and how far forward reading may go.
+struct TSampleSpan {
+  const int32_t* data;
+  int64_t dataLen;      // frames of data present
+  bool looped;
+  double loopEnd;
+  double fwdLimit;      // the data's end, as a position
+  explicit TSampleSpan(const Cantor_Sample& s)
+      : data(s.fp),
+        dataLen(data ? std::min<int64_t>(s.Length, static_cast<int64_t>(s.SoundData.size())) : 0),
+        looped(s.Loop == 1 || s.Loop == 2),
+        loopEnd(static_cast<double>(s.LoopStart) + s.LoopLength),
+        fwdLimit(static_cast<double>(std::min<int64_t>(s.Length, dataLen))) {}
+};
+}  // namespace voicemix
+
+template <class Put>
+int32_t TVoice::DecayTail(int32_t frames, Put put) {
+  for (int32_t i = 0; i < frames; ++i) {
+    if (!voicemix::Decay(LastAV)) {
+      Add = 0;
+      return i;
+    }
+    put(i, LastAV);
+  }
+  return frames;
+}
 
 // Largest chunk mixed at once.
 constexpr int32_t MIX_BUFFER_FRAMES = AUDIO_OUTPUT_RATE;  // one second
