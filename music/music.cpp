@@ -1,7 +1,7 @@
 // TMusic base, the music loader registry and the small music-module helpers.
 #include <ormix/music/music.h>
 
-#include "music_source.h"
+#include "loaders/probed_source.h"
 
 #include <ormix/runtime/errors.h>
 #include <ormix/runtime/registry.h>
@@ -98,31 +98,6 @@ Text CantorLoader::GetExtensions(int32_t allSupported, int32_t allFiles) {
     out += u"All Files:*";
   }
   return out;
-}
-
-TProbedSource::TProbedSource(const TMusicSource& given) : source(given) {
-  TStreamPtr s = given.stream ? given.stream : OpenForReading(given.url);
-  if (!s) return;  // the loaders are asked about the URL as it is
-  s->Seek(0);
-  if (s->Pos() != 0) return;
-  while (size < CantorLoader::ProbeBytes) {
-    const int n = s->Read(head + size, static_cast<int>(CantorLoader::ProbeBytes - size));
-    if (n <= 0) break;
-    size += static_cast<size_t>(n);
-  }
-  s->Seek(0);
-  if (s->Pos() != 0) {
-    size = 0;
-    return;
-  }
-  source = TMusicSource(s);
-  probed = true;
-}
-
-bool TProbedSource::Accepts(TMusicProbeFunc probe) const { return !probed || !probe || probe(head, size); }
-
-void TProbedSource::Rewind() const {
-  if (source.stream) source.stream->Seek(0);
 }
 
 TMusicPtr CantorLoader::Load(const TMusicSource& given) {

@@ -1,20 +1,17 @@
-// The table of song formats and the start-up of the tracker module, which fills the
-// music registry from it in the table's order.
+// The table of song formats, from which the music registry is filled, and loading a
+// tracker song through it.
 #include "loader_table.h"
 
 #include <cstring>
 
 #include "../player/song_player.h"
-#include "../music_source.h"
-#include "../sampleloader_mod.h"
+#include "probed_source.h"
 #include "mod_loader.h"
 #include "qtk.h"
 #include "wav_loader.h"
 #include "xm_loader.h"
-#include <ormix/music/audiostream.h>
 #include <ormix/music/song.h>
 #include <ormix/stream/stream.h>
-#include <ormix/system/event.h>
 
 namespace {
 const TSongFormat kFormats[] = {
@@ -40,20 +37,9 @@ const TSongFormat* FindSongFormat(const char* name) {
 
 void RegisterWaveMusicLoader() { RegisterFormat("wav"); }
 
-void InitTrackerModule() {
-  static bool done = false;
-  if (done) return;
-  done = true;
-  InitMusicBaseModule();
-  InitEventModule();
-  // The streaming module's wave entry comes first in the registry.
-  InitAudioStreamModule();
-  InitTrackerTables();
-  NoteName(0);  // builds the note-name table
+void RegisterTrackerLoaders() {
   for (const TSongFormat& f : kFormats)
     if (f.tracker) RegisterFormat(f.name);
-  // Every song format can also be loaded as a plain sound.
-  RegisterSongSampleLoader();
 }
 
 TMusicPtr LoadTrackerSong(const TMusicSource& source, Text* format) {
@@ -70,10 +56,4 @@ TMusicPtr LoadTrackerSong(const TMusicSource& source, Text* format) {
     if (TMusicPtr song = f.load(probed.source)) return song;
   }
   return nullptr;
-}
-
-void InitMusicModule() {
-  InitMusicBaseModule();
-  InitAudioStreamModule();
-  InitTrackerModule();
 }

@@ -25,3 +25,5 @@ const TSongFormat* FindSongFormat(const char* name);
 
 // Adds the wave file's entry to the music registry (the streaming module's start-up).
 void RegisterWaveMusicLoader();
+// Adds the tracker formats' entries to the music registry, in the table's order.
+void RegisterTrackerLoaders();
