@@ -28,7 +28,6 @@ public:
   double LPanCalc = 0, RPanCalc = 0;
   double LevelL = 0, LevelR = 0;
   std::vector<float> Scope;  // oscilloscope capture
-  float* ScopePtr = nullptr;
   int32_t ScopeFillPos = 0;
 
   // True when the voice reads no sample (only its decay tail may still sound).

@@ -183,3 +183,27 @@ public:
   // Envelope level for a channel; tick and index belong to the channel.
   float GetEnvelopeVolume(int32_t& tick, int32_t& index);
 };
+
+// The song itself as the loaders build it: names, limits, default timing, the order list,
+// the instruments and the patterns, and the format the records came from (SONG_FROM_*).
+// The song object (Cantor_Mixer) is this model with a player around it.
+struct TSongModel {
+  Text TrackerName;
+  int32_t MaxPatterns = 512;
+  int32_t MaxSequences = 256;
+  int32_t MaxInstruments = 256;
+  int32_t DefaultTempo = 125;
+  int32_t DefaultSpeed = 6;
+  int32_t PeriodMode = 1;
+  Text SongName;
+  int32_t ActiveChannels = 0;
+  int32_t ActiveSequences = 0;
+  int32_t ActiveSongPatterns = 0;  // last used order position
+  int32_t ActiveSamples = 0;       // number of the last instrument
+  std::vector<int32_t> SongPattern;
+  std::vector<Cantor_InstrumentPtr> Instrument;
+  std::vector<Cantor_PatternPtr> Pattern;
+  int32_t SourceFormat = SONG_FROM_NATIVE;
+  // True when format playback reads Amiga periods (MOD, XM without the linear table).
+  bool AmigaPeriods() const { return SourceFormat == SONG_FROM_MOD || (SourceFormat == SONG_FROM_XM && !(PeriodMode & 1)); }
+};

@@ -18,7 +18,7 @@ void Cantor_Mixer::MixChunk(int32_t n) {
   }
   const int32_t channels = std::min<int32_t>(ActiveChannels, static_cast<int32_t>(MMC_Channel.size()));
   for (int32_t c = 0; c < channels; ++c) {
-    Cantor_Channel& ch = *MMC_Channel[static_cast<size_t>(c)];
+    Cantor_Channel& ch = MMC_Channel[static_cast<size_t>(c)];
     if (fast) ch.MixFast(_mix.fastLeft.data(), _mix.fastRight.data(), n);
     else ch.Mix(_mix.left.data(), _mix.right.data(), n);
     ch.LevelL *= MixLevel;
@@ -78,14 +78,11 @@ void Cantor_Mixer::WriteChunk(int16_t* out, int32_t n) {
 void Cantor_Mixer::EnableScopes(int32_t size) {
   if (size < 0) size = 0;
   for (auto& ch : MMC_Channel) {
-    if (!ch) continue;
-    ch->Scope.assign(static_cast<size_t>(size), 0.0f);
-    ch->ScopePtr = ch->Scope.empty() ? nullptr : ch->Scope.data();
-    ch->ScopeFillPos = 0;
+    ch.Scope.assign(static_cast<size_t>(size), 0.0f);
+    ch.ScopeFillPos = 0;
   }
 }
 
 void Cantor_Mixer::UpdateScopes() {
-  for (auto& ch : MMC_Channel)
-    if (ch) ch->ScopeFillPos = 0;
+  for (auto& ch : MMC_Channel) ch.ScopeFillPos = 0;
 }

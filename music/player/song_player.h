@@ -11,62 +11,27 @@
 #include "../model/song_model.h"
 #include "channel.h"
 #include "effects.h"
+#include "play_state.h"
 
 class TEvent;
 
-using Cantor_ChannelPtr = std::shared_ptr<Cantor_Channel>;
 
-class Cantor_Mixer : public TMusic {
+class Cantor_Mixer : public TMusic, public TSongModel, public TPlayState {
 public:
-  Text TrackerName;
-  int32_t MaxPatterns = 512;
-  int32_t MaxSequences = 256;
-  int32_t MaxInstruments = 256;
-  int32_t DefaultTempo = 125;
-  int32_t DefaultSpeed = 6;
-  int32_t PeriodMode = 1;
-  Text SongName;
-  int32_t ActiveChannels = 0;
-  int32_t ActiveSequences = 0;
-  int32_t ActiveSongPatterns = 0;  // last used order position
-  int32_t ActiveSamples = 0;       // number of the last instrument
-  std::vector<int32_t> SongPattern;
-  std::vector<Cantor_InstrumentPtr> Instrument;
-  std::vector<Cantor_PatternPtr> Pattern;
-  std::vector<Cantor_ChannelPtr> MMC_Channel;
-  int32_t CurrentPattern = 0;
-  int32_t CurrentLine = 0;
-  int32_t CurrentSongPattern = 0;
-  int32_t Tempo = 125;
-  int32_t Speed = 6;
-  int32_t MMTick = 0;
-  int32_t BytesUntilTick = 0;  // output frames until the next tick
   int32_t Interpolate = 1;
   float MixLevel = 0.5f;
   float StereoSeperation = 1.0f;
   int32_t EmitTick = 0;
   std::shared_ptr<TEvent> TickEvent;
   int32_t PatternLock = 0;
-  int32_t LineJump = -1;
-  int32_t MMJump = -1;
-  int32_t MMJumpLine = 0;
-  int32_t PatternLoopStart = 0;
-  int32_t PatternLoopEnd = 0;
-  int32_t PatternLoopCount = -1;
-  int32_t patterndelay = 0;
-  double TLAV = 0, TRAV = 0;
-  // Playback switch (SONG_ID_CLASSIC) and the format the records came from (SONG_FROM_*).
+  // Playback switch (SONG_ID_CLASSIC).
   int32_t Classic = 0;
-  int32_t SourceFormat = SONG_FROM_NATIVE;
-  int32_t GlobalVolume = 64;  // 0..64, effects G and H (format playback)
-  // True when format playback reads Amiga periods (MOD, XM without the linear table).
   // The rules the song plays by: classic for songs made in code or stored natively and
   // for any song with the classic switch on; else those of the format it came from.
   TPlayMode PlayMode() const {
     if (Classic || SourceFormat == SONG_FROM_NATIVE) return TPlayMode::Classic;
     return SourceFormat == SONG_FROM_XM ? TPlayMode::Xm : TPlayMode::Mod;
   }
-  bool AmigaPeriods() const { return SourceFormat == SONG_FROM_MOD || (SourceFormat == SONG_FROM_XM && !(PeriodMode & 1)); }
   // Fastest tempo played (400 ticks a second); a file's larger tempo plays at this one.
   static constexpr int32_t MaxTempo = 1000;
 
@@ -100,11 +65,13 @@ public:
   void SongChanged() { _sizeRate = 0; }
 
 private:
-  bool _calculating = false;  // CalcSize is running the song silently
+  bool _calculating = false;  // this is the copy CalcSize runs silently
   int32_t _sizeRate = 0;      // SAMPLE_RATE for which STREAM_SIZE was computed (0 = none)
   int32_t _sizeClassic = 0;   // playback mode of that computation
   TMixBuffers _mix;           // what a chunk is mixed into
   void EndOfSong();
+  // Runs this copy of a song from its start to its end (CalcSize): the frames it lasts.
+  int64_t MeasureFrames();
   int32_t TickFrames() const;
   void MixChunk(int32_t n);
   // Format playback mixes in single precision (classic playback keeps its arithmetic).
