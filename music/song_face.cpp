@@ -21,5 +21,6 @@ bool GetSongSummary(TMusic& music, TSongSummary& out) {
 int32_t SaveSong(TMusic& music, const TStreamPtr& stream) {
   auto* song = dynamic_cast<Cantor_Mixer*>(&music);
   if (!song || !stream) return 0;
-  return song->Save(stream);
+  song->Save(stream);
+  return 1;
 }

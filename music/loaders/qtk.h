@@ -1,6 +1,6 @@
 #pragma once
 // The native song format ("qtk"): Save and Load of every song record, declared as
-// members of the records in music/song.h and music/mixer.h and defined in qtk.cpp.
+// members of the records in model/song_model.h and player/song_player.h and defined in qtk.cpp.
 //
 // After the records the writer appends a block that the record layout cannot hold,
 // so that a saved song loads back exactly as it was:

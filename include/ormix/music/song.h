@@ -27,5 +27,5 @@ bool GetSongSummary(TMusic& music, TSongSummary& out);
 // "qtk", or "wav" for a wave file), empty when none did.
 TMusicPtr LoadTrackerSong(const TMusicSource& source, Text* format = nullptr);
 
-// Writes a tracker song in the native format; 0 when `music` is not a tracker song.
+// Writes a tracker song in the native format: 1, or 0 when `music` is not a tracker song.
 int32_t SaveSong(TMusic& music, const TStreamPtr& stream);
