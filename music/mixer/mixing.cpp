@@ -227,10 +227,10 @@ void ConvertPCM(const int16_t* pcm, uint8_t* out, int32_t n, int32_t format) {
 }
 
 void TMixBuffers::Ensure() {
-  if (!left.empty()) return;
-  left.assign(MIX_BUFFER_FRAMES, 0);
-  right.assign(MIX_BUFFER_FRAMES, 0);
-  fastLeft.assign(MIX_BUFFER_FRAMES, 0.0f);
-  fastRight.assign(MIX_BUFFER_FRAMES, 0.0f);
-  pcm.assign(2 * static_cast<size_t>(MIX_BUFFER_FRAMES), 0);
+  if (left) return;
+  left.reset(new int32_t[MIX_BUFFER_FRAMES]);
+  right.reset(new int32_t[MIX_BUFFER_FRAMES]);
+  fastLeft.reset(new float[MIX_BUFFER_FRAMES]);
+  fastRight.reset(new float[MIX_BUFFER_FRAMES]);
+  pcm.reset(new int16_t[2 * static_cast<size_t>(MIX_BUFFER_FRAMES)]);
 }

@@ -4,6 +4,7 @@
 // effects steer; the mixer reads only what is declared here.
 #include <algorithm>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "../model/song_model.h"
@@ -144,11 +145,12 @@ void WriteFloatMixToPCM16(const float* left, const float* right, int16_t* out, i
 void ConvertPCM(const int16_t* pcm, uint8_t* out, int32_t n, int32_t format);
 
 // The accumulators a song mixes a chunk into and the scratch of other output layouts,
-// owned by the song's player and sized once on its first request (MIX_BUFFER_FRAMES), so
-// that no request allocates.
+// owned by the song's player and made once on its first request (MIX_BUFFER_FRAMES
+// frames each), so that no request allocates. They are left uninitialised: a chunk
+// clears what it mixes into, and memory a song never mixes into is never touched.
 struct TMixBuffers {
-  std::vector<int32_t> left, right;     // classic playback
-  std::vector<float> fastLeft, fastRight;  // format playback
-  std::vector<int16_t> pcm;             // 16-bit stereo before conversion
+  std::unique_ptr<int32_t[]> left, right;      // classic playback
+  std::unique_ptr<float[]> fastLeft, fastRight;  // format playback
+  std::unique_ptr<int16_t[]> pcm;               // 16-bit stereo before conversion
   void Ensure();
 };

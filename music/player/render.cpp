@@ -10,17 +10,17 @@
 void Cantor_Mixer::MixChunk(int32_t n) {
   const bool fast = FastMixing();
   if (fast) {
-    std::memset(_mix.fastLeft.data(), 0, sizeof(float) * static_cast<size_t>(n));
-    std::memset(_mix.fastRight.data(), 0, sizeof(float) * static_cast<size_t>(n));
+    std::memset(_mix.fastLeft.get(), 0, sizeof(float) * static_cast<size_t>(n));
+    std::memset(_mix.fastRight.get(), 0, sizeof(float) * static_cast<size_t>(n));
   } else {
-    std::memset(_mix.left.data(), 0, sizeof(int32_t) * static_cast<size_t>(n));
-    std::memset(_mix.right.data(), 0, sizeof(int32_t) * static_cast<size_t>(n));
+    std::memset(_mix.left.get(), 0, sizeof(int32_t) * static_cast<size_t>(n));
+    std::memset(_mix.right.get(), 0, sizeof(int32_t) * static_cast<size_t>(n));
   }
   const int32_t channels = std::min<int32_t>(ActiveChannels, static_cast<int32_t>(MMC_Channel.size()));
   for (int32_t c = 0; c < channels; ++c) {
     Cantor_Channel& ch = MMC_Channel[static_cast<size_t>(c)];
-    if (fast) ch.MixFast(_mix.fastLeft.data(), _mix.fastRight.data(), n);
-    else ch.Mix(_mix.left.data(), _mix.right.data(), n);
+    if (fast) ch.MixFast(_mix.fastLeft.get(), _mix.fastRight.get(), n);
+    else ch.Mix(_mix.left.get(), _mix.right.get(), n);
     ch.LevelL *= MixLevel;
     ch.LevelR *= MixLevel;
     TLAV += ch.LevelL;
@@ -59,8 +59,8 @@ int32_t Cantor_Mixer::FillBuffer(void* buffer, int32_t size) {
       if (direct) {
         WriteChunk(reinterpret_cast<int16_t*>(out + static_cast<size_t>(done) * 4), n);
       } else {
-        WriteChunk(_mix.pcm.data(), n);
-        ConvertPCM(_mix.pcm.data(), out + static_cast<size_t>(done) * frameSize, n, STREAM_FORMAT);
+        WriteChunk(_mix.pcm.get(), n);
+        ConvertPCM(_mix.pcm.get(), out + static_cast<size_t>(done) * frameSize, n, STREAM_FORMAT);
       }
     }
     BytesUntilTick -= n;
@@ -71,8 +71,8 @@ int32_t Cantor_Mixer::FillBuffer(void* buffer, int32_t size) {
 }
 
 void Cantor_Mixer::WriteChunk(int16_t* out, int32_t n) {
-  if (FastMixing()) WriteFloatMixToPCM16(_mix.fastLeft.data(), _mix.fastRight.data(), out, n, MixLevel);
-  else WriteMixToPCM16(_mix.left.data(), _mix.right.data(), out, n, MixLevel);
+  if (FastMixing()) WriteFloatMixToPCM16(_mix.fastLeft.get(), _mix.fastRight.get(), out, n, MixLevel);
+  else WriteMixToPCM16(_mix.left.get(), _mix.right.get(), out, n, MixLevel);
 }
 
 void Cantor_Mixer::EnableScopes(int32_t size) {
