@@ -124,7 +124,7 @@ int32_t TVoice::Mix(int32_t* left, int32_t* right, int32_t frames) {
     // plain int32 arrays the compiler cannot tell apart from the channel's fields.
     double pos = Pos, add = Add, levelL = 0, levelR = 0;
     int32_t last = LastAV, click = ClickDelay, fill = ScopeFillPos;
-    float* scope = Scope.data();
+    float* scope = ScopePtr();
     // Without a loop the end test alone bounds the fast path.
     const double endEff = looped ? loopEnd : fwdLimit;
     int32_t i = 0;

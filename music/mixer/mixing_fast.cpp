@@ -121,7 +121,7 @@ int32_t TVoice::MixFast(float* left, float* right, int32_t frames) {
     double pos = Pos, add = Add;
     int32_t last = LastAV, click = ClickDelay, fill = ScopeFillPos;
     const int32_t scopeCap = static_cast<int32_t>(Scope.size());
-    float* scope = Scope.data();
+    float* scope = ScopePtr();
     // A forward loop of silence (MOD samples often end in one) adds nothing: once the
     // position is inside it and the crossfade is over, only the position moves.
     const bool silentLoop = s.Loop == 1 && s.LoopLength > 0 && s.SilentLoop();

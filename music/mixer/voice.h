@@ -29,6 +29,9 @@ public:
   double LPanCalc = 0, RPanCalc = 0;
   double LevelL = 0, LevelR = 0;
   std::vector<float> Scope;  // oscilloscope capture
+  // Where the capture is written: the scope buffer itself (null without one), so that a
+  // copied voice writes to its own copy.
+  float* ScopePtr() { return Scope.empty() ? nullptr : Scope.data(); }
   int32_t ScopeFillPos = 0;
 
   // True when the voice reads no sample (only its decay tail may still sound).
