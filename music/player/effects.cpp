@@ -273,7 +273,7 @@ void Cantor_Channel::ApplyCommand(Cantor_Track& track, Cantor_Mixer& song) {
     ApplyVolume(t, linenote, vol);
   }
   // Classic: any effect after an arpeggio tick puts the note's own pitch back.
-  if (classic && fx != 0 && Arped != 0) {
+  if (classic && fx != FX_ARPEGGIO && Arped != 0) {
     SetFrequency = 1;
     Arped = 0;
   }
