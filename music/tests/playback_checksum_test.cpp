@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "music/player/song_player.h"
+#include <ormix/music/music.h>
 
 namespace {
 
