@@ -4,9 +4,11 @@
 #include <cctype>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 #include <ormix/system/keycodes.h>
+#include <ormix/system/pad.h>
 
 namespace {
 
@@ -19,11 +21,85 @@ bool ParseInt(const std::string& s, int& out) {
   return true;
 }
 
+bool FailAtFrame(std::string& error, int frame, const std::string& why) {
+  error = "script frame " + std::to_string(frame) + ": " + why;
+  return false;
+}
+
 int ButtonNumber(const std::string& name) {
   if (name == "left" || name == "1") return 1;
   if (name == "right" || name == "2") return 2;
   if (name == "middle" || name == "3") return 3;
   return 0;
+}
+
+// "N pad [P] ..." after the word "pad": the pad's actions, or false with why.
+bool ParsePad(std::vector<std::string> args, const std::string& rest, TScriptAction a,
+              std::vector<TScriptAction>& out, std::string& why) {
+  a.pad = 1;
+  if (!args.empty() && !args[0].empty() && std::isdigit(static_cast<unsigned char>(args[0][0]))) {
+    if (!ParseInt(args[0], a.pad) || a.pad < 1 || a.pad > 16) {
+      why = "pad number must be 1 to 16";
+      return false;
+    }
+    args.erase(args.begin());
+  }
+  if (args.empty()) {
+    why = "pad command missing";
+    return false;
+  }
+  const std::string what = args[0];
+  if (what == "connect") {
+    // The name is the rest of the line after the word (spaces kept).
+    size_t at = rest.find("connect");
+    std::string name = at == std::string::npos ? "" : rest.substr(at + 7);
+    size_t start = name.find_first_not_of(" \t");
+    name = start == std::string::npos ? "" : name.substr(start, name.find_last_not_of(" \t") + 1 - start);
+    a.kind = TScriptAction::PadConnect;
+    a.file = ToText(name.empty() ? "Script Pad" : name);
+    out.push_back(a);
+  } else if (what == "disconnect") {
+    if (args.size() != 1) {
+      why = "disconnect takes nothing";
+      return false;
+    }
+    a.kind = TScriptAction::PadDisconnect;
+    out.push_back(a);
+  } else if (what == "down" || what == "up" || what == "tap") {
+    if (args.size() != 2) {
+      why = "pad " + what + " needs one button";
+      return false;
+    }
+    a.code = PadButtonCode(ToText(args[1]));
+    if (a.code == 0) {
+      why = "unknown pad button " + args[1];
+      return false;
+    }
+    a.kind = what == "up" ? TScriptAction::PadUp : TScriptAction::PadDown;
+    out.push_back(a);
+    if (what == "tap") {
+      a.kind = TScriptAction::PadUp;
+      ++a.frame;
+      out.push_back(a);
+    }
+  } else if (what == "move") {
+    char* end = nullptr;
+    if (args.size() != 3 || (a.code = PadAxisCode(ToText(args[1]))) == 0) {
+      why = "pad move needs an axis and a position";
+      return false;
+    }
+    a.value = std::strtof(args[2].c_str(), &end);
+    if (args[2].empty() || *end != 0 || !(a.value >= -1 && a.value <= 1)) {
+      why = "pad position must be -1 to 1";
+      return false;
+    }
+    a.kind = TScriptAction::PadMove;
+    out.push_back(a);
+  } else {
+    why = "unknown pad command " + what;
+    return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -138,6 +214,9 @@ bool TScript::Parse(const std::string& text, std::string& error) {
       a.kind = TScriptAction::Shot;
       a.file = ToText(args[0]);
       actions.push_back(a);
+    } else if (command == "pad") {
+      std::string why;
+      if (!ParsePad(args, line.substr(start), a, actions, why)) return fail(why);
     } else if (command == "quit") {
       if (!args.empty()) return fail("quit takes nothing");
       a.kind = TScriptAction::Quit;
@@ -148,6 +227,27 @@ bool TScript::Parse(const std::string& text, std::string& error) {
   }
   std::stable_sort(actions.begin(), actions.end(),
                    [](const TScriptAction& a, const TScriptAction& b) { return a.frame < b.frame; });
+  // A pad is used only while it is connected.
+  std::map<int, bool> connected;
+  for (const TScriptAction& a : actions) {
+    bool& on = connected[a.pad];
+    const std::string pad = "pad " + std::to_string(a.pad);
+    switch (a.kind) {
+      case TScriptAction::PadConnect:
+        if (on) return FailAtFrame(error, a.frame, pad + " is already connected");
+        on = true;
+        break;
+      case TScriptAction::PadDisconnect:
+      case TScriptAction::PadDown:
+      case TScriptAction::PadUp:
+      case TScriptAction::PadMove:
+        if (!on) return FailAtFrame(error, a.frame, pad + " is not connected");
+        if (a.kind == TScriptAction::PadDisconnect) on = false;
+        break;
+      default:
+        break;
+    }
+  }
   return true;
 }
 

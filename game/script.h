@@ -15,20 +15,28 @@
 //   N move X Y              pointer moved
 //   N shot FILE             frame N saved as a PNG picture
 //   N quit                  the program ends after frame N is shown
+//   N pad [P] connect [NAME]  virtual pad P (1, 2 ...; 1 when left out) plugged in
+//   N pad [P] disconnect      and pulled out
+//   N pad [P] down BUTTON / up BUTTON / tap BUTTON   its buttons, as the keys'
+//   N pad [P] move AXIS VALUE                         a stick (-1 ... 1) or trigger (0 ... 1)
 // KEY is a name (a-z, 0-9, space, enter, escape, backspace, tab, left, right, up, down,
-// f1-f12, shift, control, alt) or "#" and a virtual-key number.
+// f1-f12, shift, control, alt) or "#" and a virtual-key number. BUTTON and AXIS are pad
+// names (a, b, x, y, back, start, up, down, left, right ...; leftx, lefty, lefttrigger ...).
 #include <string>
 #include <vector>
 
 #include <ormix/runtime/text.h>
 
 struct TScriptAction {
-  enum Kind { KeyDown, KeyUp, Char, ButtonDown, ButtonUp, Move, Shot, Quit };
+  enum Kind { KeyDown, KeyUp, Char, ButtonDown, ButtonUp, Move, Shot, Quit,
+              PadConnect, PadDisconnect, PadDown, PadUp, PadMove };
   int frame = 0;
   Kind kind = KeyDown;
-  int code = 0;     // key code, character code or button
+  int code = 0;     // key code, character code, button, pad button or pad axis
   int x = 0, y = 0; // pointer position
-  Text file;        // screenshot file
+  Text file;        // screenshot file; the name of a connected pad
+  int pad = 0;      // the script's pad number (pad commands)
+  float value = 0;  // pad axis position
 };
 
 class TScript {

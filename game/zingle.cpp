@@ -23,6 +23,7 @@
 #include <ormix/system/event.h>
 #include <ormix/system/input.h>
 #include <ormix/system/keycodes.h>
+#include <ormix/system/pad.h>
 #include <ormix/system/system.h>
 #include <ormix/web/socket.h>
 
@@ -32,10 +33,33 @@ TZingleGame* g_game = nullptr;
 
 constexpr int KEY_ONE = KEY_0 + 1;
 
-bool JumpHeld() { return KeyHeld(KEY_SPACE) || KeyHeld(KEY_Z) || KeyHeld(KEY_X); }
+bool JumpKeyHeld() { return KeyHeld(KEY_SPACE) || KeyHeld(KEY_Z) || KeyHeld(KEY_X); }
+// A pad's A button jumps as Space, Z and X do.
+bool JumpHeld() { return JumpKeyHeld() || PadHeld(PAD_ANY, PAD_A); }
+// Steering: the arrow keys, a pad's d-pad, or its left stick pushed at least half way.
+constexpr float kStickSteer = 0.5f;
+bool LeftHeld() {
+  return KeyHeld(KEY_LEFT) || PadHeld(PAD_ANY, PAD_LEFT) || PadAxis(PAD_ANY, PAD_LEFTX) <= -kStickSteer;
+}
+bool RightHeld() {
+  return KeyHeld(KEY_RIGHT) || PadHeld(PAD_ANY, PAD_RIGHT) || PadAxis(PAD_ANY, PAD_LEFTX) >= kStickSteer;
+}
+// Escape, or a pad's back button, leaves.
+bool LeaveHeld() { return KeyHeld(KEY_ESCAPE) || PadHeld(PAD_ANY, PAD_BACK); }
 
 TObjectPtr FrameShownHook(int, const TObjectPtr& data, const TObjectPtr&) {
   if (g_game) g_game->OnFrameShown();
+  return data;
+}
+
+// Pads arriving and leaving are written to the trace.
+TObjectPtr PadEventHook(int, const TObjectPtr& data, const TObjectPtr&) {
+  const TEvent* e = AsEvent(data);
+  if (g_game && e && (e->id == EVENT_PADCONNECT || e->id == EVENT_PADDISCONNECT)) {
+    const Text* name = std::any_cast<Text>(&e->extra);
+    g_game->Trace("pad %s %d %s", e->id == EVENT_PADCONNECT ? "connected" : "disconnected", e->x,
+                  name ? ToUtf8(*name).c_str() : "");
+  }
   return data;
 }
 
@@ -138,6 +162,8 @@ bool TZingleGame::Start(const TZingleOptions& opts) {
   InitD3D7Module();
   InitAudioModule();
   InitMusicModule();
+  // Scripted play drives its pads itself, whichever window has the focus.
+  if (!options.script.empty()) SetPadBackgroundInput(true);
   // 2. The window title.
   Startup().appTitle = u"Zingle!";
   // 3. and 4. The player's identity and the stored settings.
@@ -206,6 +232,7 @@ void TZingleGame::BeginCycle() {
   static bool hooked = false;
   if (!hooked) {
     InsertHook(FrameHookId(), FrameShownHook, nullptr, 0);
+    InsertHook(EventHookId(), PadEventHook, nullptr, 0);
     hooked = true;
   }
   frame = 0;
@@ -240,10 +267,46 @@ void TZingleGame::DeliverScriptInput(int forFrame) {
       case TScriptAction::Move:
         TEvent::Create(EVENT_MOUSEMOVE, nullptr, 0, 0, a.x, a.y)->Emit();
         break;
+      case TScriptAction::PadConnect:
+      case TScriptAction::PadDisconnect:
+      case TScriptAction::PadDown:
+      case TScriptAction::PadUp:
+      case TScriptAction::PadMove:
+        DeliverScriptPad(a);
+        break;
       case TScriptAction::Shot:
       case TScriptAction::Quit:
         break;
     }
+  }
+}
+
+void TZingleGame::DeliverScriptPad(const TScriptAction& a) {
+  if (a.pad >= static_cast<int>(_scriptPads.size())) _scriptPads.resize(a.pad + 1);
+  TVirtualPadPtr& pad = _scriptPads[a.pad];
+  if (a.kind == TScriptAction::PadConnect) {
+    pad = AttachVirtualPad(a.file);
+    if (!pad) {
+      std::fprintf(stderr, "zingle: cannot attach a virtual pad\n");
+      Trace("pad unavailable");
+    }
+    return;
+  }
+  if (!pad) return;
+  switch (a.kind) {
+    case TScriptAction::PadDisconnect:
+      pad->Detach();
+      pad.reset();
+      break;
+    case TScriptAction::PadDown:
+    case TScriptAction::PadUp:
+      pad->SetButton(a.code, a.kind == TScriptAction::PadDown);
+      break;
+    case TScriptAction::PadMove:
+      pad->SetAxis(a.code, a.value);
+      break;
+    default:
+      break;
   }
 }
 
@@ -297,6 +360,7 @@ void TZingleGame::EnterTitle() {
   EscapeLatch = 1;
   EditingName = 0;
   ButtonPresses(1);
+  PadPresses(PAD_ANY, PAD_START);  // a start pressed before the title screen starts nothing
   Trace("title");
 }
 
@@ -390,7 +454,9 @@ TZingleGame::TitleResult TZingleGame::TitleFrame() {
     DrawTextAligned(610, 320 + 11 * i, row.score, 0, 0);
   }
 
-  if (EditingName == 0 && JumpHeld()) {
+  DrawInputLine();
+
+  if (StartRequested()) {
     ScorePending = 1;
     return TitleResult::StartGame;
   }
@@ -405,18 +471,81 @@ TZingleGame::TitleResult TZingleGame::TitleFrame() {
     ScorePending = 0;
   }
   ShowFrame(-1);
-  if (!KeyHeld(KEY_ESCAPE))
+  if (!LeaveHeld())
     EscapeLatch = 0;
   else if (EscapeLatch == 0)
     Quit();
   return TitleResult::Continue;
 }
 
+void TZingleGame::DrawInputLine() {
+  UseTextFont(nullptr);
+  SetDrawColor(170, 170, 170);
+  const int pads = PadCount();
+  if (pads > 0) {
+    DrawTextAligned(0, 552, u"Gamepad: Start or A to play, Back to leave (" + IntToText(pads) +
+                                (pads == 1 ? u" pad)" : u" pads)"), 0, 0);
+  }
+  if (StartInput == 0) {
+    DrawTextAligned(0, 566, u"Last game: keyboard", 0, 0);
+  } else if (StartInput > 0) {
+    DrawTextAligned(0, 566, u"Last game: pad " + IntToText(StartInput) + u" (" + StartInputName + u")",
+                    0, 0);
+  }
+  ResetDrawState();
+}
+
+bool TZingleGame::StartRequested() {
+  // Start presses are read every frame, so that one made while the name is edited is spent.
+  int startPad = 0;
+  for (int p = 1; p <= PAD_MAX; ++p)
+    if (PadPresses(p, PAD_START) && !startPad) startPad = p;
+  if (EditingName != 0) return false;
+  int input = -1;
+  if (JumpKeyHeld()) {
+    input = 0;
+  } else if (startPad) {
+    input = startPad;
+  } else {
+    for (int p = 1; p <= PAD_MAX && input < 0; ++p)
+      if (PadHeld(p, PAD_A)) input = p;
+  }
+  if (input < 0) return false;
+  StartInput = input;
+  StartInputName = input > 0 ? PadName(input) : Text();
+  if (input == 0)
+    Trace("input keyboard");
+  else
+    Trace("input pad %d %s", input, ToUtf8(StartInputName).c_str());
+  return true;
+}
+
 // ---- Play ----
 
 void TZingleGame::BeginPlay() {
   field.BeginGame();
+  Paused = 0;
+  _rising = false;
+  _playPad = StartInput > 0 ? StartInput : 0;
   Trace("play");
+}
+
+void TZingleGame::Rumble(float low, float high, int milliseconds) {
+  if (_playPad > 0) PadRumble(_playPad, low, high, milliseconds);
+}
+
+void TZingleGame::TraceJump(int fallSpeedBefore) {
+  if (fallSpeedBefore < 0) _rise -= fallSpeedBefore;
+  if (field.FallSpeed == -16) {
+    // Only a jump sets this speed.
+    _rising = true;
+    _rise = 0;
+    Trace("jump x=%d", static_cast<int>(field.BallX));
+  } else if (_rising && field.FallSpeed >= 0) {
+    // The rise ended: 136 pixels for a full jump, less when the button was let go early.
+    _rising = false;
+    Trace("rise %d", _rise);
+  }
 }
 
 void TZingleGame::PlaySoundAtRate(float rate) {
@@ -433,19 +562,12 @@ void TZingleGame::OnHit(const THit& hit) {
   AddScoreLabel(Particles, hit.x, hit.y, hit.points, hit.colour);
   SpawnBurst(Particles, hit.x, hit.y, hit.colour);
   PlaySoundAtRate(hit.rate);
+  Rumble(0.2f, 0.5f, 80);
   Trace("hit colour=%d combo=%d points=%d score=%d rate=%d", hit.colour, hit.combo, hit.points,
         field.Score, static_cast<int>(TPlayField::ClampRate(hit.rate)));
 }
 
-bool TZingleGame::PlayFrame() {
-  StartMusicIfWanted();
-  ClearScreen();
-  ResetDrawState();
-  RepeatImage(BackImage, 0, (field.ScrollOffset + 64.0f * field.RowsScrolled) / 2, 0);
-  const int rowsBefore = field.RowsScrolled;
-  field.ScrollStep();
-  if (field.RowsScrolled != rowsBefore) Trace("row rows=%d colours=%d", field.RowsScrolled, field.Colours + 1);
-
+void TZingleGame::DrawField() {
   for (int row = FIELD_ROWS - 1; row >= 0; --row) {
     const float y = 64.0f * (row - 2) + field.ScrollOffset;
     BlitImage(BallImage, -48, y, 8);
@@ -456,12 +578,77 @@ bool TZingleGame::PlayFrame() {
     BlitImage(BallImage, 784, y, 8);
   }
   BlitImage(BallImage, field.BallX + 16, field.BallY - 128 - 6 + field.ScrollOffset, 30);
+}
+
+void TZingleGame::DrawParticle(const icle& p) {
+  UseTextFont(FontSmall);
+  SetDrawRotation(static_cast<float>(p.ang));  // the angle before this frame's spin
+  SetDrawAlpha(1 - p.alpha);
+  if (p.t == 1)
+    DrawTextAligned(p.x, p.y, IntToText(p.c), 1, 1);
+  else if (p.t == 0)
+    BlitImage(BitsImage, static_cast<float>(p.x), static_cast<float>(p.y), p.c2 * 10);
+}
+
+bool TZingleGame::PausedFrame() {
+  StartMusicIfWanted();
+  ClearScreen();
+  ResetDrawState();
+  RepeatImage(BackImage, 0, (field.ScrollOffset + 64.0f * field.RowsScrolled) / 2, 0);
+  DrawField();
+  UseTextFont(FontLarge);
+  DrawTextAligned(400, 40, IntToText(field.Score), 1, 1);
+  for (const icle& p : Particles) DrawParticle(p);
+  ResetDrawState();
+  UseTextFont(FontLarge);
+  DrawTextAligned(400, 280, u"PAUSED", 1, 1);
+  UseTextFont(FontSmall);
+  DrawTextAligned(400, 340, u"Start, Space, Z or X to play on", 1, 1);
+  ShowFrame(-1);
+  const int resume = PadPresses(PAD_ANY, PAD_START) + KeyPresses(KEY_SPACE) + KeyPresses(KEY_Z) +
+                     KeyPresses(KEY_X);
+  if (resume > 0) {
+    Paused = 0;
+    // The key or button that resumed does not jump: it must be let go first.
+    field.JumpLatch = 1;
+    Trace("resume");
+  }
+  if (LeaveHeld() && !field.PlayEnded) {
+    field.PlayEnded = 99;
+    Trace("escape score=%d", field.Score);
+  }
+  return field.PlayEnded == 0;
+}
+
+bool TZingleGame::PlayFrame() {
+  // A pad's start button pauses; so does the pad the game is played with leaving.
+  const bool padLeft = _playPad > 0 && !PadConnected(_playPad);
+  if (PadPresses(PAD_ANY, PAD_START) || padLeft) {
+    if (padLeft) _playPad = 0;
+    Paused = 1;
+    // Presses made before the pause do not end it.
+    KeyPresses(KEY_SPACE);
+    KeyPresses(KEY_Z);
+    KeyPresses(KEY_X);
+    Trace("%s", padLeft ? "pause pad left" : "pause");
+  }
+  if (Paused) return PausedFrame();
+  StartMusicIfWanted();
+  ClearScreen();
+  ResetDrawState();
+  RepeatImage(BackImage, 0, (field.ScrollOffset + 64.0f * field.RowsScrolled) / 2, 0);
+  const int rowsBefore = field.RowsScrolled;
+  field.ScrollStep();
+  if (field.RowsScrolled != rowsBefore) Trace("row rows=%d colours=%d", field.RowsScrolled, field.Colours + 1);
+  DrawField();
 
   TPlayInput in;
   in.jump = JumpHeld();
-  in.left = KeyHeld(KEY_LEFT);
-  in.right = KeyHeld(KEY_RIGHT);
+  in.left = LeftHeld();
+  in.right = RightHeld();
+  const int fallSpeedBefore = field.FallSpeed;
   field.MoveBall(in, [this](const THit& hit) { OnHit(hit); });
+  TraceJump(fallSpeedBefore);
 
   UseTextFont(FontLarge);
   DrawTextAligned(400, 40, IntToText(field.Score), 1, 1);
@@ -472,20 +659,15 @@ bool TZingleGame::PlayFrame() {
   field.StartHalt(in);
   if (field.Scrolling != scrollingBefore) Trace("scrolling %d", field.Scrolling);
 
-  UpdateParticles(Particles, [this](const icle& p) {
-    UseTextFont(FontSmall);
-    SetDrawRotation(static_cast<float>(p.ang));  // the angle before this frame's spin
-    SetDrawAlpha(1 - p.alpha);
-    if (p.t == 1)
-      DrawTextAligned(p.x, p.y, IntToText(p.c), 1, 1);
-    else if (p.t == 0)
-      BlitImage(BitsImage, static_cast<float>(p.x), static_cast<float>(p.y), p.c2 * 10);
-  });
+  UpdateParticles(Particles, [this](const icle& p) { DrawParticle(p); });
   ResetDrawState();
   field.CheckFall();
-  if (field.PlayEnded) Trace("fell score=%d", field.Score);
+  if (field.PlayEnded) {
+    Trace("fell score=%d", field.Score);
+    Rumble(1.0f, 0.6f, 400);
+  }
   ShowFrame(-1);
-  if (KeyHeld(KEY_ESCAPE) && !field.PlayEnded) {
+  if (LeaveHeld() && !field.PlayEnded) {
     field.PlayEnded = 99;
     Trace("escape score=%d", field.Score);
   }

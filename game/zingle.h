@@ -12,6 +12,7 @@
 #include "settings.h"
 #include "title.h"
 #include <ormix/runtime/text.h>
+#include <ormix/system/pad.h>
 
 class TImage;
 class TImageFont;
@@ -51,6 +52,12 @@ public:
 
   TScript script;
   int frame = 0;  // frames shown since the screen cycle began
+
+  // The input that started the latest game: -1 none yet, 0 the keyboard, else the pad
+  // number (its name in StartInputName).
+  int StartInput = -1;
+  Text StartInputName;
+  int Paused = 0;  // 1 while play is paused (a pad's start button, or its pad left)
 
   TZingleGame();
   ~TZingleGame();
@@ -100,6 +107,21 @@ private:
   void StopMusic();
   void OnHit(const THit& hit);
   void DeliverScriptInput(int forFrame);
+  void DeliverScriptPad(const TScriptAction& action);
+  // The title screen's line about pads and the input of the latest game.
+  void DrawInputLine();
+  // Whether a start input is given on the title screen; records which one.
+  bool StartRequested();
+  // A paused frame of play: the field stands still; false once the game has ended.
+  bool PausedFrame();
+  void DrawField();
+  void DrawParticle(const icle& p);
+  void TraceJump(int fallSpeedBefore);
+  void Rumble(float low, float high, int milliseconds);
+  std::vector<TVirtualPadPtr> _scriptPads;  // by the script's pad number
+  int _rise = 0;         // pixels risen in the current jump
+  bool _rising = false;
+  int _playPad = 0;      // the pad the game is played with (0: the keyboard)
   // Runs one frame; a display mode that cannot be set on the way (full screen entered
   // when the window gains the focus) turns the screen into a window and the frame counts
   // as shown. Other failures pass.

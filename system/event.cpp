@@ -4,6 +4,7 @@
 #include <string>
 
 #include <ormix/runtime/errors.h>
+#include <ormix/system/pad.h>
 
 namespace {
 
@@ -46,6 +47,9 @@ constexpr TKindName kKindNames[] = {
     {EVENT_WINDOWACCEPT, u"WindowAccept"},   {EVENT_MENUACTION, u"MenuAction"},
     {EVENT_STREAMEOF, u"StreamEof"},         {EVENT_STREAMAVAIL, u"StreamAvail"},
     {EVENT_PROCESSEXIT, u"ProcessExit"},
+    {EVENT_PADCONNECT, u"PadConnect"},       {EVENT_PADDISCONNECT, u"PadDisconnect"},
+    {EVENT_PADDOWN, u"PadDown"},             {EVENT_PADUP, u"PadUp"},
+    {EVENT_PADMOVE, u"PadMove"},
 };
 
 bool ValidHookId(int id) { return id >= 1 && id <= kMaxHookIds; }

@@ -3,6 +3,7 @@
 #include <array>
 
 #include <ormix/system/system.h>
+#include "pad_input.h"
 
 namespace {
 
@@ -53,11 +54,13 @@ TObjectPtr InputHook(int, const TObjectPtr& data, const TObjectPtr&) {
     case EVENT_APPSUSPEND:
       FlushKeys();
       FlushMouse();
+      FlushPads();
       g_in.suspended = 1;
       break;
     case EVENT_APPRESUME:
       FlushKeys();
       FlushMouse();
+      FlushPads();
       g_in.suspended = 0;
       break;
     case EVENT_APPTERMINATE:
@@ -95,6 +98,7 @@ TObjectPtr InputHook(int, const TObjectPtr& data, const TObjectPtr&) {
       g_in.mouseZ += ev->data;
       break;
     default:
+      PadInputEvent(*ev);
       break;
   }
   return data;
@@ -105,6 +109,7 @@ void StartInputPolling(const TObjectPtr& source) {
   g_in.source = source;
   FlushKeys();
   FlushMouse();
+  FlushPads();
   InsertHook(EventHookId(), InputHook, nullptr, 0);
   g_in.enabled = true;
 }
@@ -114,6 +119,7 @@ void StopInputPolling() {
   DeleteHook(EventHookId(), InputHook, nullptr);
   FlushKeys();
   FlushMouse();
+  FlushPads();
   g_in.source.reset();
   g_in.enabled = false;
 }

@@ -13,6 +13,7 @@
 #include <ormix/runtime/runtime.h>
 #include <ormix/system/keycodes.h>
 #include "platform_timer.h"
+#include "sdl_pads.h"
 
 namespace {
 
@@ -285,6 +286,8 @@ void InitSystemModule() {
   if (HasEnv("DISPLAY") || HasEnv("WAYLAND_DISPLAY") || HasEnv("SDL_VIDEODRIVER")) {
     video = SDL_InitSubSystem(SDL_INIT_VIDEO) == 0;
   }
+  // Gamepads: a platform without SDL's game controller support simply has none.
+  StartSDLPads();
   uint32_t first = SDL_RegisterEvents(2);
   if (first == static_cast<uint32_t>(-1)) throw TRuntimeException("SDL has no user events left");
   g_callEvent = first;
@@ -356,6 +359,7 @@ void TSDLSystemDriver::HandleEvent(const SDL_Event& e) {
     DispatchTimerTick(e.user.code);
     return;
   }
+  if (HandleSDLPadEvent(e, _mods)) return;
   uint32_t windowId = EventWindowId(e);
   if (windowId) _lastWindow = windowId;
   switch (e.type) {
@@ -522,6 +526,19 @@ Text TSDLSystemDriver::RequestDir(const Text& text, const Text& path) {
 int TSDLSystemDriver::OpenURL(const Text& url) {
   if (!OnPath("xdg-open")) return 0;
   return StartDetached({"xdg-open", ToUtf8(ResolveURL(url))}) ? 1 : 0;
+}
+
+int TSDLSystemDriver::PadConnected(int pad) { return SDLPadConnected(pad); }
+Text TSDLSystemDriver::PadName(int pad) { return SDLPadName(pad); }
+int TSDLSystemDriver::PadRumble(int pad, float low, float high, int milliseconds) {
+  return SDLPadRumble(pad, low, high, milliseconds);
+}
+int TSDLSystemDriver::PadHasRumble(int pad) { return SDLPadHasRumble(pad); }
+void TSDLSystemDriver::SetPadBackgroundInput(bool on) {
+  SDL_SetHint(SDL_HINT_JOYSTICK_ALLOW_BACKGROUND_EVENTS, on ? "1" : "0");
+}
+std::shared_ptr<TVirtualPad> TSDLSystemDriver::AttachVirtualPad(const Text& name) {
+  return AttachSDLVirtualPad(name);
 }
 
 // ---------------------------------------------------------------------------------------

@@ -68,6 +68,76 @@ TEST(Script, RejectsBadLinesNamingThem) {
   }
 }
 
+TEST(Script, PadCommands) {
+  TScript s;
+  std::string error;
+  ASSERT_TRUE(s.Parse("1 pad connect\n"
+                      "2 pad 2 connect  Arcade  Stick \n"
+                      "3 pad tap A\n"
+                      "3 pad 2 down start\n"
+                      "5 pad move leftx -0.5\n"
+                      "6 pad 2 move righttrigger 1\n"
+                      "7 pad 2 up start\n"
+                      "8 pad disconnect\n"
+                      "9 pad connect Again\n",
+                      error))
+      << error;
+  using A = TScriptAction;
+  struct Want {
+    int frame;
+    A::Kind kind;
+    int pad;
+    int code;
+    float value;
+  } want[] = {
+      {1, A::PadConnect, 1, 0, 0},   {2, A::PadConnect, 2, 0, 0},
+      {3, A::PadDown, 1, PAD_A, 0},  {3, A::PadDown, 2, PAD_START, 0},
+      {4, A::PadUp, 1, PAD_A, 0},    {5, A::PadMove, 1, PAD_LEFTX, -0.5f},
+      {6, A::PadMove, 2, PAD_RIGHTTRIGGER, 1}, {7, A::PadUp, 2, PAD_START, 0},
+      {8, A::PadDisconnect, 1, 0, 0}, {9, A::PadConnect, 1, 0, 0},
+  };
+  ASSERT_EQ(s.actions.size(), std::size(want));
+  for (size_t i = 0; i < s.actions.size(); ++i) {
+    EXPECT_EQ(s.actions[i].frame, want[i].frame) << i;
+    EXPECT_EQ(s.actions[i].kind, want[i].kind) << i;
+    EXPECT_EQ(s.actions[i].pad, want[i].pad) << i;
+    EXPECT_EQ(s.actions[i].code, want[i].code) << i;
+    EXPECT_EQ(s.actions[i].value, want[i].value) << i;
+  }
+  EXPECT_EQ(s.actions[0].file, u"Script Pad") << "the name a pad gets when none is given";
+  EXPECT_EQ(s.actions[1].file, u"Arcade  Stick");
+  EXPECT_EQ(s.actions[9].file, u"Again");
+}
+
+TEST(Script, RejectsBadPadCommands) {
+  struct Case {
+    const char* script;
+    const char* error;
+  } cases[] = {
+      {"1 pad connect\n2 pad down thumb\n", "line 2: unknown pad button thumb"},
+      {"1 pad connect\n2 pad tap\n", "line 2: pad tap needs one button"},
+      {"1 pad connect\n2 pad move leftx 1.5\n", "line 2: pad position must be -1 to 1"},
+      {"1 pad connect\n2 pad move leftx x\n", "line 2: pad position must be -1 to 1"},
+      {"1 pad connect\n2 pad move a 1\n", "line 2: pad move needs an axis and a position"},
+      {"1 pad connect\n2 pad jump\n", "line 2: unknown pad command jump"},
+      {"1 pad 0 connect\n", "line 1: pad number must be 1 to 16"},
+      {"1 pad 17 connect\n", "line 1: pad number must be 1 to 16"},
+      {"1 pad\n", "line 1: pad command missing"},
+      {"1 pad connect\n2 pad disconnect now\n", "line 2: disconnect takes nothing"},
+      // A pad is used only while connected, in frame order whatever the line order.
+      {"5 pad connect\n2 pad down a\n", "frame 2: pad 1 is not connected"},
+      {"1 pad connect\n2 pad 2 down a\n", "frame 2: pad 2 is not connected"},
+      {"1 pad connect\n2 pad disconnect\n3 pad up a\n", "frame 3: pad 1 is not connected"},
+      {"1 pad connect\n2 pad connect\n", "frame 2: pad 1 is already connected"},
+  };
+  for (const Case& c : cases) {
+    TScript s;
+    std::string error;
+    EXPECT_FALSE(s.Parse(c.script, error)) << c.script;
+    EXPECT_NE(error.find(c.error), std::string::npos) << c.script << " gave: " << error;
+  }
+}
+
 TEST(Options, CommandLine) {
   TZingleOptions o;
   std::string error;

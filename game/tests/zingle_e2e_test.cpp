@@ -3,6 +3,7 @@
 #include "testsupport/skip_or_fail.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <regex>
 
 #include "game/scramble.h"
@@ -304,3 +305,99 @@ TEST(ZingleGame, MusicWithoutASoundDeviceIsTriedOncePerStartOrOptionChange) {
 }
 
 }  // namespace
+
+// A game played with a virtual pad: start begins it, A jumps (a full jump when held, a
+// short one when let go early), start pauses and resumes, a press of A during the pause
+// does nothing, the stick steers only beyond its dead zone and the d-pad steers, back
+// ends the game and, still held, does not end the program on the title screen. Then a game
+// started from the keyboard, one started with a second pad that pauses when that pad is
+// pulled out, and the title screen naming the input of the latest game.
+const char* kPadSession = R"(seed 1
+2 pad connect Test Pad
+10 shot before.png
+20 pad tap start
+30 pad down a
+60 pad up a
+62 pad tap start
+75 pad down a
+77 pad up a
+78 pad tap start
+85 pad move leftx -0.3
+90 pad down a
+93 pad up a
+94 pad move leftx -0.9
+100 pad move leftx 0
+110 pad down a
+140 pad up a
+141 pad down right
+146 pad up right
+150 pad down a
+170 pad up a
+180 pad down back
+320 pad up back
+330 down space
+332 up space
+340 tap escape
+470 pad 2 connect Second Pad
+480 pad 2 tap a
+490 pad 2 disconnect
+500 tap space
+510 tap escape
+640 shot after.png
+650 pad down back
+700 quit
+)";
+
+TEST(ZingleGame, PlayedWithAPad) {
+  if (!HaveDisplay()) ORMIX_SKIP_OR_FAIL() << "no X display (run under xvfb-run)";
+  TZingleRun run;
+  if (!run.Prepare()) ORMIX_SKIP_OR_FAIL() << run.error;
+  InitPixmapModule();
+  TGameSettings quiet;
+  quiet.MusicOption = 0;
+  ASSERT_TRUE(SaveSettings(ToText(run.Path("system/173/tigger.hop")), quiet));
+  ASSERT_EQ(run.Run(kPadSession), 0) << run.Trace();
+
+  // The trace without the rows that scroll in.
+  std::string trace;
+  for (const std::string& line : run.TraceLines())
+    if (line.find(" row ") == std::string::npos) trace += line + "\n";
+  const char* expected[] = {
+      "2 pad connected 1 Test Pad\n",
+      "20 input pad 1 Test Pad\n20 play\n20 hit colour=1 combo=1 points=5 score=5 rate=22500\n",
+      "30 scrolling 1\n31 jump x=384\n47 rise 136\n",  // held: the full 136 pixels
+      "58 hit colour=1 combo=2 points=10 score=15 rate=23500\n62 pause\n78 resume\n",
+      "90 jump x=384\n93 rise 45\n",                  // let go after three frames
+      "100 hit colour=1 combo=3 points=15 score=30 rate=24000\n",
+      "110 jump x=348\n126 rise 136\n",                // the stick steered left
+      "137 hit colour=1 combo=4 points=20 score=50 rate=24500\n",
+      "150 jump x=373\n166 rise 136\n",                // the d-pad steered right
+      "177 hit colour=1 combo=5 points=25 score=75 rate=25000\n180 escape score=75\n",
+      "301 gameover score=75\n301 highscore 75\n301 saved\n301 title\n",
+      "330 input keyboard\n330 play\n340 escape score=0\n",
+      "470 pad connected 2 Second Pad\n480 input pad 2 Second Pad\n480 play\n",
+      "490 pad disconnected 2 Second Pad\n490 pause pad left\n500 resume\n510 escape score=0\n",
+      "650 saved\n650 end\n",
+  };
+  size_t at = 0;
+  for (const char* part : expected) {
+    size_t found = trace.find(part, at);
+    ASSERT_NE(found, std::string::npos) << "missing, in order: " << part << "\n" << trace;
+    at = found + std::strlen(part);
+  }
+  EXPECT_EQ(trace.find(" end\n"), trace.find("650 end\n") + 3)
+      << "back held from play did not end the program";
+  // Nothing moved while paused: no row, hit or jump between the pause and the resume.
+  const std::string all = run.Trace();
+  for (int f = 63; f < 78; ++f)
+    EXPECT_EQ(all.find("\n" + std::to_string(f) + " "), std::string::npos) << "frame " << f << "\n" << all;
+
+  // The title screen names the input of the latest game under the table.
+  TPixmapPtr before = OpenPixmap(run.Path("before.png"));
+  TPixmapPtr after = OpenPixmap(run.Path("after.png"));
+  ASSERT_TRUE(before && after);
+  int changed = 0;
+  for (int y = 566; y < 582; ++y)
+    for (int x = 0; x < 300; ++x) changed += before->ReadPixel(x, y) != after->ReadPixel(x, y);
+  EXPECT_GT(changed, 100);
+}

@@ -1,5 +1,5 @@
 #pragma once
-// Polled keyboard and mouse state. While polling is enabled, an input hook on the event
+// Polled keyboard and mouse state (gamepads: ormix/system/pad.h). While polling is enabled, an input hook on the event
 // chain keeps tables of held keys, key presses, typed characters, mouse buttons, the
 // pointer position and the wheel. Each reading function first pumps the system's
 // messages (when auto-poll is on), so input that arrived before the call is seen.

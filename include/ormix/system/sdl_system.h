@@ -2,7 +2,8 @@
 // The system driver on SDL2. Poll and Wait translate the SDL events of every SDL window
 // into the framework's events (null source, virtual-key codes, the current modifier
 // flags), then hand each event that belongs to a window to that window's procedure, if
-// one is registered (the graphics layer's windows use this for focus and close).
+// one is registered (the graphics layer's windows use this for focus and close). Game
+// controllers become pad events (ormix/system/pad.h).
 #include <SDL2/SDL.h>
 
 #include <cstdint>
@@ -35,6 +36,12 @@ public:
                    const Text& path) override;
   Text RequestDir(const Text& text, const Text& path) override;
   int OpenURL(const Text& url) override;
+  int PadConnected(int pad) override;
+  Text PadName(int pad) override;
+  int PadRumble(int pad, float low, float high, int milliseconds) override;
+  int PadHasRumble(int pad) override;
+  void SetPadBackgroundInput(bool on) override;
+  std::shared_ptr<TVirtualPad> AttachVirtualPad(const Text& name) override;
 
   // Translates one SDL event (Poll does this for each queued event).
   void HandleEvent(const SDL_Event& event);

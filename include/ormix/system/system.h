@@ -7,6 +7,8 @@
 #include <ormix/runtime/text.h>
 #include <ormix/system/event.h>
 
+class TVirtualPad;
+
 class TSystemDriver {
 public:
   virtual ~TSystemDriver() = default;
@@ -23,6 +25,16 @@ public:
                            const Text& path) = 0;
   virtual Text RequestDir(const Text& text, const Text& path) = 0;
   virtual int OpenURL(const Text& url) = 0;
+  // Gamepads (ormix/system/pad.h); a driver without them has no pads. Pads are numbered
+  // from 1.
+  virtual int PadConnected(int /*pad*/) { return 0; }
+  virtual Text PadName(int /*pad*/) { return Text(); }
+  virtual int PadRumble(int /*pad*/, float /*low*/, float /*high*/, int /*milliseconds*/) {
+    return 0;
+  }
+  virtual int PadHasRumble(int /*pad*/) { return 0; }
+  virtual void SetPadBackgroundInput(bool /*on*/) {}
+  virtual std::shared_ptr<TVirtualPad> AttachVirtualPad(const Text& /*name*/) { return nullptr; }
 };
 
 // Initialises the platform (SDL), the event chain and the system driver; idempotent.
