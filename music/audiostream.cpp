@@ -107,42 +107,47 @@ void TMusicConverter::Render(TMusic& music, void* out, int32_t bytes) {
 namespace {
 class TMusicStreamSource : public TAudioStreamSource {
 public:
-  explicit TMusicStreamSource(TMusicPtr music) : _music(std::move(music)) {}
+  // `owned`: the music was loaded for the stream; a music the caller handed in is never
+  // freed here, whatever the stream asks (a stream that fails to start lets go of its
+  // source before the caller's keep flag is set).
+  TMusicStreamSource(TMusicPtr music, bool owned) : _music(std::move(music)), _owned(owned) {}
   void Render(void* out, int32_t bytes) override { _conv.Render(*_music, out, bytes); }
   // A music that has stopped still plays what the converter read ahead of the output.
   bool Playing() override { return _music->Geti(MUSIC_ID_PLAYING) != 0 || _conv.Pending(); }
   void Start() override { _music->PlayStatus = 1; }
   void Release(bool free) override {
-    if (free) _music->Free();
+    if (free && _owned) _music->Free();
   }
 
 private:
   TMusicPtr _music;
+  bool _owned;
   TMusicConverter _conv;
 };
+}  // namespace
+
+namespace {
+TAudioStreamPtr StartStream(const TMusicPtr& music, int32_t loop, int32_t paused, bool owned) {
+  music->Seti(MUSIC_ID_LOOP, loop);
+  TAudioStreamPtr stream =
+      CurrentAudioDriver()->CreateAudioStream(std::make_shared<TMusicStreamSource>(music, owned), paused);
+  if (stream) stream->KeepMusic = owned ? 0 : 1;
+  return stream;
+}
 }  // namespace
 
 TAudioStreamPtr PlayMusic(const TMusicPtr& music, int32_t loop, int32_t paused) {
   InitAudioStreamModule();
   if (!music) return nullptr;
-  music->Seti(MUSIC_ID_LOOP, loop);
-  TAudioStreamPtr stream =
-      CurrentAudioDriver()->CreateAudioStream(std::make_shared<TMusicStreamSource>(music), paused);
-  if (!stream) return nullptr;
-  stream->KeepMusic = 1;
-  return stream;
+  return StartStream(music, loop, paused, false);
 }
 
 TAudioStreamPtr PlayMusic(const TMusicSource& source, int32_t loop, int32_t paused) {
   InitAudioStreamModule();
   TMusicPtr music = LoadMusic(source);
   if (!music) return nullptr;
-  TAudioStreamPtr stream = PlayMusic(music, loop, paused);
-  if (!stream) {
-    music->Free();
-    return nullptr;
-  }
-  stream->KeepMusic = 0;
+  TAudioStreamPtr stream = StartStream(music, loop, paused, true);
+  if (!stream) music->Free();
   return stream;
 }
 

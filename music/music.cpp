@@ -100,7 +100,19 @@ Text CantorLoader::GetExtensions(int32_t allSupported, int32_t allFiles) {
   return out;
 }
 
+namespace {
+Text& Refusal() {
+  static Text* text = new Text;
+  return *text;
+}
+}  // namespace
+
+const Text& MusicLoadRefusal() { return Refusal(); }
+void RefuseMusicLoad(const Text& reason) { Refusal() = reason; }
+void ClearMusicLoadRefusal() { Refusal().clear(); }
+
 TMusicPtr CantorLoader::Load(const TMusicSource& given) {
+  ClearMusicLoadRefusal();
   const TProbedSource source(given);
   return Loaders().FirstAnswer([&](const std::shared_ptr<CantorLoader>& entry) {
     if (!source.Accepts(entry->Probe)) return TMusicPtr();

@@ -3,9 +3,9 @@
 #include <ormix/audio/audio.h>
 #include "player/song_player.h"
 
-// Longest song rendered into a sound sample (20 MiB of 44100 Hz 16-bit stereo); a longer
-// song is meant to be streamed (PlayMusic), not held in memory.
-constexpr int32_t SONG_SAMPLE_MAX_SECONDS = 120;
+// Longest song rendered into a sound sample: ten minutes, about 100 MiB of 44100 Hz
+// 16-bit stereo. A longer song is meant to be streamed (PlayMusic), not held in memory.
+constexpr int32_t SONG_SAMPLE_MAX_SECONDS = 600;
 
 class TAudioSampleLoaderMOD : public TAudioSampleLoader {
 public:

@@ -19,6 +19,9 @@ std::shared_ptr<TSoftAudioAudioStream> TSoftAudioAudioStream::Build(const TAudio
   s->StartRing(source);
   s->_handle = fa_play(ring, p, sc->fa_channel, 0);
   if (s->_handle == 0) {
+    // The stream never played: it lets go of the source without releasing what it plays
+    // (the caller that asked for the stream still owns that).
+    s->Music.reset();
     s->Stop();
     return nullptr;
   }

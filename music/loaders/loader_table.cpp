@@ -47,6 +47,7 @@ TMusicPtr LoadTrackerSong(const TMusicSource& source, Text* format) {
   InitTrackerTables();
   NoteName(0);
   if (format) format->clear();
+  ClearMusicLoadRefusal();
   const TProbedSource probed(source);
   for (const TSongFormat& f : kFormats) {
     if (!probed.Accepts(f.probe)) continue;

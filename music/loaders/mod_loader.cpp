@@ -308,6 +308,18 @@ TMusicPtr LoadMOD(const TMusicSource& source) {
   }
   song->ActiveSongPatterns = songLength - 1;
   song->CurrentPattern = song->SongPattern[0];
+  // A song must play at least one pattern the file holds: one whose order list names
+  // only patterns past the end of the file would be minutes of nothing.
+  {
+    const uint64_t patternBytes = 64ull * 4 * static_cast<uint64_t>(channels);
+    bool holds = false;
+    for (int32_t k = 0; k <= std::max(songLength - 1, 0); ++k)
+      holds = holds || patternOffset + song->SongPattern[static_cast<size_t>(k)] * patternBytes < in.Size();
+    if (!holds) {
+      RefuseMusicLoad(u"the order list names no pattern the file holds");
+      return nullptr;
+    }
+  }
   in.Seek(patternOffset);
 
   song->Pattern.assign(static_cast<size_t>(highest) + 1, nullptr);

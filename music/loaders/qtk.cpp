@@ -85,14 +85,16 @@ int32_t Cantor_Track::Save(const TStreamPtr& stream) {
       s.WriteByte(0);
       continue;
     }
+    // The XM file's lowest note is no note in the records (the trailing block keeps it).
+    const int32_t note = Note[l] == XmLowestNote ? 0 : Note[l];
     int flags = 0;
-    if (Note[l] != 0) flags |= 0x01;
+    if (note != 0) flags |= 0x01;
     if (Inst[l] != 0) flags |= 0x02;
     if (Vol[l] != 0) flags |= 0x04;
     if (FX[l] != 0) flags |= 0x08;
     if (FXV[l] != 0) flags |= 0x10;
     s.WriteByte(flags);
-    if (flags & 0x01) s.WriteShort(Note[l]);
+    if (flags & 0x01) s.WriteShort(note);
     if (flags & 0x02) s.WriteByte(Inst[l]);
     if (flags & 0x04) s.WriteByte(Vol[l]);
     if (flags & 0x08) s.WriteByte(FX[l]);

@@ -8,7 +8,8 @@
 //   int n, n ints: the whole used order list (positions 0..ActiveSongPatterns),
 //   int count, per instrument: int number, int InstrumentType, int m, m ints of the
 //     note-to-sample map, int p, p ints: the full ticks of its envelope points,
-//   int count, per cell whose note does not fit the record's 16 bits:
+//   int count, per cell whose note the record does not hold (outside its 16 bits,
+//     or the XM file's lowest note, which the record stores as no note):
 //     int pattern, int track, int line, int note.
 // A file without the block loads as the record layout alone describes it.
 #include "../player/song_player.h"

@@ -244,6 +244,17 @@ TMusicPtr LoadXM(const TMusicSource& source) {
   song->ActiveSequences = storedPatterns;
 
   const int32_t kept = std::min(storedPatterns, XM_MAX_PATTERNS);
+  // A song must play at least one pattern the file stores: one whose order list names
+  // only missing patterns would be minutes of nothing.
+  {
+    bool stored = false;
+    for (int32_t k = 0; k <= std::max(song->ActiveSongPatterns, 0) && k < entries; ++k)
+      stored = stored || song->SongPattern[static_cast<size_t>(k)] < kept;
+    if (!stored) {
+      RefuseMusicLoad(u"the order list names no pattern the file stores");
+      return nullptr;
+    }
+  }
   song->Pattern.assign(static_cast<size_t>(std::max(kept, highestOrder + 1)), nullptr);
 
   // Pattern cells cost memory whatever the file holds: a song may have at most as many

@@ -30,9 +30,11 @@ int32_t Cantor_Track::IsIdentical(const Cantor_Track& other) const {
 int32_t Cantor_Track::GetBVal(int32_t line) const {
   if (line < 0 || line >= LineCount) return 0x80;
   const size_t i = static_cast<size_t>(line);
-  if (Note[i] != 0 && Inst[i] != 0 && Vol[i] != 0 && FX[i] != 0 && FXV[i] != 0) return 0;
+  // The XM file's lowest note counts as no note, as in the stored records.
+  const bool note = Note[i] != 0 && Note[i] != XmLowestNote;
+  if (note && Inst[i] != 0 && Vol[i] != 0 && FX[i] != 0 && FXV[i] != 0) return 0;
   int32_t v = 0x80;
-  if (Note[i] != 0) v |= 1;
+  if (note) v |= 1;
   if (Inst[i] != 0) v |= 2;
   if (Vol[i] != 0) v |= 4;
   if (FX[i] != 0) v |= 8;

@@ -9,8 +9,16 @@
 #include <ormix/runtime/errors.h>
 #include <ormix/system/event.h>
 
+namespace {
+int32_t g_classicDefault = 0;
+}  // namespace
+
+void SetClassicPlaybackDefault(int32_t classic) { g_classicDefault = classic ? 1 : 0; }
+int32_t ClassicPlaybackDefault() { return g_classicDefault; }
+
 Cantor_Mixer::Cantor_Mixer() {
   SAMPLE_RATE = AUDIO_OUTPUT_RATE;
+  Classic = g_classicDefault;
   InitTrackerTables();
   // The song is the event's source; the reference does not own the song (no cycle).
   TickEvent = TEvent::Create(SONG_LINE_EVENT, TObjectPtr(TObjectPtr(), static_cast<void*>(this)));
@@ -270,8 +278,9 @@ void Cantor_Mixer::CalcSize() {
   scan.Classic = Classic;
   scan.PatternLock = PatternLock;
   STREAM_SIZE = static_cast<int32_t>(std::min<int64_t>(scan.MeasureFrames(), std::numeric_limits<int32_t>::max()));
-  _sizeRate = SAMPLE_RATE;
-  _sizeClassic = Classic;
+  _measuredSize = STREAM_SIZE;
+  _measuredKey = LengthKey();
+  _measured = true;
 }
 
 int64_t Cantor_Mixer::MeasureFrames() {
@@ -312,12 +321,60 @@ int64_t Cantor_Mixer::MeasureFrames() {
   return sum;
 }
 
+// Everything the measurement reads: output rate, playback mode, start timing, the used
+// order list and, of each pattern it plays, the lines and the effect columns of the
+// played tracks (notes and instruments change no timing).
+uint64_t Cantor_Mixer::LengthKey() const {
+  uint64_t h = 0xcbf29ce484222325ull;
+  const auto mix = [&h](int64_t v) {
+    h ^= static_cast<uint64_t>(v);
+    h *= 0x100000001b3ull;
+    h ^= h >> 29;
+  };
+  for (int64_t v : {int64_t{SAMPLE_RATE}, int64_t{Classic}, int64_t{SourceFormat}, int64_t{DefaultTempo},
+                    int64_t{DefaultSpeed}, int64_t{ActiveSongPatterns}, int64_t{ActiveChannels},
+                    int64_t{PatternLock}, static_cast<int64_t>(SongPattern.size()),
+                    static_cast<int64_t>(Pattern.size()), static_cast<int64_t>(MMC_Channel.size())})
+    mix(v);
+  std::vector<bool> seen(Pattern.size(), false);
+  const int32_t last = std::min<int32_t>(std::max(ActiveSongPatterns, 0), static_cast<int32_t>(SongPattern.size()) - 1);
+  for (int32_t k = 0; k <= last; ++k) {
+    const int32_t p = SongPattern[static_cast<size_t>(k)];
+    mix(p);
+    if (p < 0 || p >= static_cast<int32_t>(Pattern.size()) || seen[static_cast<size_t>(p)]) continue;
+    seen[static_cast<size_t>(p)] = true;
+    const Cantor_Pattern* pattern = Pattern[static_cast<size_t>(p)].get();
+    mix(reinterpret_cast<intptr_t>(pattern));
+    if (!pattern) continue;
+    mix(pattern->LineCount);
+    mix(static_cast<int64_t>(pattern->Track.size()));
+    const size_t tracks = std::min<size_t>(pattern->Track.size(), static_cast<size_t>(std::max(ActiveChannels, 0)));
+    for (size_t t = 0; t < tracks; ++t) {
+      const Cantor_Track* track = pattern->Track[t].get();
+      mix(reinterpret_cast<intptr_t>(track));
+      if (!track) continue;
+      mix(track->LineCount);
+      mix(static_cast<int64_t>(track->FX.size()));
+      mix(static_cast<int64_t>(track->FXV.size()));
+      for (int32_t v : track->FX) mix(v);
+      for (int32_t v : track->FXV) mix(v);
+    }
+  }
+  return h;
+}
+
+int32_t Cantor_Mixer::MeasuredLength() {
+  if (!_measured || LengthKey() != _measuredKey) CalcSize();
+  // The end of a played song overwrites STREAM_SIZE with the position it reached.
+  STREAM_SIZE = _measuredSize;
+  return STREAM_SIZE;
+}
+
 int32_t Cantor_Mixer::Seti(int32_t id, int32_t value) {
   switch (id) {
     case MUSIC_ID_RATE:
       TMusic::Seti(MUSIC_ID_RATE, value);
-      // The length is kept while rate and mode stay what it was measured for.
-      if (_sizeRate != SAMPLE_RATE || _sizeClassic != Classic) CalcSize();
+      MeasuredLength();
       return 1;
     case SONG_ID_TEMPO:
       // A tempo below 1 has no tick length; it is refused.
@@ -351,10 +408,7 @@ int32_t Cantor_Mixer::Seti(int32_t id, int32_t value) {
 
 int32_t Cantor_Mixer::Geti(int32_t id) {
   switch (id) {
-    case MUSIC_ID_SIZE:
-      // Measured once per output rate and playback mode; SongChanged() asks again.
-      if (_sizeRate != SAMPLE_RATE || _sizeClassic != Classic) CalcSize();
-      return STREAM_SIZE;
+    case MUSIC_ID_SIZE: return MeasuredLength();
     case MUSIC_ID_RATE: return SAMPLE_RATE;
     case SONG_ID_TEMPO: return Tempo;
     case SONG_ID_SPEED: return Speed;

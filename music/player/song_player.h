@@ -61,13 +61,21 @@ public:
   virtual void EnableScopes(int32_t size);
   virtual void UpdateScopes();
   virtual void CalcSize();
-  // Forgets the measured length after the caller changed the song's records.
-  void SongChanged() { _sizeRate = 0; }
+  // Forgets the measured length. Not needed after changing the song's records (the
+  // length notices that itself); kept for callers that want a fresh measurement.
+  void SongChanged() { _measured = false; }
 
 private:
   bool _calculating = false;  // this is the copy CalcSize runs silently
-  int32_t _sizeRate = 0;      // SAMPLE_RATE for which STREAM_SIZE was computed (0 = none)
-  int32_t _sizeClassic = 0;   // playback mode of that computation
+  // The last measured length and a fingerprint of everything it depends on (output rate,
+  // playback mode, order list, timing of the patterns it plays): the length is measured
+  // again only when the fingerprint changes.
+  bool _measured = false;
+  int32_t _measuredSize = 0;
+  uint64_t _measuredKey = 0;
+  uint64_t LengthKey() const;
+  // STREAM_SIZE as measured for the song as it is now (measuring it when needed).
+  int32_t MeasuredLength();
   TMixBuffers _mix;           // what a chunk is mixed into
   void EndOfSong();
   // Runs this copy of a song from its start to its end (CalcSize): the frames it lasts.

@@ -15,6 +15,7 @@
 #include "audio/audiooutput.h"
 #include "audio/dsound/dsoundstream.h"
 #include "audio/openal/openal.h"
+#include "audio/softaudio/softmixer.h"
 #include "audio/tests/tone_util.h"
 #include <ormix/music/audiostream.h>
 #include "music/player/song_player.h"
@@ -339,6 +340,34 @@ TEST_P(SquareWaveThroughDriver, FullScaleFilesPlayCleanToTheirLastFrame) {
 
 INSTANTIATE_TEST_SUITE_P(Drivers, SquareWaveThroughDriver, ::testing::Values("SoftAudio", "DirectSound"),
                          [](const ::testing::TestParamInfo<const char*>& i) { return std::string(i.param); });
+
+// A stream that cannot start (every voice of the software mixer busy) returns null and
+// leaves the caller's music alive; one it loaded itself is freed.
+TEST(AudioStream, AStreamThatCannotStartLeavesTheCallersMusicAlone) {
+  setenv("SDL_AUDIODRIVER", "dummy", 1);
+  InitAudioModule();
+  InitMusicModule();
+  AudioOutputSetManual(true);
+  ASSERT_EQ(UseAudioDriver("SoftAudio"), 1);
+  // Output is driven by hand and never rendered here, so voices once taken stay taken.
+  std::vector<int16_t> frames(64, 0);
+  fa_sound* blip = fa_createsound(32, 16, 2, 44100, frames.data(), 0);
+  ASSERT_NE(blip, nullptr);
+  const int32_t handle = fa_allocchannel();
+  ASSERT_NE(handle, 0);
+  int taken = 0;
+  while (taken < 100000 && fa_play(blip, 1, handle) != 0) ++taken;
+  ASSERT_GT(taken, 0);
+  ASSERT_LT(taken, 100000) << "the mixer never ran out of voices";
+
+  auto music = std::make_shared<ToneMusic>(44100);
+  EXPECT_EQ(PlayMusic(std::static_pointer_cast<TMusic>(music), 0, 0), nullptr);
+  EXPECT_EQ(music->freed, 0) << "the caller's music was freed by a stream that never started";
+
+  fa_freesound(blip);
+  UseAudioDriver("Null");
+  AudioOutputSetManual(false);
+}
 
 TEST(AudioStream, StopKeepsCallersMusicAndPanSaturates) {
   setenv("SDL_AUDIODRIVER", "dummy", 1);

@@ -14,6 +14,7 @@
 #include "music/loaders/xm_loader.h"
 #include "song_fixture.h"
 #include "music/player/song_player.h"
+#include <ormix/music/song.h>
 #include <ormix/runtime/errors.h>
 #include <ormix/stream/stream.h>
 
@@ -160,6 +161,45 @@ TEST(HostileFiles, EnvelopePointsFarApartGiveALevel) {
   EXPECT_NEAR(level, 0.6f, 0.01f);
 }
 
+// A song whose played order positions name no pattern the file holds is refused with a
+// reason (it would otherwise be minutes of silence); one good position is enough to load,
+// the positions naming missing patterns then playing as empty patterns.
+TEST(HostileFiles, SongsWithNoPatternToPlayAreRefused) {
+  InitMusicModule();
+  struct Case {
+    const char* what;
+    fmtbytes::Bytes bytes;
+    bool loads;
+  };
+  auto mod = [](int length, std::vector<int> orders) { return fmtbytes::Mod("M.K.", 4, length, orders, 1).b; };
+  auto xm = [](std::vector<int> orders, int songLength = -1) {
+    fmtbytes::Xm x;
+    x.orders = orders;
+    x.songLength = songLength;
+    return x.Build();
+  };
+  const Case cases[] = {
+      {"MOD naming only patterns past the file's end", mod(100, std::vector<int>(100, 5)), false},
+      {"MOD with one held pattern among them", mod(3, {5, 0, 5}), true},
+      {"MOD of song length 0 (position 0 plays)", mod(0, {0}), true},
+      {"XM naming only patterns it does not store", xm(std::vector<int>(200, 5)), false},
+      {"XM with one stored pattern among them", xm({5, 0, 5}), true},
+      {"XM of song length 0 naming a missing pattern", xm({7}, 0), false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TMusicPtr song = LoadTrackerSong(TMusicSource(fmtbytes::Stream(c.bytes)));
+    EXPECT_EQ(song != nullptr, c.loads);
+    EXPECT_EQ(LoadMusic(TMusicSource(fmtbytes::Stream(c.bytes))) != nullptr, c.loads);
+    if (c.loads) {
+      EXPECT_EQ(MusicLoadRefusal(), u"");
+      EXPECT_LE(song->Geti(1), 3 * 64 * 6 * 882);
+    } else {
+      EXPECT_NE(ToUtf8(MusicLoadRefusal()).find("order list names no pattern"), std::string::npos);
+    }
+  }
+}
+
 TEST(HostileFiles, LongSongsAreRefusedAsSoundSamples) {
   InitMusicModule();
   TAudioSampleLoaderMOD loader;
@@ -172,15 +212,23 @@ TEST(HostileFiles, LongSongsAreRefusedAsSoundSamples) {
   ASSERT_TRUE(s);
   EXPECT_GT(s->length, 0);
   EXPECT_LE(s->length, SONG_SAMPLE_MAX_SECONDS * 44100);
-  // The same pattern at speed 31 and tempo 32 lasts 64 x 31 ticks of 78 ms: 155 s.
+  // The same pattern at speed 31 and tempo 32 lasts 64 x 31 ticks of 78 ms: 155 s. Played
+  // twice (its order list) that is a song of five minutes, which loads.
   fmtbytes::Bytes slow = once;
   slow[1084 + 2] = static_cast<uint8_t>((slow[1084 + 2] & 0xF0) | 0x0F);
   slow[1084 + 3] = 31;
   slow[1088 + 2] = static_cast<uint8_t>((slow[1088 + 2] & 0xF0) | 0x0F);
   slow[1088 + 3] = 32;
+  TAudioSamplePtr five = loader.LoadAudioSample(fmtbytes::Stream(slow));
+  ASSERT_TRUE(five);
+  EXPECT_NEAR(five->length / 44100.0, 2 * 64 * 31 * 3445 / 44100.0, 1.0);
+  five.reset();
+  // Played four times it lasts ten minutes and a third: refused.
+  slow[950] = 4;
+  for (int k = 0; k < 4; ++k) slow[952 + k] = 0;
   try {
     loader.LoadAudioSample(fmtbytes::Stream(slow));
-    ADD_FAILURE() << "a 155 second song was loaded as a sample";
+    ADD_FAILURE() << "a 620 second song was loaded as a sample";
   } catch (const TRuntimeException& e) {
     EXPECT_NE(std::string(e.what()).find("too long to load as a sound sample"), std::string::npos) << e.what();
   }

@@ -1,6 +1,7 @@
 // The "ormix music" subcommands run as a user would: info lines, WAV and raw PCM
 // rendering, conversion to the native format, and the one-line failures.
 #include <gtest/gtest.h>
+#include <cstring>
 #include "testsupport/skip_or_fail.h"
 
 #include <sys/wait.h>
@@ -119,6 +120,21 @@ TEST_F(MusicCommand, Failures) {
     EXPECT_EQ(r.out.find("ormix: "), 0u) << c.args;
     EXPECT_EQ(r.out.find('\n'), r.out.size() - 1) << c.args << ": " << r.out;
   }
+  // A song with nothing to play is refused, naming the file and the reason.
+  const std::string broken = dir + "/no_patterns.mod";
+  {
+    std::vector<char> mod(1084 + 1024, 0);
+    mod[950] = 100;
+    for (int k = 0; k < 100; ++k) mod[952 + k] = 5;
+    std::memcpy(mod.data() + 1080, "M.K.", 4);
+    std::ofstream(broken, std::ios::binary).write(mod.data(), static_cast<std::streamsize>(mod.size()));
+  }
+  for (const std::string& args : {"music info " + broken, "music render " + broken + " " + dir + "/x.wav"}) {
+    const RunResult r = Ormix(args + " 2>&1");
+    EXPECT_EQ(r.status, 1) << args;
+    EXPECT_EQ(r.out, "ormix: " + broken + ": the order list names no pattern the file holds\n") << args;
+  }
+  std::remove(broken.c_str());
 }
 
 }  // namespace

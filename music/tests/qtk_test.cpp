@@ -246,6 +246,32 @@ TEST(QtkSong, RecordsAloneLoseWhatTheTrailingBlockKeeps) {
   EXPECT_EQ(back->Instrument[1]->VolEnvArray[1]->Tick, 400 & 0xFF);
 }
 
+// The XM file's lowest note (C-0) is no note in the records, as a reader of the records
+// expects; the trailing block carries it for format playback.
+TEST(QtkSong, LowestXmNoteIsNoNoteInTheRecords) {
+  auto t = Cantor_Track::Create(2);
+  t->Note[0] = XmLowestNote;
+  t->Note[1] = XmLowestNote;
+  t->Inst[1] = 5;
+  EXPECT_EQ(t->GetBVal(0), 0x80);
+  EXPECT_EQ(t->GetBVal(1), 0x82);
+  const Bytes b = Written([&](const TStreamPtr& s) { t->Save(s); });
+  const Bytes expected = {2, 0, 0, 0, 0x00, 0x02, 0x05};
+  EXPECT_EQ(b, expected);
+
+  auto song = SampleSong();
+  song->Pattern[0]->Track[2]->Note[5] = XmLowestNote;
+  Bytes file = Written([&](const TStreamPtr& s) { song->Save(s); });
+  auto back = Cantor_Mixer::Load(Reader(file));
+  ASSERT_TRUE(back);
+  EXPECT_EQ(back->Pattern[0]->Track[2]->Note[5], XmLowestNote);
+  const std::string text(file.begin(), file.end());
+  file.resize(text.rfind("QTKX"));
+  auto records = Cantor_Mixer::Load(Reader(file));
+  ASSERT_TRUE(records);
+  EXPECT_EQ(records->Pattern[0]->Track[2]->Note[5], 0);
+}
+
 TEST(QtkSong, Refused) {
   auto song = SampleSong();
   const Bytes full = Written([&](const TStreamPtr& s) { song->Save(s); });

@@ -128,6 +128,51 @@ TEST(Registry, NativeSongLoadsFromStreamAndUrl) {
   EXPECT_EQ(LoadMusic(u"/nonexistent/dir/song.qtk"), nullptr);
 }
 
+// Classic playback chosen once for the module reaches the paths that load a song
+// themselves: LoadMusic of a file (as PlayMusic of a file uses it) and LoadSound.
+TEST(Registry, ClassicPlaybackDefaultReachesLoadedSongs) {
+  InitMusicModule();
+  Cantor_MixerPtr made = songfix::Song(1, false, 8);
+  songfix::AddInstrument(*made, 1, 3000, 9000)->Loop = 1;
+  made->Instrument[1]->Sample[0]->LoopLength = 3000;
+  songfix::Cell(*made, 0, 0, 0, 49, 1, 0, 4, 0x48);  // a vibrato: the modes differ
+  songfix::Cell(*made, 0, 1, 2, 37, 1, 0x30, 10, 0x04);
+  made->SourceFormat = SONG_FROM_MOD;
+  const std::string path = std::string(ORMIX_BINARY_DIR) + "/tests/registry_test_classic.qtk";
+  {
+    TStreamPtr out = OpenForWriting(ToText(path));
+    ASSERT_TRUE(out);
+    made->Save(out);
+    out->Close();
+  }
+  auto render = [&](int32_t classic) {
+    auto song = std::dynamic_pointer_cast<Cantor_Mixer>(LoadMusic(ToText(path)));
+    EXPECT_TRUE(song);
+    if (!song) return std::vector<uint8_t>();
+    song->Seti(SONG_ID_CLASSIC, classic);
+    std::vector<uint8_t> pcm(static_cast<size_t>(song->Geti(1)) * 4);
+    song->PlayStatus = 1;
+    song->FillBuffer(pcm.data(), static_cast<int32_t>(pcm.size()));
+    return pcm;
+  };
+  const std::vector<uint8_t> classic = render(1), format = render(0);
+  ASSERT_NE(classic, format);
+  auto asSound = [&] {
+    TAudioSamplePtr s = LoadAudioSample(ToText(path));
+    EXPECT_TRUE(s);
+    return s ? std::vector<uint8_t>(s->samples, s->samples + static_cast<size_t>(s->length) * 4) : std::vector<uint8_t>();
+  };
+
+  EXPECT_EQ(ClassicPlaybackDefault(), 0);
+  EXPECT_EQ(LoadMusic(ToText(path))->Geti(SONG_ID_CLASSIC), 0);
+  EXPECT_EQ(asSound(), format);
+  SetClassicPlaybackDefault(1);
+  EXPECT_EQ(LoadMusic(ToText(path))->Geti(SONG_ID_CLASSIC), 1);
+  EXPECT_EQ(asSound(), classic);
+  SetClassicPlaybackDefault(0);
+  std::remove(path.c_str());
+}
+
 TEST(Registry, SongLoadsAsASoundSample) {
   InitMusicModule();
   const std::vector<uint8_t> bytes = NativeSongBytes();

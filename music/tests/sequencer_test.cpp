@@ -2,6 +2,7 @@
 // parameters, line events and the length computation.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <vector>
 
 #include "music/player/song_player.h"
@@ -350,6 +351,40 @@ TEST(Length, CalcSizeOfALoopingSong) {
   // A new output rate recomputes the length.
   EXPECT_EQ(song->Seti(5, 48000), 1);
   EXPECT_EQ(song->STREAM_SIZE, (64 * 9 - 1) * 960);
+}
+
+// The measured length stays the song's: playing it to its end (in requests that do not
+// divide it) does not change it, and neither does editing the records leave it stale.
+TEST(Length, StaysTrueAfterPlayingAndAfterEdits) {
+  auto song = songfix::Song(2, true);
+  const int32_t length = (64 * 2 * 6 - 1) * 882;  // the ending tick is not counted
+  ASSERT_EQ(song->Geti(1), length);
+  song->Seti(7, 0);
+  song->PlayStatus = 1;
+  std::vector<int16_t> pcm(2 * 10000);
+  for (int i = 0; i < 1000 && song->PlayStatus != 0; ++i) song->FillBuffer(pcm.data(), 4 * 10000);
+  ASSERT_EQ(song->PlayStatus, 0);
+  EXPECT_EQ(song->Geti(1), length) << "the end of the song left its position as the length";
+
+  struct Edit {
+    const char* what;
+    std::function<void(Cantor_Mixer&)> apply;
+    int32_t frames;
+  } edits[] = {
+      {"speed 3 on the first line", [](Cantor_Mixer& s) { Cell(s, 0, 0, 0, 0, 0, 0, 15, 3); },
+       ((64 + 64) * 3 - 1) * 882},
+      {"a break on line 31", [](Cantor_Mixer& s) { Cell(s, 0, 2, 31, 0, 0, 0, 13, 0); }, ((32 + 64) * 3 - 1) * 882},
+      {"a third position", [](Cantor_Mixer& s) { s.ActiveSongPatterns = 2; s.SongPattern[2] = 1; },
+       ((32 + 64 + 64) * 3 - 1) * 882},
+      {"a shorter pattern at position 1",
+       [](Cantor_Mixer& s) { s.Pattern[3] = Cantor_Pattern::Create(&s, 4, 16); s.SongPattern[1] = 3; },
+       ((32 + 16 + 64) * 3 - 1) * 882},
+      {"a faster tempo", [](Cantor_Mixer& s) { s.DefaultTempo = 250; }, ((32 + 16 + 64) * 3 - 1) * 441},
+  };
+  for (const Edit& e : edits) {
+    e.apply(*song);
+    EXPECT_EQ(song->Geti(1), e.frames) << e.what;
+  }
 }
 
 TEST(Length, NeverEndingSongEndsWhereItRepeats) {

@@ -50,7 +50,10 @@ TMusicPtr LoadSong(const std::string& path, int& status, bool classic = false) {
   Text format;
   TMusicPtr song = LoadTrackerSong(TMusicSource(file), &format);
   if (!song) {
-    status = OrmixFail(path + (format == u"wav" ? ": not a tracker song" : ": no song loader accepts this file"));
+    const std::string refusal = ToUtf8(MusicLoadRefusal());
+    status = OrmixFail(path + (!refusal.empty()     ? ": " + refusal
+                               : format == u"wav" ? ": not a tracker song"
+                                                  : ": no song loader accepts this file"));
     return nullptr;
   }
   song->Seti(SONG_ID_CLASSIC, classic ? 1 : 0);

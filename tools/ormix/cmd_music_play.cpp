@@ -63,7 +63,10 @@ int Play(const std::vector<std::string>& args) {
 
   if (!OpenForReading(file)) return OrmixFail(file + ": cannot open the file");
   TMusicPtr music = LoadMusic(TMusicSource(ToText(file)));
-  if (!music) return OrmixFail(file + ": no music loader accepts this file");
+  if (!music) {
+    const std::string refusal = ToUtf8(MusicLoadRefusal());
+    return OrmixFail(file + ": " + (refusal.empty() ? "no music loader accepts this file" : refusal));
+  }
   if (classic) music->Seti(SONG_ID_CLASSIC, 1);
 
   const double length = LengthSeconds(*music);

@@ -48,6 +48,12 @@ constexpr int32_t SONG_ID_SCOPES = 116;         // Seti: scope buffer size (0 = 
 // 0 (the default) = playback faithful to the MOD and XM formats.
 constexpr int32_t SONG_ID_CLASSIC = 117;
 
+// How songs made from now on play MOD and XM records (SONG_ID_CLASSIC's starting value):
+// 1 = classic playback, 0 = format playback (the default). It reaches every path that
+// loads a song itself: LoadMusic, PlayMusic of a file or URL, LoadSound of a song.
+void SetClassicPlaybackDefault(int32_t classic);
+int32_t ClassicPlaybackDefault();
+
 // Id of the event a playing song emits at the end of each line while SONG_ID_EMIT_TICK is
 // on; the event's data is the line just finished.
 constexpr int32_t SONG_LINE_EVENT = 501;
@@ -124,6 +130,12 @@ public:
 };
 
 TMusicPtr LoadMusic(const TMusicSource& source);
+// Why the most recent load gave nothing although a loader recognised the file's format
+// (a song whose order list names no pattern the file holds, say); "" when no loader
+// recognised it or the load succeeded. Loaders report through RefuseMusicLoad.
+const Text& MusicLoadRefusal();
+void RefuseMusicLoad(const Text& reason);
+void ClearMusicLoadRefusal();
 int32_t FreeMusic(const TMusicPtr& music);
 Text GetMusicExtensions(int32_t allSupported, int32_t allFiles);
 
