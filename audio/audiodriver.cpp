@@ -1,5 +1,6 @@
 // The audio driver registry, the "Null" driver, and the global sound and voice functions.
 #include <ormix/audio/audio.h>
+#include "audiooutput.h"
 #include "backends.h"
 #include <ormix/runtime/registry.h>
 #include <ormix/runtime/runtime.h>
@@ -51,6 +52,25 @@ std::shared_ptr<TAudioStream> TAudioDriver::CreateAudioStream(const std::shared_
   return nullptr;
 }
 
+// The deepest the software layers run ahead of the platform output (the SoftAudio
+// DirectSound buffer, 8192 frames) plus two platform buffers of 512 frames.
+void TAudioDriver::Drain() { AudioOutputDrain(8192 + 2 * AUDIO_OUTPUT_FRAMES, 1000); }
+
+namespace {
+uint32_t gPlayedOutAt = 0;
+bool gPlayedOut = false;
+// Drains the current driver when a stream played out within the time a drain takes.
+void DrainAfterPlayOut(TAudioDriver* driver) {
+  if (driver && gPlayedOut && ElapsedMillis() - gPlayedOutAt < 1000) driver->Drain();
+  gPlayedOut = false;
+}
+}  // namespace
+
+void NoteStreamPlayedOut() {
+  gPlayedOut = true;
+  gPlayedOutAt = ElapsedMillis();
+}
+
 TAudioDriver* AudioDrivers() { return Drivers().Front(); }
 
 void InitAudioModule() {
@@ -63,6 +83,7 @@ void InitAudioModule() {
   gNull = new TAudioDriver;
   for (const TAudioBackend& backend : kBackends) backend.Register();
   OnEndProgram([] {
+    DrainAfterPlayOut(gCurrent);
     if (gCurrent) gCurrent->Shutdown();
     gCurrent = gNull;
   });
@@ -90,6 +111,7 @@ int HasAudioDriver(const Text& name) {
 
 int UseAudioDriver(const Text& name) {
   InitAudioModule();
+  DrainAfterPlayOut(gCurrent);
   if (gCurrent) gCurrent->Shutdown();
   gCurrent = gNull;
   TAudioDriver* found = Drivers().FindNamed(name, [](TAudioDriver* d) { return d->Name(); });

@@ -21,6 +21,7 @@ struct OutputState {
   std::vector<std::pair<const void*, std::function<void()>>> steps;
   std::atomic<bool> lockstep{false};
   std::atomic<bool> manual{false};
+  std::atomic<uint64_t> played{0};  // frames the platform callback has produced
 };
 
 OutputState& State() {
@@ -28,8 +29,9 @@ OutputState& State() {
   return *state;
 }
 
-void Callback(void*, Uint8* stream, int len) {
+void Callback(void* platform, Uint8* stream, int len) {
   OutputState& s = State();
+  if (platform) s.played.fetch_add(static_cast<uint64_t>(len / 4), std::memory_order_relaxed);
   int16_t* out = reinterpret_cast<int16_t*>(stream);
   int frames = len / 4;
   while (frames > 0) {
@@ -58,6 +60,7 @@ bool OpenPlatform(OutputState& s) {
   want.channels = AUDIO_OUTPUT_CHANNELS;
   want.samples = AUDIO_OUTPUT_FRAMES;
   want.callback = Callback;
+  want.userdata = &s;
   SDL_AudioDeviceID dev = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
   if (dev == 0) {
     SDL_QuitSubSystem(SDL_INIT_AUDIO);
@@ -133,6 +136,17 @@ void AudioOutputSetManual(bool on) {
   // Clients already attached go with the change: driven by hand, or by the platform again.
   if (on && s.device != 0) ClosePlatform(s);
   if (!on && s.device == 0 && !s.clients.empty()) OpenPlatform(s);
+}
+
+void AudioOutputDrain(int frames, int maxMillis) {
+  OutputState& s = State();
+  {
+    std::lock_guard<std::mutex> g(s.openLock);
+    if (s.manual.load() || s.device == 0) return;
+  }
+  const uint64_t until = s.played.load() + static_cast<uint64_t>(std::max(frames, 0));
+  const Uint32 start = SDL_GetTicks();
+  while (s.played.load() < until && SDL_GetTicks() - start < static_cast<Uint32>(std::max(maxMillis, 0))) SDL_Delay(2);
 }
 
 void AudioOutputRender(int16_t* out, int frames) {

@@ -56,6 +56,12 @@ void AudioOutputRemoveStep(const void* owner);
 void AudioOutputSetManual(bool on);
 void AudioOutputRender(int16_t* out, int frames);
 
+// Waits (at most maxMillis) until the platform output has played `frames` more frames
+// than when it was called, so that what the clients held and the device's own buffers
+// are heard before the output closes. Returns at once when no platform output is open
+// (none attached, or driven by hand).
+void AudioOutputDrain(int frames, int maxMillis);
+
 // Runs fn while the audio callback is held off (short critical sections that change
 // what clients mix).
 class TAudioOutputLock {

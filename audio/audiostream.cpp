@@ -80,6 +80,7 @@ void TRingAudioStream::Update() {
     // the end came while the ring was first filled and the cursor was still at 0).
     if (finloop == 1 && (play < finstart || play < _lastplay)) finloop = 0;
     if (play >= finpos && finloop == 0) {
+      NoteStreamPlayedOut();
       Stop();
       return;
     }

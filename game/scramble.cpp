@@ -154,3 +154,77 @@ Text GetField(const Text& text, const Text& separator, int index, int spaceEnds)
   }
   return beyond ? Text(u"-+-") : field;
 }
+
+Text EncodeRecordName(const Text& name) {
+  bool wide = false;
+  for (char16_t c : name) wide = wide || c > 0xFF;
+  if (!wide) return name;
+  Text out(1, RecordNameMark);
+  auto byte = [&out](uint32_t b) { out += static_cast<char16_t>(b & 0xFF); };
+  for (size_t i = 0; i < name.size(); ++i) {
+    uint32_t c = name[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < name.size() && name[i + 1] >= 0xDC00 && name[i + 1] <= 0xDFFF) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (name[i + 1] - 0xDC00u);
+      ++i;
+    } else if (c >= 0xD800 && c <= 0xDFFF) {
+      c = 0xFFFD;  // a lone half of a pair has no UTF-8 form
+    }
+    if (c < 0x80) {
+      byte(c);
+    } else if (c < 0x800) {
+      byte(0xC0 | (c >> 6));
+      byte(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      byte(0xE0 | (c >> 12));
+      byte(0x80 | ((c >> 6) & 0x3F));
+      byte(0x80 | (c & 0x3F));
+    } else {
+      byte(0xF0 | (c >> 18));
+      byte(0x80 | ((c >> 12) & 0x3F));
+      byte(0x80 | ((c >> 6) & 0x3F));
+      byte(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+Text DecodeRecordName(const Text& field) {
+  if (field.size() < 2 || field[0] != RecordNameMark) return field;
+  Text out;
+  bool wide = false;
+  size_t i = 1;
+  while (i < field.size()) {
+    const uint32_t b0 = field[i];
+    if (b0 > 0xFF) return field;
+    int more = 0;
+    uint32_t c = 0, least = 0;
+    if (b0 < 0x80) {
+      c = b0;
+    } else if (b0 >= 0xC2 && b0 <= 0xDF) {
+      more = 1, c = b0 & 0x1F, least = 0x80;
+    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+      more = 2, c = b0 & 0x0F, least = 0x800;
+    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+      more = 3, c = b0 & 0x07, least = 0x10000;
+    } else {
+      return field;
+    }
+    if (i + static_cast<size_t>(more) >= field.size() && more > 0) return field;  // cut short
+    for (int k = 1; k <= more; ++k) {
+      const uint32_t b = field[i + static_cast<size_t>(k)];
+      if (b < 0x80 || b > 0xBF) return field;
+      c = (c << 6) | (b & 0x3F);
+    }
+    if (c < least || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return field;
+    i += static_cast<size_t>(more) + 1;
+    wide = wide || c > 0xFF;
+    if (c >= 0x10000) {
+      out += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
+      out += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
+    } else {
+      out += static_cast<char16_t>(c);
+    }
+  }
+  // Only names that needed the mark carry it: anything else is a name of its own.
+  return wide ? out : field;
+}

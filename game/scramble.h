@@ -29,3 +29,13 @@ int HexToInt(const Text& text);
 // Field `index` (from 1) of the trimmed text split at `separator`; with spaceEnds 1 a
 // space also ends a field; "-+-" when index lies beyond the last field.
 Text GetField(const Text& text, const Text& separator, int index, int spaceEnds);
+
+// Names in records (settings line, score exchange, score table). The scrambling keeps 8
+// bits a character, so a name with a character above U+00FF travels as the mark U+0080
+// followed by its UTF-8 bytes, one character each; any other name is written as it is
+// (its bytes are what they always were).
+constexpr char16_t RecordNameMark = 0x80;
+Text EncodeRecordName(const Text& name);
+// The name a record field holds: a marked field whose bytes are UTF-8 of a name with a
+// character above U+00FF is decoded; anything else is returned unchanged.
+Text DecodeRecordName(const Text& field);

@@ -13,7 +13,7 @@ const Text SettingsKey = u"Tulip";
 const Text TableKey = u"Yew";
 
 Text SettingsRecord(const TGameSettings& s) {
-  return s.PlayerName + u"|" + IntToText(s.HighScore) + u"|" + IntToText(s.PlayerId) + u"|" +
+  return EncodeRecordName(s.PlayerName) + u"|" + IntToText(s.HighScore) + u"|" + IntToText(s.PlayerId) + u"|" +
          IntToText(s.ScreenDepthOption) + u"|" + IntToText(s.MusicOption) + u"|" +
          IntToText(s.RendererOption) + u"|0|0|0";
 }
@@ -21,7 +21,7 @@ Text SettingsRecord(const TGameSettings& s) {
 void ApplySettingsLines(const Text& line1, const Text& line2, TGameSettings& s) {
   const Text bar = u"|";
   s.ScoreTable = line2;
-  s.PlayerName = GetField(line1, bar, 1, 1);
+  s.PlayerName = DecodeRecordName(GetField(line1, bar, 1, 1));
   s.HighScore = TextToInt(GetField(line1, bar, 2, 0));
   s.PlayerId = TextToInt(GetField(line1, bar, 3, 0));
   s.ScreenDepthOption = TextToInt(GetField(line1, bar, 4, 0));

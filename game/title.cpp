@@ -88,7 +88,7 @@ Text PadLeft(const Text& text, char16_t pad, size_t count) {
 
 TTableRow TitleTableRow(const Text& table, int row, int highScore) {
   const Text bar = u"|";
-  Text name = GetField(table, bar, 2 * row + 1, 0);
+  Text name = DecodeRecordName(GetField(table, bar, 2 * row + 1, 0));
   Text score = GetField(table, bar, 2 * row + 2, 0);
   TTableRow r;
   r.red = 255 - 10 * row;
@@ -102,4 +102,26 @@ TTableRow TitleTableRow(const Text& table, int row, int highScore) {
   r.name = PadLeft(name, u' ', 10);
   r.score = PadLeft(score, u'0', 10);
   return r;
+}
+
+TTableName TableNameToDraw(const Text& name, const std::function<bool(char16_t)>& tableDraws,
+                           const std::function<bool(char16_t)>& fallbackDraws) {
+  // Characters are judged as the fonts draw them: one 16-bit code at a time (a surrogate
+  // pair is two codes neither font has).
+  const auto all = [&name](const std::function<bool(char16_t)>& draws) {
+    if (!draws) return false;
+    for (char16_t c : name)
+      if (!draws(c)) return false;
+    return true;
+  };
+  if (all(tableDraws)) return {name, false};
+  if (all(fallbackDraws)) return {name, true};
+  TTableName out;
+  for (size_t i = 0; i < name.size(); ++i) {
+    const char16_t c = name[i];
+    const bool pair = c >= 0xD800 && c <= 0xDBFF && i + 1 < name.size() && name[i + 1] >= 0xDC00 && name[i + 1] <= 0xDFFF;
+    if (pair) ++i;
+    out.text += !pair && tableDraws && tableDraws(c) ? c : u'?';
+  }
+  return out;
 }

@@ -44,6 +44,16 @@ struct TTableRow {
 };
 TTableRow TitleTableRow(const Text& table, int row, int highScore);
 
+// How a table name is drawn when the table font lacks some of its characters (`draws`
+// tells which it has): with the fallback font when that one has them all, else with the
+// table font and "?" for each character it lacks, so that no name is drawn as nothing.
+struct TTableName {
+  Text text;
+  bool fallback = false;  // draw text with the fallback font
+};
+TTableName TableNameToDraw(const Text& name, const std::function<bool(char16_t)>& tableDraws,
+                           const std::function<bool(char16_t)>& fallbackDraws);
+
 // The last `count` characters of `pad` repeated count times + text (a surrogate pair
 // is one character).
 Text PadLeft(const Text& text, char16_t pad, size_t count);

@@ -6,6 +6,7 @@
 #include <ormix/audio/audio.h>
 #include "exchange.h"
 #include "gamepaths.h"
+#include "scramble.h"
 #include "title.h"
 #include <ormix/graphics/d3d7/d3d7.h>
 #include <ormix/graphics/draw2d.h>
@@ -193,6 +194,7 @@ bool TZingleGame::Start(const TZingleOptions& opts) {
   FontLarge = LoadTextFont(AssetPath("edit undo qvn.ttf"), 64, FONT_SMOOTH);
   FontSmall = LoadTextFont(AssetPath("edit undo qvn.ttf"), 24, FONT_SMOOTH);
   FontMedium = LoadTextFont(AssetPath("edit undo qvn.ttf"), 32, FONT_SMOOTH);
+  FontTable = LoadTextFont(AssetPath("edit undo qvn.ttf"), 12, FONT_SMOOTH);
   // 13. The hit sound.
   Sounds.assign(100, nullptr);
   Sounds[1] = CurrentAudioDriver()->LoadSound(AssetPath("001.wav"), 0);
@@ -447,10 +449,18 @@ TZingleGame::TitleResult TZingleGame::TitleFrame() {
   DrawTextAligned(400, 288, u"Press Z or X to start", 1, 1);
   ResetDrawState();
   UseTextFont(nullptr);
+  const TImageFontPtr tableFont = CurrentTextFont();
+  const auto draws = [](const TImageFontPtr& font) -> std::function<bool(char16_t)> {
+    if (!font) return nullptr;
+    return [font](char16_t c) { return font->CharToGlyph(c) >= 0; };
+  };
   for (int i = 0; i < TITLE_TABLE_ROWS; ++i) {
     TTableRow row = TitleTableRow(settings.ScoreTable, i, settings.HighScore);
     SetDrawColor(row.red, row.green, row.blue);
-    DrawTextAligned(460, 320 + 11 * i, row.name, 0, 0);
+    const TTableName name = TableNameToDraw(row.name, draws(tableFont), draws(FontTable));
+    if (name.fallback) UseTextFont(FontTable);
+    DrawTextAligned(460, 320 + 11 * i, name.text, 0, 0);
+    if (name.fallback) UseTextFont(nullptr);
     DrawTextAligned(610, 320 + 11 * i, row.score, 0, 0);
   }
 
@@ -461,7 +471,7 @@ TZingleGame::TitleResult TZingleGame::TitleFrame() {
     return TitleResult::StartGame;
   }
   if (ButtonHeld(2) && ScorePending == 1) {
-    Text record = settings.PlayerName + u"|" + IntToText(settings.PlayerId) + u"|" +
+    Text record = EncodeRecordName(settings.PlayerName) + u"|" + IntToText(settings.PlayerId) + u"|" +
                   IntToText(settings.HighScore);
     Text table = ExchangeScoresResponsively(record, ScoreServerFromEnvironment());
     // A failed exchange keeps the table that was there.

@@ -44,6 +44,8 @@ public:
 
   std::shared_ptr<TImage> BallImage, BackImage, BitsImage, LogoImage;
   std::shared_ptr<TImageFont> FontLarge, FontSmall, FontMedium;
+  // The score table's fallback for names the built-in table font cannot draw.
+  std::shared_ptr<TImageFont> FontTable;
   std::vector<std::shared_ptr<TSound>> Sounds;
   std::vector<std::shared_ptr<TChannel>> EffectChannels;
   int ChannelCursor = 0;

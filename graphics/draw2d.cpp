@@ -1,6 +1,8 @@
 #include <ormix/graphics/draw2d.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 
 #include <ormix/graphics/collide.h>
 #include <ormix/graphics/font.h>
@@ -342,14 +344,6 @@ void BlitImageScaled(const TImagePtr& image, float x, float y, float width, floa
           x + c->origin_x, y + c->origin_y);
 }
 
-namespace {
-// Non-negative remainder of a by b (b > 0).
-int PosMod(int a, int b) {
-  int r = a % b;
-  return r < 0 ? r + b : r;
-}
-}  // namespace
-
 void RepeatImage(const TImagePtr& image, float x, float y, int frame) {
   TVex2DGraphics* c = Ctx();
   if (!c || !image || !Drv()) return;
@@ -357,25 +351,50 @@ void RepeatImage(const TImagePtr& image, float x, float y, int frame) {
   if (!f) return;
   const int w = image->width, h = image->height;
   if (w <= 0 || h <= 0) return;
+  // Only the part of the clip rectangle on the screen is covered; 64-bit edges, since a
+  // rectangle near the ends of the int range must neither wrap nor tile for ever.
+  const int64_t left = std::max<int64_t>(c->viewport_x, 0), top = std::max<int64_t>(c->viewport_y, 0);
+  const int64_t right = std::min<int64_t>(static_cast<int64_t>(c->viewport_x) + c->viewport_w, ScreenWidth());
+  const int64_t bottom = std::min<int64_t>(static_cast<int64_t>(c->viewport_y) + c->viewport_h, ScreenHeight());
+  const double px = x + c->origin_x - image->handle_x;
+  const double py = y + c->origin_y - image->handle_y;
+  if (left >= right || top >= bottom || !std::isfinite(px) || !std::isfinite(py)) return;
+  const double flx = std::floor(px), fly = std::floor(py);
+  const float fx = static_cast<float>(px) - static_cast<float>(flx), fy = static_cast<float>(py) - static_cast<float>(fly);
+  // The first tile whose far edge passes the covered area's near edge, in step with the
+  // image's position.
+  auto first = [](int64_t from, int size, double at) {
+    const int64_t o = from - size + 1;
+    double m = std::fmod(at - static_cast<double>(o), static_cast<double>(size));
+    if (m < 0) m += size;
+    return o + static_cast<int64_t>(m);
+  };
+  const int64_t firstX = first(left, w, flx), firstY = first(top, h, fly);
   Drv()->SetTransform(1, 0, 0, 1);
-  const int ox = c->viewport_x - w + 1;
-  const int oy = c->viewport_y - h + 1;
-  const float px = x + c->origin_x - image->handle_x;
-  const float py = y + c->origin_y - image->handle_y;
-  const float flx = std::floor(px), fly = std::floor(py);
-  const float fx = px - flx, fy = py - fly;
-  const int tx = static_cast<int>(flx) - ox;
-  const int ty = static_cast<int>(fly) - oy;
-  const int firstX = ox + PosMod(tx, w);
-  const int firstY = oy + PosMod(ty, h);
-  const int endX = c->viewport_x + c->viewport_w;
-  const int endY = c->viewport_y + c->viewport_h;
-  for (int y0 = firstY; y0 < endY; y0 += h) {
-    for (int x0 = firstX; x0 < endX; x0 += w) {
-      f->Draw(0, 0, static_cast<float>(w), static_cast<float>(h), x0 + fx, y0 + fy);
+  for (int64_t y0 = firstY; y0 < bottom; y0 += h) {
+    for (int64_t x0 = firstX; x0 < right; x0 += w) {
+      f->Draw(0, 0, static_cast<float>(w), static_cast<float>(h), static_cast<float>(x0) + fx,
+              static_cast<float>(y0) + fy);
     }
   }
   RecomputeDrawMatrix();
+}
+
+int OvalSegmentsOnScreen(float xr, float yr, float cx, float cy, float ix, float iy, float jx, float jy,
+                         float tx, float ty, int screenWidth, int screenHeight) {
+  const double ax = std::fabs(static_cast<double>(xr)), ay = std::fabs(static_cast<double>(yr));
+  // Screen centre and half-extents of the box around the mapped oval.
+  const double sx = static_cast<double>(cx) * ix + static_cast<double>(cy) * iy + tx;
+  const double sy = static_cast<double>(cx) * jx + static_cast<double>(cy) * jy + ty;
+  const double ex = std::fabs(static_cast<double>(ix)) * ax + std::fabs(static_cast<double>(iy)) * ay;
+  const double ey = std::fabs(static_cast<double>(jx)) * ax + std::fabs(static_cast<double>(jy)) * ay;
+  if (!std::isfinite(ax + ay + sx + sy + ex + ey)) return 0;
+  const double vw = std::min<double>(sx + ex, screenWidth) - std::max(sx - ex, 0.0);
+  const double vh = std::min<double>(sy + ey, screenHeight) - std::max(sy - ey, 0.0);
+  if (vw < 0 || vh < 0) return 0;
+  const double n = std::min(ax + ay, vw + vh);
+  int segs = n < 12 ? 12 : static_cast<int>(n);
+  return segs & ~3;
 }
 
 void BlitPixmap(const TPixmapPtr& pixmap, int x, int y) {

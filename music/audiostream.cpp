@@ -34,7 +34,10 @@ void TMusicConverter::Render(TMusic& music, void* out, int32_t bytes) {
   const int32_t format = music.STREAM_FORMAT;
   const int32_t rate = music.SAMPLE_RATE;
   if (format == MUSIC_STEREO16 && rate == AUDIO_OUTPUT_RATE && _srcFrames == 0) {
-    music.FillBuffer(out, bytes);
+    // A music that has ended is not asked again: a wave file rewinds at its end and
+    // would play once more.
+    if (music.PlayStatus != 0) music.FillBuffer(out, bytes);
+    else std::memset(out, 0, static_cast<size_t>(bytes));
     return;
   }
   const int32_t frameSize = FormatFrameSize(format);

@@ -95,7 +95,7 @@ std::string CheckRecord(const Text& plain, int64_t game, TScoreRecord& record) {
   if (!ParseNumber(plain.substr(last + 1), 0, MAX_SCORE, score))
     return "score is not a number from 0 to 4294967295";
   Text name;
-  for (char16_t c : plain.substr(0, middle))
+  for (char16_t c : DecodeRecordName(plain.substr(0, middle)))
     if (c != u'|' && !IsControl(c)) name += c;
   if (name.empty()) return "name is empty";
   if (name.size() > MAX_NAME_LENGTH) return "name is longer than 10 characters";
@@ -107,7 +107,7 @@ Text TableText(const std::vector<TScoreRow>& rows) {
   Text text;
   for (const TScoreRow& row : rows) {
     if (!text.empty()) text += u'|';
-    text += ToText(row.name) + u'|' + IntToText(row.score);
+    text += EncodeRecordName(ToText(row.name)) + u'|' + IntToText(row.score);
   }
   return text;
 }

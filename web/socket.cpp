@@ -135,8 +135,9 @@ int TSocket::Listen(int backlog) {
 TSocketPtr TSocket::Accept(int timeout) {
   if (_socket < 0) return nullptr;
   if (!WaitReadable(_socket, timeout < 0 ? -1 : timeout)) return nullptr;
+  // Descriptor 0 is a connection like any other (free when standard input is closed).
   int h = ::accept(_socket, nullptr, nullptr);
-  if (h <= 0) return nullptr;
+  if (h < 0) return nullptr;
   return Create(h, 1);
 }
 

@@ -56,6 +56,7 @@ std::shared_ptr<TDirectSoundAudioStream> TDirectSoundAudioStream::Build(const TA
 
 TDirectSoundAudioStream::~TDirectSoundAudioStream() {
   if (pDSB) pDSB->Stop();
+  ReleaseMusic();  // music the stream loaded itself goes with it
 }
 
 uint32_t TDirectSoundAudioStream::PlayCursor() {

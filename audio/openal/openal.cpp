@@ -1,5 +1,8 @@
 #include "openal.h"
 
+#include <chrono>
+#include <thread>
+
 #include "openalstream.h"
 
 #include <dlfcn.h>
@@ -316,4 +319,10 @@ int RegisterOpenALDrivers() {
     new TOpenALAudioDriver(u"OpenAL " + ToText(p), p);
   new TOpenALAudioDriver(u"OpenAL", "");
   return answer = 1;
+}
+
+void TOpenALAudioDriver::Drain() {
+  // A loopback device renders only when asked: nothing is in flight.
+  if (_loopback || !_device) return;
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
 }

@@ -138,6 +138,8 @@ public:
   TChannelPtr AllocChannel() override;
   std::shared_ptr<TAudioStream> CreateAudioStream(const std::shared_ptr<TAudioStreamSource>& source,
                                                   int32_t paused) override;
+  // The device's own buffers (a few mixing periods) are given time to play.
+  void Drain() override;
 };
 
 // The started OpenAL driver, or null.

@@ -31,14 +31,17 @@ std::shared_ptr<TOpenALAudioStream> TOpenALAudioStream::Build(const TAudioStream
   return s;
 }
 
+// What Stop does, for a stream that is no longer on the event chain (Stop itself needs a
+// live reference): the source goes, and so does music the stream loaded itself.
 TOpenALAudioStream::~TOpenALAudioStream() {
-  if (_source) {
-    if (const TOpenALApi* al = OpenALApi()) {
-      al->alSourceStop(_source);
-      al->alDeleteSources(1, &_source);
-      al->alDeleteBuffers(_buffercount, _buffers.data());
-    }
+  if (!_source) return;
+  if (const TOpenALApi* al = OpenALApi()) {
+    al->alSourceStop(_source);
+    al->alDeleteSources(1, &_source);
+    al->alDeleteBuffers(_buffercount, _buffers.data());
   }
+  _source = 0;
+  ReleaseMusic();
 }
 
 void TOpenALAudioStream::FillBuffer(int index) {
@@ -53,6 +56,7 @@ void TOpenALAudioStream::Update() {
   const TOpenALApi* al = OpenALApi();
   if (!_source || !Music || !al) return;
   if (!Music->Playing() && Playing() == 0) {
+    NoteStreamPlayedOut();
     Stop();
     return;
   }

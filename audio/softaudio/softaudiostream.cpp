@@ -34,6 +34,7 @@ TSoftAudioAudioStream::~TSoftAudioAudioStream() {
     if (_handle) fa_stop(_handle);
     fa_freesound(_ring);
   }
+  ReleaseMusic();  // music the stream loaded itself goes with it
 }
 
 uint32_t TSoftAudioAudioStream::PlayCursor() {

@@ -155,4 +155,35 @@ TEST(Scramble, ChangedDigitIsAlmostAlwaysDetected) {
   EXPECT_GT(detected, changes * 99 / 100);
 }
 
+// Record names: Latin-1 names pass unchanged; wider ones travel in 8-bit characters
+// behind the mark and come back whole; a marked field that is not such a name is left
+// as it is.
+TEST(RecordName, EncodingAndDecoding) {
+  struct Case { Text name; bool marked; } cases[] = {
+      {u"Ada", false}, {u"Zo\u00eb", false}, {u"\u00c3\u00a9", false}, {u"", false},
+      {u"\u0416\u0443\u043a", true}, {u"\u20ac5", true}, {u"x\U0001F600", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(ToUtf8(c.name));
+    const Text field = EncodeRecordName(c.name);
+    EXPECT_EQ(!field.empty() && field[0] == RecordNameMark, c.marked);
+    for (char16_t ch : field) EXPECT_LE(ch, 0xFF);
+    if (!c.marked) {
+      EXPECT_EQ(field, c.name);
+    }
+    EXPECT_EQ(field.find(u'|'), Text::npos);
+    EXPECT_EQ(DecodeRecordName(Unscramble(Scramble(field, ExchangeKey, 6), ExchangeKey, 6)), c.name);
+  }
+  EXPECT_EQ(EncodeRecordName(u"\u0416"), (Text{0x80, 0xD0, 0x96}));
+  const Text leftAlone[] = {
+      Text{0x80, 0x41, 0x42},        // UTF-8, but of a Latin-1 name
+      Text{0x80, 0xD0},              // cut short
+      Text{0x80, 0xC0, 0x80},        // an overlong form
+      Text{0x80, 0xED, 0xA0, 0x80},  // a half of a surrogate pair
+      Text{0x80, 0x416},             // not bytes
+      Text{0x80},
+  };
+  for (const Text& field : leftAlone) EXPECT_EQ(DecodeRecordName(field), field);
+}
+
 }  // namespace

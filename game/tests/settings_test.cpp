@@ -81,6 +81,30 @@ TEST_F(Settings, RoundTripAndFileForm) {
   EXPECT_EQ(back.ScoreTable, s.ScoreTable);
 }
 
+// A name the player can type survives a restart whatever its characters; a Latin-1 name
+// is written in exactly the bytes it always had.
+TEST_F(Settings, NamesBeyondLatin1SurviveAndLatin1NamesKeepTheirBytes) {
+  const Text names[] = {u"\u0416\u0443\u043a", u"Zo\u00eb\u20ac", u"a\U0001F600b", u"Zo\u00eb", u"\u00c3\u00a9"};
+  for (const Text& name : names) {
+    SCOPED_TRACE(ToUtf8(name));
+    TGameSettings s = Sample();
+    s.PlayerName = name;
+    ASSERT_TRUE(SaveSettings(path, s));
+    TGameSettings back;
+    ASSERT_TRUE(LoadSettings(path, back));
+    EXPECT_EQ(back.PlayerName, name);
+    EXPECT_EQ(back.HighScore, 1234) << "the settings line was lost";
+    EXPECT_EQ(back.PlayerId, 987654);
+    EXPECT_EQ(back.RendererOption, 1);
+    bool latin1 = true;
+    for (char16_t c : name) latin1 = latin1 && c <= 0xFF;
+    if (latin1) {
+      const std::string line1 = Contents().substr(0, Contents().find("\r\n"));
+      EXPECT_EQ(ToText(line1), Scramble(name + u"|1234|987654|32|0|1|0|0|0", SettingsKey, 12));
+    }
+  }
+}
+
 TEST_F(Settings, EmptyTableIsAnEmptyLineAndANameEndsAtItsFirstSpace) {
   TGameSettings s = Sample();
   s.ScoreTable.clear();

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "game/scramble.h"
+
 #include <vector>
 
 namespace {
@@ -171,6 +173,36 @@ TEST(TitleOptions, TogglesAndLines) {
   s.RendererOption = 5;
   EXPECT_EQ(OptionLine(2, s), u"");
   EXPECT_EQ(OptionLine(3, s), u"");
+}
+
+// A name from the exchange in its marked form is shown as the name it is; one the
+// ASCII table font cannot draw goes to the fallback font, or gets "?" marks, never
+// nothing.
+TEST(TitleTable, NamesBeyondTheTableFont) {
+  const Text beetle = u"\u0416\u0443\u043a";
+  const Text table = EncodeRecordName(beetle) + u"|30|Ann|20";
+  EXPECT_EQ(TitleTableRow(table, 0, 0).name, Text(7, u' ') + beetle);
+  EXPECT_EQ(TitleTableRow(table, 1, 0).name, u"       Ann");
+
+  const auto ascii = [](char16_t c) { return c >= 32 && c < 127; };
+  const auto wide = [](char16_t c) { return c < 0xD800 || c > 0xDFFF; };
+  struct Case {
+    Text name;
+    std::function<bool(char16_t)> fallback;
+    Text text;
+    bool useFallback;
+  } cases[] = {
+      {u"  Ann", wide, u"  Ann", false},
+      {u"  " + beetle, wide, u"  " + beetle, true},
+      {u"  " + beetle, nullptr, u"  ???", false},
+      {u"a\U0001F600\u00e9", wide, u"a??", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(ToUtf8(c.name));
+    const TTableName drawn = TableNameToDraw(c.name, ascii, c.fallback);
+    EXPECT_EQ(drawn.text, c.text);
+    EXPECT_EQ(drawn.fallback, c.useFallback);
+  }
 }
 
 }  // namespace

@@ -457,6 +457,14 @@ void TD3D7Vex2DDriver::Flip(int sync) {
   if (GraphicsGeneration() != gen && TVex2DGraphics::Current() && drv->Graphics()) {
     // The device was made again: bring state and frames back.
     SetGraphics(TVex2DGraphics::Current());
+    return;
+  }
+  // A new frame begins: a window's render surface follows the window's size.
+  TD3D7GraphicsPtr g = drv->Graphics();
+  const int w = g ? g->_width : 0, h = g ? g->_height : 0;
+  if (g) g->ValidateSize();
+  if (g && (g->_width != w || g->_height != h) && TVex2DGraphics::Current()) {
+    SetGraphics(TVex2DGraphics::Current());  // the device and its state on the new surface
   } else {
     drv->BeginScene();
   }
@@ -574,7 +582,10 @@ void TD3D7Vex2DDriver::SetClsColor(int red, int green, int blue) {
 }
 
 void TD3D7Vex2DDriver::SetViewport(int x, int y, int width, int height) {
-  vp_rect = TDDRect{x, y, x + width, y + height};
+  // Edges in 64 bits: a rectangle reaching past the int range ends at its limit.
+  const int right = static_cast<int>(std::clamp<int64_t>(static_cast<int64_t>(x) + width, INT32_MIN, INT32_MAX));
+  const int bottom = static_cast<int>(std::clamp<int64_t>(static_cast<int64_t>(y) + height, INT32_MIN, INT32_MAX));
+  vp_rect = TDDRect{x, y, right, bottom};
   if (!device) return;
   if (x == 0 && y == 0 && width == ScreenWidth() && height == ScreenHeight()) {
     device->SetRenderState(D3DRS_CLIPPLANEENABLE, 0);
@@ -582,9 +593,9 @@ void TD3D7Vex2DDriver::SetViewport(int x, int y, int width, int height) {
   }
   const float planes[4][4] = {
       {1, 0, 0, -static_cast<float>(x)},
-      {-1, 0, 0, static_cast<float>(x + width)},
+      {-1, 0, 0, static_cast<float>(right)},
       {0, 1, 0, -static_cast<float>(y)},
-      {0, -1, 0, static_cast<float>(y + height)},
+      {0, -1, 0, static_cast<float>(bottom)},
   };
   for (int i = 0; i < 4; ++i)
     if (device->SetClipPlane(i, planes[i]) != DD_OK)
@@ -677,10 +688,10 @@ void TD3D7Vex2DDriver::DrawOval(float x0, float y0, float x1, float y1, float tx
   if (!IsValid()) return;
   SetActiveFrame(nullptr);
   const float xr = (x1 - x0) * 0.5f, yr = (y1 - y0) * 0.5f;
-  int segs = static_cast<int>(std::fabs(xr) + std::fabs(yr));
-  if (segs < 12) segs = 12;
-  segs &= ~3;
   const float cx = x0 + xr, cy = y0 + yr;
+  const TDDSurface7Ptr& surf = d3d7graphics->_renderSurf;
+  const int segs = OvalSegmentsOnScreen(xr, yr, cx, cy, ix, iy, jx, jy, tx, ty, surf->Width(), surf->Height());
+  if (segs == 0) return;
   vrts.resize(static_cast<size_t>(segs));
   for (int i = 0; i < segs; ++i) {
     // The angle runs the other way round than in the OpenGL renderer's polygon.
@@ -769,6 +780,7 @@ void TD3D7Vex2DDriver::DrawPixmap(const TPixmapPtr& pixmap, int x, int y) {
   TDDSurface7Ptr target = d3d7graphics->_renderSurf;
   // Clip to the render surface (a blit without a clipper must lie inside it).
   TDDRect src{0, 0, pixmap->width, pixmap->height};
+  if (static_cast<int64_t>(x) + pixmap->width > INT32_MAX || static_cast<int64_t>(y) + pixmap->height > INT32_MAX) return;
   TDDRect dst{x, y, x + pixmap->width, y + pixmap->height};
   if (dst.left < 0) { src.left -= dst.left; dst.left = 0; }
   if (dst.top < 0) { src.top -= dst.top; dst.top = 0; }
@@ -787,13 +799,17 @@ TPixmapPtr TD3D7Vex2DDriver::GrabPixmap(int x, int y, int width, int height) {
   TDDSurface7Ptr s = surffrompixmap(nullptr, width, height);
   if (IsValid()) {
     TDDSurface7Ptr source = d3d7graphics->_renderSurf;
-    TDDRect src{x, y, x + width, y + height};
-    TDDRect dst{0, 0, width, height};
-    if (src.left < 0) { dst.left -= src.left; src.left = 0; }
-    if (src.top < 0) { dst.top -= src.top; src.top = 0; }
-    if (src.right > source->Width()) { dst.right -= src.right - source->Width(); src.right = source->Width(); }
-    if (src.bottom > source->Height()) { dst.bottom -= src.bottom - source->Height(); src.bottom = source->Height(); }
-    if (src.left < src.right && src.top < src.bottom) s->Blt(&dst, source, &src, DDBLT_WAIT);
+    // The requested rectangle clipped to the surface, in 64 bits (x + width may pass the
+    // int range).
+    const int64_t sl = x, st = y, sr = sl + width, sb = st + height;
+    const int64_t cl = std::max<int64_t>(sl, 0), ct = std::max<int64_t>(st, 0);
+    const int64_t cr = std::min<int64_t>(sr, source->Width()), cb = std::min<int64_t>(sb, source->Height());
+    if (cl < cr && ct < cb) {
+      TDDRect src{static_cast<int>(cl), static_cast<int>(ct), static_cast<int>(cr), static_cast<int>(cb)};
+      TDDRect dst{static_cast<int>(cl - sl), static_cast<int>(ct - st), static_cast<int>(cr - sl),
+                  static_cast<int>(cb - st)};
+      s->Blt(&dst, source, &src, DDBLT_WAIT);
+    }
   }
   TDDSurfaceDesc l;
   if (s->Lock(nullptr, l, DDLOCK_WAIT | DDLOCK_READONLY) != DD_OK)

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstring>
 #ifdef __SSE2__
-#include <emmintrin.h>
+#include <immintrin.h>
 #endif
 
 #include <ormix/graphics/d3d7/softdraw.h>
@@ -46,6 +46,84 @@ inline uint32_t BlendAlpha(uint32_t s, uint32_t d) {
   uint32_t ag = s_ag * a + d_ag * ia + 0x00800080u;
   ag = (((ag + ((ag >> 8) & 0x00FF00FFu)) >> 8) & 0x00FF00FFu) << 8;
   return rb | ag;
+}
+
+#ifdef __SSE2__
+// BlendAlpha on four pixels at once, with the same rounding: every channel is
+// (s * a + d * (255 - a) + 128) plus its high byte, over 256, in 16-bit lanes (the sum
+// never exceeds 255 * 255 + 128).
+inline __m128i BlendAlpha2(__m128i s16, __m128i d16) {
+  const __m128i a = _mm_shufflehi_epi16(_mm_shufflelo_epi16(s16, 0xFF), 0xFF);
+  const __m128i ia = _mm_sub_epi16(_mm_set1_epi16(255), a);
+  __m128i c = _mm_add_epi16(_mm_add_epi16(_mm_mullo_epi16(s16, a), _mm_mullo_epi16(d16, ia)), _mm_set1_epi16(128));
+  return _mm_srli_epi16(_mm_add_epi16(c, _mm_srli_epi16(c, 8)), 8);
+}
+
+inline __m128i BlendAlpha4(__m128i s, __m128i d) {
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i lo = BlendAlpha2(_mm_unpacklo_epi8(s, zero), _mm_unpacklo_epi8(d, zero));
+  const __m128i hi = BlendAlpha2(_mm_unpackhi_epi8(s, zero), _mm_unpackhi_epi8(d, zero));
+  return _mm_packus_epi16(lo, hi);
+}
+#endif
+
+// Alpha-blends a row of texels onto the target eight pixels at a time with AVX2, with
+// BlendAlpha's rounding (see BlendAlpha2); the target's pixels are read and written with
+// `opaque` or-ed in, as the scalar loop does. Returns the pixels done (a multiple of 8).
+__attribute__((target("avx2"))) inline __m256i BlendAlpha2Avx2(__m256i s16, __m256i d16) {
+  const __m256i a = _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(s16, 0xFF), 0xFF);
+  const __m256i ia = _mm256_sub_epi16(_mm256_set1_epi16(255), a);
+  __m256i c = _mm256_add_epi16(_mm256_add_epi16(_mm256_mullo_epi16(s16, a), _mm256_mullo_epi16(d16, ia)),
+                               _mm256_set1_epi16(128));
+  return _mm256_srli_epi16(_mm256_add_epi16(c, _mm256_srli_epi16(c, 8)), 8);
+}
+
+__attribute__((target("avx2"))) inline int BlendRowAvx2(uint32_t* dst, const uint32_t* src, int n, uint32_t opaque) {
+  const __m256i op = _mm256_set1_epi32(static_cast<int>(opaque));
+  const __m256i full = _mm256_set1_epi32(255), zero = _mm256_setzero_si256();
+  int i = 0;
+  for (; i + 8 <= n; i += 8) {
+    const __m256i t = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + i));
+    __m256i* d = reinterpret_cast<__m256i*>(dst + i);
+    const __m256i a = _mm256_srli_epi32(t, 24);
+    if (_mm256_movemask_epi8(_mm256_cmpeq_epi32(a, full)) == -1) {
+      _mm256_storeu_si256(d, _mm256_or_si256(t, op));
+      continue;
+    }
+    if (_mm256_movemask_epi8(_mm256_cmpeq_epi32(a, zero)) == -1) continue;
+    const __m256i dv = _mm256_or_si256(_mm256_loadu_si256(d), op);
+    const __m256i lo = BlendAlpha2Avx2(_mm256_unpacklo_epi8(t, zero), _mm256_unpacklo_epi8(dv, zero));
+    const __m256i hi = BlendAlpha2Avx2(_mm256_unpackhi_epi8(t, zero), _mm256_unpackhi_epi8(dv, zero));
+    _mm256_storeu_si256(d, _mm256_or_si256(_mm256_packus_epi16(lo, hi), op));
+  }
+  return i;
+}
+
+// One row of an alpha-blended image: its target pixels and its texels.
+struct BlendRow {
+  uint32_t* dst;
+  const uint32_t* src;
+};
+
+// BlendRowAvx2 over several rows of n pixels, the last n % 8 of each row one at a time.
+__attribute__((target("avx2"))) void BlendRowsAvx2(const BlendRow* rows, int count, int n, uint32_t opaque) {
+  for (int r = 0; r < count; ++r) {
+    uint32_t* dst = rows[r].dst;
+    const uint32_t* src = rows[r].src;
+    for (int i = BlendRowAvx2(dst, src, n, opaque); i < n; ++i) dst[i] = BlendAlpha(src[i], dst[i] | opaque) | opaque;
+  }
+}
+
+bool HaveAvx2() {
+  static const bool have = __builtin_cpu_supports("avx2");
+  return have;
+}
+
+// static_cast<int64_t>(std::floor(x)) without the library call on the row path.
+inline int64_t FloorInt(double x) {
+  if (!(std::fabs(x) < 4e18)) return static_cast<int64_t>(std::floor(x));
+  const int64_t i = static_cast<int64_t>(x);
+  return static_cast<double>(i) > x ? i - 1 : i;
 }
 
 inline int64_t FloorDiv(int64_t a, int64_t b) {  // b > 0
@@ -101,6 +179,7 @@ class TD3DRaster {
   void Point(const TD3DTLVertex& v);
   void Line(const TD3DTLVertex& a, const TD3DTLVertex& b);
   void Triangle(const TD3DTLVertex& a, const TD3DTLVertex& b, const TD3DTLVertex& c);
+  void GuardTriangle(const TD3DTLVertex& a, const TD3DTLVertex& b, const TD3DTLVertex& c);
   bool Rect(const TD3DTLVertex* q);
 
  private:
@@ -145,7 +224,7 @@ class TD3DRaster {
   void RowDispatch(const SpanArgs& s);
   template <class RowBounds>
   void Fill(const TD3DTLVertex* const* p, const int64_t* X, const int64_t* Y, int64_t area,
-            int rowFirst, int rowLast, RowBounds bounds);
+            int rowFirst, int rowLast, RowBounds bounds, bool sameColumns = false);
 
   uint32_t AddressU(const Level& lv, int64_t x) const;
   uint32_t AddressV(const Level& lv, int64_t y) const;
@@ -438,6 +517,9 @@ inline uint32_t LerpARGB(uint32_t a, uint32_t b, double t) {
   }
   return out;
 }
+bool Usable(const TD3DTLVertex& v) {
+  return std::isfinite(v.sx) && std::isfinite(v.sy) && std::isfinite(v.tu) && std::isfinite(v.tv);
+}
 bool Finite(const TD3DTLVertex& v) {
   return std::isfinite(v.sx) && std::isfinite(v.sy) && std::fabs(v.sx) < 4.0e6f &&
          std::fabs(v.sy) < 4.0e6f && std::isfinite(v.tu) && std::isfinite(v.tv);
@@ -627,6 +709,9 @@ void TD3DRaster::RowSpan(const SpanArgs& s) {
     const __m128i full = _mm_set1_epi32(255);
     const __m128i zero = _mm_setzero_si128();
     const __m128i w1 = _mm_set1_epi16(static_cast<short>(fy)), w0 = _mm_set1_epi16(static_cast<short>(256 - fy));
+    if constexpr (BK == BlendKind::Alpha && !LY) {
+      if (n >= 8 && HaveAvx2()) i = BlendRowAvx2(dst, r0, n, opaque);
+    }
     for (; i + 4 <= n; i += 4) {
       __m128i t = _mm_loadu_si128(reinterpret_cast<const __m128i*>(r0 + i));
       if constexpr (LY) {
@@ -647,9 +732,8 @@ void TD3DRaster::RowSpan(const SpanArgs& s) {
           continue;
         }
         if (_mm_movemask_epi8(_mm_cmpeq_epi32(a, zero)) == 0xFFFF) continue;
-        alignas(16) uint32_t px[4];
-        _mm_store_si128(reinterpret_cast<__m128i*>(px), t);
-        for (int k = 0; k < 4; ++k) dst[i + k] = BlendAlpha(px[k], dst[i + k] | opaque) | opaque;
+        __m128i* d = reinterpret_cast<__m128i*>(dst + i);
+        _mm_storeu_si128(d, _mm_or_si128(BlendAlpha4(t, _mm_or_si128(_mm_loadu_si128(d), op)), op));
       }
     }
   }
@@ -714,8 +798,72 @@ void TD3DRaster::RowDispatch(const SpanArgs& s) {
   }
 }
 
+// Clips a triangle to the square of +-1e6 pixels (well inside the range the rasterizer
+// handles, far outside any screen) and draws the polygon left as a fan of triangles. The
+// attributes are interpolated along the cut edges; they are affine, so the triangles keep
+// the original's colour and texture planes.
+void TD3DRaster::GuardTriangle(const TD3DTLVertex& va, const TD3DTLVertex& vb, const TD3DTLVertex& vc) {
+  constexpr double kGuard = 1.0e6;
+  TD3DTLVertex poly[2][10] = {{va, vb, vc}};
+  int n = 3, cur = 0;
+  auto lerp = [](const TD3DTLVertex& a, const TD3DTLVertex& b, double t) {
+    auto f = [t](float x, float y) {
+      return static_cast<float>(static_cast<double>(x) + (static_cast<double>(y) - x) * t);
+    };
+    auto c = [t](uint32_t x, uint32_t y) {
+      uint32_t out = 0;
+      for (int sh = 0; sh < 32; sh += 8) {
+        const double cx = (x >> sh) & 255, cy = (y >> sh) & 255;
+        out |= static_cast<uint32_t>(std::lround(cx + (cy - cx) * t)) << sh;
+      }
+      return out;
+    };
+    TD3DTLVertex v;
+    v.sx = f(a.sx, b.sx);
+    v.sy = f(a.sy, b.sy);
+    v.sz = f(a.sz, b.sz);
+    v.rhw = f(a.rhw, b.rhw);
+    v.color = c(a.color, b.color);
+    v.specular = c(a.specular, b.specular);
+    v.tu = f(a.tu, b.tu);
+    v.tv = f(a.tv, b.tv);
+    return v;
+  };
+  for (int side = 0; side < 4; ++side) {
+    // Signed distance inside the side's edge of the square.
+    auto dist = [side, kGuard](const TD3DTLVertex& v) {
+      const double c = side < 2 ? v.sx : v.sy;
+      return side % 2 == 0 ? c + kGuard : kGuard - c;
+    };
+    const TD3DTLVertex* in = poly[cur];
+    TD3DTLVertex* out = poly[1 - cur];
+    int m = 0;
+    for (int i = 0; i < n; ++i) {
+      const TD3DTLVertex& p = in[i];
+      const TD3DTLVertex& q = in[(i + 1) % n];
+      const double dp = dist(p), dq = dist(q);
+      if (dp >= 0) out[m++] = p;
+      if ((dp >= 0) != (dq >= 0)) out[m++] = lerp(p, q, dp / (dp - dq));
+    }
+    n = m;
+    cur = 1 - cur;
+    if (n < 3) return;
+  }
+  for (int i = 1; i + 1 < n; ++i) {
+    const TD3DTLVertex& a = poly[cur][0];
+    const TD3DTLVertex& b = poly[cur][i];
+    const TD3DTLVertex& c = poly[cur][i + 1];
+    if (Finite(a) && Finite(b) && Finite(c)) Triangle(a, b, c);
+  }
+}
+
 void TD3DRaster::Triangle(const TD3DTLVertex& va, const TD3DTLVertex& vb, const TD3DTLVertex& vc) {
-  if (!Finite(va) || !Finite(vb) || !Finite(vc)) return;
+  if (!Finite(va) || !Finite(vb) || !Finite(vc)) {
+    // Far outside the screen the fixed-point set-up would overflow: the part of the
+    // triangle inside the guard band is drawn instead.
+    if (Usable(va) && Usable(vb) && Usable(vc)) GuardTriangle(va, vb, vc);
+    return;
+  }
   const TD3DTLVertex* p[3] = {&va, &vb, &vc};
   int64_t X[3], Y[3];
   for (int i = 0; i < 3; ++i) {
@@ -812,13 +960,13 @@ bool TD3DRaster::Rect(const TD3DTLVertex* q) {
     xl = cl;
     xr = cr;
     return true;
-  });
+  }, true);
   return true;
 }
 
 template <class RowBounds>
 void TD3DRaster::Fill(const TD3DTLVertex* const* p, const int64_t* X, const int64_t* Y, int64_t area,
-                      int rowFirst, int rowLast, RowBounds bounds) {
+                      int rowFirst, int rowLast, RowBounds bounds, bool sameColumns) {
   // Attribute planes (pixels as units).
   const double xa = X[0] / 256.0, ya = Y[0] / 256.0;
   const double x1 = X[1] / 256.0 - xa, y1 = Y[1] / 256.0 - ya;
@@ -881,6 +1029,64 @@ void TD3DRaster::Fill(const TD3DTLVertex* const* p, const int64_t* X, const int6
   const bool rowCandidate = flat && (mode == TexMode::Point || mode == TexMode::Bilinear) &&
                             dudx * Wl0 == 65536.0 && dvdx == 0.0;
 
+  // An unrotated image on rows that all span the same columns (a rectangle without clip
+  // planes): the columns and the texel column are found once, then each row needs only
+  // its texel row. The values are those the general loop below computes; a row whose
+  // texels leave the texture hands the rest of the rows to that loop.
+  if (sameColumns && rowCandidate && planeCount == 0 && dudy == 0.0 && rowFirst <= rowLast) {
+    int xl, xr;
+    if (!bounds(rowFirst, xl, xr)) rowFirst = rowLast + 1;
+    xl = std::max(xl, clipL);
+    xr = std::min(xr, clipR - 1);
+    const Level& lv = *s.l0;
+    if (rowFirst <= rowLast && xl <= xr) {
+      s.n = xr - xl + 1;
+      const double fxp = xl + 0.5 - xa;
+      const double u = p[0]->tu + dudx * fxp + dudy * (rowFirst + 0.5 - ya);
+      int64_t U = FloorInt(u * Wl0);
+      const bool bilinear = mode == TexMode::Bilinear;
+      if (bilinear) U -= 32768;
+      const uint32_t fx = bilinear ? static_cast<uint32_t>((U >> 8) & 255) : 0;
+      const int64_t tx0 = U >> 16, txl = tx0 + s.n - 1 + (fx ? 1 : 0);
+      if (tx0 >= 0 && txl < lv.w) {
+        s.x0 = static_cast<int>(tx0);
+        // Plain alpha blending of unfiltered texels: the rows go to the vector loop in
+        // batches, without a call per row.
+        const bool batch = !bilinear && blendKind == BlendKind::Alpha && !alphaTest &&
+                           colorComb == Combine::Texture && alphaComb == Combine::Texture && HaveAvx2();
+        BlendRow rows[64];
+        int pending = 0;
+        const uint32_t opaque = targetAlpha ? 0u : 0xFF000000u;
+        for (; rowFirst <= rowLast; ++rowFirst) {
+          const double fyp = rowFirst + 0.5 - ya;
+          const double v = p[0]->tv + dvdx * fxp + dvdy * fyp;
+          int64_t V = FloorInt(v * Hl0);
+          if (bilinear) V -= 32768;
+          s.fx = fx;
+          s.fy = bilinear ? static_cast<uint32_t>((V >> 8) & 255) : 0;
+          const int64_t ty0 = V >> 16, tyl = ty0 + (s.fy ? 1 : 0);
+          if (ty0 < 0 || tyl >= lv.h) break;
+          if (batch) {
+            rows[pending++] = {target->Row(rowFirst) + xl,
+                               reinterpret_cast<const uint32_t*>(lv.bits + ty0 * lv.pitch) + s.x0};
+            if (pending == 64) {
+              BlendRowsAvx2(rows, pending, s.n, opaque);
+              pending = 0;
+            }
+            continue;
+          }
+          s.dst = target->Row(rowFirst) + xl;
+          s.row0 = reinterpret_cast<const uint32_t*>(lv.bits + ty0 * lv.pitch);
+          s.row1 = reinterpret_cast<const uint32_t*>(lv.bits + tyl * lv.pitch);
+          RowDispatch(s);
+        }
+        if (pending) BlendRowsAvx2(rows, pending, s.n, opaque);
+      }
+    } else {
+      rowFirst = rowLast + 1;
+    }
+  }
+
   for (int py = rowFirst; py <= rowLast; ++py) {
     int xl, xr;
     if (!bounds(py, xl, xr)) continue;
@@ -896,8 +1102,8 @@ void TD3DRaster::Fill(const TD3DTLVertex* const* p, const int64_t* X, const int6
     if (mode != TexMode::None) {
       double u = p[0]->tu + dudx * fxp + dudy * fyp;
       double v = p[0]->tv + dvdx * fxp + dvdy * fyp;
-      s.u = static_cast<int64_t>(std::floor(u * Wl0));
-      s.v = static_cast<int64_t>(std::floor(v * Hl0));
+      s.u = FloorInt(u * Wl0);
+      s.v = FloorInt(v * Hl0);
       if (mode == TexMode::Trilinear) {
         s.u2 = static_cast<int64_t>(std::floor(u * Wl1));
         s.v2 = static_cast<int64_t>(std::floor(v * Hl1));

@@ -315,7 +315,9 @@ void TGLVex2DDriver::SetViewport(int x, int y, int width, int height) {
     glDisable(GL_SCISSOR_TEST);
   } else {
     glEnable(GL_SCISSOR_TEST);
-    glScissor(x, ScreenHeight() - y - height, width, height);
+    // In 64 bits and clamped: a rectangle near the ends of the int range must not wrap.
+    auto clampInt = [](int64_t v) { return static_cast<int>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX)); };
+    glScissor(x, clampInt(static_cast<int64_t>(ScreenHeight()) - y - height), width, height);
   }
 }
 
@@ -361,7 +363,9 @@ void TGLVex2DDriver::DrawRect(float x0, float y0, float x1, float y1, float tx, 
 
 int GLOvalSegments(float x0, float y0, float x1, float y1) {
   const float xr = (x1 - x0) * 0.5f, yr = (y1 - y0) * 0.5f;
-  int segs = static_cast<int>(std::fabs(xr) + std::fabs(yr));
+  const double n = std::fabs(static_cast<double>(xr)) + std::fabs(static_cast<double>(yr));
+  if (!(n < 1 << 30)) return n >= 1 << 30 ? 1 << 30 : 0;
+  int segs = static_cast<int>(n);
   if (segs < 12) segs = 12;
   return segs & ~3;
 }
@@ -369,8 +373,11 @@ int GLOvalSegments(float x0, float y0, float x1, float y1) {
 void TGLVex2DDriver::DrawOval(float x0, float y0, float x1, float y1, float tx, float ty) {
   DisableTexture();
   const float xr = (x1 - x0) * 0.5f, yr = (y1 - y0) * 0.5f;
-  const int segs = GLOvalSegments(x0, y0, x1, y1);
   const float cx = x0 + xr, cy = y0 + yr;
+  const GLRendererState& r = R();
+  // The polygon's y runs the other way (cy - sin * yr): the same extent either way.
+  const int segs = OvalSegmentsOnScreen(xr, yr, cx, cy, r.ix, r.iy, r.jx, r.jy, tx, ty, ScreenWidth(), ScreenHeight());
+  if (segs == 0) return;
   constexpr double kDegToRad = 3.14159265358979323846 / 180.0;
   glBegin(GL_POLYGON);
   for (int i = 0; i < segs; ++i) {
@@ -413,7 +420,8 @@ TPixmapPtr TGLVex2DDriver::GrabPixmap(int x, int y, int width, int height) {
   TPixmapPtr p = TPixmap::Create(width, height, PIXFMT_RGBA8888, 4);
   glPixelStorei(GL_PACK_ALIGNMENT, 4);
   glPixelStorei(GL_PACK_ROW_LENGTH, p->pitch / 4);
-  glReadPixels(x, ScreenHeight() - height - y, width, height, GL_RGBA, GL_UNSIGNED_BYTE,
+  const int64_t glY = static_cast<int64_t>(ScreenHeight()) - height - y;  // may pass the int range
+  glReadPixels(x, static_cast<int>(std::clamp<int64_t>(glY, INT32_MIN, INT32_MAX)), width, height, GL_RGBA, GL_UNSIGNED_BYTE,
                p->pixels);
   glPixelStorei(GL_PACK_ROW_LENGTH, 0);
   TPixmapPtr flipped = MirrorPixmapY(p);

@@ -175,6 +175,22 @@ TEST(MusicConverter, ResamplesMonoToOutputRateAndLayout) {
   for (int16_t v : o8) EXPECT_EQ(v, 0);
 }
 
+// A wave file at the output layout passes straight through; once it has ended (no loop)
+// what follows is silence, not the file again from its rewound start.
+TEST(MusicConverter, AnEndedFileIsNotPlayedAgain) {
+  std::vector<uint8_t> d(4 * 100);
+  for (size_t i = 0; i < d.size(); i += 2) d[i + 1] = 0x20;  // 0x2000 everywhere
+  auto w = LoadWav(MakeWav(2, 44100, 16, d));
+  ASSERT_TRUE(w);
+  w->STREAM_LOOP = 0;
+  w->PlayStatus = 1;
+  TMusicConverter conv;
+  std::vector<int16_t> out(2 * 300, 1);
+  for (int request = 0; request < 3; ++request) conv.Render(*w, out.data() + 2 * 100 * request, 4 * 100);
+  for (int i = 0; i < 100; ++i) EXPECT_EQ(out[2 * i], 0x2000) << i;
+  for (int i = 100; i < 300; ++i) ASSERT_EQ(out[2 * i], 0) << "frame " << i << " after the end";
+}
+
 TEST(AudioStream, VolumeArithmetic) {
   EXPECT_EQ(StreamVolumeToDecibels(0.0f), -10000);
   EXPECT_EQ(StreamVolumeToDecibels(0.1f), -3321);
@@ -294,6 +310,35 @@ TEST_P(StreamThroughDriver, AWaveFileAtHalfRatePlaysAtItsOwnPitch) {
   EXPECT_NEAR(h.seconds, 0.5, 0.02);
   EXPECT_NEAR(h.hz, 441.0, 441.0 * 0.02);
   EXPECT_EQ(h.gaps, 0);
+}
+
+// A stream that goes without Stop (its hook taken off the event chain and the last
+// reference dropped, as when the program's hooks go at its end) still frees the music it
+// loaded itself.
+TEST_P(StreamThroughDriver, AStreamDestroyedWithoutStopFreesWhatItLoaded) {
+  static int loadedFreed = 0;
+  struct CountingTone : ToneMusic {
+    CountingTone() : ToneMusic(44100) {}
+    void Free() override { ++loadedFreed; }
+  };
+  auto saved = CantorLoader::Registry();
+  CantorLoader::Registry().insert(CantorLoader::Registry().begin(), [] {
+    auto entry = std::make_shared<CantorLoader>();
+    entry->Func = [](const TMusicSource& s) -> TMusicPtr {
+      return s.url == u"counting-tone" ? std::make_shared<CountingTone>() : nullptr;
+    };
+    return entry;
+  }());
+  loadedFreed = 0;
+  TAudioStreamPtr stream = PlayMusic(TMusicSource(u"counting-tone"), 1, 0);
+  CantorLoader::Registry() = saved;
+  ASSERT_TRUE(stream) << GetParam();
+  std::vector<int16_t> pcm;
+  Render(pcm);
+  stream->Update();
+  DeleteHook(EventHookId(), TAudioStream::eventhook, std::static_pointer_cast<void>(stream));
+  stream.reset();
+  EXPECT_EQ(loadedFreed, 1) << GetParam();
 }
 
 INSTANTIATE_TEST_SUITE_P(Drivers, StreamThroughDriver,

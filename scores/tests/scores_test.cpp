@@ -4,6 +4,7 @@
 
 #include <map>
 
+#include "game/scramble.h"
 #include "scores/store.h"
 #include "scores_harness.h"
 
@@ -91,6 +92,13 @@ TEST_P(ScoreService, ExchangesKeepTheBestScorePerPlayerAndAnswerTheTable) {
             "{\"rank\":2,\"name\":\"' OR 1=1--\",\"score\":6},{\"rank\":3,\"name\":\"');DROP--\",\"score\":5}]}\n");
   EXPECT_EQ(ReplyTable(Get(server->port, ExchangeTarget(u"Eve|10|1"))),
             u"Max|4294967295|Bob|70|Cy|51|Ann|50|Eve|1|Dee|0");
+  // A name beyond Latin-1 arrives in its marked 8-bit form, is stored as the name it is,
+  // and goes back in the table in that form (so the table still unscrambles).
+  const Text beetle = u"\u0416\u0443\u043a";
+  TReply wide = Get(server->port, ExchangeTarget(EncodeRecordName(beetle) + u"|11|3", 9));
+  ASSERT_EQ(wide.status, 200) << wide.raw;
+  EXPECT_EQ(ReplyTable(wide), EncodeRecordName(beetle) + u"|3");
+  EXPECT_EQ(StoredRows(9), (std::map<std::string, int64_t>{{ToUtf8(beetle), 3}}));
   EXPECT_EQ(server->Stop(SIGINT), 0);
 }
 

@@ -101,6 +101,8 @@ int Play(const std::vector<std::string>& args) {
     std::fprintf(stderr, "Stopped.\n");
     return 130;
   }
+  // The stream has let go after its last frame left its ring, but the device still holds
+  // the end: the audio module drains it before the device closes at the program's end.
   return 0;
 }
 }  // namespace

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -144,6 +145,27 @@ TEST(Socket, ListenAcceptAndReadAvail) {
   char buf[8];
   EXPECT_EQ(peer->Recv(buf, 8, 0), 3);
   EXPECT_EQ(peer->Connected(), 1);
+}
+
+TEST(Socket, AcceptedConnectionOnDescriptorZero) {
+  // With standard input closed the kernel hands the next connection descriptor 0; it is
+  // a connection like any other, not a failure (nor a leaked descriptor).
+  auto server = TSocket::CreateTCP();
+  ASSERT_EQ(server->Bind(0), 1);
+  ASSERT_EQ(server->Listen(1), 1);
+  auto client = TSocketStream::CreateClient(u"127.0.0.1", server->LocalPort());
+  ASSERT_TRUE(client);
+  const int savedStdin = dup(0);
+  ASSERT_GE(savedStdin, 0);
+  close(0);
+  auto peer = server->Accept(1000);
+  const int handle = peer ? peer->Socket() : -1;
+  peer.reset();  // closes descriptor 0 again when it was the connection's
+  const bool zeroFree = fcntl(0, F_GETFD) == -1;
+  dup2(savedStdin, 0);
+  close(savedStdin);
+  EXPECT_EQ(handle, 0);
+  EXPECT_TRUE(zeroFree) << "the accepted descriptor 0 was not closed with its socket";
 }
 
 TEST(Http, GetSendsExactBytesAndJoinsResponse) {

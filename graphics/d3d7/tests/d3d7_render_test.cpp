@@ -9,6 +9,7 @@
 #include <array>
 #include <cmath>
 #include <cstdlib>
+#include <functional>
 
 #include <ormix/graphics/d3d7/d3d7.h>
 #include <ormix/graphics/draw2d.h>
@@ -525,3 +526,59 @@ TEST(D3D7FullScreen, OneExclusiveContextWithAFlippingChain) {
 }
 
 }  // namespace
+
+// Sizes and positions a game may compute from a bad value: drawn as far as they can be
+// seen, quickly, with no overflow. Each case starts from a cleared screen and reports how
+// many of the screen's pixels end up white.
+TEST_F(D3D7Render, ExtremeSizesDrawWhatCanBeSeen) {
+  TImagePtr white = LoadImageFile(Pixels(2, 2, {0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu}), 0);
+  ASSERT_NE(white, nullptr);
+  struct Case {
+    const char* what;
+    std::function<void()> draw;
+    int white;  // pixels expected white
+  };
+  const Case cases[] = {
+      {"an oval of radius 5e8 around the screen", [] { FillOval(32 - 5e8f, 24 - 5e8f, 1e9f, 1e9f); }, W * H},
+      {"an oval of radius 5e8 beside the screen", [] { FillOval(1e6f, 1e6f, 1e9f, 1e9f); }, 0},
+      {"an oval of size 1e12", [] { FillOval(-5e11f, -5e11f, 1e12f, 1e12f); }, W * H},
+      {"an oval of size 1e30 (beyond any precision: only that it ends)",
+       [] { FillOval(-5e29f, -5e29f, 1e30f, 1e30f); }, -1},
+      {"an image scaled to 5e6 pixels", [&] { BlitImageScaled(white, -10, -10, 5e6f, 5e6f); }, W * H},
+      {"an image scaled to 5e6 pixels off the screen", [&] { BlitImageScaled(white, 1e7f, 0, 5e6f, 5e6f); }, 0},
+      {"tiles over a clip rectangle of the whole int range",
+       [&] {
+         SetClipRect(-2000000000, -2000000000, 2147483647, 2147483647);
+         RepeatImage(white, 0, 0);
+       },
+       W * H},
+      {"tiles far away", [&] { RepeatImage(white, 3e9f, -3e9f); }, W * H},
+  };
+  for (const Case& c : cases) {
+    SetClipRect(0, 0, W, H);
+    ClearScreen();
+    c.draw();
+    if (c.white >= 0) {
+      EXPECT_EQ(Count(0xFFFFFFu), c.white) << c.what;
+    }
+  }
+  SetClipRect(0, 0, W, H);
+}
+
+// The render surface of a window follows the window's size from the next frame on.
+TEST_F(D3D7Render, ResizedWindowGetsASurfaceOfItsNewSize) {
+  TD3D7GraphicsPtr g = D3D7GraphicsDriver()->Graphics();
+  ASSERT_TRUE(g && g->_hwnd);
+  SDL_SetWindowSize(g->_hwnd, W + 40, H + 20);
+  int w = 0, h = 0;
+  SDL_GetWindowSize(g->_hwnd, &w, &h);
+  if (w != W + 40 || h != H + 20) GTEST_SKIP() << "this video driver does not resize windows";
+  ShowFrame(0);
+  ASSERT_EQ(g->RenderSurface()->Width(), W + 40);
+  ASSERT_EQ(g->RenderSurface()->Height(), H + 20);
+  SetClipRect(0, 0, W + 40, H + 20);
+  ClearScreen();
+  SetBlendMode(BLEND_SOLID);
+  FillRect(W + 30, H + 10, 5, 5);  // beyond the old size
+  EXPECT_EQ(g->RenderSurface()->Row(H + 12)[W + 32] & 0xFFFFFFu, 0xFFFFFFu);
+}

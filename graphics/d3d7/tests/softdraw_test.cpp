@@ -322,7 +322,8 @@ TEST_F(SoftDraw, OneTexelPerPixelCopiesExactlyWithAnyFilter) {
 TEST_F(SoftDraw, AlphaBlendedImagesMatchTheReferenceFormula) {
   // A 16 x 4 texture whose alpha runs through opaque, transparent and partial groups,
   // drawn one texel per pixel over a pattern, as a rectangle and as two triangles, with
-  // and without a half-pixel vertical offset.
+  // and without a half-pixel vertical offset, inside the target and cut by its left and
+  // right edges (rows whose length is not a multiple of the vector width).
   auto tex = MakeSurface(DDSCAPS_TEXTURE, 16, 4);
   const uint32_t alphas[8] = {255, 255, 255, 255, 0, 0, 0, 0};
   for (int y = 0; y < 4; ++y)
@@ -346,14 +347,15 @@ TEST_F(SoftDraw, AlphaBlendedImagesMatchTheReferenceFormula) {
     for (int sh = 0; sh < 32; sh += 8) out |= ((((a >> sh) & 255) * 128 + ((b >> sh) & 255) * 128) >> 8) << sh;
     return out;
   };
+  for (int x0 : {3, -5, 22})
   for (bool linear : {false, true})
     for (bool list : {false, true}) {
       UseTexture(tex, linear);
       for (int y = 0; y < 32; ++y)
         for (int x = 0; x < 32; ++x) target->Row(y)[x] = 0xFF000000u | static_cast<uint32_t>(x * 8 + y);
-      const float y0 = linear ? 2.5f : 2.0f;
-      TD3DTLVertex q[6] = {V(3, y0, 0xFFFFFFFFu, 0, 0), V(19, y0, 0xFFFFFFFFu, 1, 0),
-                           V(19, y0 + 4, 0xFFFFFFFFu, 1, 1), V(3, y0 + 4, 0xFFFFFFFFu, 0, 1)};
+      const float y0 = linear ? 2.5f : 2.0f, xl = static_cast<float>(x0), xr = xl + 16;
+      TD3DTLVertex q[6] = {V(xl, y0, 0xFFFFFFFFu, 0, 0), V(xr, y0, 0xFFFFFFFFu, 1, 0),
+                           V(xr, y0 + 4, 0xFFFFFFFFu, 1, 1), V(xl, y0 + 4, 0xFFFFFFFFu, 0, 1)};
       if (list) {
         q[4] = q[0];
         q[5] = q[2];
@@ -364,12 +366,13 @@ TEST_F(SoftDraw, AlphaBlendedImagesMatchTheReferenceFormula) {
       }
       for (int y = 0; y < 4; ++y)
         for (int x = 0; x < 16; ++x) {
+          if (x0 + x < 0 || x0 + x >= 32) continue;
           uint32_t texel = tex->Row(y)[x];
           if (linear)  // centre 2.5 + y: rows y - 1 and y halfway, wrapping
             texel = lerp(tex->Row((y + 3) % 4)[x], tex->Row(y)[x]);
-          const uint32_t back = 0xFF000000u | static_cast<uint32_t>((3 + x) * 8 + 2 + y);
-          ASSERT_EQ(At(3 + x, 2 + y), blend(texel, back))
-              << linear << list << " " << x << "," << y;
+          const uint32_t back = 0xFF000000u | static_cast<uint32_t>((x0 + x) * 8 + 2 + y);
+          ASSERT_EQ(At(x0 + x, 2 + y), blend(texel, back))
+              << "at " << x0 << " " << linear << list << " " << x << "," << y;
         }
     }
 }

@@ -2,6 +2,8 @@
 // GrabPixmap.
 #include <GL/gl.h>
 #include <gtest/gtest.h>
+
+#include <functional>
 #include "testsupport/skip_or_fail.h"
 
 #include <cmath>
@@ -473,3 +475,44 @@ TEST_F(GLRender, SmoothTrueTypeGlyphsCarryATransparentBorder) {
 }
 
 }  // namespace
+
+// Sizes and positions a game may compute from a bad value: drawn as far as they can be
+// seen, quickly, with no overflow; the same pictures as the software renderer gives.
+TEST_F(GLRender, ExtremeSizesDrawWhatCanBeSeen) {
+  TImagePtr white = NewImage(2, 2, 1, 0);
+  TPixmapPtr p = LockImagePixels(white, 0);
+  for (int y = 0; y < 2; ++y)
+    for (int x = 0; x < 2; ++x) p->WritePixel(x, y, 0xFFFFFFFFu);
+  UnlockImagePixels(white, 0);
+  auto whitePixels = [] {
+    TPixmapPtr s = CapturePixmap(0, 0, W, H);
+    int n = 0;
+    for (int y = 0; y < H; ++y)
+      for (int x = 0; x < W; ++x) n += (s->ReadPixel(x, y) & 0xFFFFFFu) == 0xFFFFFFu;
+    return n;
+  };
+  struct Case {
+    const char* what;
+    std::function<void()> draw;
+    int white;
+  };
+  const Case cases[] = {
+      {"an oval of radius 5e8 around the screen", [] { FillOval(100 - 5e8f, 100 - 5e8f, 1e9f, 1e9f); }, W * H},
+      {"an oval of radius 5e8 beside the screen", [] { FillOval(1e6f, 1e6f, 1e9f, 1e9f); }, 0},
+      {"an image scaled to 5e6 pixels", [&] { BlitImageScaled(white, -10, -10, 5e6f, 5e6f); }, W * H},
+      {"tiles over a clip rectangle of the whole int range",
+       [&] {
+         SetClipRect(-2000000000, -2000000000, 2147483647, 2147483647);
+         RepeatImage(white, 0, 0);
+       },
+       W * H},
+      {"tiles far away", [&] { RepeatImage(white, 3e9f, -3e9f); }, W * H},
+  };
+  for (const Case& c : cases) {
+    SetClipRect(0, 0, W, H);
+    ClearScreen();
+    c.draw();
+    SetClipRect(0, 0, W, H);
+    EXPECT_EQ(whitePixels(), c.white) << c.what;
+  }
+}

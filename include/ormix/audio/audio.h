@@ -144,6 +144,10 @@ public:
   // paused; null when the driver cannot stream (the Null driver never can).
   virtual std::shared_ptr<TAudioStream> CreateAudioStream(const std::shared_ptr<TAudioStreamSource>& source,
                                                           int32_t paused);
+  // Waits (briefly, bounded) until what the driver was given has left the device, so
+  // that closing the device next does not cut it: the software layers' lead and the
+  // platform's buffers. Nothing to wait for on the Null driver or a device driven by hand.
+  virtual void Drain();
 };
 TAudioDriver* AudioDrivers();
 
@@ -157,6 +161,10 @@ inline int HasAudioDriver(const char* name) { return HasAudioDriver(ToText(name)
 inline int UseAudioDriver(const char* name) { return UseAudioDriver(ToText(name)); }
 // The current driver; on first use "SoftAudio" is tried, then "Null".
 TAudioDriver* CurrentAudioDriver();
+// Streams that play out note it here; the current driver is drained before it shuts down
+// (a driver switch, the end of the program) when one did so moments ago, so its last
+// frames are heard.
+void NoteStreamPlayedOut();
 // The "Null" driver instance.
 TAudioDriver* NullAudioDriver();
 // OpenAL joins the list on request, as it opens the library and lists its devices:

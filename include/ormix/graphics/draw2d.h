@@ -51,6 +51,14 @@ public:
   virtual TPixmapPtr GrabPixmap(int x, int y, int width, int height) = 0;
 };
 
+// Segments for an oval of half-sizes xr, yr centred on (cx, cy), drawn through the matrix
+// (ix iy / jx jy) and offset (tx, ty) onto a screen of the given size: one per unit of
+// |xr| + |yr| (at least 12, a multiple of 4), but never more than the oval's extent on the
+// screen in pixels, so a huge oval costs no more than one that fills the screen. 0 when
+// nothing of it can be seen or a value is not finite.
+int OvalSegmentsOnScreen(float xr, float yr, float cx, float cy, float ix, float iy, float jx, float jy,
+                         float tx, float ty, int screenWidth, int screenHeight);
+
 class TVex2DGraphics;
 using TVex2DGraphicsPtr = std::shared_ptr<TVex2DGraphics>;
 
