@@ -13,19 +13,9 @@
 
 #include "music/player/song_player.h"
 
-namespace {
+#include "pcm_checksum.h"
 
-uint64_t Fnv1a(const std::vector<int16_t>& pcm) {
-  uint64_t h = 1469598103934665603ull;
-  for (int16_t v : pcm) {
-    const uint16_t u = static_cast<uint16_t>(v);
-    for (int b = 0; b < 2; ++b) {
-      h ^= (u >> (8 * b)) & 0xFF;
-      h *= 1099511628211ull;
-    }
-  }
-  return h;
-}
+namespace {
 
 uint64_t ClassicChecksum(const std::string& path, int32_t seconds) {
   InitMusicModule();
@@ -39,7 +29,7 @@ uint64_t ClassicChecksum(const std::string& path, int32_t seconds) {
     const int32_t n = std::min(4096, frames - done);
     song->FillBuffer(pcm.data() + 2 * static_cast<size_t>(done), n * 4);
   }
-  return Fnv1a(pcm);
+  return PcmChecksum(pcm);
 }
 
 TEST(ClassicPcm, SongsRenderAsBefore) {

@@ -13,19 +13,9 @@
 
 #include <ormix/music/music.h>
 
-namespace {
+#include "pcm_checksum.h"
 
-uint64_t Fnv1a(const std::vector<int16_t>& pcm) {
-  uint64_t h = 1469598103934665603ull;
-  for (int16_t v : pcm) {
-    const uint16_t u = static_cast<uint16_t>(v);
-    for (int b = 0; b < 2; ++b) {
-      h ^= (u >> (8 * b)) & 0xFF;
-      h *= 1099511628211ull;
-    }
-  }
-  return h;
-}
+namespace {
 
 struct Rendered {
   uint64_t sum = 0;
@@ -49,7 +39,7 @@ Rendered Render(const std::string& path, int32_t classic, int32_t rate, int32_t 
     const int32_t n = std::min(4096, frames - done);
     song->FillBuffer(pcm.data() + 2 * static_cast<size_t>(done), n * 4);
   }
-  out.sum = Fnv1a(pcm);
+  out.sum = PcmChecksum(pcm);
   return out;
 }
 

@@ -1,5 +1,4 @@
 // ormix: the framework's abilities on the command line.
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -50,13 +49,11 @@ std::string OrmixUnreadable(const std::string& path) {
   if (path.find("::") != std::string::npos) return "";
   std::string p = path;
   std::replace(p.begin(), p.end(), '\\', '/');  // as the stream layer opens files
-  // Non-blocking, so that a named pipe is not waited on here.
-  const int fd = open(p.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return std::strerror(errno);
+  // Asked of the file system without opening the file: the command that follows opens it
+  // once, and a named pipe is not waited on here.
   struct stat st {};
-  const bool folder = fstat(fd, &st) == 0 && S_ISDIR(st.st_mode);
-  close(fd);
-  return folder ? std::strerror(EISDIR) : "";
+  if (stat(p.c_str(), &st) != 0 || access(p.c_str(), R_OK) != 0) return std::strerror(errno);
+  return S_ISDIR(st.st_mode) ? std::strerror(EISDIR) : "";
 }
 
 int OrmixCheckInput(const std::string& path) {
