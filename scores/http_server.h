@@ -1,9 +1,12 @@
 #pragma once
 // A small HTTP/1.0 server for the score service. Requests are read whole (request line and
 // headers, lines ending in LF or CR LF as the game's client sends them), each answered once,
-// then the connection is closed. Threads: Run() accepts on the calling thread and hands
-// connections to a fixed pool of workers; the handler is called from the workers at the
-// same time and must be thread-safe. Stop() may be called from a signal handler.
+// then the connection is closed. Threads: Run() reads and writes every connection on the
+// calling thread (an epoll loop over non-blocking sockets, so a slow client holds no thread)
+// and hands complete requests to a fixed pool of workers; the handler is called from the
+// workers at the same time and must be thread-safe. Open connections are capped per client
+// address and in all; beyond a cap a client is answered 503 and closed. Stop() may be
+// called from a signal handler.
 #include <atomic>
 #include <cstddef>
 #include <functional>
@@ -23,10 +26,15 @@ struct THttpRequest {
 };
 
 struct THttpResponse {
+  THttpResponse() = default;
+  THttpResponse(int status_, std::string contentType_, std::string body_, std::string note_ = "")
+      : status(status_), contentType(std::move(contentType_)), body(std::move(body_)), note(std::move(note_)) {}
+
   int status = 200;
   std::string contentType = "text/plain; charset=utf-8";
   std::string body;
   std::string note;  // added to the log line (the reason of a refusal)
+  std::string allow;  // the Allow header of a 405
 };
 
 using THttpHandler = std::function<THttpResponse(const THttpRequest&)>;
@@ -36,6 +44,8 @@ struct THttpServerOptions {
   int requestTimeoutMillis = 5000;  // the whole request must arrive within this time
   int writeTimeoutMillis = 5000;
   size_t maxRequestBytes = 8192;
+  int maxConnections = 4096;           // open at once, in all (also bounded by the descriptor limit)
+  int maxConnectionsPerAddress = 64;   // open at once from one client address
   bool log = true;  // one line per request on standard error
 };
 
@@ -68,10 +78,12 @@ private:
   THttpServerOptions _options;
   int _listen = -1;
   int _wake[2] = {-1, -1};
+  std::atomic<bool> _stopRequested{false};
   int _port = 0;
   std::string _address;
 
-  void Serve(int fd, const std::string& peer);
+  struct TConnection;
+  class TLoop;
   // One line on standard error, written as soon as the answer has been sent.
   void Log(const THttpRequest& request, const THttpResponse& response, const std::string& peer, double ms) const;
 };
