@@ -246,6 +246,7 @@ public:
       _maxConnections = std::min<long>(_o.maxConnections, std::max<long>(1, static_cast<long>(limit.rlim_cur) - 64));
     else
       _maxConnections = _o.maxConnections;
+    ::fcntl(_s._listen, F_SETFL, ::fcntl(_s._listen, F_GETFL) | O_NONBLOCK);
     Watch(_s._listen, EPOLLIN);
     Watch(_s._wake[0], EPOLLIN);
     for (int i = 0; i < _o.workers; ++i) _workers.emplace_back([this] { Work(); });
