@@ -64,6 +64,13 @@ int32_t StreamVolumeToDecibels(float v) {
 }
 
 // ---- ring streams ----
+void TRingAudioStream::StartRing(const TAudioStreamSourcePtr& source) {
+  Attach();
+  Music = source;
+  source->Start();
+  WriteRing(0, RING_BYTES, false);
+}
+
 void TRingAudioStream::Update() {
   if (!HasRing() || !Music) return;
   const int32_t play = static_cast<int32_t>(PlayCursor());

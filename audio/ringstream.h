@@ -16,6 +16,9 @@ public:
   void Update() override;
 
 protected:
+  // A new stream's start: joins the event hook, takes the source, starts it and fills
+  // the whole ring from it.
+  void StartRing(const TAudioStreamSourcePtr& source);
   virtual uint32_t PlayCursor() = 0;
   // Fills `bytes` at ring offset `offset` (wrapping) from the source, or with silence;
   // false when the ring could not be written.

@@ -1,6 +1,8 @@
 // TMusic base, the music loader registry and the small music-module helpers.
 #include <ormix/music/music.h>
 
+#include "loaders/probed_source.h"
+
 #include <ormix/runtime/errors.h>
 #include <ormix/runtime/registry.h>
 #include <ormix/stream/stream.h>
@@ -65,9 +67,10 @@ TRegistry<std::shared_ptr<CantorLoader>, TRegistryOrder::OldestFirst>& Loaders()
 std::vector<std::shared_ptr<CantorLoader>>& CantorLoader::Registry() { return Loaders().Entries(); }
 
 std::shared_ptr<CantorLoader> CantorLoader::Create(TMusicLoaderFunc func, const Text& name,
-                                                   const Text& ext) {
+                                                   const Text& ext, TMusicProbeFunc probe) {
   auto entry = std::make_shared<CantorLoader>();
   entry->Func = std::move(func);
+  entry->Probe = probe;
   entry->Name = name;
   entry->Ext = ext;
   Loaders().Add(entry);
@@ -108,12 +111,14 @@ const Text& MusicLoadRefusal() { return Refusal(); }
 void RefuseMusicLoad(const Text& reason) { Refusal() = reason; }
 void ClearMusicLoadRefusal() { Refusal().clear(); }
 
-TMusicPtr CantorLoader::Load(const TMusicSource& source) {
+TMusicPtr CantorLoader::Load(const TMusicSource& given) {
   ClearMusicLoadRefusal();
+  const TProbedSource source(given);
   return Loaders().FirstAnswer([&](const std::shared_ptr<CantorLoader>& entry) {
-    if (source.stream) source.stream->Seek(0);
+    if (!source.Accepts(entry->Probe)) return TMusicPtr();
+    source.Rewind();
     if (!entry->Func) throw TRuntimeException("Attempt to call a null function");
-    return entry->Func(source);
+    return entry->Func(source.source);
   });
 }
 

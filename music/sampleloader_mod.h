@@ -1,7 +1,7 @@
 #pragma once
 // Loads any tracker song as a plain sound sample by rendering it whole.
 #include <ormix/audio/audio.h>
-#include <ormix/music/mixer.h>
+#include "player/song_player.h"
 
 // Longest song rendered into a sound sample: ten minutes, about 100 MiB of 44100 Hz
 // 16-bit stereo. A longer song is meant to be streamed (PlayMusic), not held in memory.

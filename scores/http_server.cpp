@@ -150,8 +150,7 @@ std::string ParseRequestHead(const std::string& head, THttpRequest& request) {
   request.method = line.substr(0, a);
   request.target = line.substr(a + 1, b - a - 1);
   const std::string version = line.substr(b + 1);
-  if (version.size() < 8 || version.rfind("HTTP/", 0) != 0) return "malformed request line";
-  if (version.rfind("HTTP/1.", 0) != 0 || version.size() != 8) return "unsupported HTTP version";
+  if (version != "HTTP/1.0" && version != "HTTP/1.1") return "unsupported HTTP version";
   if (request.method.empty() || request.target.empty() || request.target[0] != '/')
     return "malformed request line";
   size_t question = request.target.find('?');
@@ -497,7 +496,7 @@ private:
       ssize_t n = ::send(c.fd, c.buffer.data() + c.sent, c.buffer.size() - c.sent, MSG_NOSIGNAL | MSG_DONTWAIT);
       if (n < 0 && errno == EINTR) continue;
       if (n < 0 && errno == EAGAIN) return;
-      if (n <= 0) return Finish(c, false);
+      if (n <= 0) return Finish(c, false, "went away");
       c.sent += static_cast<size_t>(n);
     }
     Finish(c, true);
@@ -506,10 +505,9 @@ private:
   // The reply has been sent (or could not be): logged, then what the client still sends is
   // read and dropped for a moment, so that closing with unread bytes does not reset the
   // connection before the client has read the answer.
-  void Finish(TConnection& c, bool sent) {
+  void Finish(TConnection& c, bool sent, const char* why = "") {
     if (!sent)
-      c.response.note += std::string(c.response.note.empty() ? "" : "; ") +
-                         "reply not sent: the client stopped reading or left";
+      c.response.note += std::string(c.response.note.empty() ? "" : "; ") + "reply not sent: the client " + why;
     const double ms = std::chrono::duration<double, std::milli>(Clock::now() - c.start).count();
     _s.Log(c.request, c.response, c.peer, ms);
     if (!sent) return Close(c);
@@ -554,7 +552,7 @@ private:
         case TState::Reading:
           Answer(*c, {408, "text/plain; charset=utf-8", "request timed out\n", "request timed out"});
           break;
-        case TState::Writing: Finish(*c, false); break;
+        case TState::Writing: Finish(*c, false, "did not read it in time"); break;
         case TState::Lingering: Close(*c); break;
         case TState::Working: break;
       }

@@ -26,15 +26,11 @@ struct THttpRequest {
 };
 
 struct THttpResponse {
-  THttpResponse() = default;
-  THttpResponse(int status_, std::string contentType_, std::string body_, std::string note_ = "")
-      : status(status_), contentType(std::move(contentType_)), body(std::move(body_)), note(std::move(note_)) {}
-
   int status = 200;
   std::string contentType = "text/plain; charset=utf-8";
   std::string body;
   std::string note;  // added to the log line (the reason of a refusal)
-  std::string allow;  // the Allow header of a 405
+  std::string allow = "";  // the Allow header of a 405 answer
 };
 
 using THttpHandler = std::function<THttpResponse(const THttpRequest&)>;

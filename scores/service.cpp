@@ -1,6 +1,7 @@
 #include "service.h"
 
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 
 #include "game/scramble.h"
@@ -22,8 +23,10 @@ bool ParseNumber(const Text& text, int64_t low, int64_t high, int64_t& value) {
   int64_t v = 0;
   for (char16_t c : text) {
     if (c < u'0' || c > u'9') return false;
-    if (v > (INT64_MAX - (c - u'0')) / 10) return false;  // beyond 64 bits
-    v = v * 10 + (c - u'0');
+    const int digit = c - u'0';
+    // Checked before multiplying: 19 digits can pass the largest int64_t.
+    if (v > (INT64_MAX - digit) / 10) return false;
+    v = v * 10 + digit;
   }
   if (v < low || v > high) return false;
   value = v;
@@ -98,7 +101,7 @@ std::string CheckRecord(const Text& plain, int64_t game, TScoreRecord& record) {
   Text name;
   for (char16_t c : DecodeRecordName(plain.substr(0, middle)))
     if (c != u'|' && !IsControl(c)) name += c;
-  if (name.find_first_not_of(u' ') == Text::npos) return "name is empty";
+  if (name.find_first_not_of(u' ') == Text::npos) return "name is empty";  // only spaces too
   if (name.size() > MAX_NAME_LENGTH) return "name is longer than 10 characters";
   record = {game, player, ToUtf8(name), score};
   return "";
@@ -186,24 +189,22 @@ bool TScoreService::Allow(const std::string& peer) {
 }
 
 THttpResponse TScoreService::Handle(const THttpRequest& request) {
-  const bool known = request.path == "/kwscoreme.php" || request.path == "/" ||
-                     request.path == "/api/scores" || request.path == "/healthz";
-  if (!known) return {404, "text/plain; charset=utf-8", "not found\n", ""};
-  // An exchange stores a score, so HEAD (which must not change anything) is not offered.
   const bool exchange = request.path == "/kwscoreme.php";
-  if (request.method != "GET" && (exchange || request.method != "HEAD")) {
-    THttpResponse refused{405, "text/plain; charset=utf-8",
-                          exchange ? "only GET is served\n" : "only GET and HEAD are served\n", ""};
-    refused.allow = exchange ? "GET" : "GET, HEAD";
-    return refused;
-  }
+  const bool known = exchange || request.path == "/" || request.path == "/api/scores" ||
+                     request.path == "/healthz";
+  if (!known) return {404, "text/plain; charset=utf-8", "not found\n", ""};
+  // Pages may be asked for their head alone; an exchange stores a score, so only GET.
+  const bool allowed = request.method == "GET" || (!exchange && request.method == "HEAD");
+  if (!allowed)
+    return {405, "text/plain; charset=utf-8", exchange ? "only GET is served\n" : "only GET and HEAD are served\n",
+            "", exchange ? "GET" : "GET, HEAD"};
   try {
-    if (request.path == "/healthz") {
-      Read<bool>([](TScoreStore& s) { s.Table(1, 1); return true; });
-      return {200, "text/plain; charset=utf-8", "ok\n", ""};
-    }
     if (exchange) return Exchange(request);
     if (request.path == "/api/scores") return Json(request);
+    if (request.path == "/healthz") {
+      Read<int>([](TScoreStore& s) { return static_cast<int>(s.Table(1, 1).size()); });
+      return {200, "text/plain; charset=utf-8", "ok\n", ""};
+    }
     return Page();
   } catch (const TStoreError& e) {
     return {503, "text/plain; charset=utf-8", "score store unavailable\n", e.what()};

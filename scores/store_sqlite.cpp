@@ -19,25 +19,6 @@ const char* const kSchemaSteps[] = {
     "INSERT INTO score_order VALUES (1);",
 };
 
-// Attempts of a unit of work while another process holds the database, each waiting up to
-// BUSY_TIMEOUT_MILLIS.
-constexpr int BUSY_ATTEMPTS = 3;
-constexpr int BUSY_TIMEOUT_MILLIS = 2000;
-// Pages of write-ahead log after which a commit copies it back into the database file.
-constexpr int CHECKPOINT_PAGES = 1000;
-
-// The database is held by another connection (worth another attempt).
-class TBusyError : public TStoreError {
-public:
-  using TStoreError::TStoreError;
-};
-
-[[noreturn]] void ThrowSqlite(int rc, const std::string& why) {
-  const int code = rc & 0xff;
-  if (code == SQLITE_BUSY || code == SQLITE_LOCKED) throw TBusyError("SQLite: " + why);
-  throw TStoreError("SQLite: " + why);
-}
-
 class TStatement {
 public:
   TStatement(sqlite3* db, const char* sql) : _db(db) {
@@ -48,14 +29,18 @@ public:
   TStatement(const TStatement&) = delete;
   TStatement& operator=(const TStatement&) = delete;
 
+  // Ends the statement's current run (and the read it holds) when the scope ends.
+  struct Done {
+    TStatement& s;
+    ~Done() { sqlite3_reset(s._stmt); }
+  };
+  Done Use() { return Done{*this}; }
+
   TStatement& Reset() {
     sqlite3_reset(_stmt);
     sqlite3_clear_bindings(_stmt);
     return *this;
   }
-  // Ends the statement's read, so that no transaction stays open between exchanges (an open
-  // read would see stale rows, block other writers and keep the log from checkpointing).
-  void Done() { sqlite3_reset(_stmt); }
   TStatement& Bind(int index, int64_t value) {
     sqlite3_bind_int64(_stmt, index, value);
     return *this;
@@ -69,7 +54,7 @@ public:
     int rc = sqlite3_step(_stmt);
     if (rc == SQLITE_ROW) return true;
     if (rc == SQLITE_DONE) return false;
-    ThrowSqlite(rc, sqlite3_errmsg(_db));
+    throw TStoreError(std::string("SQLite: ") + sqlite3_errmsg(_db));
   }
   int64_t Int(int column) { return sqlite3_column_int64(_stmt, column); }
   std::string String(int column) {
@@ -95,13 +80,13 @@ public:
       throw TStoreError("cannot open sqlite:" + path + ": " + why);
     }
     try {
-      sqlite3_busy_timeout(_db, BUSY_TIMEOUT_MILLIS);
+      sqlite3_busy_timeout(_db, 5000);
       Exec(syncNormal ? "PRAGMA synchronous = NORMAL" : "PRAGMA synchronous = FULL");
+      // After a checkpoint the log file is cut back to this size instead of keeping its
+      // largest size.
+      Exec("PRAGMA journal_size_limit = 4194304");
       if (Text("PRAGMA journal_mode = WAL") != "wal")
         throw TStoreError("cannot open sqlite:" + path + ": WAL journal mode is not available");
-      sqlite3_wal_autocheckpoint(_db, CHECKPOINT_PAGES);
-      // The log file is truncated back to this size after a checkpoint that emptied it.
-      Exec("PRAGMA journal_size_limit = 4194304");
       Upgrade();
       _upsert = std::make_unique<TStatement>(_db,
           "INSERT INTO scores (game, player, name, score, achieved) VALUES (?1, ?2, ?3, ?4, ?5) "
@@ -123,84 +108,67 @@ public:
   }
   ~TSqliteStore() override { Close(); }
 
+  // Every statement is reset when its use ends, so the connection never keeps a read open
+  // between exchanges: another process's writes are seen at once, BEGIN IMMEDIATE is not
+  // refused for an old snapshot, and automatic checkpoints can empty the write-ahead log.
   void Submit(const std::vector<TScoreRecord>& records) override {
-    Busy([&] {
+    // A writer elsewhere holds the lock longer than the busy time-out: try a few times.
+    for (int attempt = 1;; ++attempt) {
       try {
-        Exec("BEGIN IMMEDIATE");
-        _nextOrder->Reset();
-        int64_t order = _nextOrder->Step() ? _nextOrder->Int(0) : 1;
-        _nextOrder->Done();
-        for (const TScoreRecord& r : records) {
-          _upsert->Reset().Bind(1, r.game).Bind(2, r.player).Bind(3, r.name).Bind(4, r.score)
-              .Bind(5, order++);
-          _upsert->Step();
-          _upsert->Done();
-        }
-        _setOrder->Reset().Bind(1, order).Step();
-        _setOrder->Done();
-        Exec("COMMIT");
-      } catch (...) {
-        ResetAll();
-        if (!sqlite3_get_autocommit(_db)) sqlite3_exec(_db, "ROLLBACK", nullptr, nullptr, nullptr);
-        throw;
+        SubmitOnce(records);
+        return;
+      } catch (const TStoreError&) {
+        const int rc = sqlite3_extended_errcode(_db);
+        if (attempt >= 3 || (rc & 0xFF) != SQLITE_BUSY) throw;
       }
-    });
+    }
   }
 
   std::vector<TScoreRow> Table(int64_t game, int limit) override {
     std::vector<TScoreRow> rows;
-    Busy([&] {
-      rows.clear();
-      try {
-        _table->Reset().Bind(1, game).Bind(2, static_cast<int64_t>(limit));
-        while (_table->Step()) rows.push_back({_table->String(0), _table->Int(1)});
-        _table->Done();
-      } catch (...) {
-        _table->Done();
-        throw;
-      }
-    });
+    auto done = _table->Use();
+    _table->Reset().Bind(1, game).Bind(2, static_cast<int64_t>(limit));
+    while (_table->Step()) rows.push_back({_table->String(0), _table->Int(1)});
     return rows;
   }
 
   std::vector<int64_t> Games() override {
     std::vector<int64_t> games;
-    Busy([&] {
-      games.clear();
-      try {
-        _games->Reset();
-        while (_games->Step()) games.push_back(_games->Int(0));
-        _games->Done();
-      } catch (...) {
-        _games->Done();
-        throw;
-      }
-    });
+    auto done = _games->Use();
+    _games->Reset();
+    while (_games->Step()) games.push_back(_games->Int(0));
     return games;
   }
 
 private:
   sqlite3* _db = nullptr;
+  std::unique_ptr<TStatement> _upsert, _nextOrder, _setOrder, _table, _games;
 
-  void ResetAll() {
-    for (auto* s : {&_upsert, &_nextOrder, &_setOrder, &_table, &_games})
-      if (*s) (*s)->Done();
-  }
-
-  // Runs work again while another process holds the database (each attempt already waits
-  // up to the busy time-out inside SQLite).
-  template <typename Work>
-  void Busy(Work work) {
-    for (int attempt = 1;; ++attempt) {
-      try {
-        work();
-        return;
-      } catch (const TBusyError&) {
-        if (attempt >= BUSY_ATTEMPTS) throw;
+  void SubmitOnce(const std::vector<TScoreRecord>& records) {
+    try {
+      Exec("BEGIN IMMEDIATE");
+      int64_t order = 1;
+      {
+        auto done = _nextOrder->Use();
+        _nextOrder->Reset();
+        if (_nextOrder->Step()) order = _nextOrder->Int(0);
       }
+      for (const TScoreRecord& r : records) {
+        auto done = _upsert->Use();
+        _upsert->Reset().Bind(1, r.game).Bind(2, r.player).Bind(3, r.name).Bind(4, r.score)
+            .Bind(5, order++);
+        _upsert->Step();
+      }
+      {
+        auto done = _setOrder->Use();
+        _setOrder->Reset().Bind(1, order).Step();
+      }
+      Exec("COMMIT");
+    } catch (...) {
+      if (!sqlite3_get_autocommit(_db)) sqlite3_exec(_db, "ROLLBACK", nullptr, nullptr, nullptr);
+      throw;
     }
   }
-  std::unique_ptr<TStatement> _upsert, _nextOrder, _setOrder, _table, _games;
 
   void Close() {
     _upsert.reset();
@@ -214,11 +182,10 @@ private:
 
   void Exec(const char* sql) {
     char* error = nullptr;
-    const int rc = sqlite3_exec(_db, sql, nullptr, nullptr, &error);
-    if (rc != SQLITE_OK) {
+    if (sqlite3_exec(_db, sql, nullptr, nullptr, &error) != SQLITE_OK) {
       std::string why = error ? error : sqlite3_errmsg(_db);
       sqlite3_free(error);
-      ThrowSqlite(rc, why);
+      throw TStoreError("SQLite: " + why);
     }
   }
 

@@ -4,7 +4,7 @@
 #include <memory>
 
 #include <ormix/audio/audio.h>
-#include "dsound.h"
+#include "../dslayer.h"
 
 class TDirectSoundAudioDriver;
 class TDirectSoundSound;

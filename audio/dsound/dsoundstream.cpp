@@ -46,10 +46,7 @@ std::shared_ptr<TDirectSoundAudioStream> TDirectSoundAudioStream::Build(const TA
   if (gDevice->CreateSoundBuffer(desc, buffer) != DS_OK || !buffer) return nullptr;
   auto s = std::make_shared<TDirectSoundAudioStream>();
   s->pDSB = buffer;
-  s->Attach();
-  s->Music = source;
-  source->Start();
-  s->WriteRing(0, RING_BYTES, false);
+  s->StartRing(source);
   // Start (or stay paused) without SetPaused's resume rule: a source that already ended
   // while the ring was first filled must not be marked playing again and start over.
   if (p) s->SetPaused(p);

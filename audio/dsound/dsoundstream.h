@@ -1,7 +1,7 @@
 #pragma once
 // The DirectSound stream: a looping secondary buffer on a device of the streams' own.
 #include "../ringstream.h"
-#include "dsound.h"
+#include "../dslayer.h"
 
 class TDirectSoundAudioStream : public TRingAudioStream {
 public:

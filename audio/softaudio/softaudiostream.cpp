@@ -16,10 +16,7 @@ std::shared_ptr<TSoftAudioAudioStream> TSoftAudioAudioStream::Build(const TAudio
   auto s = std::make_shared<TSoftAudioAudioStream>();
   s->_channel = channel;
   s->_ring = ring;
-  s->Attach();
-  s->Music = source;
-  source->Start();
-  s->WriteRing(0, RING_BYTES, false);
+  s->StartRing(source);
   s->_handle = fa_play(ring, p, sc->fa_channel, 0);
   if (s->_handle == 0) {
     // The stream never played: it lets go of the source without releasing what it plays

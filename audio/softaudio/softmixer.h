@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "../dsound/dsound.h"
+#include "../dslayer.h"
 #include "waveout.h"
 
 constexpr int FA_VOICES = 4096;

@@ -15,8 +15,8 @@
 
 #include <ormix/audio/audio.h>
 #include <ormix/music/audiostream.h>
-#include <ormix/music/mixer.h>
 #include <ormix/music/music.h>
+#include <ormix/music/song.h>
 #include <ormix/runtime/runtime.h>
 #include <ormix/runtime/text.h>
 #include <ormix/system/system.h>
@@ -60,11 +60,11 @@ int main(int argc, char** argv) {
     return 1;
   }
   // Tracker songs tell their name, length and position; wave files only their size.
-  auto song = std::dynamic_pointer_cast<Cantor_Mixer>(music);
+  TSongSummary summary;
+  const bool song = GetSongSummary(*music, summary);
   double length = -1;
   if (song) {
-    song->CalcSize();
-    length = song->STREAM_SIZE / static_cast<double>(song->SAMPLE_RATE);
+    length = summary.lengthFrames / static_cast<double>(music->Geti(MUSIC_ID_RATE));
   } else if (FormatFrameSize(music->STREAM_FORMAT) > 0 && music->SAMPLE_RATE > 0) {
     length = music->STREAM_SIZE / static_cast<double>(FormatFrameSize(music->STREAM_FORMAT)) /
              music->SAMPLE_RATE;
@@ -77,7 +77,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::printf("Playing %s%s%s on %s\n", file.c_str(), song ? " - " : "",
-              song ? ToUtf8(song->SongName).c_str() : "", ToUtf8(CurrentAudioDriver()->Name()).c_str());
+              song ? ToUtf8(summary.title).c_str() : "", ToUtf8(CurrentAudioDriver()->Name()).c_str());
   std::signal(SIGINT, OnSignal);
   std::signal(SIGTERM, OnSignal);
 
@@ -93,16 +93,14 @@ int main(int argc, char** argv) {
     const uint32_t now = ElapsedMillis();
     seconds = (now - start) / 1000.0;
     if (limit >= 0 && seconds >= limit) break;
-    if (song && (song->CurrentSongPattern > furthestOrder ||
-                 (song->CurrentSongPattern == furthestOrder && song->CurrentLine > furthestRow))) {
-      furthestOrder = song->CurrentSongPattern;
-      furthestRow = song->CurrentLine;
+    const int order = music->Geti(SONG_ID_ORDER), row = music->Geti(SONG_ID_LINE);
+    if (song && (order > furthestOrder || (order == furthestOrder && row > furthestRow))) {
+      furthestOrder = order;
+      furthestRow = row;
     }
     if (now - shownAt >= (tty ? 100u : 1000u)) {
       shownAt = now;
-      std::string where = song ? "  order " + std::to_string(song->CurrentSongPattern) + " row " +
-                                     std::to_string(song->CurrentLine)
-                               : "";
+      std::string where = song ? "  order " + std::to_string(order) + " row " + std::to_string(row) : "";
       std::printf(tty ? "\r  %s / %s%s   " : "  %s / %s%s\n", Clock(seconds).c_str(),
                   length > 0 ? Clock(length).c_str() : "?", where.c_str());
       std::fflush(stdout);

@@ -7,10 +7,10 @@
 #include <filesystem>
 #include <string>
 
-#include "music/format_io.h"
-#include "music/mod_loader.h"
-#include "music/qtk.h"
-#include "music/xm_loader.h"
+#include "music/loaders/format_io.h"
+#include "music/loaders/mod_loader.h"
+#include "music/loaders/qtk.h"
+#include "music/loaders/xm_loader.h"
 #include <ormix/stream/stream.h>
 
 namespace {
@@ -20,15 +20,6 @@ std::vector<uint8_t> CorpusBytes(const char* name) {
   if (!std::filesystem::exists(path)) return {};
   return LoadAllBytes(ToText(path));
 }
-
-struct Silence {
-  FILE* sink = std::fopen("/dev/null", "w");
-  Silence() { SetMusicPrintTarget(sink); }
-  ~Silence() {
-    SetMusicPrintTarget(nullptr);
-    if (sink) std::fclose(sink);
-  }
-};
 
 void Report(benchmark::State& state, size_t bytes) {
   state.counters["MB_per_s"] = benchmark::Counter(static_cast<double>(bytes) * state.iterations() / 1e6,
@@ -59,7 +50,6 @@ std::vector<uint8_t> NativeBytes(Cantor_Mixer& song) {
 }
 
 void BM_SaveNative(benchmark::State& state) {
-  Silence quiet;
   const auto bytes = CorpusBytes("mon-lapin_reg-zbb.mod");
   if (bytes.empty()) return state.SkipWithError("no corpus");
   auto song = std::dynamic_pointer_cast<Cantor_Mixer>(LoadMOD(TStreamPtr(TRamStream::FromBytes(bytes))));
@@ -70,7 +60,6 @@ void BM_SaveNative(benchmark::State& state) {
 BENCHMARK(BM_SaveNative)->Unit(benchmark::kMillisecond);
 
 void BM_LoadNative(benchmark::State& state) {
-  Silence quiet;
   const auto bytes = CorpusBytes("mon-lapin_reg-zbb.mod");
   if (bytes.empty()) return state.SkipWithError("no corpus");
   auto song = std::dynamic_pointer_cast<Cantor_Mixer>(LoadMOD(TStreamPtr(TRamStream::FromBytes(bytes))));

@@ -18,7 +18,7 @@
 #include "audio/softaudio/softmixer.h"
 #include "audio/tests/tone_util.h"
 #include <ormix/music/audiostream.h>
-#include <ormix/music/mixer.h>
+#include "music/player/song_player.h"
 #include <ormix/runtime/runtime.h>
 #include <ormix/stream/stream.h>
 #include <ormix/system/system.h>

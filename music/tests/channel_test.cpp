@@ -4,7 +4,7 @@
 
 #include <cmath>
 
-#include <ormix/music/mixer.h>
+#include "music/player/song_player.h"
 #include "song_fixture.h"
 
 namespace {
@@ -15,7 +15,7 @@ constexpr double kSlide = Cantor_Channel::slidestep;
 struct ChannelFixture : ::testing::Test {
   Cantor_MixerPtr song = songfix::Song();
   Cantor_SamplePtr sample = songfix::AddInstrument(*song, 1, 3000);
-  Cantor_Channel& ch() { return *song->MMC_Channel[0]; }
+  Cantor_Channel& ch() { return song->MMC_Channel[0]; }
   void Ticks(int n) {
     for (int i = 0; i < n; ++i) song->Do_Player();
   }
@@ -31,7 +31,7 @@ TEST_F(ChannelFixture, PitchToRate) {
     smp->FineTune = c.fine;
     Cell(*s, 0, 0, 0, c.note, 1);
     s->Do_Player();
-    EXPECT_DOUBLE_EQ(s->MMC_Channel[0]->Add, c.add) << c.note;
+    EXPECT_DOUBLE_EQ(s->MMC_Channel[0].Add, c.add) << c.note;
   }
 }
 
@@ -69,8 +69,8 @@ TEST_F(ChannelFixture, MissingInstrumentOrSampleSilences) {
     Cell(*s, 0, 0, 0, 77, 1);
     Cell(*s, 0, 0, 1, c.note, c.inst);
     for (int i = 0; i < 7; ++i) s->Do_Player();
-    EXPECT_EQ(s->MMC_Channel[0]->Add, 0.0) << c.note << " " << c.inst;
-    EXPECT_EQ(s->MMC_Channel[0]->Sample, nullptr);
+    EXPECT_EQ(s->MMC_Channel[0].Add, 0.0) << c.note << " " << c.inst;
+    EXPECT_EQ(s->MMC_Channel[0].Sample, nullptr);
   }
 }
 
@@ -98,8 +98,8 @@ TEST_F(ChannelFixture, FineTuneCommand) {
     songfix::AddInstrument(*s, 1, 100);
     Cell(*s, 0, 0, 0, 77, 1, 0, 14, c.fxv);
     s->Do_Player();
-    EXPECT_DOUBLE_EQ(s->MMC_Channel[0]->FineTune, c.fine) << c.fxv;
-    EXPECT_DOUBLE_EQ(s->MMC_Channel[0]->Add, std::exp2(c.fine / 12));
+    EXPECT_DOUBLE_EQ(s->MMC_Channel[0].FineTune, c.fine) << c.fxv;
+    EXPECT_DOUBLE_EQ(s->MMC_Channel[0].Add, std::exp2(c.fine / 12));
   }
 }
 
@@ -110,7 +110,7 @@ TEST_F(ChannelFixture, SampleOffset) {
     songfix::AddInstrument(*s, 1, 3000);
     Cell(*s, 0, 0, 0, 77, 1, 0, 9, c.fxv);
     s->Do_Player();
-    EXPECT_DOUBLE_EQ(s->MMC_Channel[0]->Pos, c.pos) << c.fxv;
+    EXPECT_DOUBLE_EQ(s->MMC_Channel[0].Pos, c.pos) << c.fxv;
   }
 }
 
@@ -126,7 +126,7 @@ TEST_F(ChannelFixture, NoteDelayAndCut) {
   songfix::AddInstrument(*late, 1, 100);
   Cell(*late, 0, 0, 0, 77, 1, 0, 14, 0xD7);
   for (int i = 0; i < 6; ++i) late->Do_Player();
-  EXPECT_EQ(late->MMC_Channel[0]->Add, 0.0);
+  EXPECT_EQ(late->MMC_Channel[0].Add, 0.0);
 
   // ... unless a pattern delay on the line extends it.
   auto delayed = songfix::Song();
@@ -134,21 +134,21 @@ TEST_F(ChannelFixture, NoteDelayAndCut) {
   Cell(*delayed, 0, 0, 0, 77, 1, 0, 14, 0xD7);
   Cell(*delayed, 0, 1, 0, 0, 0, 0, 14, 0xE1);
   for (int i = 0; i < 8; ++i) delayed->Do_Player();
-  EXPECT_DOUBLE_EQ(delayed->MMC_Channel[0]->Add, 1.0);
+  EXPECT_DOUBLE_EQ(delayed->MMC_Channel[0].Add, 1.0);
 
   auto cut = songfix::Song();
   songfix::AddInstrument(*cut, 1, 100);
   Cell(*cut, 0, 0, 0, 77, 1, 0, 14, 0xC0);
   cut->Do_Player();
-  EXPECT_EQ(cut->MMC_Channel[0]->Volume, 0.0);
+  EXPECT_EQ(cut->MMC_Channel[0].Volume, 0.0);
   auto cut2 = songfix::Song();
   songfix::AddInstrument(*cut2, 1, 100);
   Cell(*cut2, 0, 0, 0, 77, 1, 0, 14, 0xC2);
   cut2->Do_Player();
   cut2->Do_Player();
-  EXPECT_EQ(cut2->MMC_Channel[0]->Volume, 1.0);
+  EXPECT_EQ(cut2->MMC_Channel[0].Volume, 1.0);
   cut2->Do_Player();
-  EXPECT_EQ(cut2->MMC_Channel[0]->Volume, 0.0);
+  EXPECT_EQ(cut2->MMC_Channel[0].Volume, 0.0);
 }
 
 TEST_F(ChannelFixture, ArpeggioCyclesAcrossLines) {
@@ -166,11 +166,11 @@ TEST_F(ChannelFixture, ArpeggioCyclesAcrossLines) {
   Cell(*s, 0, 0, 0, 77, 1, 0, 0, 0x37);
   Cell(*s, 0, 0, 1, 0, 0, 0, 0, 0);
   for (int i = 0; i < 5; ++i) s->Do_Player();  // Tick 4: phase 1
-  EXPECT_EQ(s->MMC_Channel[0]->Arped, 1);
+  EXPECT_EQ(s->MMC_Channel[0].Arped, 1);
   s->Do_Player();  // tick 5: phase 2
   s->Do_Player();  // line 1, parameter 0
-  EXPECT_EQ(s->MMC_Channel[0]->Arped, 0);
-  EXPECT_DOUBLE_EQ(s->MMC_Channel[0]->Add, 1.0);
+  EXPECT_EQ(s->MMC_Channel[0].Arped, 0);
+  EXPECT_DOUBLE_EQ(s->MMC_Channel[0].Add, 1.0);
 }
 
 TEST_F(ChannelFixture, VolumeColumn) {
@@ -189,7 +189,7 @@ TEST_F(ChannelFixture, VolumeColumn) {
     smp->Volume = 0.5f;
     Cell(*s, 0, 0, 0, 77, 1, c.vol);
     for (int i = 0; i < c.ticks; ++i) s->Do_Player();
-    EXPECT_NEAR(s->MMC_Channel[0]->Volume, c.volume, 1e-12) << std::hex << c.vol;
+    EXPECT_NEAR(s->MMC_Channel[0].Volume, c.volume, 1e-12) << std::hex << c.vol;
   }
 }
 
@@ -210,7 +210,7 @@ TEST_F(ChannelFixture, PanCommandsAndGains) {
     songfix::AddInstrument(*s, 1, 100);
     Cell(*s, 0, 0, 0, 77, 1, c.vol, c.fx, c.fxv);
     s->Do_Player();
-    const Cantor_Channel& k = *s->MMC_Channel[0];
+    const Cantor_Channel& k = s->MMC_Channel[0];
     EXPECT_NEAR(k.Pan, c.pan, 1e-12) << c.vol << " " << c.fxv;
     EXPECT_NEAR(k.LPanCalc, c.l, 1e-12) << c.vol << " " << c.fxv;
     EXPECT_NEAR(k.RPanCalc, c.r, 1e-12) << c.vol << " " << c.fxv;
@@ -221,9 +221,9 @@ TEST_F(ChannelFixture, PanCommandsAndGains) {
   smp->Pan = 64;
   Cell(*s, 0, 0, 0, 77, 1);
   s->Do_Player();
-  EXPECT_DOUBLE_EQ(s->MMC_Channel[0]->Pan, 64.0);
-  EXPECT_DOUBLE_EQ(s->MMC_Channel[0]->LPanCalc, 0.5);
-  EXPECT_DOUBLE_EQ(s->MMC_Channel[0]->RPanCalc, 1.0);
+  EXPECT_DOUBLE_EQ(s->MMC_Channel[0].Pan, 64.0);
+  EXPECT_DOUBLE_EQ(s->MMC_Channel[0].LPanCalc, 0.5);
+  EXPECT_DOUBLE_EQ(s->MMC_Channel[0].RPanCalc, 1.0);
 }
 
 TEST_F(ChannelFixture, VolumeSlideMemory) {
@@ -273,13 +273,13 @@ TEST_F(ChannelFixture, VibratoWaveforms) {
   Cell(*s, 0, 0, 0, 77, 1, 0, 4, 0x84);
   Cell(*s, 0, 1, 1, 0, 0, 0, 0, 0);
   for (int i = 0; i < 3; ++i) s->Do_Player();
-  const double held = s->MMC_Channel[0]->VibratoValue;
+  const double held = s->MMC_Channel[0].VibratoValue;
   ASSERT_NE(held, 0.0);
-  s->MMC_Channel[0]->VibratoWaveForm = 8;
-  s->MMC_Channel[0]->Add = 3.0;
+  s->MMC_Channel[0].VibratoWaveForm = 8;
+  s->MMC_Channel[0].Add = 3.0;
   s->Do_Player();
-  EXPECT_EQ(s->MMC_Channel[0]->VibratoValue, held);
-  EXPECT_NEAR(s->MMC_Channel[0]->Add, std::exp2(held / 12), 1e-12);
+  EXPECT_EQ(s->MMC_Channel[0].VibratoValue, held);
+  EXPECT_NEAR(s->MMC_Channel[0].Add, std::exp2(held / 12), 1e-12);
 
   // Square and ramp tables.
   EXPECT_EQ(SquareTable[31], -1.0);
@@ -292,7 +292,7 @@ TEST_F(ChannelFixture, VibratoWaveforms) {
 
 TEST_F(ChannelFixture, TremoloOffset) {
   Cell(*song, 0, 0, 0, 77, 1, 0, 7, 0x4F);
-  song->MMC_Channel[0]->TremoloWaveForm = 2;  // square: -1 for the first half
+  song->MMC_Channel[0].TremoloWaveForm = 2;  // square: -1 for the first half
   Ticks(1);
   EXPECT_EQ(ch().TremoloValue, 0.0) << "no rate yet on the trigger tick";
   Ticks(1);
@@ -322,7 +322,7 @@ TEST_F(ChannelFixture, KeyOffFadeOut) {
     Cell(*s, 0, 0, 0, 77, 1);
     Cell(*s, 0, 0, 1, KeyOffNote, 0);
     s->Do_Player();
-    const Cantor_Channel& k = *s->MMC_Channel[0];
+    const Cantor_Channel& k = s->MMC_Channel[0];
     s->Do_Player();  // key off: the first fall happens on this tick
     EXPECT_EQ(k.KeyOff, 1);
     EXPECT_DOUBLE_EQ(k.KeyOffStep, c.step);
@@ -356,7 +356,7 @@ TEST_F(ChannelFixture, ExtraFineAndFineSlides) {
     songfix::AddInstrument(*s, 1, 100);
     Cell(*s, 0, 0, 0, 60, 1, 0, c.fx, c.fxv);
     for (int i = 0; i < 6; ++i) s->Do_Player();
-    EXPECT_NEAR(s->MMC_Channel[0]->Note, c.note, 1e-12) << c.fx << " " << c.fxv;
+    EXPECT_NEAR(s->MMC_Channel[0].Note, c.note, 1e-12) << c.fx << " " << c.fxv;
   }
 }
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include <ormix/music/mixer.h>
+#include "music/player/song_player.h"
 
 namespace {
 

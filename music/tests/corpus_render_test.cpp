@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include <ormix/music/mixer.h>
+#include "music/player/song_player.h"
 
 namespace {
 

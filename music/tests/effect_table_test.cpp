@@ -7,7 +7,7 @@
 #include <cmath>
 #include <vector>
 
-#include <ormix/music/mixer.h>
+#include "music/player/song_player.h"
 #include "song_fixture.h"
 
 namespace {
@@ -111,7 +111,7 @@ TEST(EffectTable, LevelsPitchesAndPans) {
     sample->Volume = 0.5f;
     for (const Row& r : c.rows) songfix::Cell(*song, 0, 0, r.line, r.note, r.inst, 0, r.fx, r.fxv);
     for (int i = 0; i < c.ticks; ++i) song->Do_Player();
-    const Cantor_Channel& ch = *song->MMC_Channel[0];
+    const Cantor_Channel& ch = song->MMC_Channel[0];
     ASSERT_NE(ch.Add, 0.0) << "the note sounds";
     for (const Want& w : c.wants) EXPECT_NEAR(Read(ch, w.what), w.value, 1e-9) << static_cast<int>(w.what);
   }

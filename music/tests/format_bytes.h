@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include <ormix/music/mixer.h>
+#include "music/player/song_player.h"
 #include <ormix/stream/stream.h>
 
 namespace fmtbytes {

@@ -8,7 +8,8 @@
 #include <string>
 #include <vector>
 
-#include <ormix/music/mixer.h>
+#include "music/player/song_player.h"
+#include <ormix/music/song.h>
 #include "format_bytes.h"
 
 namespace {
@@ -70,7 +71,7 @@ Xm Song(const std::vector<std::pair<std::pair<int, int>, CellBytes>>& cells, int
 }
 
 Cantor_MixerPtr Load(const Bytes& bytes, bool classic = false) {
-  auto song = LoadTrackerSong(fmtbytes::Stream(bytes));
+  auto song = std::dynamic_pointer_cast<Cantor_Mixer>(LoadTrackerSong(fmtbytes::Stream(bytes)));
   if (song) song->Seti(SONG_ID_CLASSIC, classic ? 1 : 0);
   return song;
 }

@@ -11,9 +11,10 @@
 
 #include "format_bytes.h"
 #include "music/sampleloader_mod.h"
-#include "music/xm_loader.h"
+#include "music/loaders/xm_loader.h"
 #include "song_fixture.h"
-#include <ormix/music/mixer.h>
+#include "music/player/song_player.h"
+#include <ormix/music/song.h>
 #include <ormix/runtime/errors.h>
 #include <ormix/stream/stream.h>
 
@@ -187,7 +188,7 @@ TEST(HostileFiles, SongsWithNoPatternToPlayAreRefused) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    Cantor_MixerPtr song = LoadTrackerSong(TMusicSource(fmtbytes::Stream(c.bytes)));
+    TMusicPtr song = LoadTrackerSong(TMusicSource(fmtbytes::Stream(c.bytes)));
     EXPECT_EQ(song != nullptr, c.loads);
     EXPECT_EQ(LoadMusic(TMusicSource(fmtbytes::Stream(c.bytes))) != nullptr, c.loads);
     if (c.loads) {

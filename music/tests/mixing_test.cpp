@@ -9,7 +9,7 @@
 #include <new>
 #include <vector>
 
-#include <ormix/music/mixer.h>
+#include "music/player/song_player.h"
 #include "song_fixture.h"
 
 // Every allocation of this test program is counted, so that a test can show that
@@ -263,7 +263,7 @@ TEST(Output, StereoFramesAndMasterLevel) {
   song->FillBuffer(buf.data(), 4000);
   EXPECT_EQ(buf[2 * 500], 5000);
   EXPECT_EQ(buf[2 * 500 + 1], 5000);
-  EXPECT_NEAR(song->MMC_Channel[0]->LevelL, 0.5 * 10000 / 32767.0, 1e-3);
+  EXPECT_NEAR(song->MMC_Channel[0].LevelL, 0.5 * 10000 / 32767.0, 1e-3);
 }
 
 TEST(Output, OtherFormatsStayInsideTheRequest) {
@@ -318,7 +318,7 @@ TEST(Meters, SongLevels) {
   std::vector<int16_t> buf(2 * 882);
   song->FillBuffer(buf.data(), 882 * 4);
   // (0 + channel levels) / 4 channels.
-  EXPECT_NEAR(song->TLAV, song->MMC_Channel[0]->LevelL / 4, 1e-12);
+  EXPECT_NEAR(song->TLAV, song->MMC_Channel[0].LevelL / 4, 1e-12);
   EXPECT_GT(song->TLAV, 0.0);
 }
 
@@ -327,9 +327,9 @@ TEST(Scopes, CaptureTheFirstValuesUntilUpdated) {
   EXPECT_EQ(song->Seti(116, 512), 1);
   std::vector<int16_t> buf(2 * 1024);
   song->FillBuffer(buf.data(), 1024 * 4);
-  const Cantor_Channel& ch = *song->MMC_Channel[0];
+  const Cantor_Channel& ch = song->MMC_Channel[0];
   EXPECT_EQ(ch.ScopeFillPos, 512);
-  EXPECT_EQ(song->MMC_Channel[1]->ScopeFillPos, 0) << "silent channels capture nothing";
+  EXPECT_EQ(song->MMC_Channel[1].ScopeFillPos, 0) << "silent channels capture nothing";
   EXPECT_FLOAT_EQ(ch.Scope[511], static_cast<float>(10000 * Cantor_Channel::short2float));
   const float first = ch.Scope[0];
   song->FillBuffer(buf.data(), 1024 * 4);

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "format_bytes.h"
-#include "music/mod_loader.h"
+#include "music/loaders/mod_loader.h"
 
 namespace {
 using fmtbytes::Mod;

@@ -81,6 +81,25 @@ TEST_F(MusicCommand, InfoRenderConvert) {
   EXPECT_EQ(std::string(head + 8, 8), "WAVEfmt ");
   EXPECT_EQ(*reinterpret_cast<uint32_t*>(head + 24), 22050u);
   EXPECT_EQ(*reinterpret_cast<uint32_t*>(head + 40), size - 44);
+  // Every field of the header agrees with the format it describes: a strict player trusts
+  // the byte rate and block size, not the rate and channels.
+  uint16_t fmt[2], bits;
+  uint32_t riff, chunk, byteRate;
+  uint16_t block;
+  std::memcpy(&riff, head + 4, 4);
+  std::memcpy(&chunk, head + 16, 4);
+  std::memcpy(fmt, head + 20, 4);
+  std::memcpy(&byteRate, head + 28, 4);
+  std::memcpy(&block, head + 32, 2);
+  std::memcpy(&bits, head + 34, 2);
+  EXPECT_EQ(riff, size - 8);
+  EXPECT_EQ(chunk, 16u);
+  EXPECT_EQ(fmt[0], 1) << "PCM";
+  EXPECT_EQ(fmt[1], 2) << "channels";
+  EXPECT_EQ(bits, 16);
+  EXPECT_EQ(block, fmt[1] * bits / 8);
+  EXPECT_EQ(byteRate, 22050u * block);
+  EXPECT_EQ(std::string(head + 36, 4), "data");
   // Another program reads the file the same way: its facts and every sample.
   EXPECT_EQ(Shell("sox --i -r " + wav).out, "22050\n");
   EXPECT_EQ(Shell("sox --i -c " + wav).out, "2\n");

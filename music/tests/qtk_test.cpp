@@ -6,8 +6,8 @@
 #include <functional>
 #include <random>
 
-#include "music/format_io.h"
-#include "music/qtk.h"
+#include "music/loaders/format_io.h"
+#include "music/loaders/qtk.h"
 #include <ormix/stream/stream.h>
 
 namespace {
@@ -31,20 +31,6 @@ int32_t IntAt(const Bytes& b, size_t at) {
 }
 void SetInt(Bytes& b, size_t at, int32_t v) { std::memcpy(b.data() + at, &v, 4); }
 
-// Silences the progress lines for the whole test program.
-FILE* g_sink = nullptr;
-struct Quiet : ::testing::Environment {
-  void SetUp() override {
-    g_sink = std::fopen("/dev/null", "w");
-    SetMusicPrintTarget(g_sink);
-  }
-  void TearDown() override {
-    SetMusicPrintTarget(nullptr);
-    if (g_sink) std::fclose(g_sink);
-  }
-};
-[[maybe_unused]] const auto* const kQuiet = ::testing::AddGlobalTestEnvironment(new Quiet);
-
 TEST(QtkTrack, LineBytes) {
   auto t = Cantor_Track::Create(3);
   t->Note[0] = 49;
@@ -67,24 +53,6 @@ TEST(QtkTrack, LineBytes) {
   EXPECT_EQ(back->GetBVal(1), 0x80);
   EXPECT_EQ(back->Note[2], 65535);  // the record alone cannot hold the sign
   EXPECT_EQ(back->FX[2], 20);
-}
-
-TEST(QtkTrack, ProgressLines) {
-  FILE* capture = std::tmpfile();
-  ASSERT_TRUE(capture);
-  SetMusicPrintTarget(capture);
-  auto p = Cantor_Pattern::Create(nullptr, 1, 2);
-  p->Title = u"intro";
-  p->Track[0]->Name = u"bass";
-  const Bytes b = Written([&](const TStreamPtr& s) { p->Save(s); });
-  Cantor_Pattern::Load(Reader(b));
-  std::rewind(capture);
-  char text[256] = {};
-  const size_t n = std::fread(text, 1, sizeof text - 1, capture);
-  SetMusicPrintTarget(g_sink);
-  std::fclose(capture);
-  EXPECT_EQ(std::string(text, n),
-            "saving pattern \"intro\"\nsaving track \"bass\"\nloading pattern \"intro\"\nloading track \"bass\"\n");
 }
 
 TEST(QtkInstrument, ConstructorTablesAndPresenceBytes) {

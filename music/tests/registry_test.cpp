@@ -8,8 +8,8 @@
 #include <vector>
 
 #include <ormix/audio/audio.h>
-#include <ormix/music/mixer.h>
-#include "music/qtk.h"
+#include "music/player/song_player.h"
+#include "music/loaders/qtk.h"
 #include "music/sampleloader_mod.h"
 #include <ormix/runtime/runtime.h>
 #include "song_fixture.h"

@@ -5,7 +5,7 @@
 #include <functional>
 #include <vector>
 
-#include <ormix/music/mixer.h>
+#include "music/player/song_player.h"
 #include "song_fixture.h"
 #include <ormix/system/event.h>
 
@@ -124,7 +124,7 @@ TEST(Lines, PatternDelayRunsLineStartOnce) {
   // Same with the delay on a line holding a fine slide: applied once only.
   Cell(*song, 0, 0, 1, 0, 0, 0, 14, 0xE1);
   EXPECT_EQ(RunLine(*song), 12);
-  EXPECT_NEAR(song->MMC_Channel[1]->Note, 77 + Cantor_Channel::slidestep, 1e-12);
+  EXPECT_NEAR(song->MMC_Channel[1].Note, 77 + Cantor_Channel::slidestep, 1e-12);
 }
 
 // Lines visited, recorded at the start of each line.
@@ -272,15 +272,15 @@ TEST(Order, SetiJumpsToAPosition) {
   songfix::AddInstrument(*song, 1, 5000);
   Cell(*song, 0, 0, 0, 77, 1);
   song->Do_Player();
-  ASSERT_NE(song->MMC_Channel[0]->Add, 0.0);
+  ASSERT_NE(song->MMC_Channel[0].Add, 0.0);
   song->PatternLock = 1;  // not consulted
   EXPECT_EQ(song->Seti(111, 2), 1);
   EXPECT_EQ(song->Geti(111), 2);
   EXPECT_EQ(song->Geti(112), 2);
   EXPECT_EQ(song->Geti(110), 0);
   EXPECT_EQ(song->Geti(113), 0);
-  EXPECT_EQ(song->MMC_Channel[0]->Add, 0.0);
-  EXPECT_EQ(song->MMC_Channel[0]->Sample, nullptr);
+  EXPECT_EQ(song->MMC_Channel[0].Add, 0.0);
+  EXPECT_EQ(song->MMC_Channel[0].Sample, nullptr);
   EXPECT_EQ(song->Seti(111, 3), 0);
   EXPECT_EQ(song->Seti(111, -1), 0);
   EXPECT_EQ(song->Geti(111), 2);

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <vector>
 
-#include <ormix/music/mixer.h>
+#include "music/player/song_player.h"
 
 namespace songfix {
 

@@ -1,7 +1,7 @@
 // Song records: printing, packing bytes, comparison, sample lookup, envelopes.
 #include <gtest/gtest.h>
 
-#include <ormix/music/mixer.h>
+#include "music/player/song_player.h"
 #include "song_fixture.h"
 
 namespace {
@@ -202,15 +202,15 @@ TEST(Song, CreateEmptySongShape) {
   ASSERT_NE(song->Pattern[0], nullptr);
   EXPECT_EQ(song->Pattern[0]->TrackCount, 4);
   EXPECT_EQ(song->Pattern[0]->LineCount, 64);
-  EXPECT_EQ(song->MMC_Channel[0]->EnvelopePan, 32);
+  EXPECT_EQ(song->MMC_Channel[0].EnvelopePan, 32);
 }
 
 TEST(Song, FreeDropsEverything) {
   auto song = songfix::Song();
   auto sample = songfix::AddInstrument(*song, 1, 100);
   auto inst = song->Instrument[1];
-  song->MMC_Channel[0]->Instrument = inst;
-  song->MMC_Channel[0]->Sample = sample;
+  song->MMC_Channel[0].Instrument = inst;
+  song->MMC_Channel[0].Sample = sample;
   EXPECT_EQ(FreeMusic(song), 0);
   EXPECT_TRUE(song->Instrument.empty());
   EXPECT_TRUE(song->Pattern.empty());

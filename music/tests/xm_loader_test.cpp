@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "format_bytes.h"
-#include "music/xm_loader.h"
+#include "music/loaders/xm_loader.h"
 
 namespace {
 using fmtbytes::Bytes;

@@ -55,14 +55,25 @@ bool RunStore(const std::string& label, const std::string& url, const std::strin
 
 int main(int argc, char** argv) {
   TBenchOptions o;
-  for (int i = 1; i + 1 < argc; i += 2) {
+  const char* usage =
+      "usage: scores_bench [--exchanges N] [--clients N] [--players N]\n"
+      "Starts zingle-scores on SQLite (synchronised and ?sync=normal) and PostgreSQL and sends\n"
+      "N exchanges from parallel clients, then prints exchanges per second and checks the rows.\n";
+  for (int i = 1; i < argc; i += 2) {
+    const bool known = !std::strcmp(argv[i], "--exchanges") || !std::strcmp(argv[i], "--clients") ||
+                       !std::strcmp(argv[i], "--players");
+    if (!known || i + 1 >= argc) {
+      const bool help = !std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h");
+      std::fputs(usage, help ? stdout : stderr);
+      return help ? 0 : 1;
+    }
     int v = std::atoi(argv[i + 1]);
     if (!std::strcmp(argv[i], "--exchanges")) o.exchanges = v;
     else if (!std::strcmp(argv[i], "--clients")) o.clients = v;
-    else if (!std::strcmp(argv[i], "--players")) o.players = v;
+    else o.players = v;
   }
   if (o.exchanges <= 0 || o.clients <= 0 || o.players <= 0) {
-    std::fprintf(stderr, "usage: scores_bench [--exchanges N] [--clients N] [--players N]\n");
+    std::fputs(usage, stderr);
     return 1;
   }
   TTempDir folder;

@@ -134,6 +134,8 @@ TEST_P(ScoreService, RefusesBadInput) {
       {"no info", request("/kwscoreme.php?gameid=20"), 400, "info is missing"},
       {"no game", request("/kwscoreme.php?info=" + ToUtf8(Scramble(u"Ann|1|5", ExchangeKey, EXCHANGE_PASSES))), 400, "gameid"},
       {"game 0", request(ExchangeTarget(u"Ann|1|5", 0)), 400, "gameid"},
+      {"game 2^63", request("/kwscoreme.php?gameid=9223372036854775808&info=" + ToUtf8(Scramble(u"Ann|1|5", ExchangeKey, EXCHANGE_PASSES))), 400, "gameid"},
+      {"game 10^19-1", request("/kwscoreme.php?gameid=9999999999999999999&info=" + ToUtf8(Scramble(u"Ann|1|5", ExchangeKey, EXCHANGE_PASSES))), 400, "gameid"},
       {"two fields", request(target("Ann|5")), 400, "three fields"},
       {"one field", request(target("Ann")), 400, "three fields"},
       {"id 0", request(target("Ann|0|5")), 400, "player id"},
@@ -147,9 +149,13 @@ TEST_P(ScoreService, RefusesBadInput) {
       {"score empty", request(target("Ann|1|")), 400, "score"},
       {"name empty", request(target("|1|5")), 400, "name is empty"},
       {"name only controls and bars", request(target("\x01|\x02||1|5")), 400, "name is empty"},
+      {"name only spaces", request(target("   |1|5")), 400, "name is empty"},
       {"name of 11", request(target("ABCDEFGHIJK|1|5")), 400, "longer than 10"},
       {"other path", request("/index.php"), 404, "not found"},
       {"POST", "POST /kwscoreme.php HTTP/1.0\r\nContent-Length: 0\r\n\r\n", 405, "only GET"},
+      {"PUT of the page", "PUT / HTTP/1.0\r\nContent-Length: 0\r\n\r\n", 405, "only GET and HEAD"},
+      {"HTTP/2.0", "GET / HTTP/2.0\r\n\r\n", 505, "unsupported HTTP version"},
+      {"HTTP/1.7", "GET / HTTP/1.7\r\n\r\n", 505, "unsupported HTTP version"},
       {"long request line", request("/kwscoreme.php?gameid=20&info=" + std::string(9000, 'A')), 414, "8 KiB"},
       {"long headers", "GET / HTTP/1.0\r\nX-Pad: " + std::string(9000, 'a') + "\r\n\r\n", 431, "8 KiB"},
       {"malformed request line", "NONSENSE\r\n\r\n", 400, "malformed"},
@@ -166,6 +172,32 @@ TEST_P(ScoreService, RefusesBadInput) {
   EXPECT_TRUE(StoredRows().empty());
   // Still serving.
   EXPECT_EQ(ReplyTable(Get(server->port, ExchangeTarget(u"Ann|1|5"))), u"Ann|5");
+}
+
+TEST_P(ScoreService, AnswersHeadsHealthChecksAndSaysWhatIsAllowed) {
+  auto server = Start();
+  Get(server->port, ExchangeTarget(u"Ann|1|5"));
+  struct TCase {
+    const char* request;
+    int status;
+    const char* header;  // a header line the answer must have
+    bool body;
+  } cases[] = {
+      {"GET /healthz HTTP/1.0\r\n\r\n", 200, "Content-Length: 3", true},
+      {"HEAD / HTTP/1.0\r\n\r\n", 200, "Content-Type: text/html", false},
+      {"HEAD /api/scores?gameid=20 HTTP/1.1\r\nHost: x\r\n\r\n", 200, "Content-Type: application/json", false},
+      {"DELETE /api/scores HTTP/1.0\r\n\r\n", 405, "Allow: GET, HEAD", true},
+      {"POST /kwscoreme.php HTTP/1.0\r\nContent-Length: 0\r\n\r\n", 405, "Allow: GET\r\n", true},
+      {"HEAD /kwscoreme.php?gameid=20 HTTP/1.0\r\n\r\n", 405, "Allow: GET\r\n", false},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.request);
+    TReply reply = SendRaw(server->port, c.request);
+    EXPECT_EQ(reply.status, c.status) << reply.raw;
+    EXPECT_NE(reply.raw.find(c.header), std::string::npos) << reply.raw;
+    EXPECT_EQ(reply.body.empty(), !c.body) << reply.raw;
+  }
+  EXPECT_EQ(SendRaw(server->port, "GET /healthz HTTP/1.0\r\n\r\n").body, "ok\n");
 }
 
 TEST_P(ScoreService, LimitsExchangesPerAddressAndMinute) {

@@ -12,9 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "music/format_io.h"
-#include <ormix/music/mixer.h>
-#include "music/qtk.h"
+#include <ormix/music/song.h>
 #include <ormix/stream/stream.h>
 #include "music_command.h"
 #include <ormix/runtime/registry.h>
@@ -31,16 +29,6 @@ TRegistry<SubcommandPtr, TRegistryOrder::OldestFirst>& Subcommands() {
   return s;
 }
 
-// The loaders' progress lines would mix with the command's own output.
-struct QuietLoaders {
-  FILE* sink = std::fopen("/dev/null", "w");
-  QuietLoaders() { SetMusicPrintTarget(sink ? sink : stderr); }
-  ~QuietLoaders() {
-    SetMusicPrintTarget(nullptr);
-    if (sink) std::fclose(sink);
-  }
-};
-
 // Takes --classic out of the arguments: true when it was there.
 bool TakeClassic(std::vector<std::string>& args) {
   const auto n = args.size();
@@ -50,8 +38,7 @@ bool TakeClassic(std::vector<std::string>& args) {
 
 // Loads a tracker song (without starting any audio device or timer); null after
 // printing the reason. `classic` selects classic playback.
-Cantor_MixerPtr LoadSong(const std::string& path, int& status, bool classic = false) {
-  QuietLoaders quiet;
+TMusicPtr LoadSong(const std::string& path, int& status, bool classic = false) {
   status = OrmixCheckInput(path);
   if (status) return nullptr;
   TStreamPtr file = OpenForReading(path);
@@ -59,28 +46,18 @@ Cantor_MixerPtr LoadSong(const std::string& path, int& status, bool classic = fa
     status = OrmixFail(path + ": cannot open the file");
     return nullptr;
   }
-  char magic[4] = {};
-  file->ReadBytes(magic, 4);
-  file->Close();
-  auto song = LoadTrackerSong(TMusicSource(ToText(path)));
+  // The song is read from the stream opened here: the file is opened once.
+  Text format;
+  TMusicPtr song = LoadTrackerSong(TMusicSource(file), &format);
   if (!song) {
-    const bool wave = std::memcmp(magic, "RIFF", 4) == 0;
     const std::string refusal = ToUtf8(MusicLoadRefusal());
-    status = OrmixFail(path + (!refusal.empty() ? ": " + refusal
-                               : wave           ? ": not a tracker song"
-                                                : ": no song loader accepts this file"));
+    status = OrmixFail(path + (!refusal.empty()     ? ": " + refusal
+                               : format == u"wav" ? ": not a tracker song"
+                                                  : ": no song loader accepts this file"));
     return nullptr;
   }
   song->Seti(SONG_ID_CLASSIC, classic ? 1 : 0);
   return song;
-}
-
-// Number of pattern slots that hold a pattern.
-int CountPatterns(const Cantor_Mixer& song) {
-  int n = 0;
-  for (const auto& p : song.Pattern)
-    if (p) ++n;
-  return n;
 }
 
 int Info(const std::vector<std::string>& given) {
@@ -90,13 +67,15 @@ int Info(const std::vector<std::string>& given) {
   int status = 0;
   auto song = LoadSong(args[0], status, classic);
   if (!song) return status;
-  const int32_t frames = song->Geti(MUSIC_ID_SIZE);
-  std::printf("format: %s\n", ToUtf8(song->TrackerName).c_str());
-  std::printf("title: %s\n", ToUtf8(song->SongName).c_str());
-  std::printf("channels: %d\n", song->ActiveChannels);
-  std::printf("orders: %d\n", song->ActiveSongPatterns + 1);
-  std::printf("patterns: %d\n", CountPatterns(*song));
-  std::printf("instruments: %d\n", song->ActiveSamples);
+  TSongSummary summary;
+  GetSongSummary(*song, summary);
+  const int32_t frames = summary.lengthFrames;
+  std::printf("format: %s\n", ToUtf8(summary.format).c_str());
+  std::printf("title: %s\n", ToUtf8(summary.title).c_str());
+  std::printf("channels: %d\n", summary.channels);
+  std::printf("orders: %d\n", summary.orders);
+  std::printf("patterns: %d\n", summary.patterns);
+  std::printf("instruments: %d\n", summary.instruments);
   std::printf("length_frames: %d\n", frames);
   std::printf("length_seconds: %.3f\n", frames / static_cast<double>(AUDIO_OUTPUT_RATE));
   std::printf("playback: %s\n", classic ? "classic" : "format");
@@ -216,10 +195,7 @@ int Convert(const std::vector<std::string>& args) {
   if (!song) return status;
   TStreamPtr out = OpenForWriting(args[1]);
   if (!out) return OrmixFail(args[1] + ": cannot write the file");
-  {
-    QuietLoaders quiet;
-    song->Save(out);
-  }
+  SaveSong(*song, out);
   out->Close();
   return 0;
 }

@@ -10,8 +10,7 @@
 
 #include <ormix/audio/audio.h>
 #include <ormix/music/audiostream.h>
-#include "music/format_io.h"
-#include <ormix/music/mixer.h>
+#include <ormix/music/song.h>
 #include <ormix/runtime/runtime.h>
 #include <ormix/system/system.h>
 #include "music_command.h"
@@ -29,8 +28,9 @@ std::string Clock(double seconds) {
 
 // Length of one pass in seconds, or a negative value when unknown.
 double LengthSeconds(TMusic& music) {
-  if (auto* song = dynamic_cast<Cantor_Mixer*>(&music)) {
-    return song->SAMPLE_RATE > 0 ? song->Geti(MUSIC_ID_SIZE) / static_cast<double>(song->SAMPLE_RATE) : -1;
+  TSongSummary song;
+  if (GetSongSummary(music, song)) {
+    return music.SAMPLE_RATE > 0 ? song.lengthFrames / static_cast<double>(music.SAMPLE_RATE) : -1;
   }
   int32_t frame = FormatFrameSize(music.STREAM_FORMAT);
   if (frame > 0 && music.SAMPLE_RATE > 0)
@@ -61,12 +61,8 @@ int Play(const std::vector<std::string>& args) {
   }
   TAudioDriver* current = CurrentAudioDriver();
 
-  FILE* sink = std::fopen("/dev/null", "w");
-  SetMusicPrintTarget(sink ? sink : stderr);
   if (!OpenForReading(file)) return OrmixFail(file + ": cannot open the file");
   TMusicPtr music = LoadMusic(TMusicSource(ToText(file)));
-  SetMusicPrintTarget(nullptr);
-  if (sink) std::fclose(sink);
   if (!music) {
     const std::string refusal = ToUtf8(MusicLoadRefusal());
     return OrmixFail(file + ": " + (refusal.empty() ? "no music loader accepts this file" : refusal));

@@ -1,6 +1,7 @@
 #pragma once
 // Music objects (anything that writes 16-bit PCM on request) and the registry of
 // music loaders through which a file or stream becomes a music object.
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -21,13 +22,41 @@ constexpr int32_t MUSIC_STEREO16 = 203;
 // Bytes per frame of a stream format; 0 for an unknown format.
 int32_t FormatFrameSize(int32_t format);
 
-// Property ids of TMusic's Seti/Geti (songs add theirs in mixer.h). Ids 1..3 are read-only.
+// Property ids of TMusic's Seti/Geti (songs add theirs below). Ids 1..3 are read-only.
 constexpr int32_t MUSIC_ID_SIZE = 1;     // Geti: STREAM_SIZE (a song: its length in frames)
 constexpr int32_t MUSIC_ID_POS = 2;      // Geti: STREAM_POS
 constexpr int32_t MUSIC_ID_PLAYING = 3;  // Geti: PlayStatus
 constexpr int32_t MUSIC_ID_FORMAT = 4;   // STREAM_FORMAT (MUSIC_MONO8..MUSIC_STEREO16)
 constexpr int32_t MUSIC_ID_RATE = 5;     // SAMPLE_RATE
 constexpr int32_t MUSIC_ID_LOOP = 7;     // STREAM_LOOP
+
+// Property ids of tracker songs, besides TMusic's. Seti answers 1 when it took the value.
+constexpr int32_t SONG_ID_TEMPO = 100;          // Seti/Geti: beats per minute, 1 or more
+constexpr int32_t SONG_ID_SPEED = 101;          // Seti/Geti: ticks per line
+constexpr int32_t SONG_ID_INTERPOLATE = 102;    // Seti/Geti: 1 = interpolated mixing
+constexpr int32_t SONG_ID_SEPARATION = 103;     // Setf/Getf: stereo separation
+constexpr int32_t SONG_ID_MIX_LEVEL = 104;      // Setf/Getf: output gain
+constexpr int32_t SONG_ID_LINE = 110;           // Geti: current line
+constexpr int32_t SONG_ID_ORDER = 111;          // Seti/Geti: current order position
+constexpr int32_t SONG_ID_PATTERN = 112;        // Geti: current pattern
+constexpr int32_t SONG_ID_TICK = 113;           // Geti: current tick
+constexpr int32_t SONG_ID_EMIT_TICK = 114;      // Seti/Geti: 1 = a SONG_LINE_EVENT per line
+constexpr int32_t SONG_ID_NAME = 115;           // GetS: the song's name
+constexpr int32_t SONG_ID_SCOPES = 116;         // Seti: scope buffer size (0 = off)
+// Seti/Geti: 1 = classic playback, the engine as first built (envelopes in percent, key
+// off that never releases the sustain, effects beyond the basic set ignored, ...);
+// 0 (the default) = playback faithful to the MOD and XM formats.
+constexpr int32_t SONG_ID_CLASSIC = 117;
+
+// How songs made from now on play MOD and XM records (SONG_ID_CLASSIC's starting value):
+// 1 = classic playback, 0 = format playback (the default). It reaches every path that
+// loads a song itself: LoadMusic, PlayMusic of a file or URL, LoadSound of a song.
+void SetClassicPlaybackDefault(int32_t classic);
+int32_t ClassicPlaybackDefault();
+
+// Id of the event a playing song emits at the end of each line while SONG_ID_EMIT_TICK is
+// on; the event's data is the line just finished.
+constexpr int32_t SONG_LINE_EVENT = 501;
 
 // Common base of tracker songs and streamed wave files.
 class TMusic {
@@ -70,6 +99,9 @@ struct TMusicSource {
 };
 
 using TMusicLoaderFunc = std::function<TMusicPtr(const TMusicSource&)>;
+// Judges the first bytes of a source (fewer than CantorLoader::ProbeBytes at a short
+// file): false when the loader surely refuses it. Allocates nothing.
+using TMusicProbeFunc = bool (*)(const uint8_t* head, size_t size);
 
 // One registered music format. The registry is an ordered list, oldest entry first.
 class CantorLoader {
@@ -77,13 +109,20 @@ public:
   Text Name;              // display name for the file requester, e.g. Protracker ".mod"
   TMusicLoaderFunc Func;  // returns null for sources of other formats
   Text Ext;               // extension without the period
+  TMusicProbeFunc Probe = nullptr;  // null: the loader is asked about every source
+
+  // Bytes a probe is shown: enough for the MOD format tag at byte 1080.
+  static constexpr size_t ProbeBytes = 1084;
 
   // Appends a new entry to the registry; returns null (the registry keeps it).
-  static std::shared_ptr<CantorLoader> Create(TMusicLoaderFunc func, const Text& name, const Text& ext);
+  static std::shared_ptr<CantorLoader> Create(TMusicLoaderFunc func, const Text& name, const Text& ext,
+                                              TMusicProbeFunc probe = nullptr);
   // Filter text for a file requester ("group:ext,ext;group:ext;...").
   static Text GetExtensions(int32_t allSupported, int32_t allFiles);
-  // Tries every entry in registry order (a stream is rewound to 0 before each) and
-  // returns the first music produced, or null.
+  // Opens a URL source once and shows its first bytes to each entry's probe; tries the
+  // entries whose probe accepts (or that have none) in registry order, the stream
+  // rewound to 0 before each, and returns the first music produced, or null. A source
+  // that cannot be rewound is tried as it is, on every entry.
   static TMusicPtr Load(const TMusicSource& source);
 
   // The registry itself, in registration order.

@@ -1,185 +1,31 @@
 #pragma once
-// The in-memory tracker song records: tracks, patterns, instruments with their
-// samples and volume envelope. The song object that owns them is Cantor_Mixer
-// (music/mixer.h).
+// What a tool may know of a tracker song without reaching into the engine: a small
+// read-only summary, loading a song without the audio side, and saving it in the native
+// format. Playing, rendering and the song's properties go through TMusic (music.h).
 #include <cstdint>
-#include <memory>
-#include <vector>
 
 #include <ormix/music/music.h>
 
-class Cantor_Mixer;
-class Cantor_Track;
-class Cantor_Pattern;
-class Cantor_EnvelopePoint;
-class Cantor_Sample;
-class Cantor_Instrument;
-using Cantor_MixerPtr = std::shared_ptr<Cantor_Mixer>;
-using Cantor_TrackPtr = std::shared_ptr<Cantor_Track>;
-using Cantor_PatternPtr = std::shared_ptr<Cantor_Pattern>;
-using Cantor_EnvelopePointPtr = std::shared_ptr<Cantor_EnvelopePoint>;
-using Cantor_SamplePtr = std::shared_ptr<Cantor_Sample>;
-using Cantor_InstrumentPtr = std::shared_ptr<Cantor_Instrument>;
-
-// A memory bank as the loaders pass it around: raw bytes.
-using TBank = std::vector<uint8_t>;
-
-// Note value that keys a note off.
-constexpr int32_t KeyOffNote = 96;
-// The XM loader stores the file's lowest note (C-0, note byte 1) as this value: classic
-// playback reads it as no note, format playback as C-0.
-constexpr int32_t XmLowestNote = -2;
-
-// Where a song's records came from; format playback reads notes, envelopes and pans
-// with the meaning of that format.
-constexpr int32_t SONG_FROM_NATIVE = 0;
-constexpr int32_t SONG_FROM_MOD = 1;
-constexpr int32_t SONG_FROM_XM = 2;
-
-// An envelope ready for format playback: points with levels 0..1 (pan: 0..1, 0.5 centre),
-// and the sustain and loop point indexes (-1 = none).
-struct TEnvelopeTable {
-  static constexpr int32_t MaxPoints = 25;
-  int32_t count = 0;
-  int32_t tick[MaxPoints] = {};
-  float value[MaxPoints] = {};
-  int32_t sustain = -1, loopStart = -1, loopEnd = -1;
-  bool on = false;
-  // Level at envelope position `pos` (ticks): linear between points, the last point's
-  // level beyond it.
-  float At(int32_t pos) const;
+struct TSongSummary {
+  Text format;              // the tracker or format that made the file
+  Text title;
+  int32_t channels = 0;
+  int32_t orders = 0;       // used order positions
+  int32_t patterns = 0;     // patterns present
+  int32_t instruments = 0;  // number of the last instrument
+  int32_t lengthFrames = 0; // one pass at the music's output rate and playback mode
 };
 
-// One channel's column of a pattern: five parallel cell columns, one entry per line.
-// Note 0 none, 1..95 semitones, 96 key off; Inst 0 none; Vol < 16 no command;
-// FX/FXV effect number and parameter.
-class Cantor_Track {
-public:
-  Text Name;
-  int32_t LineCount = 0;
-  std::vector<int32_t> Note, Inst, Vol, FX, FXV;
+// Fills `out` when `music` is a tracker song (measuring its length if it has not been
+// measured at its current rate and mode); false for any other music.
+bool GetSongSummary(TMusic& music, TSongSummary& out);
 
-  static Cantor_TrackPtr Create(int32_t lines);
-  // Native format (music/qtk*.cpp).
-  static Cantor_TrackPtr Load(const TStreamPtr& stream);
-  int32_t Save(const TStreamPtr& stream);
+// Loads a MOD, XM or native song without the audio side of the music engine (no audio
+// driver, device or streaming timer is started): for offline rendering and inspection.
+// Null for anything else. The source is opened once; `format`, when given, receives the
+// short name of the first format whose probe took the file's first bytes ("mod", "xm",
+// "qtk", or "wav" for a wave file), empty when none did.
+TMusicPtr LoadTrackerSong(const TMusicSource& source, Text* format = nullptr);
 
-  int32_t IsIdentical(const Cantor_Track& other) const;
-  // 0 when all five values are non-zero, else 0x80 | bits for the non-zero ones.
-  int32_t GetBVal(int32_t line) const;
-  static Text GetNoteTag(int32_t note);
-  // 13-character printed form of a line.
-  Text GetText(int32_t line) const;
-};
-
-class Cantor_Pattern {
-public:
-  Text Title;
-  int32_t TrackCount = 0;
-  std::vector<Cantor_TrackPtr> Track;
-  int32_t LineCount = 0;
-  std::vector<Text> LineText;  // LineCount + 1 entries, filled by UpdateText
-
-  // The song argument is not used; kept so that callers read like the file formats.
-  static Cantor_PatternPtr Create(Cantor_Mixer* song, int32_t tracks, int32_t lines);
-  static Cantor_PatternPtr Load(const TStreamPtr& stream);
-  int32_t Save(const TStreamPtr& stream);
-  void UpdateText();
-};
-
-class Cantor_EnvelopePoint {
-public:
-  int32_t Tick = 0;    // ticks since the note started
-  float Value = 0.0f;  // level 0..1
-
-  static Cantor_EnvelopePointPtr Load(const TStreamPtr& stream);
-  int32_t Save(const TStreamPtr& stream);
-};
-
-class Cantor_Sample {
-public:
-  Text Name;
-  int32_t Length = 0;               // frames
-  std::vector<int32_t> SoundData;   // Length values in 16-bit range (empty = no data)
-  int32_t LoopStart = 0;
-  int32_t LoopLength = 0;
-  int32_t Loop = 0;                 // 0 none, 1 forward, 2 ping-pong
-  float Volume = 1.0f;
-  double FineTune = 0.0;            // semitones
-  int32_t RelativeNote = 0;         // semitones
-  int32_t Pan = 0;                  // default pan as the loader stored it
-  int32_t Flag = 0;
-  int32_t C2SPD = 0;
-  // The XM file's pan byte (0 left .. 255 right), -1 when the source had none.
-  int32_t FilePan = -1;
-  int32_t* fp = nullptr;            // first value of SoundData
-
-  // Gives the sample `frames` zeroed frames: sizes SoundData, sets Length and fp.
-  void AllocData(int32_t frames);
-
-  // Native format and bank conversion (music formats code).
-  static Cantor_SamplePtr Load(const TStreamPtr& stream);
-  int32_t Save(const TStreamPtr& stream);
-  // mode 1: 8-bit signed, 2: 16-bit signed LE, 4: 16-bit stereo LE mixed to mono.
-  void ConvertSampleFromBank(const TBank& bank, int32_t mode);
-
-  // True when every frame of the loop (and the frame after it) is 0; worked out once.
-  bool SilentLoop() const;
-
-  // Mixing: interpolated value at pos moving at rate add (add is not changed).
-  double GetAV(double pos, double add) const;
-  // modify = 1: pos brought back into the sample by its loop (may reverse or stop
-  // add); modify = 0: the sample value at that position (add untouched).
-  double FixPos(double x, double& add, int32_t modify) const;
-
-private:
-  double ValueAt(double x) const;  // value at frame floor(x), 0 outside the data
-  mutable int8_t _silentLoop = -1;  // -1 not yet known
-};
-
-class Cantor_Instrument {
-public:
-  Text Name;
-  int32_t InstrumentType = 0;
-  int32_t SampleCount = 0;
-  std::vector<Cantor_SamplePtr> Sample = std::vector<Cantor_SamplePtr>(128);
-  std::vector<int32_t> NoteSample = std::vector<int32_t>(100, 0);
-  // Volume envelope: 0 off; bit 2 sustain; bit 4 loop.
-  int32_t VolType = 0;
-  int32_t VolPoints = 0;
-  std::vector<int32_t> VolEnvelope = std::vector<int32_t>(50, 0);
-  int32_t VolSustain = 0;
-  int32_t VolFadeout = 0;
-  int32_t VolLoopStart = 0, VolLoopEnd = 0;
-  std::vector<Cantor_EnvelopePointPtr> VolEnvList;
-  std::vector<Cantor_EnvelopePointPtr> VolEnvArray;
-  Cantor_EnvelopePointPtr VolSustainPoint, VolLoopStartPoint, VolLoopEndPoint;
-  // Pan envelope and auto-vibrato: stored and saved, not played.
-  int32_t PanType = 0, PanPoints = 0;
-  std::vector<int32_t> PanEnvelope = std::vector<int32_t>(49, 0);
-  int32_t PanSustain = 0, PanLoopStart = 0, PanLoopEnd = 0;
-  int32_t VibType = 0, VibSweep = 0, VibDepth = 0, VibRate = 0;
-  int32_t Reserved = 0;
-  // Working state of GetEnvelopeVolume.
-  Cantor_EnvelopePointPtr Point, NextPoint;
-  float stp = 0.0f;
-  // Envelopes as format playback reads them, built on first use from the XM words
-  // (VolEnvelope: 12 tick/level pairs, then the sustain, loop start and loop end point
-  // numbers; PanEnvelope[1..48]: the file's bytes) or from the envelope points.
-  TEnvelopeTable VolTable, PanTable;
-  bool TablesBuilt = false;
-  void BuildTables(int32_t sourceFormat);
-
-  static Cantor_InstrumentPtr Load(const TStreamPtr& stream);
-  int32_t Save(const TStreamPtr& stream);
-
-  // Sample[NoteSample[note]] for notes 1..95, else null (also for a map entry that
-  // points outside the table).
-  Cantor_SamplePtr GetSample(int32_t note) const;
-  void AddVolumeEnvelopePoint(int32_t tick, double percent);
-  // 1-based point numbers (0 taken as the first point).
-  void SetVolSustainPoint(int32_t n);
-  void SetVolLoopPoints(int32_t start, int32_t end);
-  // Envelope level for a channel; tick and index belong to the channel.
-  float GetEnvelopeVolume(int32_t& tick, int32_t& index);
-};
+// Writes a tracker song in the native format: 1, or 0 when `music` is not a tracker song.
+int32_t SaveSong(TMusic& music, const TStreamPtr& stream);

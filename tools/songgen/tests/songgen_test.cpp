@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include <ormix/music/mixer.h>
+#include "music/player/song_player.h"
 #include <ormix/music/music.h>
 
 TEST(GameSong, LoadsAndSounds) {

@@ -1,7 +1,7 @@
 // Conversion of raw sample bytes into a sample's 32-bit frame data.
 #include <cstddef>
 
-#include <ormix/music/song.h>
+#include "song_model.h"
 
 void Cantor_Sample::ConvertSampleFromBank(const TBank& bank, int32_t mode) {
   const size_t size = bank.size();

@@ -1,12 +1,14 @@
 #pragma once
 // Loader of extended modules (multi-sample instruments with volume envelopes, packed
 // patterns, delta-coded 8- and 16-bit samples).
-#include <ormix/music/mixer.h>
+#include "../player/song_player.h"
 
 // A song, or null when the source does not start with the "Extended Module:" signature,
 // cannot be opened or holds counts outside what the song tables can take. A stream
 // source is read from its current position and closed after a successful load.
 TMusicPtr LoadXM(const TMusicSource& source);
+// True when the first bytes carry the "Extended Module:" signature. Allocates nothing.
+bool ProbeXM(const uint8_t* head, size_t size);
 
 // Limits applied to the counts an XM file supplies.
 constexpr int32_t XM_MAX_CHANNELS = 64;      // more: the file is refused

@@ -2,7 +2,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include <ormix/music/song.h>
+#include "song_model.h"
 
 // ---------------------------------------------------------------------------------------
 // Tracks

@@ -1,11 +1,15 @@
-// Format playback of one pattern track: notes, instruments, the volume column and the
-// effects with the meaning the MOD and XM formats give them (slides in periods or in
-// linear steps, envelopes with sustain release and fade-out, pan envelope, instrument
-// auto-vibrato, global volume, retrigger, tremor ...).
+// The effect engine: one tick of one pattern track (notes, instruments, the volume
+// column, the effects, and in format playback the envelopes, fade-out and auto-vibrato).
+// Classic playback and format playback of MOD and XM songs are one procedure; where a
+// mode differs, the line says so. Format playback gives effects the meaning the MOD and
+// XM formats give them (slides in periods or in linear steps, envelopes with sustain
+// release and fade-out, pan envelope, instrument auto-vibrato, global volume, retrigger,
+// tremor ...).
 #include <algorithm>
 #include <cmath>
 
-#include <ormix/music/mixer.h>
+#include "effects.h"
+#include "song_player.h"
 #include <ormix/runtime/random.h>
 
 namespace {
@@ -59,84 +63,6 @@ int32_t DecodeNote(int32_t stored, int32_t sourceFormat) {
 
 }  // namespace
 
-float TEnvelopeTable::At(int32_t pos) const {
-  if (count <= 0) return 1.0f;
-  if (pos <= tick[0] || count == 1) return value[0];
-  for (int32_t i = 1; i < count; ++i) {
-    if (pos < tick[i]) {
-      const int32_t span = tick[i] - tick[i - 1];
-      if (span <= 0) return value[i];
-      return value[i - 1] + (value[i] - value[i - 1]) * static_cast<float>(pos - tick[i - 1]) / static_cast<float>(span);
-    }
-  }
-  return value[count - 1];
-}
-
-namespace {
-// Point number `n` of a table of `count` points, or -1 when outside it.
-int32_t PointOrNone(int32_t n, int32_t count) { return n >= 0 && n < count ? n : -1; }
-
-// Ticks must rise from point to point; a table that does not keeps the points that do.
-void Monotonic(TEnvelopeTable& t) {
-  for (int32_t i = 1; i < t.count; ++i)
-    if (t.tick[i] < t.tick[i - 1]) t.tick[i] = t.tick[i - 1];
-}
-}  // namespace
-
-void Cantor_Instrument::BuildTables(int32_t sourceFormat) {
-  TablesBuilt = true;
-  VolTable = TEnvelopeTable();
-  PanTable = TEnvelopeTable();
-  if (sourceFormat == SONG_FROM_XM && VolEnvelope.size() >= 27) {
-    TEnvelopeTable& v = VolTable;
-    v.count = std::clamp(VolPoints, 0, 12);
-    for (int32_t i = 0; i < v.count; ++i) {
-      v.tick[i] = VolEnvelope[static_cast<size_t>(2 * i)];
-      v.value[i] = static_cast<float>(std::clamp(VolEnvelope[static_cast<size_t>(2 * i + 1)], 0, 64) / 64.0);
-    }
-    v.on = (VolType & 1) && v.count > 0;
-    if (VolType & 2) v.sustain = PointOrNone(VolEnvelope[24], v.count);
-    if (VolType & 4) {
-      v.loopStart = PointOrNone(VolEnvelope[25], v.count);
-      v.loopEnd = PointOrNone(VolEnvelope[26], v.count);
-    }
-    Monotonic(v);
-  } else {
-    TEnvelopeTable& v = VolTable;
-    v.count = std::clamp<int32_t>(std::min<int32_t>(VolPoints, static_cast<int32_t>(VolEnvArray.size())), 0,
-                                  TEnvelopeTable::MaxPoints);
-    for (int32_t i = 0; i < v.count; ++i) {
-      const auto& p = VolEnvArray[static_cast<size_t>(i)];
-      v.tick[i] = p ? p->Tick : 0;
-      v.value[i] = p ? std::clamp(p->Value, 0.0f, 1.0f) : 0.0f;
-    }
-    v.on = VolType != 0 && v.count > 0;
-    if (VolType & 2) v.sustain = PointOrNone(VolSustain, v.count);
-    if (VolType & 4) {
-      v.loopStart = PointOrNone(VolLoopStart, v.count);
-      v.loopEnd = PointOrNone(VolLoopEnd, v.count);
-    }
-    Monotonic(v);
-  }
-  if (PanEnvelope.size() >= 49) {
-    TEnvelopeTable& p = PanTable;
-    p.count = std::clamp(PanPoints, 0, 12);
-    for (int32_t i = 0; i < p.count; ++i) {
-      const size_t b = 1 + 4 * static_cast<size_t>(i);
-      p.tick[i] = (PanEnvelope[b] & 0xFF) | ((PanEnvelope[b + 1] & 0xFF) << 8);
-      const int32_t level = (PanEnvelope[b + 2] & 0xFF) | ((PanEnvelope[b + 3] & 0xFF) << 8);
-      p.value[i] = static_cast<float>(std::clamp(level, 0, 64) / 64.0);
-    }
-    p.on = (PanType & 1) && p.count > 0;
-    if (PanType & 2) p.sustain = PointOrNone(PanSustain, p.count);
-    if (PanType & 4) {
-      p.loopStart = PointOrNone(PanLoopStart, p.count);
-      p.loopEnd = PointOrNone(PanLoopEnd, p.count);
-    }
-    Monotonic(p);
-  }
-}
-
 namespace {
 // One tick of an envelope position: holds at the sustain point until key off, jumps
 // back at the loop end.
@@ -171,20 +97,75 @@ void Cantor_Channel::SlidePitch(double units, const Cantor_Mixer& song) {
   Note = Clamp(Note + UnitsToSemitones(units, song), -100.0, 200.0);
 }
 
-void Cantor_Channel::ApplyCommandFaithful(Cantor_Track& track, Cantor_Mixer& song) {
+void Cantor_Channel::ApplyCommand(Cantor_Track& track, Cantor_Mixer& song) {
+  const TPlayMode mode = song.PlayMode();
+  const bool classic = mode == TPlayMode::Classic;
+  const bool xm = mode == TPlayMode::Xm;
   const int32_t t = song.MMTick;
-  const bool xm = song.SourceFormat == SONG_FROM_XM;
+  const bool first = t == 0;
   Tick += 1;
-  if (t == 0) LatchCell(track, song.CurrentLine);
+  if (first) {
+    LatchCell(track, song.CurrentLine);
+    // Classic: the XM loader's C-0 is no note, as it always was.
+    if (classic && linenote == XmLowestNote) linenote = 0;
+  }
   const int32_t h = fxvl, l = fxvr;
-  const bool noteDelay = fx == 14 && h == 13 && l > 0;
-  const bool trigger = (t == 0 && !noteDelay) || (noteDelay && t == l);
-  const bool porta = fx == 3 || fx == 5 || (xm && vol >= 0xF0);
+  const bool noteDelay = fx == FX_EXTENDED && h == EX_NOTE_DELAY && l > 0;
+  const bool trigger = (first && !noteDelay) || (noteDelay && t == l);
+  const bool porta = fx == FX_TONE_PORTA || fx == FX_TONE_PORTA_VOLSLIDE || (xm && vol >= 0xF0);
+  // Format playback: this tick's pitch and volume displacements (vibrato, arpeggio,
+  // tremolo, tremor), which leave the note and volume themselves alone.
   double pitchOffset = 0;
   double volumeOffset = 0;
 
   const double volumeBefore = Volume;
-  if (trigger) {
+  if (trigger && classic) {
+    if (linenote != 0) {
+      if (linenote == KeyOffNote) {
+        KeyOff = 1;
+        CalcKeyOff();
+        linenote = 0;
+        ClickDelay = 127;
+      } else if (fx != FX_TONE_PORTA && fx != FX_TONE_PORTA_VOLSLIDE) {
+        Tick = 0;
+        Note = linenote;
+        VolumeEnvelopeIndex = 0;
+        VibratoCount = 0;
+        VibratoValue = 0;
+        Pos = 0;
+        KeyOff = 0;
+        KeyOffStep = 0;
+        KeyOffValue = 1;
+        ClickDelay = 127;
+        Arped = 0;
+        SetFrequency = 1;
+        SetPan = 1;
+      }
+    }
+    if (inst != 0) {
+      Instrument = (inst > 0 && inst < static_cast<int32_t>(song.Instrument.size()))
+                       ? song.Instrument[static_cast<size_t>(inst)]
+                       : nullptr;
+      if (!Instrument) {
+        Sample = nullptr;
+        Add = 0;
+        ClickDelay = 127;
+      } else {
+        Sample = Instrument->GetSample(static_cast<int32_t>(std::clamp(Note, -1000.0, 1000.0)));
+        if (!Sample) {
+          Add = 0;
+          ClickDelay = 127;
+        } else {
+          Volume = MixerVolume = Sample->Volume;
+          FineTune = Sample->FineTune;
+          Pan = Sample->Pan;
+          PanFromSample = 1;
+          ClickDelay = 127;
+          SetPan = 1;
+        }
+      }
+    }
+  } else if (trigger) {
     const int32_t note = DecodeNote(linenote, song.SourceFormat);
     if (inst != 0) {
       Instrument = (inst > 0 && inst < static_cast<int32_t>(song.Instrument.size()))
@@ -253,6 +234,10 @@ void Cantor_Channel::ApplyCommandFaithful(Cantor_Track& track, Cantor_Mixer& son
     }
   }
 
+  if (classic && (!Sample || Note == 0)) {
+    ClassicTickEnd();
+    return;
+  }
   if (!Sample) {
     Env = 0;
     return;
@@ -283,12 +268,22 @@ void Cantor_Channel::ApplyCommandFaithful(Cantor_Track& track, Cantor_Mixer& son
         break;
       default: break;
     }
-  } else if (!xm && vol >= 16) {
-    // MOD files carry their channel pans here (classic meaning).
+  } else if (vol >= 16) {
+    // Classic meaning (MOD files carry their channel pans here).
     ApplyVolume(t, linenote, vol);
   }
+  // Classic: any effect after an arpeggio tick puts the note's own pitch back.
+  if (classic && fx != FX_ARPEGGIO && Arped != 0) {
+    SetFrequency = 1;
+    Arped = 0;
+  }
 
+  // The slides both modes have, each in its mode's arithmetic.
   const auto volSlide = [&](int32_t param) {
+    if (classic) {
+      EFFECT_VolumeSlide(t, h, l);
+      return;
+    }
     if (param != 0 || !xm) MemVolSlide = param;
     const int32_t up = (MemVolSlide >> 4) & 15, down = MemVolSlide & 15;
     if (t == 0) return;
@@ -296,15 +291,23 @@ void Cantor_Channel::ApplyCommandFaithful(Cantor_Track& track, Cantor_Mixer& son
     else Volume = Clamp(Volume - down / 64.0, 0, 1);
   };
   const auto tonePorta = [&]() {
+    if (classic) {
+      DoNotePortamento();
+      return;
+    }
     if (t == 0 || Add == 0) return;
     const double target = TonePortamentoNote;
     if (Note == target) return;
     const double step = std::fabs(UnitsToSemitones(MemTonePorta * (Note < target ? 1.0 : -1.0), song));
     Note = Note < target ? std::min(Note + step, target) : std::max(Note - step, target);
   };
-  // The offset of the current phase applies on every tick; the later ticks then move the
-  // phase on.
+  // Format playback: the offset of the current phase applies on every tick; the later
+  // ticks then move the phase on.
   const auto vibrato = [&]() {
+    if (classic) {
+      DoVibrato();
+      return;
+    }
     pitchOffset -= UnitsToSemitones(Wave(VibratoWaveForm, VibratoCount) * VibratoDepth * kVibScale, song);
     if (t != 0) VibratoCount += VibratoSpeed;
   };
@@ -312,8 +315,19 @@ void Cantor_Channel::ApplyCommandFaithful(Cantor_Track& track, Cantor_Mixer& son
   if (xm && vol >= 0xF0) tonePorta();
 
   switch (fx) {
-    case 0:
-      if (fxv != 0) {
+    case FX_ARPEGGIO:
+      if (classic) {
+        if (fxv != 0) {
+          switch (Tick % 3) {
+            case 0: SetFrequency = 1; Arped = 0; break;
+            case 1: Note += h; SetFreq(); Note -= h; Arped = 1; break;
+            default: Note += l; SetFreq(); Note -= l; Arped = 1; break;
+          }
+        } else if (Arped == 1) {
+          SetFrequency = 1;
+          Arped = 0;
+        }
+      } else if (fxv != 0) {
         // MOD counts the phase from the line's first tick; XM from the line's end
         // (ticks left), so a speed that is no multiple of 3 starts elsewhere.
         const int32_t phase = !xm ? t % 3 : (t == 0 ? 0 : (((song.Speed - t) % 3) + 3) % 3);
@@ -321,43 +335,74 @@ void Cantor_Channel::ApplyCommandFaithful(Cantor_Track& track, Cantor_Mixer& son
         else if (phase == 2) pitchOffset += l;
       }
       break;
-    case 1:
-      if (t == 0 && (fxv != 0 || !xm)) MemPortaUp = fxv;
-      if (t != 0) SlidePitch(MemPortaUp, song);
+    case FX_PORTA_UP:
+      if (classic) {
+        if (first && fxv != 0) PortamentoUp = fxv;
+        Note += slidestep * PortamentoUp;
+        SetFrequency = 1;
+      } else {
+        if (first && (fxv != 0 || !xm)) MemPortaUp = fxv;
+        if (!first) SlidePitch(MemPortaUp, song);
+      }
       break;
-    case 2:
-      if (t == 0 && (fxv != 0 || !xm)) MemPortaDown = fxv;
-      if (t != 0) SlidePitch(-MemPortaDown, song);
+    case FX_PORTA_DOWN:
+      if (classic) {
+        if (first && fxv != 0) PortamentoDown = fxv;
+        Note -= slidestep * PortamentoDown;
+        SetFrequency = 1;
+      } else {
+        if (first && (fxv != 0 || !xm)) MemPortaDown = fxv;
+        if (!first) SlidePitch(-MemPortaDown, song);
+      }
       break;
-    case 3:
-      if (t == 0 && fxv != 0) MemTonePorta = fxv;
+    case FX_TONE_PORTA:
+      if (first && classic) {
+        if (linenote > 0) TonePortamentoNote = linenote;
+        if (fxv > 0) TonePortamentoValue = slidestep * fxv;
+        KeyOff = 0;
+        KeyOffStep = 0;
+        KeyOffValue = 1;
+      } else if (first && fxv != 0) {
+        MemTonePorta = fxv;
+      }
       tonePorta();
       break;
-    case 4:
-      if (t == 0) {
+    case FX_VIBRATO:
+      if (first) {
         if (h) VibratoSpeed = h;
         if (l) VibratoDepth = l;
       }
       vibrato();
       break;
-    case 5:
+    case FX_TONE_PORTA_VOLSLIDE:
+      // Classic: the line's note becomes the target and a fading note is taken back.
+      if (first && classic) {
+        if (linenote != 0) TonePortamentoNote = linenote;
+        KeyOff = 0;
+        KeyOffStep = 0;
+        KeyOffValue = 1;
+      }
       tonePorta();
       volSlide(fxv);
       break;
-    case 6:
+    case FX_VIBRATO_VOLSLIDE:
       vibrato();
       volSlide(fxv);
       break;
-    case 7:
-      if (t == 0) {
+    case FX_TREMOLO:
+      if (first) {
         if (h) TremoloSpeed = h;
         if (l) TremoloDepth = l;
       }
-      if (t != 0) TremoloCount += TremoloSpeed;
-      volumeOffset = Wave(TremoloWaveForm, TremoloCount) * TremoloDepth * 255.0 / 64.0 / 64.0;
+      if (classic) {
+        DoTremolo();
+      } else {
+        if (t != 0) TremoloCount += TremoloSpeed;
+        volumeOffset = Wave(TremoloWaveForm, TremoloCount) * TremoloDepth * 255.0 / 64.0 / 64.0;
+      }
       break;
-    case 8:
-      if (t == 0) {
+    case FX_PAN:
+      if (first) {
         if (xm) Pan255 = fxv;
         else {
           Pan = (fxv - 128) / 128.0;
@@ -366,46 +411,72 @@ void Cantor_Channel::ApplyCommandFaithful(Cantor_Track& track, Cantor_Mixer& son
         SetPan = 1;
       }
       break;
-    case 9:
-      if (t == 0) {
+    case FX_OFFSET:
+      if (first) {
         if (fxv != 0 || !xm) MemOffset = fxv;
-        if (trigger && linenote != 0 && static_cast<int64_t>(MemOffset) * 256 < Sample->Length) {
+        // Classic: the offset applies on the line's first tick, with or without a note.
+        if ((classic || (trigger && linenote != 0)) && static_cast<int64_t>(MemOffset) * 256 < Sample->Length) {
           Pos = MemOffset * 256.0;
           ClickDelay = 127;
         }
       }
       break;
-    case 10: volSlide(fxv); break;
-    case 12:
-      if (t == 0) {
+    case FX_VOLSLIDE: volSlide(fxv); break;
+    case FX_VOLUME:
+      if (first) {
         Volume = Clamp(fxv / 64.0, 0, 1);
         ClickDelay = 127;
       }
       break;
-    case 14:
+    case FX_EXTENDED:
       switch (h) {
-        case 1:
-          if (t == 0) {
+        case EX_FINE_PORTA_UP:
+          if (classic) {
+            if (first && l != 0) {
+              PortamentoUp = l;
+              VibratoCount = 0;
+              VibratoValue = 0;
+              Note += slidestep * l;
+              SetFrequency = 1;
+            }
+          } else if (first) {
             if (l || !xm) MemFinePortaUp = l;
             SlidePitch(MemFinePortaUp, song);
           }
           break;
-        case 2:
-          if (t == 0) {
+        case EX_FINE_PORTA_DOWN:
+          if (classic) {
+            if (first && l != 0) {
+              PortamentoDown = l;
+              VibratoCount = 0;
+              VibratoValue = 0;
+              Note -= slidestep * l;
+              SetFrequency = 1;
+            }
+          } else if (first) {
             if (l || !xm) MemFinePortaDown = l;
             SlidePitch(-MemFinePortaDown, song);
           }
           break;
-        case 4: if (t == 0) VibratoWaveForm = l; break;
-        case 5:
-          if (t == 0) {
-            FineTune = xm ? (l - 8) / 8.0 : (l > 7 ? l - 16 : l) / 8.0;
+        case EX_VIBRATO_WAVE: if (first) VibratoWaveForm = l; break;
+        case EX_FINETUNE:
+          if (first) {
+            // XM: 8 is no fine tune; MOD: a signed digit (classic: no lower than -7).
+            const int32_t signedDigit = l > 7 ? l - 16 : l;
+            FineTune = xm ? (l - 8) / 8.0 : (classic ? std::max(signedDigit, -7) : signedDigit) / 8.0;
             SetFrequency = 1;
           }
           break;
-        case 7: if (t == 0) TremoloWaveForm = l; break;
-        case 8:
-          if (t == 0) {
+        case EX_TREMOLO_WAVE: if (first) TremoloWaveForm = l; break;
+        case EX_PAN:
+          if (classic) {
+            // Classic: on the line's later ticks, 8 steps a side.
+            if (!first) {
+              Pan = (l - 8) / 8.0;
+              PanFromSample = 0;
+              SetPan = 1;
+            }
+          } else if (first) {
             if (xm) Pan255 = l * 17;
             else {
               Pan = (l * 17 - 128) / 128.0;
@@ -414,57 +485,102 @@ void Cantor_Channel::ApplyCommandFaithful(Cantor_Track& track, Cantor_Mixer& son
             SetPan = 1;
           }
           break;
-        case 9:
-          if (l != 0 && t != 0 && t % l == 0) {
+        case EX_RETRIG:
+          if (classic) {
+            // Classic: counts the note's ticks, and restarts the pitch too.
+            if ((l != 0 && Tick % l == 0) || (l == 0 && first)) {
+              Tick = 0;
+              Pos = 0;
+              SetFrequency = 1;
+            }
+          } else if (l != 0 && t != 0 && t % l == 0) {
             Pos = 0;
             ClickDelay = 127;
             VolEnvPos = PanEnvPos = 0;
           }
           break;
-        case 10:
-          if (t == 0) {
+        case EX_FINE_VOLSLIDE_UP:
+          if (first) {
             if (l || !xm) MemFineVolUp = l;
             Volume = Clamp(Volume + MemFineVolUp / 64.0, 0, 1);
           }
           break;
-        case 11:
-          if (t == 0) {
+        case EX_FINE_VOLSLIDE_DOWN:
+          if (first) {
             if (l || !xm) MemFineVolDown = l;
             Volume = Clamp(Volume - MemFineVolDown / 64.0, 0, 1);
           }
           break;
-        case 12:
+        case EX_NOTE_CUT:
           if (t == l) {
             Volume = 0;
             ClickDelay = 127;
           }
           break;
-        default: break;
+        default: break;  // 0, 3, 15 nothing; 6, 13, 14 belong to the sequencer or the trigger
       }
       break;
-    case 16:  // G: global volume
+    case FX_KEY_OFF:
+      if (classic) {
+        // Every tick of the line. The first time it fires it also computes the fade
+        // step, as a key-off note does, so that it is audible on a fresh note.
+        if (!KeyOff) {
+          KeyOff = 1;
+          CalcKeyOff();
+        }
+      } else if (t == fxv) {
+        KeyOff = 1;
+        if (!Instrument || !Instrument->VolTable.on) Volume = 0;
+      }
+      break;
+    case FX_EXTRA_FINE_PORTA:
+      if (classic) {
+        if (first && l != 0) {
+          if (h == 1) {
+            PortamentoUp = l;
+            VibratoCount = 0;
+            VibratoValue = 0;
+            Note += slidestep * l / 4.0;
+            SetFrequency = 1;
+          } else if (h == 2) {
+            PortamentoDown = l;
+            VibratoCount = 0;
+            VibratoValue = 0;
+            Note -= slidestep * l / 4.0;
+            SetFrequency = 1;
+          }
+        }
+      } else if (first) {
+        if (h == 1) {
+          if (l) MemXFineUp = l;
+          SlidePitch(MemXFineUp / 4.0, song);
+        } else if (h == 2) {
+          if (l) MemXFineDown = l;
+          SlidePitch(-MemXFineDown / 4.0, song);
+        }
+      }
+      break;
+    case FX_GLOBAL_VOLUME:
+      if (classic) break;  // format playback only
       if (t == 0) song.GlobalVolume = std::min(fxv, 64);
       break;
-    case 17:  // H: global volume slide
+    case FX_GLOBAL_VOLSLIDE:
+      if (classic) break;  // format playback only
       if (t == 0 && fxv != 0) MemGlobalSlide = fxv;
       if (t != 0) {
         const int32_t up = (MemGlobalSlide >> 4) & 15, down = MemGlobalSlide & 15;
         song.GlobalVolume = std::clamp(song.GlobalVolume + (up ? up : -down), 0, 64);
       }
       break;
-    case 20:  // K: key off at tick
-      if (t == fxv) {
-        KeyOff = 1;
-        if (!Instrument || !Instrument->VolTable.on) Volume = 0;
-      }
-      break;
-    case 21:  // L: envelope position
+    case FX_ENVELOPE_POS:
+      if (classic) break;  // format playback only
       if (t == 0) {
         VolEnvPos = fxv;
         if (Instrument && Instrument->VolTable.sustain >= 0) PanEnvPos = fxv;
       }
       break;
-    case 25:  // P: panning slide
+    case FX_PAN_SLIDE:
+      if (classic) break;  // format playback only
       if (t == 0 && fxv != 0) MemPanSlide = fxv;
       if (t != 0) {
         const int32_t right = (MemPanSlide >> 4) & 15, left = MemPanSlide & 15;
@@ -472,7 +588,8 @@ void Cantor_Channel::ApplyCommandFaithful(Cantor_Track& track, Cantor_Mixer& son
         SetPan = 1;
       }
       break;
-    case 27: {  // R: multi retrig
+    case FX_RETRIG: {
+      if (classic) break;  // format playback only
       if (t == 0 && fxv != 0) {
         if (h) MemRetrig = (MemRetrig & 0x0F) | (h << 4);
         if (l) MemRetrig = (MemRetrig & 0xF0) | l;
@@ -498,7 +615,8 @@ void Cantor_Channel::ApplyCommandFaithful(Cantor_Track& track, Cantor_Mixer& son
       }
       break;
     }
-    case 29: {  // T: tremor
+    case FX_TREMOR: {
+      if (classic) break;  // format playback only
       // On the line's later ticks a counter runs down through x + 1 ticks on and y + 1
       // ticks off; the state it leaves (silent or not) lasts until the volume is set.
       if (t == 0 && fxv != 0) MemTremor = fxv;
@@ -514,18 +632,20 @@ void Cantor_Channel::ApplyCommandFaithful(Cantor_Track& track, Cantor_Mixer& son
       }
       break;
     }
-    case 33:  // X: extra-fine portamento
-      if (t == 0) {
-        if (h == 1) {
-          if (l) MemXFineUp = l;
-          SlidePitch(MemXFineUp / 4.0, song);
-        } else if (h == 2) {
-          if (l) MemXFineDown = l;
-          SlidePitch(-MemXFineDown / 4.0, song);
-        }
-      }
-      break;
-    default: break;
+    default: break;  // FX_JUMP, FX_BREAK and FX_TIMING belong to the sequencer
+  }
+
+  if (classic) {
+    if (SetFrequency) {
+      SetFreq();
+      SetFrequency = 0;
+    }
+    if (SetPan) {
+      CalcPanGains();
+      SetPan = 0;
+    }
+    ClassicTickEnd();
+    return;
   }
 
   // A volume set or moved by this line ends a tremor's silence.

@@ -12,12 +12,9 @@
 #include <immintrin.h>
 #endif
 
-#include <ormix/music/mixer.h>
+#include "voice.h"
 
 namespace {
-float g_fmixL[MIX_BUFFER_FRAMES];
-float g_fmixR[MIX_BUFFER_FRAMES];
-
 #if defined(__x86_64__) && defined(__GNUC__)
 #define ORMIX_MIX_AVX2 1
 // Eight frames at a time where the processor has AVX2: both sample reads are gathers.
@@ -87,9 +84,6 @@ bool HaveAvx2() {
 #endif
 }  // namespace
 
-float* FastMixBufferL = g_fmixL;
-float* FastMixBufferR = g_fmixR;
-
 bool Cantor_Sample::SilentLoop() const {
   if (_silentLoop < 0) {
     bool silent = true;
@@ -101,35 +95,24 @@ bool Cantor_Sample::SilentLoop() const {
   return _silentLoop == 1;
 }
 
-int32_t Cantor_Channel::MixFast(float* left, float* right, int32_t frames) {
+int32_t TVoice::MixFast(float* left, float* right, int32_t frames) {
   MixerVolume = std::clamp((Volume + TremoloValue) * Env * KeyOffValue, -64.0, 64.0);
   LevelL = LevelR = 0;
   const float lp = static_cast<float>(LPanCalc), rp = static_cast<float>(RPanCalc);
   int32_t k = frames;
   double absSum = 0;
 
-  if (!Sample || Add == 0 || Mute != 0) {
+  if (Stopped()) {
     if (LastAV == 0) return 0;
-    for (int32_t i = 0; i < frames; ++i) {
-      LastAV = static_cast<int32_t>(LastAV * 0.8);
-      if (LastAV > -1 && LastAV < 1) {
-        Add = 0;
-        LastAV = 0;
-        k = i;
-        break;
-      }
-      const float v = static_cast<float>(LastAV);
+    k = DecayTail(frames, [&](int32_t i, int32_t last) {
+      const float v = static_cast<float>(last);
       left[i] += v * lp;
       right[i] += v * rp;
       absSum += std::fabs(v);
-    }
+    });
   } else {
     const Cantor_Sample& s = *Sample;
-    const int32_t* data = s.fp;
-    const int64_t dataLen = data ? std::min<int64_t>(s.Length, static_cast<int64_t>(s.SoundData.size())) : 0;
-    const bool looped = s.Loop == 1 || s.Loop == 2;
-    const double loopEnd = static_cast<double>(s.LoopStart) + s.LoopLength;
-    const double fwdLimit = static_cast<double>(std::min<int64_t>(s.Length, dataLen));
+    const auto [data, dataLen, looped, loopEnd, fwdLimit] = voicemix::TSampleSpan(s);
     // Forward reading needs no loop handling while pos + 1 stays below the data's end
     // and, for a loop, not beyond the loop end.
     const double lim = looped ? std::min(loopEnd, fwdLimit - 1e-6) : fwdLimit - 1e-6;
@@ -138,7 +121,7 @@ int32_t Cantor_Channel::MixFast(float* left, float* right, int32_t frames) {
     double pos = Pos, add = Add;
     int32_t last = LastAV, click = ClickDelay, fill = ScopeFillPos;
     const int32_t scopeCap = static_cast<int32_t>(Scope.size());
-    float* scope = ScopePtr;
+    float* scope = ScopePtr();
     // A forward loop of silence (MOD samples often end in one) adds nothing: once the
     // position is inside it and the crossfade is over, only the position moves.
     const bool silentLoop = s.Loop == 1 && s.LoopLength > 0 && s.SilentLoop();
@@ -252,13 +235,7 @@ int32_t Cantor_Channel::MixFast(float* left, float* right, int32_t frames) {
       }
       if (click > 0 && add > 0 && pos >= 0 && fill >= scopeCap && pos + 1 <= lim) {
         // The crossfade's frames inside the safe stretch.
-        const int64_t ip = static_cast<int64_t>(pos);
-        const double a = data[ip];
-        double v = (a + (data[ip + 1] - a) * (pos - static_cast<double>(ip))) * mv;
-        pos += add;
-        v = v + (last - v) * ClickFrac * click;
-        click -= 1;
-        last = static_cast<int32_t>(v);
+        const double v = voicemix::StepForward(data, pos, add, mv, click, last);
         const float fv = static_cast<float>(v);
         left[i] += fv * lp;
         right[i] += fv * rp;
@@ -273,24 +250,9 @@ int32_t Cantor_Channel::MixFast(float* left, float* right, int32_t frames) {
       }
       // One frame with loop handling, crossfade or scope capture.
       double v;
-      pos = s.FixPos(pos, add, 1);
-      if (pos >= 0 && add != 0) {
-        v = s.GetAV(pos, add) * mv;
-        pos += add;
-        if (click > 0) {
-          v = v + (last - v) * ClickFrac * click;
-          click -= 1;
-        }
-        last = static_cast<int32_t>(v);
-      } else {
-        last = static_cast<int32_t>(last * 0.8);
-        if (last > -1 && last < 1) {
-          add = 0;
-          last = 0;
-          k = i;
-          break;
-        }
-        v = last;
+      if (!voicemix::StepLooped(s, pos, add, mv, click, last, v)) {
+        k = i;
+        break;
       }
       if (v != 0) {
         if (fill < scopeCap) scope[fill++] = static_cast<float>(v * short2float);
@@ -300,11 +262,7 @@ int32_t Cantor_Channel::MixFast(float* left, float* right, int32_t frames) {
       }
       ++i;
     }
-    Pos = pos;
-    Add = add;
-    LastAV = last;
-    ClickDelay = click;
-    ScopeFillPos = fill;
+    Keep(pos, add, last, click, fill);
   }
   if (k > 0) {
     LevelL = absSum * std::fabs(LPanCalc) / k / 32767.0;

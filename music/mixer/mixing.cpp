@@ -1,38 +1,10 @@
-// Voice mixing: sample reading with loops and interpolation, per-channel mixing with
-// click removal and decay, and the song's FillBuffer that interleaves ticks and frames.
+// Voice mixing: sample reading with loops and interpolation, the classic mixing of a
+// voice with click removal and decay, and the conversion of the accumulators to PCM.
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 
-#include <ormix/music/mixer.h>
-
-double SineTable[65];
-double RampTable[65];
-double SquareTable[65];
-
-namespace {
-// Shared accumulators (one chunk of at most MIX_BUFFER_FRAMES frames) and the scratch
-// used when the output format is not 16-bit stereo. Static, so no request allocates.
-int32_t g_mixL[MIX_BUFFER_FRAMES];
-int32_t g_mixR[MIX_BUFFER_FRAMES];
-int16_t g_pcm[MIX_BUFFER_FRAMES * 2];
-}  // namespace
-
-int32_t* MixBufferL = g_mixL;
-int32_t* MixBufferR = g_mixR;
-
-void InitTrackerTables() {
-  static bool done = false;
-  if (done) return;
-  done = true;
-  for (int i = 0; i <= 64; ++i) {
-    SineTable[i] = std::sin(2.0 * M_PI * i / 65.0);
-    if (i <= 32) RampTable[i] = -i / 32.0;
-    else if (i <= 63) RampTable[i] = (64 - i) / 32.0;
-    else RampTable[i] = 0.0;
-    SquareTable[i] = i <= 31 ? -1.0 : 1.0;
-  }
-}
+#include "voice.h"
 
 // ---------------------------------------------------------------------------------------
 // Sample reading
@@ -120,7 +92,7 @@ double Cantor_Sample::GetAV(double pos, double add) const {
 // ---------------------------------------------------------------------------------------
 // Channel mixing
 
-int32_t Cantor_Channel::Mix(int32_t* left, int32_t* right, int32_t frames) {
+int32_t TVoice::Mix(int32_t* left, int32_t* right, int32_t frames) {
   // The gain is bounded so that no accumulator can overflow, whatever the effects did.
   MixerVolume = std::clamp((Volume + TremoloValue) * Env * KeyOffValue, -64.0, 64.0);
   LevelL = LevelR = 0;
@@ -128,17 +100,10 @@ int32_t Cantor_Channel::Mix(int32_t* left, int32_t* right, int32_t frames) {
   int32_t k = frames;
   const int32_t scopeCap = static_cast<int32_t>(Scope.size());
 
-  if (!Sample || Add == 0 || Mute != 0) {
+  if (Stopped()) {
     if (LastAV == 0) return 0;
-    for (int32_t i = 0; i < frames; ++i) {
-      LastAV = static_cast<int32_t>(LastAV * 0.8);
-      if (LastAV > -1 && LastAV < 1) {
-        Add = 0;
-        LastAV = 0;
-        k = i;
-        break;
-      }
-      const double v = LastAV;
+    k = DecayTail(frames, [&](int32_t i, int32_t last) {
+      const double v = last;
       if (lp != 0) {
         left[i] = static_cast<int32_t>(left[i] + v * lp);
         LevelL += std::fabs(v * lp);
@@ -147,23 +112,19 @@ int32_t Cantor_Channel::Mix(int32_t* left, int32_t* right, int32_t frames) {
         right[i] = static_cast<int32_t>(right[i] + v * rp);
         LevelR += std::fabs(v * rp);
       }
-    }
+    });
   } else {
-    const Cantor_Sample& s = *Sample;
-    const int32_t* data = s.fp;
-    const int64_t dataLen = data ? std::min<int64_t>(s.Length, static_cast<int64_t>(s.SoundData.size())) : 0;
-    const bool looped = s.Loop == 1 || s.Loop == 2;
-    const double loopEnd = static_cast<double>(s.LoopStart) + s.LoopLength;
     // Forward reading needs no loop handling while the position and its partner frame
     // stay inside the data (and, for a loop, not beyond the loop end).
-    const double fwdLimit = static_cast<double>(std::min<int64_t>(s.Length, dataLen));
+    const auto [data, dataLen, looped, loopEnd, fwdLimit] = voicemix::TSampleSpan(*Sample);
+    const Cantor_Sample& s = *Sample;
     const double bwdLow = std::max(1.0, static_cast<double>(s.LoopStart) + 1.0);
     const double mv = MixerVolume;
     // The channel's running state lives in locals for the loop: the accumulators are
     // plain int32 arrays the compiler cannot tell apart from the channel's fields.
     double pos = Pos, add = Add, levelL = 0, levelR = 0;
     int32_t last = LastAV, click = ClickDelay, fill = ScopeFillPos;
-    float* scope = ScopePtr;
+    float* scope = ScopePtr();
     // Without a loop the end test alone bounds the fast path.
     const double endEff = looped ? loopEnd : fwdLimit;
     int32_t i = 0;
@@ -174,15 +135,7 @@ int32_t Cantor_Channel::Mix(int32_t* left, int32_t* right, int32_t frames) {
         while (i < frames) {
           const double q = pos + 1;
           if (!(q < fwdLimit && q <= endEff)) break;
-          const int64_t ip = static_cast<int64_t>(pos);
-          const double a = data[ip];
-          double v = (a + (data[ip + 1] - a) * (pos - static_cast<double>(ip))) * mv;
-          pos += add;
-          if (click > 0) {
-            v = v + (last - v) * ClickFrac * click;
-            click -= 1;
-          }
-          last = static_cast<int32_t>(v);
+          const double v = voicemix::StepForward(data, pos, add, mv, click, last);
           const double vl = v * lp, vr = v * rp;
           left[i] = static_cast<int32_t>(left[i] + vl);
           right[i] = static_cast<int32_t>(right[i] + vr);
@@ -195,9 +148,7 @@ int32_t Cantor_Channel::Mix(int32_t* left, int32_t* right, int32_t frames) {
       double v;
       const double p = pos;
       if (add > 0 && p >= 0 && p + 1 < fwdLimit && (!looped || p + 1 <= loopEnd)) {
-        const int64_t ip = static_cast<int64_t>(p);
-        const double a = data[ip];
-        v = (a + (data[ip + 1] - a) * (p - static_cast<double>(ip))) * mv;
+        v = voicemix::ReadForward(data, p) * mv;
         pos = p + add;
       } else if (add < 0 && s.Loop == 2 && p >= bwdLow && p < fwdLimit) {
         const int64_t ip = static_cast<int64_t>(p);
@@ -206,27 +157,14 @@ int32_t Cantor_Channel::Mix(int32_t* left, int32_t* right, int32_t frames) {
         v = (a + (b - a) * (p - static_cast<double>(ip))) * mv;
         pos = p + add;
       } else {
-        pos = s.FixPos(p, add, 1);
-        if (pos >= 0 && add != 0) {
-          v = s.GetAV(pos, add) * mv;
-          pos += add;
-        } else {
-          // The sample has ended: decay from the last value.
-          last = static_cast<int32_t>(last * 0.8);
-          if (last > -1 && last < 1) {
-            add = 0;
-            last = 0;
-            k = i;
-            break;
-          }
-          v = last;
-          goto output;
+        // Loop handling, or the decay of an ended sample.
+        if (!voicemix::StepLooped(s, pos, add, mv, click, last, v)) {
+          k = i;
+          break;
         }
+        goto output;
       }
-      if (click > 0) {
-        v = v + (last - v) * ClickFrac * click;
-        click -= 1;
-      }
+      voicemix::Crossfade(v, click, last);
       last = static_cast<int32_t>(v);
     output:
       if (v != 0) {
@@ -242,11 +180,7 @@ int32_t Cantor_Channel::Mix(int32_t* left, int32_t* right, int32_t frames) {
       }
       ++i;
     }
-    Pos = pos;
-    Add = add;
-    LastAV = last;
-    ClickDelay = click;
-    ScopeFillPos = fill;
+    Keep(pos, add, last, click, fill);
     LevelL = levelL;
     LevelR = levelR;
   }
@@ -271,9 +205,6 @@ void WriteMixToPCM16(const int32_t* left, const int32_t* right, int16_t* out, in
   }
 }
 
-namespace {
-// Writes n frames of 16-bit stereo PCM into `out` in another stream format: mono is the
-// mean of both sides, 8-bit is unsigned (128 = silence).
 void ConvertPCM(const int16_t* pcm, uint8_t* out, int32_t n, int32_t format) {
   for (int32_t i = 0; i < n; ++i) {
     const int32_t l = pcm[2 * i], r = pcm[2 * i + 1];
@@ -294,91 +225,12 @@ void ConvertPCM(const int16_t* pcm, uint8_t* out, int32_t n, int32_t format) {
     }
   }
 }
-}  // namespace
 
-// Mixes n frames (n <= MIX_BUFFER_FRAMES) of every channel into the accumulators.
-void Cantor_Mixer::MixChunk(int32_t n) {
-  const bool fast = FastMixing();
-  if (fast) {
-    std::memset(FastMixBufferL, 0, sizeof(float) * static_cast<size_t>(n));
-    std::memset(FastMixBufferR, 0, sizeof(float) * static_cast<size_t>(n));
-  } else {
-    std::memset(MixBufferL, 0, sizeof(int32_t) * static_cast<size_t>(n));
-    std::memset(MixBufferR, 0, sizeof(int32_t) * static_cast<size_t>(n));
-  }
-  const int32_t channels = std::min<int32_t>(ActiveChannels, static_cast<int32_t>(MMC_Channel.size()));
-  for (int32_t c = 0; c < channels; ++c) {
-    Cantor_Channel& ch = *MMC_Channel[static_cast<size_t>(c)];
-    if (fast) ch.MixFast(FastMixBufferL, FastMixBufferR, n);
-    else ch.Mix(MixBufferL, MixBufferR, n);
-    ch.LevelL *= MixLevel;
-    ch.LevelR *= MixLevel;
-    TLAV += ch.LevelL;
-    TRAV += ch.LevelR;
-  }
-  if (channels > 0) {
-    TLAV /= channels;
-    TRAV /= channels;
-  }
-}
-
-int32_t Cantor_Mixer::FillBuffer(void* buffer, int32_t size) {
-  const int32_t frameSize = FormatFrameSize(STREAM_FORMAT);
-  if (frameSize <= 0 || size < 0) return 0;
-  const int32_t frames = size / frameSize;
-  if (PlayStatus == 0) {
-    std::memset(MixBufferL, 0, sizeof g_mixL);
-    std::memset(MixBufferR, 0, sizeof g_mixR);
-    return 0;
-  }
-  uint8_t* out = static_cast<uint8_t*>(buffer);
-  const bool direct = STREAM_FORMAT == MUSIC_STEREO16;
-  int32_t done = 0;
-  do {
-    if (BytesUntilTick < 1) {
-      Do_Player();
-      if (PlayStatus == 0) {
-        // The song ended on this tick: the rest of the request is silence.
-        if (frames > done) std::memset(out + static_cast<size_t>(done) * frameSize, direct || STREAM_FORMAT == MUSIC_MONO16 ? 0 : 128,
-                                       static_cast<size_t>(frames - done) * frameSize);
-        break;
-      }
-    }
-    // A tick longer than the work arrays (a high output rate or a very low tempo) is
-    // mixed in several chunks.
-    const int32_t n = std::min({frames - done, BytesUntilTick, MIX_BUFFER_FRAMES});
-    if (n > 0) {
-      MixChunk(n);
-      if (direct) {
-        WriteChunk(reinterpret_cast<int16_t*>(out + static_cast<size_t>(done) * 4), n);
-      } else {
-        WriteChunk(g_pcm, n);
-        ConvertPCM(g_pcm, out + static_cast<size_t>(done) * frameSize, n, STREAM_FORMAT);
-      }
-    }
-    BytesUntilTick -= n;
-    done += n;
-  } while (done < frames);
-  STREAM_POS += frames;
-  return 0;
-}
-
-void Cantor_Mixer::WriteChunk(int16_t* out, int32_t n) {
-  if (FastMixing()) WriteFloatMixToPCM16(FastMixBufferL, FastMixBufferR, out, n, MixLevel);
-  else WriteMixToPCM16(MixBufferL, MixBufferR, out, n, MixLevel);
-}
-
-void Cantor_Mixer::EnableScopes(int32_t size) {
-  if (size < 0) size = 0;
-  for (auto& ch : MMC_Channel) {
-    if (!ch) continue;
-    ch->Scope.assign(static_cast<size_t>(size), 0.0f);
-    ch->ScopePtr = ch->Scope.empty() ? nullptr : ch->Scope.data();
-    ch->ScopeFillPos = 0;
-  }
-}
-
-void Cantor_Mixer::UpdateScopes() {
-  for (auto& ch : MMC_Channel)
-    if (ch) ch->ScopeFillPos = 0;
+void TMixBuffers::Ensure() {
+  if (left) return;
+  left.reset(new int32_t[MIX_BUFFER_FRAMES]);
+  right.reset(new int32_t[MIX_BUFFER_FRAMES]);
+  fastLeft.reset(new float[MIX_BUFFER_FRAMES]);
+  fastRight.reset(new float[MIX_BUFFER_FRAMES]);
+  pcm.reset(new int16_t[2 * static_cast<size_t>(MIX_BUFFER_FRAMES)]);
 }

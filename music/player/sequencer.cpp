@@ -5,7 +5,7 @@
 #include <limits>
 #include <set>
 
-#include <ormix/music/mixer.h>
+#include "song_player.h"
 #include <ormix/runtime/errors.h>
 #include <ormix/system/event.h>
 
@@ -21,7 +21,7 @@ Cantor_Mixer::Cantor_Mixer() {
   Classic = g_classicDefault;
   InitTrackerTables();
   // The song is the event's source; the reference does not own the song (no cycle).
-  TickEvent = TEvent::Create(501, TObjectPtr(TObjectPtr(), static_cast<void*>(this)));
+  TickEvent = TEvent::Create(SONG_LINE_EVENT, TObjectPtr(TObjectPtr(), static_cast<void*>(this)));
 }
 
 Cantor_Mixer::~Cantor_Mixer() {
@@ -35,15 +35,14 @@ void Cantor_Mixer::Init(int32_t channels) {
   SongPattern.assign(static_cast<size_t>(std::max(MaxSequences, 0)), 0);
   MMC_Channel.clear();
   MMC_Channel.reserve(static_cast<size_t>(channels));
-  for (int32_t i = 0; i < channels; ++i) MMC_Channel.push_back(std::make_shared<Cantor_Channel>());
+  for (int32_t i = 0; i < channels; ++i) MMC_Channel.emplace_back();
   ActiveChannels = channels;
 }
 
 void Cantor_Mixer::Free() {
   for (auto& ch : MMC_Channel) {
-    if (!ch) continue;
-    ch->Instrument = nullptr;
-    ch->Sample = nullptr;
+    ch.Instrument = nullptr;
+    ch.Sample = nullptr;
   }
   for (auto& inst : Instrument) {
     if (inst) inst->Sample.clear();
@@ -84,7 +83,8 @@ void Cantor_Mixer::Do_Player() {
   // Songs made in code or stored natively from the start play as the engine was first
   // described; those read from MOD and XM files follow their format unless the classic
   // switch is on.
-  const bool classic = Classic || SourceFormat == SONG_FROM_NATIVE;
+  const TPlayMode mode = PlayMode();
+  const bool classic = mode == TPlayMode::Classic;
   // Format playback: a pattern delay repeats the line at the speed the whole line sets.
   int32_t delayLines = -1;
   for (int32_t i = 0; i < channels; ++i) {
@@ -95,39 +95,30 @@ void Cantor_Mixer::Do_Player() {
       const int32_t fx = track->FX[static_cast<size_t>(CurrentLine)];
       const int32_t fxv = track->FXV[static_cast<size_t>(CurrentLine)];
       switch (fx) {
-        case 11: MMJump = fxv; break;
-        case 13:
+        case FX_JUMP: MMJump = fxv; break;
+        case FX_BREAK:
           // XM stores the break line as two decimal digits (MOD files are converted
           // by their loader).
-          PatternBreak(!Classic && SourceFormat == SONG_FROM_XM ? (fxv >> 4) * 10 + (fxv & 15) : fxv);
+          PatternBreak(mode == TPlayMode::Xm ? (fxv >> 4) * 10 + (fxv & 15) : fxv);
           break;
-        case 14:
-          if (((fxv >> 4) & 15) == 6) PatternLineRepeat(fxv & 15);
-          else if (((fxv >> 4) & 15) == 14) {
+        case FX_EXTENDED:
+          if (((fxv >> 4) & 15) == EX_PATTERN_LOOP) PatternLineRepeat(fxv & 15);
+          else if (((fxv >> 4) & 15) == EX_PATTERN_DELAY) {
             if (classic) patterndelay = static_cast<int32_t>(std::min<int64_t>(int64_t{fxv & 15} * Speed, 1 << 24));
             else delayLines = fxv & 15;
           }
           break;
-        case 15: SetTiming(fxv); break;
-        default: break;  // 16, 17 and the rest belong to the channel
+        case FX_TIMING: SetTiming(fxv); break;
+        default: break;  // the rest belong to the channel
       }
     }
     // Measuring the song needs only the timing commands above: the channels' own work
     // (notes, effects, envelopes) changes no timing and is skipped, so a song of many
     // channels at a fast tempo costs little to measure.
     if (_calculating) continue;
-    Cantor_Channel& channel = *MMC_Channel[static_cast<size_t>(i)];
+    Cantor_Channel& channel = MMC_Channel[static_cast<size_t>(i)];
     channel.RateScale = SAMPLE_RATE > 0 ? double(AUDIO_OUTPUT_RATE) / SAMPLE_RATE : 1.0;
-    channel.Faithful = classic ? 0 : 1;
-    if (classic) {
-      channel.ApplyCommand(*track, *this);
-      if (channel.Add != 0) {
-        channel.PreCalc();
-        channel.ApplyKeyOff();
-      }
-    } else {
-      channel.ApplyCommandFaithful(*track, *this);
-    }
+    channel.ApplyCommand(*track, *this);
   }
   if (delayLines >= 0) patterndelay = delayLines * std::clamp(Speed, 0, 1 << 16);
   BytesUntilTick = TickFrames();
@@ -138,7 +129,7 @@ void Cantor_Mixer::Do_Player() {
     return;
   }
   // Line events report the line just finished; none while CalcSize runs the song.
-  if (EmitTick && !_calculating) TEvent::Create(501, nullptr, CurrentLine)->Emit();
+  if (EmitTick && !_calculating) TEvent::Create(SONG_LINE_EVENT, nullptr, CurrentLine)->Emit();
   NEXT_LINE();
   LineJump = -1;
   MMTick = 0;
@@ -265,59 +256,34 @@ void Cantor_Mixer::SetCurrentSequence(int32_t position) {
 void Cantor_Mixer::Stop() {
   PlayStatus = 0;
   for (auto& ch : MMC_Channel) {
-    if (!ch) continue;
-    ch->Instrument = nullptr;
-    ch->Sample = nullptr;
-    ch->Add = 0;
-    ch->Pos = 0;
+    ch.Instrument = nullptr;
+    ch.Sample = nullptr;
+    ch.Add = 0;
+    ch.Pos = 0;
   }
 }
 
-// Runs the song once from its start, without looping and without sound, counting its
-// frames. A song that never reaches its end (a jump that leads back to a line already
-// played in the same state) ends where it would start repeating. The playback state
-// (position, timing, channels, loop flag, play status) is left exactly as it was.
+// The song's length at its output rate and playback mode: a copy of the song's play state
+// is run once from the start, without looping and without sound, counting its frames. A
+// song that never reaches its end (a jump that leads back to a line already played in
+// the same state) ends where it would start repeating. The song itself is not touched.
 void Cantor_Mixer::CalcSize() {
-  struct Saved {
-    int32_t playStatus, loop, pos, pattern, line, songPattern, tempo, speed, tick, untilTick, lineJump, jump,
-        jumpLine, loopStart, loopEnd, loopCount, delay, global;
-    double tlav, trav;
-  } saved{PlayStatus, STREAM_LOOP, STREAM_POS, CurrentPattern, CurrentLine, CurrentSongPattern, Tempo, Speed,
-          MMTick, BytesUntilTick, LineJump, MMJump, MMJumpLine, PatternLoopStart, PatternLoopEnd,
-          PatternLoopCount, patterndelay, GlobalVolume, TLAV, TRAV};
-  std::vector<Cantor_Channel> channels;
-  channels.reserve(MMC_Channel.size());
-  for (const auto& ch : MMC_Channel) channels.push_back(ch ? *ch : Cantor_Channel());
-  const auto restore = [&]() {
-    PlayStatus = saved.playStatus;
-    STREAM_LOOP = saved.loop;
-    STREAM_POS = saved.pos;
-    CurrentPattern = saved.pattern;
-    CurrentLine = saved.line;
-    CurrentSongPattern = saved.songPattern;
-    Tempo = saved.tempo;
-    Speed = saved.speed;
-    MMTick = saved.tick;
-    BytesUntilTick = saved.untilTick;
-    LineJump = saved.lineJump;
-    MMJump = saved.jump;
-    MMJumpLine = saved.jumpLine;
-    PatternLoopStart = saved.loopStart;
-    PatternLoopEnd = saved.loopEnd;
-    PatternLoopCount = saved.loopCount;
-    patterndelay = saved.delay;
-    GlobalVolume = saved.global;
-    TLAV = saved.tlav;
-    TRAV = saved.trav;
-    for (size_t i = 0; i < MMC_Channel.size() && i < channels.size(); ++i) {
-      if (!MMC_Channel[i]) continue;
-      Cantor_Channel& ch = *MMC_Channel[i];
-      ch = std::move(channels[i]);
-      ch.ScopePtr = ch.Scope.empty() ? nullptr : ch.Scope.data();
-    }
-    _calculating = false;
-  };
+  // The copy shares the patterns and the order list (it only reads them) and owns its
+  // play state; it leaves the instruments alone, which measuring never reads.
+  Cantor_Mixer scan;
+  static_cast<TSongModel&>(scan) = *this;
+  static_cast<TPlayState&>(scan) = *this;
+  scan.Instrument.clear();
+  scan.SAMPLE_RATE = SAMPLE_RATE;
+  scan.Classic = Classic;
+  scan.PatternLock = PatternLock;
+  STREAM_SIZE = static_cast<int32_t>(std::min<int64_t>(scan.MeasureFrames(), std::numeric_limits<int32_t>::max()));
+  _measuredSize = STREAM_SIZE;
+  _measuredKey = LengthKey();
+  _measured = true;
+}
 
+int64_t Cantor_Mixer::MeasureFrames() {
   Reset();
   LineJump = -1;
   MMJump = -1;
@@ -332,36 +298,27 @@ void Cantor_Mixer::CalcSize() {
   int64_t sum = 0;
   _calculating = true;
   std::set<std::array<int32_t, 8>> seen;
-  try {
-    for (;;) {
-      if (MMTick == 0 &&
-          !seen.insert({CurrentSongPattern, CurrentLine, PatternLoopCount, PatternLoopStart, PatternLoopEnd, Speed,
-                        Tempo, GlobalVolume})
-               .second)
-        break;  // the song repeats from here
-      Do_Player();
-      if (PlayStatus == 0) break;
-      sum += BytesUntilTick;
-      if (MMTick > 0) {
-        // The line's other ticks and its pattern delay have no work while measuring: count
-        // them at once (the tempo cannot change before the next line), so that a song of
-        // thousands of ticks a line costs no more to measure than one of six.
-        const int64_t idle = std::max<int64_t>(0, int64_t{Speed} - 1 - MMTick) + std::max(0, patterndelay);
-        sum += idle * TickFrames();
-        MMTick = std::max(MMTick, Speed - 1);
-        patterndelay = 0;
-      }
-      if (sum >= std::numeric_limits<int32_t>::max()) break;  // longer than a length can say
+  for (;;) {
+    if (MMTick == 0 &&
+        !seen.insert({CurrentSongPattern, CurrentLine, PatternLoopCount, PatternLoopStart, PatternLoopEnd, Speed,
+                      Tempo, GlobalVolume})
+             .second)
+      break;  // the song repeats from here
+    Do_Player();
+    if (PlayStatus == 0) break;
+    sum += BytesUntilTick;
+    if (MMTick > 0) {
+      // The line's other ticks and its pattern delay have no work while measuring: count
+      // them at once (the tempo cannot change before the next line), so that a song of
+      // thousands of ticks a line costs no more to measure than one of six.
+      const int64_t idle = std::max<int64_t>(0, int64_t{Speed} - 1 - MMTick) + std::max(0, patterndelay);
+      sum += idle * TickFrames();
+      MMTick = std::max(MMTick, Speed - 1);
+      patterndelay = 0;
     }
-  } catch (...) {
-    restore();
-    throw;
+    if (sum >= std::numeric_limits<int32_t>::max()) break;  // longer than a length can say
   }
-  restore();
-  STREAM_SIZE = static_cast<int32_t>(std::min<int64_t>(sum, std::numeric_limits<int32_t>::max()));
-  _measuredSize = STREAM_SIZE;
-  _measuredKey = LengthKey();
-  _measured = true;
+  return sum;
 }
 
 // Everything the measurement reads: output rate, playback mode, start timing, the used
@@ -434,9 +391,8 @@ int32_t Cantor_Mixer::Seti(int32_t id, int32_t value) {
       CurrentLine = 0;
       MMTick = 0;
       for (auto& ch : MMC_Channel) {
-        if (!ch) continue;
-        ch->Sample = nullptr;
-        ch->Add = 0;
+        ch.Sample = nullptr;
+        ch.Add = 0;
       }
       return 1;
     case SONG_ID_EMIT_TICK: EmitTick = value; return 1;

@@ -1,7 +1,7 @@
 #pragma once
 // Small reading helpers shared by the song loaders: a bounds-checked cursor over bytes
 // already read from a stream, stream reads that stop at the end of the data, the text
-// trimming of fixed-width name fields, and where the loaders' progress lines go.
+// trimming of fixed-width name fields.
 #include <cstdint>
 #include <cstdio>
 #include <vector>
@@ -16,6 +16,8 @@ public:
 
   uint64_t Size() const { return _bytes.size(); }
   uint64_t Pos() const { return _pos; }
+  // All the bytes, from the first.
+  const uint8_t* Data() const { return _bytes.data(); }
   // Any position is allowed; beyond the end every read gives zeros.
   void Seek(uint64_t pos) { _pos = pos; }
   void Skip(uint64_t count) { _pos += count; }
@@ -50,11 +52,6 @@ Text TrimControl(const Text& text);
 
 // Opens a loader's source: the caller's stream as it is, or the URL for reading.
 TStreamPtr OpenMusicSource(const TMusicSource& source);
-
-// The loaders print progress lines ("note not found!", "loading pattern ...") on
-// standard output; a host that uses standard output for data can send them elsewhere.
-void SetMusicPrintTarget(FILE* target);
-void MusicPrintLine(const Text& text);
 
 // Largest song file the MOD and XM loaders read into memory.
 constexpr uint64_t MaxSongFileBytes = 256ull * 1024 * 1024;

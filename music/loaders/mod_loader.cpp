@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
+#include <iterator>
 
 #include "format_io.h"
 #include <ormix/stream/stream.h>
@@ -77,40 +79,51 @@ int32_t PeriodToNote(int32_t period) {
   return 0;
 }
 
-bool ModFormatTag(const Text& tag, Text& trackerName, int32_t& channels) {
-  for (const auto& e : kTags) {
-    if (tag == ToText(e.tag)) {
-      trackerName = ToText(e.tracker);
-      channels = e.channels;
-      return true;
+namespace {
+// Further tags real files carry: 4-channel variants of other trackers.
+const TagEntry kExtraTags[] = {
+    {"FEST", "His Master's Noise 4 channel", 4}, {"M&K!", "His Master's Noise 4 channel", 4},
+    {"NSMS", "Protracker 4 channel", 4},         {"LARD", "Protracker 4 channel", 4},
+    {"PATT", "Protracker 4 channel", 4},         {"FLT8", "Startracker 8 channel", 8},
+    {"EXO4", "Startracker 4 channel", 4},        {"EXO8", "Startracker 8 channel", 8},
+    {"CD61", "Atari oktalyzer 6 channel", 6},    {"FA04", "Digital Tracker 4 channel", 4},
+    {"FA06", "Digital Tracker 6 channel", 6},    {"FA08", "Digital Tracker 8 channel", 8},
+};
+
+// The channel count of a four-byte tag, 0 for an unknown one; `tracker` names the
+// tracker of a listed tag (null for the counts spelled "nCHN" / "nnCH" / "nnCN" beyond
+// the lists). Allocates nothing.
+int32_t TagChannels(const uint8_t* tag, const char*& tracker) {
+  tracker = nullptr;
+  for (const auto* list : {kTags, kExtraTags}) {
+    const size_t n = list == kTags ? std::size(kTags) : std::size(kExtraTags);
+    for (size_t i = 0; i < n; ++i) {
+      if (std::memcmp(tag, list[i].tag, 4) == 0) {
+        tracker = list[i].tracker;
+        return list[i].channels;
+      }
     }
   }
-  // Further tags real files carry: 4-channel variants of other trackers, and channel
-  // counts spelled "nCHN" / "nnCH" / "nnCN" beyond the table.
-  struct Extra { const char* tag; const char* tracker; int32_t channels; };
-  static const Extra kExtra[] = {
-      {"FEST", "His Master's Noise 4 channel", 4}, {"M&K!", "His Master's Noise 4 channel", 4},
-      {"NSMS", "Protracker 4 channel", 4},         {"LARD", "Protracker 4 channel", 4},
-      {"PATT", "Protracker 4 channel", 4},         {"FLT8", "Startracker 8 channel", 8},
-      {"EXO4", "Startracker 4 channel", 4},        {"EXO8", "Startracker 8 channel", 8},
-      {"CD61", "Atari oktalyzer 6 channel", 6},    {"FA04", "Digital Tracker 4 channel", 4},
-      {"FA06", "Digital Tracker 6 channel", 6},    {"FA08", "Digital Tracker 8 channel", 8},
-  };
-  for (const auto& e : kExtra) {
-    if (tag == ToText(e.tag)) {
-      trackerName = ToText(e.tracker);
-      channels = e.channels;
-      return true;
-    }
-  }
-  if (tag.size() != 4) return false;
-  const auto digit = [](char16_t c) { return c >= u'0' && c <= u'9'; };
+  const auto digit = [](uint8_t c) { return c >= '0' && c <= '9'; };
   int32_t n = 0;
-  if (digit(tag[0]) && tag.substr(1) == u"CHN") n = tag[0] - u'0';
-  else if (digit(tag[0]) && digit(tag[1]) && (tag.substr(2) == u"CH" || tag.substr(2) == u"CN"))
-    n = (tag[0] - u'0') * 10 + (tag[1] - u'0');
-  if (n < 1 || n > 32) return false;
-  trackerName = u"Generic " + IntToText(n) + u" channel";
+  if (digit(tag[0]) && std::memcmp(tag + 1, "CHN", 3) == 0) n = tag[0] - '0';
+  else if (digit(tag[0]) && digit(tag[1]) && (std::memcmp(tag + 2, "CH", 2) == 0 || std::memcmp(tag + 2, "CN", 2) == 0))
+    n = (tag[0] - '0') * 10 + (tag[1] - '0');
+  return n >= 1 && n <= 32 ? n : 0;
+}
+}  // namespace
+
+bool ModFormatTag(const Text& tag, Text& trackerName, int32_t& channels) {
+  if (tag.size() != 4) return false;
+  uint8_t bytes[4];
+  for (int i = 0; i < 4; ++i) {
+    if (tag[static_cast<size_t>(i)] > 0xFF) return false;
+    bytes[i] = static_cast<uint8_t>(tag[static_cast<size_t>(i)]);
+  }
+  const char* tracker = nullptr;
+  const int32_t n = TagChannels(bytes, tracker);
+  if (n == 0) return false;
+  trackerName = tracker ? ToText(tracker) : u"Generic " + IntToText(n) + u" channel";
   channels = n;
   return true;
 }
@@ -119,13 +132,14 @@ namespace {
 // True when the first bytes look like a 15-sample Soundtracker song: readable sample
 // headers, a song length of 1..128, order entries below 64, and the patterns present.
 // `fileSize` beyond what a song can be skips the checks of the size.
-bool LooksLikeOldMod(TByteCursor& in, uint64_t fileSize) {
+bool LooksLikeOldMod(const uint8_t* data, uint64_t size, uint64_t fileSize) {
   const bool sized = fileSize < UINT64_MAX / 2;
   if (sized && fileSize < kOldPatternOffset + 1024) return false;
+  const auto u8 = [&](uint64_t at) -> uint32_t { return at < size ? data[at] : 0; };
+  const auto u16be = [&](uint64_t at) -> uint32_t { return (u8(at) << 8) | u8(at + 1); };
   const auto text = [&](uint64_t at, uint64_t n) {
-    in.Seek(at);
     for (uint64_t k = 0; k < n; ++k) {
-      const uint8_t c = in.U8();
+      const uint32_t c = u8(at + k);
       if (c != 0 && (c < 32 || c > 126)) return false;
     }
     return true;
@@ -135,22 +149,19 @@ bool LooksLikeOldMod(TByteCursor& in, uint64_t fileSize) {
   for (int32_t i = 0; i < 15; ++i) {
     const uint64_t h = 20 + 30 * static_cast<uint64_t>(i);
     if (!text(h, 22)) return false;
-    in.Seek(h + 22);
-    const uint32_t words = in.U16BE();
-    const int32_t fine = in.U8();
-    const int32_t volume = in.U8();
-    const uint32_t loopStart = in.U16BE(), loopLength = in.U16BE();
+    const uint32_t words = u16be(h + 22);
+    const int32_t fine = static_cast<int32_t>(u8(h + 24));
+    const int32_t volume = static_cast<int32_t>(u8(h + 25));
+    const uint32_t loopStart = u16be(h + 26), loopLength = u16be(h + 28);
     if (fine > 15 || volume > 64 || words > 32768) return false;
     if (loopLength > 1 && (loopStart + loopLength > words + 1 && loopStart / 2 + loopLength > words + 1)) return false;
     sampleBytes += 2ull * words;
   }
-  in.Seek(kOldOrderOffset);
-  const int32_t length = in.U8();
-  in.U8();
+  const int32_t length = static_cast<int32_t>(u8(kOldOrderOffset));
   if (length < 1 || length > 128) return false;
   int32_t highest = 0;
   for (int32_t k = 0; k < 128; ++k) {
-    const int32_t v = in.U8();
+    const int32_t v = static_cast<int32_t>(u8(kOldOrderOffset + 2 + static_cast<uint64_t>(k)));
     if (v > 63) return false;
     if (k < length) highest = std::max(highest, v);
   }
@@ -158,7 +169,18 @@ bool LooksLikeOldMod(TByteCursor& in, uint64_t fileSize) {
   return !sized || (fileSize >= kOldPatternOffset + (static_cast<uint64_t>(highest) + 1) * 1024 &&
                     fileSize <= kOldPatternOffset + 128ull * 1024 + sampleBytes + 65536);
 }
+
+bool LooksLikeOldMod(const TByteCursor& in, uint64_t fileSize) {
+  return LooksLikeOldMod(in.Data(), in.Size(), fileSize);
+}
 }  // namespace
+
+bool ProbeMOD(const uint8_t* head, size_t size) {
+  uint8_t tag[4] = {};
+  for (size_t i = 0; i < 4; ++i) tag[i] = kTagOffset + i < size ? head[kTagOffset + i] : 0;
+  const char* tracker = nullptr;
+  return TagChannels(tag, tracker) > 0 || LooksLikeOldMod(head, size, UINT64_MAX / 2);
+}
 
 TMusicPtr LoadMOD(const TMusicSource& source) {
   auto song = std::make_shared<Cantor_Mixer>();
@@ -324,7 +346,6 @@ TMusicPtr LoadMOD(const TMusicSource& source) {
             song->WriteBug(u"NO MATCH FOUND FOR NOTE \"" + IntToText(period) +
                            u"\" - DISCARDED! (Pattern " + IntToText(p) + u", Track " +
                            IntToText(ch) + u",Line " + IntToText(line) + u")\n");
-            MusicPrintLine(u"note not found!");
           } else {
             track.Note[l] = note;
           }

@@ -3,6 +3,7 @@
 #include "xm_loader.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "format_io.h"
 #include <ormix/stream/stream.h>
@@ -177,6 +178,16 @@ Cantor_InstrumentPtr ReadInstrument(TByteCursor& in) {
 }
 
 }  // namespace
+
+bool ProbeXM(const uint8_t* head, size_t size) {
+  if (size < kSignatureLength) return false;
+  // The signature, with bytes of codes 0-32 around it ignored as the name fields are.
+  size_t a = 0, b = kSignatureLength;
+  while (a < b && head[a] <= 32) ++a;
+  while (b > a && head[b - 1] <= 32) --b;
+  static constexpr char kSignature[] = "Extended Module:";
+  return b - a == sizeof kSignature - 1 && std::memcmp(head + a, kSignature, b - a) == 0;
+}
 
 TMusicPtr LoadXM(const TMusicSource& source) {
   auto song = std::make_shared<Cantor_Mixer>();

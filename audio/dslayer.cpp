@@ -1,4 +1,4 @@
-#include "dsound.h"
+#include "dslayer.h"
 
 #include <SDL.h>
 

@@ -78,7 +78,6 @@ int32_t Cantor_Track::Save(const TStreamPtr& stream) {
   const int32_t lines = std::clamp<int32_t>(LineCount, 0, 65535);
   s.WriteShort(lines);
   WriteText16(s, Name);
-  MusicPrintLine(u"saving track \"" + Name + u"\"");
   const size_t have = std::min({Note.size(), Inst.size(), Vol.size(), FX.size(), FXV.size()});
   for (int32_t line = 0; line < lines; ++line) {
     const size_t l = static_cast<size_t>(line);
@@ -112,7 +111,6 @@ Cantor_TrackPtr Cantor_Track::Load(const TStreamPtr& stream) {
   lines = static_cast<int32_t>(std::min<int64_t>(lines, ItemsLeft(s, 1, lines)));
   auto track = Create(lines);
   track->Name = ReadText16(s);
-  MusicPrintLine(u"loading track \"" + track->Name + u"\"");
   for (int32_t line = 0; line < lines; ++line) {
     const size_t l = static_cast<size_t>(line);
     const int flags = s.ReadByte();
@@ -130,7 +128,6 @@ Cantor_TrackPtr Cantor_Track::Load(const TStreamPtr& stream) {
 
 int32_t Cantor_Pattern::Save(const TStreamPtr& stream) {
   TStream& s = *stream;
-  MusicPrintLine(u"saving pattern \"" + Title + u"\"");
   WriteText16(s, Title);
   const int32_t tracks = std::clamp<int32_t>(std::min<int32_t>(TrackCount, static_cast<int32_t>(Track.size())), 0, 65535);
   s.WriteShort(std::clamp<int32_t>(LineCount, 0, 65535));
@@ -147,7 +144,6 @@ Cantor_PatternPtr Cantor_Pattern::Load(const TStreamPtr& stream) {
   TStream& s = *stream;
   auto pattern = std::make_shared<Cantor_Pattern>();
   pattern->Title = ReadText16(s);
-  MusicPrintLine(u"loading pattern \"" + pattern->Title + u"\"");
   int32_t lines = s.ReadShort();
   int32_t tracks = s.ReadShort();
   // Tables no larger than the stream can fill (a track takes at least 4 bytes).
@@ -559,4 +555,12 @@ Cantor_MixerPtr Cantor_Mixer::Load(const TStreamPtr& source) {
   }
   song->CurrentPattern = song->SongPattern[0];
   return song;
+}
+
+bool ProbeQTK(const uint8_t* head, size_t size) { return size >= 3 && std::memcmp(head, kMagic, 3) == 0; }
+
+TMusicPtr LoadQTK(const TMusicSource& source) {
+  TStreamPtr stream = OpenMusicSource(source);
+  if (!stream) return nullptr;
+  return Cantor_Mixer::Load(stream);
 }

@@ -86,16 +86,3 @@ TStreamPtr OpenMusicSource(const TMusicSource& source) {
   if (source.IsStream()) return source.stream;
   return OpenForReading(source.url);
 }
-
-namespace {
-FILE* g_printTarget = nullptr;  // null: standard output
-}
-
-void SetMusicPrintTarget(FILE* target) { g_printTarget = target; }
-
-void MusicPrintLine(const Text& text) {
-  FILE* out = g_printTarget ? g_printTarget : stdout;
-  std::string line = ToUtf8(text);
-  line.push_back('\n');
-  std::fwrite(line.data(), 1, line.size(), out);
-}

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "../audiooutput.h"
+#include "audiooutput.h"
 
 constexpr int32_t DS_OK = 0;
 constexpr int32_t DSERR_GENERIC = static_cast<int32_t>(0x80004005u);

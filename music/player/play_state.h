@@ -1,0 +1,29 @@
+#pragma once
+// Everything a tick changes: the position in the order list and the pattern, the timing,
+// the jump, loop and delay state, the global volume, the output levels and the channels.
+// A value: a copy carries its own channels, so running a copy (as the length scan does)
+// leaves the original as it was.
+#include <cstdint>
+#include <vector>
+
+#include "channel.h"
+
+struct TPlayState {
+  std::vector<Cantor_Channel> MMC_Channel;
+  int32_t CurrentPattern = 0;
+  int32_t CurrentLine = 0;
+  int32_t CurrentSongPattern = 0;
+  int32_t Tempo = 125;
+  int32_t Speed = 6;
+  int32_t MMTick = 0;
+  int32_t BytesUntilTick = 0;  // output frames until the next tick
+  int32_t LineJump = -1;
+  int32_t MMJump = -1;
+  int32_t MMJumpLine = 0;
+  int32_t PatternLoopStart = 0;
+  int32_t PatternLoopEnd = 0;
+  int32_t PatternLoopCount = -1;
+  int32_t patterndelay = 0;
+  double TLAV = 0, TRAV = 0;
+  int32_t GlobalVolume = 64;  // 0..64, effects G and H (format playback)
+};
