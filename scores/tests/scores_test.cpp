@@ -249,6 +249,69 @@ TEST_P(ScoreService, DropsASlowClientAndServesOthers) {
   EXPECT_NE(server->Log().find("\" 408 "), std::string::npos) << server->Log();
 }
 
+// Hundreds of idle and one-byte-a-second connections, from one address or spread over
+// several, hold no worker: an exchange from another address is still answered at once.
+// One address keeps only its share of connections; the rest are answered 503 and closed.
+TEST_P(ScoreService, IdleAndSlowCrowdsDoNotSilenceIt) {
+  struct TCase {
+    const char* what;
+    std::vector<std::string> from;
+    int idleRefused;  // of the 200 idle connections, with 64 per address
+  } cases[] = {
+      {"one address", {"127.0.0.2"}, 200 - 64},
+      {"several addresses",
+       {"127.0.0.3", "127.0.0.4", "127.0.0.5", "127.0.0.6", "127.0.0.7", "127.0.0.8", "127.0.0.9", "127.0.0.10"},
+       0},
+  };
+  int player = 0;
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto server = Start({"--max-connections-per-address", "64"});
+    TCrowd crowd(server->port);
+    ASSERT_TRUE(crowd.Open(200, c.from, false));
+    const auto deadline = Clock::now() + std::chrono::seconds(2);
+    while (crowd.Answered(503) < c.idleRefused && Clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(crowd.Answered(503), c.idleRefused);
+    ASSERT_TRUE(crowd.Open(200, c.from, true));
+    // While the slow ones drip, a few rounds of legitimate exchanges.
+    for (int i = 0; i < 6; ++i) {
+      ++player;
+      const auto t0 = Clock::now();
+      TReply reply = Get(server->port, ExchangeTarget(ToText(Record("Fair", player, player))));
+      EXPECT_EQ(reply.status, 200) << reply.raw;
+      EXPECT_LT(std::chrono::duration<double>(Clock::now() - t0).count(), 1.0);
+      std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    }
+    EXPECT_EQ(Get(server->port, "/healthz").status, 200);
+  }
+}
+
+// Beyond the cap on all connections a client is told 503 at once; once the crowd has
+// gone, it is served again.
+TEST_P(ScoreService, AnswersBusyBeyondItsConnectionCap) {
+  auto server = Start({"--max-connections", "40"});
+  {
+    TCrowd crowd(server->port);
+    ASSERT_TRUE(crowd.Open(60, {"127.0.0.2", "127.0.0.3", "127.0.0.4"}, false));
+    const auto deadline = Clock::now() + std::chrono::seconds(2);
+    while (crowd.Answered(503) < 20 && Clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(crowd.Answered(503), 20);
+    const auto t0 = Clock::now();
+    TReply busy = Get(server->port, "/");
+    EXPECT_EQ(busy.status, 503) << busy.raw;
+    EXPECT_NE(busy.body.find("too many connections"), std::string::npos) << busy.body;
+    EXPECT_LT(std::chrono::duration<double>(Clock::now() - t0).count(), 1.0);
+  }
+  const auto deadline = Clock::now() + std::chrono::seconds(3);
+  int status = 0;
+  while ((status = Get(server->port, ExchangeTarget(u"Back|1|5")).status) != 200 && Clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_EQ(status, 200);
+  EXPECT_NE(server->Log().find("too many connections in all"), std::string::npos) << server->Log();
+}
+
 TEST_P(ScoreService, ShowsTablesAsHtmlAndJson) {
   auto server = Start();
   EXPECT_NE(Get(server->port, "/").body.find("No scores yet"), std::string::npos);
