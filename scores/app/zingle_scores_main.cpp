@@ -15,6 +15,7 @@ namespace {
 
 const char* const kUsage =
     "usage: zingle-scores [--listen HOST:PORT] [--db URL] [--max-per-minute N]\n"
+    "                     [--max-new-games-per-hour N]\n"
     "                     [--request-timeout SECONDS] [--max-connections N]\n"
     "                     [--max-connections-per-address N]\n"
     "\n"
@@ -27,6 +28,9 @@ const char* const kUsage =
     "                            sqlite:PATH?sync=normal answers without waiting for\n"
     "                            the disk (safe when the program crashes, not when\n"
     "                            the machine loses power)\n"
+    "  --max-new-games-per-hour N\n"
+    "                            games one client address may start per hour (429\n"
+    "                            beyond; default 20; 0: no limit)\n"
     "  --max-per-minute N        exchanges one client address may make per minute\n"
     "                            (answered 429 beyond; default: no limit)\n"
     "  --request-timeout SECONDS time a client has to send its whole request (default 5)\n"
@@ -37,7 +41,8 @@ const char* const kUsage =
     "                            (default 64); beyond: 503\n"
     "  --help                    this text\n"
     "\n"
-    "Pages: GET / (all tables as HTML), GET /api/scores?gameid=N (JSON),\n"
+    "Pages: GET / (the tables as HTML, 20 games a page; /?after=N the games after N),\n"
+    "GET /api/scores?gameid=N (JSON), GET /healthz (200 while the store answers),\n"
     "GET /kwscoreme.php?gameid=N&info=HEX (the game's exchange).\n"
     "One line per request is logged on standard error; SIGINT or SIGTERM ends it.\n";
 
@@ -79,6 +84,9 @@ int main(int argc, char** argv) {
       listen = value;
     } else if (a == "--db") {
       db = value;
+    } else if (a == "--max-new-games-per-hour") {
+      if (!ParseCount(value, 0, 1000000000, serviceOptions.maxNewGamesPerHour))
+        return Fail(std::string("--max-new-games-per-hour wants a number, not '") + value + "'");
     } else if (a == "--max-per-minute") {
       if (!ParseCount(value, 0, 1000000000, serviceOptions.maxPerMinute))
         return Fail(std::string("--max-per-minute wants a number, not '") + value + "'");

@@ -312,6 +312,31 @@ TEST_P(ScoreService, AnswersBusyBeyondItsConnectionCap) {
   EXPECT_NE(server->Log().find("too many connections in all"), std::string::npos) << server->Log();
 }
 
+// One address may start only so many games an hour; playing games that exist stays open
+// to it, and other addresses start their own. The page lists 20 games at a time.
+TEST_P(ScoreService, BoundsNewGamesAndPagesThem) {
+  auto server = Start({"--max-new-games-per-hour", "25"});
+  for (int game = 1; game <= 25; ++game)
+    ASSERT_EQ(Get(server->port, ExchangeTarget(u"Ann|1|5", game)).status, 200) << game;
+  TReply refused = Get(server->port, ExchangeTarget(u"Ann|1|5", 26));
+  EXPECT_EQ(refused.status, 429);
+  EXPECT_NE(refused.body.find("too many new games"), std::string::npos) << refused.body;
+  EXPECT_EQ(Get(server->port, ExchangeTarget(u"Bo|2|9", 3)).status, 200);  // an existing game
+  EXPECT_TRUE(StoredRows(26).empty());
+
+  TReply first = Get(server->port, "/");
+  ASSERT_EQ(first.status, 200);
+  EXPECT_NE(first.body.find("id=\"game-20\""), std::string::npos);
+  EXPECT_EQ(first.body.find("id=\"game-21\""), std::string::npos);
+  EXPECT_NE(first.body.find("href=\"/?after=20\""), std::string::npos) << first.body;
+  TReply second = Get(server->port, "/?after=20");
+  ASSERT_EQ(second.status, 200);
+  EXPECT_EQ(second.body.find("id=\"game-20\""), std::string::npos);
+  EXPECT_NE(second.body.find("id=\"game-25\""), std::string::npos);
+  EXPECT_EQ(second.body.find("?after="), std::string::npos);  // the last page
+  EXPECT_EQ(Get(server->port, "/?after=x").status, 400);
+}
+
 TEST_P(ScoreService, ShowsTablesAsHtmlAndJson) {
   auto server = Start();
   EXPECT_NE(Get(server->port, "/").body.find("No scores yet"), std::string::npos);
