@@ -226,6 +226,7 @@ struct THttpServer::TConnection {
   std::string buffer;          // the request as read so far, then the reply
   size_t scanned = 0;          // the head's end is looked for in new bytes only
   size_t sent = 0;
+  bool lost = false;           // sending failed: the client went away
   bool watched = false;        // registered with epoll
   THttpRequest request;
   THttpResponse response;
@@ -294,6 +295,7 @@ public:
 
 private:
   static constexpr int SWEEP_MILLIS = 50;
+  static constexpr int ACCEPTS_PER_WAKE = 32;
   // Complete requests waiting for a worker beyond this are answered 503 at once.
   static constexpr size_t MAX_WAITING_REQUESTS = 4096;
   using TState = TConnection::TState;
@@ -340,8 +342,10 @@ private:
     return reply;
   }
 
+  // Takes the clients waiting, a bounded number at a time: answered clients come back at
+  // once, and answers must be taken between accepts.
   void Accept() {
-    while (true) {
+    for (int taken = 0; taken < ACCEPTS_PER_WAKE; ++taken) {
       sockaddr_storage address{};
       socklen_t len = sizeof address;
       int fd = ::accept4(_s._listen, reinterpret_cast<sockaddr*>(&address), &len, SOCK_CLOEXEC | SOCK_NONBLOCK);
@@ -474,11 +478,32 @@ private:
           c->response = {500, "text/plain; charset=utf-8", "internal error\n", e.what()};
         }
       }
+      // Most replies fit the socket's buffer: sent (and logged) from here, the loop only
+      // lingers and closes; the rest of a long one the loop sends as the client reads.
+      c->buffer = Reply(c->request, c->response);
+      c->sent = 0;
+      while (c->sent < c->buffer.size()) {
+        ssize_t n = ::send(c->fd, c->buffer.data() + c->sent, c->buffer.size() - c->sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno != EAGAIN) c->lost = true;
+        if (n <= 0) break;
+        c->sent += static_cast<size_t>(n);
+      }
+      if (c->sent == c->buffer.size()) {
+        _s.Log(c->request, c->response, c->peer,
+               std::chrono::duration<double, std::milli>(Clock::now() - c->start).count());
+        ::shutdown(c->fd, SHUT_WR);
+      }
       lock.lock();
+      const bool first = _done.empty();
       _done.push_back(c);
       lock.unlock();
-      char byte = 0;
-      [[maybe_unused]] ssize_t n = ::write(_s._wake[1], &byte, 1);
+      // One wake-up for all answers the loop has not yet taken (it empties the pipe before
+      // it takes them).
+      if (first) {
+        char byte = 0;
+        [[maybe_unused]] ssize_t n = ::write(_s._wake[1], &byte, 1);
+      }
     }
   }
 
@@ -488,7 +513,18 @@ private:
       std::lock_guard<std::mutex> lock(_mutex);
       done.swap(_done);
     }
-    for (TConnection* c : done) Answer(*c, std::move(c->response));
+    for (TConnection* c : done) {
+      if (c->sent == c->buffer.size()) {
+        Linger(*c, true);
+      } else if (c->lost) {
+        Finish(*c, false, "went away");
+      } else {
+        c->state = TState::Writing;
+        c->deadline = Clock::now() + std::chrono::milliseconds(_o.writeTimeoutMillis);
+        Change(*c, EPOLLOUT);
+        Write(*c);
+      }
+    }
   }
 
   void Write(TConnection& c) {
@@ -512,6 +548,12 @@ private:
     _s.Log(c.request, c.response, c.peer, ms);
     if (!sent) return Close(c);
     ::shutdown(c.fd, SHUT_WR);
+    Linger(c, true);
+  }
+
+  // Starts lingering after the reply has been sent and the sending side shut down.
+  void Linger(TConnection& c, bool start) {
+    if (!start) return Linger(c);
     c.state = TState::Lingering;
     c.buffer.clear();
     c.buffer.shrink_to_fit();
@@ -521,11 +563,12 @@ private:
 
   void Linger(TConnection& c) {
     char chunk[4096];
-    while (true) {
+    for (int reads = 0; reads < 16; ++reads) {
       ssize_t n = ::recv(c.fd, chunk, sizeof chunk, 0);
       if (n < 0 && errno == EINTR) continue;
       if (n < 0 && errno == EAGAIN) return;
-      return Close(c);  // end of stream or error
+      if (n > 0) continue;  // what the client still sends is dropped
+      return Close(c);      // end of stream or error
     }
   }
 
