@@ -6,6 +6,8 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/epoll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -16,16 +18,16 @@
 #include <cstring>
 #include <ctime>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
+#include <unordered_map>
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Connections waiting for a worker beyond this are closed at once (overload).
-constexpr size_t MAX_WAITING_CONNECTIONS = 4096;
 // After the answer, what the client still sends is read and dropped for this long, so
 // that closing with unread bytes does not reset the connection before the client has
 // read the answer.
@@ -54,27 +56,6 @@ int HexValue(char c) {
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   return -1;
-}
-
-int MillisLeft(Clock::time_point deadline) {
-  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-  return left < 0 ? 0 : static_cast<int>(left);
-}
-
-// Sends everything before the deadline; false when the client stopped reading or left.
-bool SendAll(int fd, const std::string& data, Clock::time_point deadline) {
-  size_t sent = 0;
-  while (sent < data.size()) {
-    pollfd p{fd, POLLOUT, 0};
-    int ready = ::poll(&p, 1, MillisLeft(deadline));
-    if (ready < 0 && errno == EINTR) continue;
-    if (ready <= 0) return false;
-    ssize_t n = ::send(fd, data.data() + sent, data.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-    if (n <= 0) return false;
-    sent += static_cast<size_t>(n);
-  }
-  return true;
 }
 
 // Where the head of a request ends (just past its empty line), or npos.
@@ -230,59 +211,403 @@ void THttpServer::Listen(const std::string& hostPort) {
 }
 
 void THttpServer::Stop() {
+  _stopRequested = true;
   char byte = 1;
   [[maybe_unused]] ssize_t n = ::write(_wake[1], &byte, 1);
 }
 
-void THttpServer::Run() {
-  std::mutex mutex;
-  std::condition_variable ready;
-  std::deque<std::pair<int, std::string>> waiting;
-  bool stopping = false;
-  std::vector<std::thread> workers;
-  for (int i = 0; i < _options.workers; ++i)
-    workers.emplace_back([&] {
-      while (true) {
-        std::unique_lock<std::mutex> lock(mutex);
-        ready.wait(lock, [&] { return stopping || !waiting.empty(); });
-        if (waiting.empty()) return;
-        auto [fd, peer] = std::move(waiting.front());
-        waiting.pop_front();
-        lock.unlock();
-        Serve(fd, peer);
-      }
-    });
+struct THttpServer::TConnection {
+  enum class TState { Reading, Working, Writing, Lingering };
+  int fd = -1;
+  std::string peer;
+  TState state = TState::Reading;
+  Clock::time_point start;
+  Clock::time_point deadline;  // of the current state
+  std::string buffer;          // the request as read so far, then the reply
+  size_t scanned = 0;          // the head's end is looked for in new bytes only
+  size_t sent = 0;
+  bool lost = false;           // sending failed: the client went away
+  bool watched = false;        // registered with epoll
+  THttpRequest request;
+  THttpResponse response;
+};
 
-  while (true) {
-    pollfd p[2] = {{_listen, POLLIN, 0}, {_wake[0], POLLIN, 0}};
-    int n = ::poll(p, 2, -1);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0 || (p[1].revents & POLLIN)) break;
-    if (!(p[0].revents & POLLIN)) continue;
-    sockaddr_storage peer{};
-    socklen_t len = sizeof peer;
-    int fd = ::accept4(_listen, reinterpret_cast<sockaddr*>(&peer), &len, SOCK_CLOEXEC);
-    if (fd < 0) {
-      // Out of descriptors: let a worker finish before accepting more.
-      if (errno == EMFILE || errno == ENFILE) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-      continue;
-    }
-    int one = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    std::lock_guard<std::mutex> lock(mutex);
-    if (waiting.size() >= MAX_WAITING_CONNECTIONS) {
-      ::close(fd);
-      continue;
-    }
-    waiting.emplace_back(fd, PeerAddress(peer));
-    ready.notify_one();
+// The event loop of one Run(): every socket is non-blocking and served from here; workers
+// get complete requests and give back answers through the done queue.
+class THttpServer::TLoop {
+public:
+  explicit TLoop(THttpServer& server) : _s(server), _o(server._options) {
+    _epoll = ::epoll_create1(EPOLL_CLOEXEC);
+    if (_epoll < 0) throw std::runtime_error("cannot create an epoll instance");
+    // A descriptor kept free, so that a client beyond the descriptor limit is still told 503.
+    _reserve = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
+      _maxConnections = std::min<long>(_o.maxConnections, std::max<long>(1, static_cast<long>(limit.rlim_cur) - 64));
+    else
+      _maxConnections = _o.maxConnections;
+    ::fcntl(_s._listen, F_SETFL, ::fcntl(_s._listen, F_GETFL) | O_NONBLOCK);
+    Watch(_s._listen, EPOLLIN);
+    Watch(_s._wake[0], EPOLLIN);
+    for (int i = 0; i < _o.workers; ++i) _workers.emplace_back([this] { Work(); });
   }
+
+  ~TLoop() {
+    {
+      std::lock_guard<std::mutex> lock(_mutex);
+      _stopping = true;
+    }
+    _ready.notify_all();
+    for (std::thread& t : _workers) t.join();
+    for (auto& [fd, c] : _connections) ::close(fd);
+    if (_reserve >= 0) ::close(_reserve);
+    ::close(_epoll);
+  }
+
+  void Run() {
+    bool accepting = true;
+    epoll_event events[256];
+    while (accepting || !_connections.empty()) {
+      const int n = ::epoll_wait(_epoll, events, 256, SWEEP_MILLIS);
+      if (n < 0 && errno != EINTR) break;
+      for (int i = 0; i < n; ++i) {
+        const int fd = events[i].data.fd;
+        if (fd == _s._listen) {
+          if (accepting) Accept();
+        } else if (fd == _s._wake[0]) {
+          char drain[256];
+          while (::read(fd, drain, sizeof drain) > 0) {
+          }
+          TakeAnswers();
+          if (_s._stopRequested && accepting) {
+            // New clients are turned away by the closed socket; those accepted are answered.
+            accepting = false;
+            Unwatch(_s._listen);
+          }
+        } else {
+          auto it = _connections.find(fd);
+          if (it != _connections.end()) Serve(*it->second);
+        }
+      }
+      Sweep();
+    }
+  }
+
+private:
+  static constexpr int SWEEP_MILLIS = 50;
+  static constexpr int ACCEPTS_PER_WAKE = 32;
+  // Complete requests waiting for a worker beyond this are answered 503 at once.
+  static constexpr size_t MAX_WAITING_REQUESTS = 4096;
+  using TState = TConnection::TState;
+
+  THttpServer& _s;
+  const THttpServerOptions& _o;
+  int _epoll = -1;
+  int _reserve = -1;
+  long _maxConnections = 0;
+  std::unordered_map<int, std::unique_ptr<TConnection>> _connections;
+  std::unordered_map<std::string, int> _perAddress;
+  Clock::time_point _lastSweep = Clock::now();
+
+  std::mutex _mutex;
+  std::condition_variable _ready;
+  bool _stopping = false;
+  std::deque<TConnection*> _waiting;  // complete requests for the workers
+  std::vector<TConnection*> _done;    // answered by a worker, to be sent
+  std::vector<std::thread> _workers;
+
+  void Watch(int fd, uint32_t events) {
+    epoll_event e{};
+    e.events = events;
+    e.data.fd = fd;
+    ::epoll_ctl(_epoll, EPOLL_CTL_ADD, fd, &e);
+  }
+  void Change(TConnection& c, uint32_t events) {
+    epoll_event e{};
+    e.events = events;
+    e.data.fd = c.fd;
+    ::epoll_ctl(_epoll, c.watched ? EPOLL_CTL_MOD : EPOLL_CTL_ADD, c.fd, &e);
+    c.watched = true;
+  }
+  void Unwatch(int fd) { ::epoll_ctl(_epoll, EPOLL_CTL_DEL, fd, nullptr); }
+
+  static std::string Reply(const THttpRequest& request, const THttpResponse& response) {
+    std::string reply = "HTTP/1.0 " + std::to_string(response.status) + " " + StatusText(response.status) +
+                        "\r\nContent-Type: " + response.contentType +
+                        "\r\nContent-Length: " + std::to_string(response.body.size()) +
+                        "\r\nConnection: close\r\nCache-Control: no-store\r\n";
+    if (!response.allow.empty()) reply += "Allow: " + response.allow + "\r\n";
+    reply += "\r\n";
+    if (request.method != "HEAD") reply += response.body;
+    return reply;
+  }
+
+  // Takes the clients waiting, a bounded number at a time: answered clients come back at
+  // once, and answers must be taken between accepts.
+  void Accept() {
+    for (int taken = 0; taken < ACCEPTS_PER_WAKE; ++taken) {
+      sockaddr_storage address{};
+      socklen_t len = sizeof address;
+      int fd = ::accept4(_s._listen, reinterpret_cast<sockaddr*>(&address), &len, SOCK_CLOEXEC | SOCK_NONBLOCK);
+      if (fd < 0 && (errno == EMFILE || errno == ENFILE) && _reserve >= 0) {
+        // Out of descriptors: free the reserve for this client's 503, then take it back.
+        ::close(_reserve);
+        fd = ::accept4(_s._listen, reinterpret_cast<sockaddr*>(&address), &len, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (fd >= 0) Refuse(fd, PeerAddress(address), "too many connections in all (descriptor limit)");
+        _reserve = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+        continue;
+      }
+      if (fd < 0) {
+        if (errno == EINTR || errno == ECONNABORTED) continue;
+        return;  // EAGAIN: nothing more waits
+      }
+      const std::string peer = PeerAddress(address);
+      if (static_cast<long>(_connections.size()) >= _maxConnections) {
+        Refuse(fd, peer, "too many connections in all");
+        continue;
+      }
+      int& fromPeer = _perAddress[peer];
+      if (fromPeer >= _o.maxConnectionsPerAddress) {
+        Refuse(fd, peer, "too many connections from this address");
+        continue;
+      }
+      ++fromPeer;
+      int one = 1;
+      ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+      auto c = std::make_unique<TConnection>();
+      c->fd = fd;
+      c->peer = peer;
+      c->request.peer = peer;
+      c->start = Clock::now();
+      c->deadline = c->start + std::chrono::milliseconds(_o.requestTimeoutMillis);
+      TConnection& ref = *c;
+      _connections.emplace(fd, std::move(c));
+      Change(ref, EPOLLIN | EPOLLRDHUP);
+      Read(ref);  // the request is often there already
+    }
+  }
+
+  // A connection beyond a cap: one 503 (it fits the socket's buffer), then closed.
+  void Refuse(int fd, const std::string& peer, const std::string& why) {
+    THttpRequest request;
+    THttpResponse response{503, "text/plain; charset=utf-8", why + "; try again later\n", why};
+    const std::string reply = Reply(request, response);
+    const bool sent = ::send(fd, reply.data(), reply.size(), MSG_NOSIGNAL | MSG_DONTWAIT) ==
+                      static_cast<ssize_t>(reply.size());
+    if (!sent) response.note += "; reply not sent";
+    ::close(fd);
+    _s.Log(request, response, peer, 0.0);
+  }
+
+  void Serve(TConnection& c) {
+    switch (c.state) {
+      case TState::Reading: Read(c); break;
+      case TState::Writing: Write(c); break;
+      case TState::Lingering: Linger(c); break;
+      case TState::Working: break;
+    }
+  }
+
+  void Answer(TConnection& c, THttpResponse response) {
+    c.response = std::move(response);
+    c.buffer = Reply(c.request, c.response);
+    c.sent = 0;
+    c.state = TState::Writing;
+    c.deadline = Clock::now() + std::chrono::milliseconds(_o.writeTimeoutMillis);
+    Change(c, EPOLLOUT);
+    Write(c);
+  }
+
+  void Read(TConnection& c) {
+    char chunk[4096];
+    while (true) {
+      ssize_t n = ::recv(c.fd, chunk, sizeof chunk, 0);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && errno == EAGAIN) return;
+      if (n <= 0) {
+        // The client closed (or reset) before the end of its request.
+        if (c.buffer.empty()) return Close(c);
+        return Answer(c, {400, "text/plain; charset=utf-8", "truncated request\n", "truncated request"});
+      }
+      c.buffer.append(chunk, static_cast<size_t>(n));
+      const size_t headEnd = HeadEnd(c.buffer, c.scanned > 2 ? c.scanned - 2 : 0);
+      c.scanned = c.buffer.size();
+      if (headEnd != std::string::npos && headEnd <= _o.maxRequestBytes) {
+        c.buffer.resize(headEnd);
+        return Queue(c);
+      }
+      if (c.buffer.size() >= _o.maxRequestBytes) {
+        const bool lineDone = c.buffer.find('\n') < _o.maxRequestBytes;
+        return Answer(c, {lineDone ? 431 : 414, "text/plain; charset=utf-8", "request larger than 8 KiB\n",
+                          "request larger than 8 KiB"});
+      }
+    }
+  }
+
+  void Queue(TConnection& c) {
+    {
+      std::lock_guard<std::mutex> lock(_mutex);
+      if (_waiting.size() < MAX_WAITING_REQUESTS) {
+        c.state = TState::Working;
+        Unwatch(c.fd);
+        c.watched = false;
+        _waiting.push_back(&c);
+        _ready.notify_one();
+        return;
+      }
+    }
+    Answer(c, {503, "text/plain; charset=utf-8", "too many requests waiting; try again later\n",
+               "too many requests waiting"});
+  }
+
+  void Work() {
+    while (true) {
+      std::unique_lock<std::mutex> lock(_mutex);
+      _ready.wait(lock, [&] { return _stopping || !_waiting.empty(); });
+      if (_waiting.empty()) return;
+      TConnection* c = _waiting.front();
+      _waiting.pop_front();
+      lock.unlock();
+      std::string why = ParseRequestHead(c->buffer, c->request);
+      if (!why.empty()) {
+        c->response = {why == "unsupported HTTP version" ? 505 : 400, "text/plain; charset=utf-8", why + "\n", why};
+      } else {
+        try {
+          c->response = _s._handler(c->request);
+        } catch (const std::exception& e) {
+          c->response = {500, "text/plain; charset=utf-8", "internal error\n", e.what()};
+        }
+      }
+      // Most replies fit the socket's buffer: sent (and logged) from here, the loop only
+      // lingers and closes; the rest of a long one the loop sends as the client reads.
+      c->buffer = Reply(c->request, c->response);
+      c->sent = 0;
+      while (c->sent < c->buffer.size()) {
+        ssize_t n = ::send(c->fd, c->buffer.data() + c->sent, c->buffer.size() - c->sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno != EAGAIN) c->lost = true;
+        if (n <= 0) break;
+        c->sent += static_cast<size_t>(n);
+      }
+      if (c->sent == c->buffer.size()) {
+        _s.Log(c->request, c->response, c->peer,
+               std::chrono::duration<double, std::milli>(Clock::now() - c->start).count());
+        ::shutdown(c->fd, SHUT_WR);
+      }
+      lock.lock();
+      const bool first = _done.empty();
+      _done.push_back(c);
+      lock.unlock();
+      // One wake-up for all answers the loop has not yet taken (it empties the pipe before
+      // it takes them).
+      if (first) {
+        char byte = 0;
+        [[maybe_unused]] ssize_t n = ::write(_s._wake[1], &byte, 1);
+      }
+    }
+  }
+
+  void TakeAnswers() {
+    std::vector<TConnection*> done;
+    {
+      std::lock_guard<std::mutex> lock(_mutex);
+      done.swap(_done);
+    }
+    for (TConnection* c : done) {
+      if (c->sent == c->buffer.size()) {
+        Linger(*c, true);
+      } else if (c->lost) {
+        Finish(*c, false, "went away");
+      } else {
+        c->state = TState::Writing;
+        c->deadline = Clock::now() + std::chrono::milliseconds(_o.writeTimeoutMillis);
+        Change(*c, EPOLLOUT);
+        Write(*c);
+      }
+    }
+  }
+
+  void Write(TConnection& c) {
+    while (c.sent < c.buffer.size()) {
+      ssize_t n = ::send(c.fd, c.buffer.data() + c.sent, c.buffer.size() - c.sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && errno == EAGAIN) return;
+      if (n <= 0) return Finish(c, false, "went away");
+      c.sent += static_cast<size_t>(n);
+    }
+    Finish(c, true);
+  }
+
+  // The reply has been sent (or could not be): logged, then what the client still sends is
+  // read and dropped for a moment, so that closing with unread bytes does not reset the
+  // connection before the client has read the answer.
+  void Finish(TConnection& c, bool sent, const char* why = "") {
+    if (!sent)
+      c.response.note += std::string(c.response.note.empty() ? "" : "; ") + "reply not sent: the client " + why;
+    const double ms = std::chrono::duration<double, std::milli>(Clock::now() - c.start).count();
+    _s.Log(c.request, c.response, c.peer, ms);
+    if (!sent) return Close(c);
+    ::shutdown(c.fd, SHUT_WR);
+    Linger(c, true);
+  }
+
+  // Starts lingering after the reply has been sent and the sending side shut down.
+  void Linger(TConnection& c, bool start) {
+    if (!start) return Linger(c);
+    c.state = TState::Lingering;
+    c.buffer.clear();
+    c.buffer.shrink_to_fit();
+    c.deadline = Clock::now() + std::chrono::milliseconds(LINGER_MILLIS);
+    Change(c, EPOLLIN | EPOLLRDHUP);
+  }
+
+  void Linger(TConnection& c) {
+    char chunk[4096];
+    for (int reads = 0; reads < 16; ++reads) {
+      ssize_t n = ::recv(c.fd, chunk, sizeof chunk, 0);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && errno == EAGAIN) return;
+      if (n > 0) continue;  // what the client still sends is dropped
+      return Close(c);      // end of stream or error
+    }
+  }
+
+  void Close(TConnection& c) {
+    auto it = _perAddress.find(c.peer);
+    if (it != _perAddress.end() && --it->second <= 0) _perAddress.erase(it);
+    const int fd = c.fd;
+    if (c.watched) Unwatch(fd);
+    ::close(fd);
+    _connections.erase(fd);  // c is gone from here on
+  }
+
+  // Time-outs: a request that did not arrive in time is answered 408, a reply the client
+  // does not read is given up, a lingering connection is closed.
+  void Sweep() {
+    const auto now = Clock::now();
+    if (now - _lastSweep < std::chrono::milliseconds(SWEEP_MILLIS)) return;
+    _lastSweep = now;
+    std::vector<TConnection*> late;
+    for (auto& [fd, c] : _connections)
+      if (c->state != TState::Working && c->deadline <= now) late.push_back(c.get());
+    for (TConnection* c : late) {
+      switch (c->state) {
+        case TState::Reading:
+          Answer(*c, {408, "text/plain; charset=utf-8", "request timed out\n", "request timed out"});
+          break;
+        case TState::Writing: Finish(*c, false, "did not read it in time"); break;
+        case TState::Lingering: Close(*c); break;
+        case TState::Working: break;
+      }
+    }
+  }
+};
+
+void THttpServer::Run() {
   {
-    std::lock_guard<std::mutex> lock(mutex);
-    stopping = true;
+    TLoop loop(*this);
+    loop.Run();
   }
-  ready.notify_all();
-  for (std::thread& t : workers) t.join();
   ::close(_listen);
   _listen = -1;
 }
@@ -299,80 +624,4 @@ void THttpServer::Log(const THttpRequest& request, const THttpResponse& response
   if (!response.note.empty()) line += " " + Printable(response.note);
   line += "\n";
   std::fputs(line.c_str(), stderr);
-}
-
-void THttpServer::Serve(int fd, const std::string& peer) {
-  const auto start = Clock::now();
-  const auto deadline = start + std::chrono::milliseconds(_options.requestTimeoutMillis);
-  std::string buffer;
-  THttpRequest request;
-  request.peer = peer;
-  THttpResponse response;
-  size_t headEnd = std::string::npos;
-  bool answer = true;
-  char chunk[4096];
-  size_t scanned = 0;  // the head's end is looked for in new bytes only
-  while (true) {
-    headEnd = HeadEnd(buffer, scanned > 2 ? scanned - 2 : 0);
-    scanned = buffer.size();
-    if (headEnd != std::string::npos && headEnd <= _options.maxRequestBytes) break;
-    if (buffer.size() >= _options.maxRequestBytes) {
-      bool lineDone = buffer.find('\n') < _options.maxRequestBytes;
-      response = {lineDone ? 431 : 414, "text/plain; charset=utf-8", "request larger than 8 KiB\n",
-                  "request larger than 8 KiB"};
-      break;
-    }
-    pollfd p{fd, POLLIN, 0};
-    int ready = ::poll(&p, 1, MillisLeft(deadline));
-    if (ready < 0 && errno == EINTR) continue;
-    if (ready == 0) {
-      response = {408, "text/plain; charset=utf-8", "request timed out\n", "request timed out"};
-      break;
-    }
-    ssize_t n = ready < 0 ? -1 : ::recv(fd, chunk, sizeof chunk, MSG_DONTWAIT);
-    if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-    if (n <= 0) {
-      // The client closed (or reset) before the end of its request.
-      if (buffer.empty()) answer = false;
-      response = {400, "text/plain; charset=utf-8", "truncated request\n", "truncated request"};
-      break;
-    }
-    buffer.append(chunk, static_cast<size_t>(n));
-  }
-  if (response.status == 200) {
-    std::string why = ParseRequestHead(buffer.substr(0, headEnd), request);
-    if (!why.empty()) {
-      response = {why == "unsupported HTTP version" ? 505 : 400, "text/plain; charset=utf-8", why + "\n", why};
-    } else {
-      try {
-        response = _handler(request);
-      } catch (const std::exception& e) {
-        response = {500, "text/plain; charset=utf-8", "internal error\n", e.what()};
-      }
-    }
-  }
-  if (answer) {
-    std::string reply = "HTTP/1.0 " + std::to_string(response.status) + " " + StatusText(response.status) +
-                        "\r\nContent-Type: " + response.contentType +
-                        "\r\nContent-Length: " + std::to_string(response.body.size()) +
-                        (response.allow.empty() ? "" : "\r\nAllow: " + response.allow) +
-                        "\r\nConnection: close\r\nCache-Control: no-store\r\n\r\n";
-    if (request.method != "HEAD") reply += response.body;
-    errno = 0;
-    if (!SendAll(fd, reply, Clock::now() + std::chrono::milliseconds(_options.writeTimeoutMillis))) {
-      // The log tells what the client really got: nothing, or the start of the answer.
-      response.note += std::string(response.note.empty() ? "" : "; ") + "reply not sent: the client " +
-                       (errno == 0 || errno == EAGAIN ? "did not read it in time" : "went away");
-    }
-    const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-    Log(request, response, peer, ms);
-    ::shutdown(fd, SHUT_WR);
-    const auto lingerEnd = Clock::now() + std::chrono::milliseconds(LINGER_MILLIS);
-    while (true) {
-      pollfd p{fd, POLLIN, 0};
-      if (::poll(&p, 1, MillisLeft(lingerEnd)) <= 0) break;
-      if (::recv(fd, chunk, sizeof chunk, MSG_DONTWAIT) <= 0) break;
-    }
-  }
-  ::close(fd);
 }

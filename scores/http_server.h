@@ -1,9 +1,12 @@
 #pragma once
 // A small HTTP/1.0 server for the score service. Requests are read whole (request line and
 // headers, lines ending in LF or CR LF as the game's client sends them), each answered once,
-// then the connection is closed. Threads: Run() accepts on the calling thread and hands
-// connections to a fixed pool of workers; the handler is called from the workers at the
-// same time and must be thread-safe. Stop() may be called from a signal handler.
+// then the connection is closed. Threads: Run() reads and writes every connection on the
+// calling thread (an epoll loop over non-blocking sockets, so a slow client holds no thread)
+// and hands complete requests to a fixed pool of workers; the handler is called from the
+// workers at the same time and must be thread-safe. Open connections are capped per client
+// address and in all; beyond a cap a client is answered 503 and closed. Stop() may be
+// called from a signal handler.
 #include <atomic>
 #include <cstddef>
 #include <functional>
@@ -37,6 +40,8 @@ struct THttpServerOptions {
   int requestTimeoutMillis = 5000;  // the whole request must arrive within this time
   int writeTimeoutMillis = 5000;
   size_t maxRequestBytes = 8192;
+  int maxConnections = 4096;           // open at once, in all (also bounded by the descriptor limit)
+  int maxConnectionsPerAddress = 64;   // open at once from one client address
   bool log = true;  // one line per request on standard error
 };
 
@@ -69,10 +74,12 @@ private:
   THttpServerOptions _options;
   int _listen = -1;
   int _wake[2] = {-1, -1};
+  std::atomic<bool> _stopRequested{false};
   int _port = 0;
   std::string _address;
 
-  void Serve(int fd, const std::string& peer);
+  struct TConnection;
+  class TLoop;
   // One line on standard error, written as soon as the answer has been sent.
   void Log(const THttpRequest& request, const THttpResponse& response, const std::string& peer, double ms) const;
 };

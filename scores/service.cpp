@@ -12,6 +12,10 @@ namespace {
 constexpr size_t MAX_BATCH = 512;
 // Client addresses remembered by the rate limit before old minutes are forgotten.
 constexpr size_t RATE_TABLE_PRUNE = 10000;
+// Games kept in the cache of known games before it is started afresh.
+constexpr size_t KNOWN_GAMES_CACHE = 100000;
+// Games shown on one page of /.
+constexpr int GAMES_PER_PAGE = 20;
 
 THttpResponse Text400(const std::string& reason) {
   return {400, "text/plain; charset=utf-8", reason + "\n", reason};
@@ -85,6 +89,8 @@ td.score { text-align: right; font-variant-numeric: tabular-nums; color: #ffff64
 th.score { text-align: right; }
 tr:nth-child(even) td { background: #1f2650; }
 p.empty { color: #9aa6d8; text-align: center; }
+nav { text-align: center; margin-top: 2em; }
+nav a { color: #00b4ff; }
 )";
 
 }  // namespace
@@ -205,10 +211,33 @@ THttpResponse TScoreService::Handle(const THttpRequest& request) {
       Read<int>([](TScoreStore& s) { return static_cast<int>(s.Table(1, 1).size()); });
       return {200, "text/plain; charset=utf-8", "ok\n", ""};
     }
-    return Page();
+    return Page(request);
   } catch (const TStoreError& e) {
     return {503, "text/plain; charset=utf-8", "score store unavailable\n", e.what()};
   }
+}
+
+bool TScoreService::AllowGame(int64_t game, const std::string& peer) {
+  if (_options.maxNewGamesPerHour <= 0) return true;
+  {
+    std::lock_guard<std::mutex> lock(_rateMutex);
+    if (_knownGames.count(game)) return true;
+  }
+  const bool stored = !Read<std::vector<TScoreRow>>([game](TScoreStore& s) { return s.Table(game, 1); }).empty();
+  const auto now = std::chrono::steady_clock::now();
+  const auto since = now - std::chrono::hours(1);
+  std::lock_guard<std::mutex> lock(_rateMutex);
+  if (_knownGames.size() >= KNOWN_GAMES_CACHE) _knownGames.clear();
+  if (!stored) {
+    if (_newGames.size() > RATE_TABLE_PRUNE)
+      std::erase_if(_newGames, [&](const auto& w) { return w.second.empty() || w.second.back() <= since; });
+    auto& times = _newGames[peer];
+    while (!times.empty() && times.front() <= since) times.pop_front();
+    if (times.size() >= static_cast<size_t>(_options.maxNewGamesPerHour)) return false;
+    times.push_back(now);
+  }
+  _knownGames.insert(game);
+  return true;
 }
 
 THttpResponse TScoreService::Exchange(const THttpRequest& request) {
@@ -227,6 +256,9 @@ THttpResponse TScoreService::Exchange(const THttpRequest& request) {
   auto exchange = std::make_shared<TExchange>();
   std::string why = CheckRecord(plain, game, exchange->record);
   if (!why.empty()) return Text400(why);
+  if (!AllowGame(game, request.peer))
+    return {429, "text/plain; charset=utf-8", "too many new games from this address; try again later\n",
+            "new game limit"};
   std::future<std::vector<TScoreRow>> table = exchange->table.get_future();
   {
     std::lock_guard<std::mutex> lock(_mutex);
@@ -251,11 +283,20 @@ THttpResponse TScoreService::Json(const THttpRequest& request) {
   return {200, "application/json", json, ""};
 }
 
-THttpResponse TScoreService::Page() {
+THttpResponse TScoreService::Page(const THttpRequest& request) {
+  // One page of games: those above ?after=N (from the first without it), with a link to
+  // the next page when there are more.
+  int64_t after = 0;
+  if (request.Param("after") && !ParseNumber(request.Param("after"), 0, INT64_MAX, after))
+    return Text400("after is not a game number");
   using TTables = std::vector<std::pair<int64_t, std::vector<TScoreRow>>>;
-  TTables tables = Read<TTables>([](TScoreStore& s) {
+  bool more = false;
+  TTables tables = Read<TTables>([after, &more](TScoreStore& s) {
     TTables all;
-    for (int64_t game : s.Games()) all.emplace_back(game, s.Table(game, SCORE_TABLE_ROWS));
+    std::vector<int64_t> games = s.Games(after, GAMES_PER_PAGE + 1);
+    more = games.size() > static_cast<size_t>(GAMES_PER_PAGE);
+    if (more) games.pop_back();
+    for (int64_t game : games) all.emplace_back(game, s.Table(game, SCORE_TABLE_ROWS));
     return all;
   });
   std::string html =
@@ -263,7 +304,7 @@ THttpResponse TScoreService::Page() {
       "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
       "<title>Zingle! high scores</title>\n<style>" + std::string(kPageStyle) +
       "</style>\n</head>\n<body>\n<main>\n<h1>Zingle! high scores</h1>\n";
-  if (tables.empty()) html += "<p class=\"empty\">No scores yet.</p>\n";
+  if (tables.empty()) html += after ? "<p class=\"empty\">No more games.</p>\n" : "<p class=\"empty\">No scores yet.</p>\n";
   for (const auto& [game, rows] : tables) {
     html += "<section id=\"game-" + std::to_string(game) + "\">\n<h2>Game " + std::to_string(game) +
             "</h2>\n<table>\n<thead><tr><th>#</th><th>Name</th><th class=\"score\">Score</th></tr></thead>\n<tbody>\n";
@@ -272,6 +313,13 @@ THttpResponse TScoreService::Page() {
               HtmlEscape(rows[i].name) + "</td><td class=\"score\">" + std::to_string(rows[i].score) +
               "</td></tr>\n";
     html += "</tbody>\n</table>\n</section>\n";
+  }
+  if (after || more) {
+    html += "<nav>";
+    if (after) html += "<a href=\"/\">First games</a>";
+    if (after && more) html += " &middot; ";
+    if (more) html += "<a class=\"next\" href=\"/?after=" + std::to_string(tables.back().first) + "\">More games</a>";
+    html += "</nav>\n";
   }
   html += "</main>\n</body>\n</html>\n";
   return {200, "text/html; charset=utf-8", html, ""};

@@ -19,6 +19,7 @@
 #include <string>
 #include <thread>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include <ormix/runtime/text.h>
@@ -38,6 +39,7 @@ Text TableText(const std::vector<TScoreRow>& rows);
 
 struct TServiceOptions {
   int maxPerMinute = 0;  // exchanges per client address and minute; 0: no limit
+  int maxNewGamesPerHour = 20;  // games one client address may start per hour; 0: no limit
 };
 
 class TScoreService {
@@ -65,12 +67,19 @@ private:
   // maxPerMinute of them).
   std::unordered_map<std::string, std::deque<std::chrono::steady_clock::time_point>> _windows;
 
+  // Games known to have rows (a cache, so that an exchange of a known game asks the store
+  // nothing more), and per client address the times it started new games within the hour.
+  std::unordered_set<int64_t> _knownGames;
+  std::unordered_map<std::string, std::deque<std::chrono::steady_clock::time_point>> _newGames;
+
   void StoreLoop();
+  // False when the game is new and the address has started its share of games this hour.
+  bool AllowGame(int64_t game, const std::string& peer);
   // Runs work on the store thread and waits for it (exceptions travel back).
   template <typename Result>
   Result Read(std::function<Result(TScoreStore&)> work);
   bool Allow(const std::string& peer);
   THttpResponse Exchange(const THttpRequest& request);
-  THttpResponse Page();
+  THttpResponse Page(const THttpRequest& request);
   THttpResponse Json(const THttpRequest& request);
 };

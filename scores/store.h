@@ -38,8 +38,9 @@ public:
   virtual void Submit(const std::vector<TScoreRecord>& records) = 0;
   // The table of a game: highest score first, ties to the earlier score.
   virtual std::vector<TScoreRow> Table(int64_t game, int limit) = 0;
-  // Every game that has a row, in ascending order.
-  virtual std::vector<int64_t> Games() = 0;
+  // Games that have a row, in ascending order: at most limit of them, from the first above
+  // `after` (0: from the start).
+  virtual std::vector<int64_t> Games(int64_t after, int limit) = 0;
 };
 
 // A back end: the URL scheme it serves and how it opens (throws TStoreError).

@@ -61,12 +61,12 @@ public:
     return rows;
   }
 
-  std::vector<int64_t> Games() override {
+  std::vector<int64_t> Games(int64_t after, int limit) override {
     std::vector<int64_t> games;
     Retry([&] {
       games.clear();
       pqxx::read_transaction t(*_conn);
-      for (const auto& row : t.exec_prepared("games")) games.push_back(row[0].as<int64_t>());
+      for (const auto& row : t.exec_prepared("games", after, limit)) games.push_back(row[0].as<int64_t>());
     });
     return games;
   }
@@ -94,7 +94,7 @@ private:
         " score = GREATEST(scores.score, excluded.score)");
     _conn->prepare("table",
         "SELECT name, score FROM scores WHERE game = $1 ORDER BY score DESC, achieved LIMIT $2");
-    _conn->prepare("games", "SELECT DISTINCT game FROM scores ORDER BY game");
+    _conn->prepare("games", "SELECT DISTINCT game FROM scores WHERE game > $1 ORDER BY game LIMIT $2");
   }
 
   void Upgrade() {

@@ -98,7 +98,7 @@ public:
       _setOrder = std::make_unique<TStatement>(_db, "UPDATE score_order SET next = ?1");
       _table = std::make_unique<TStatement>(_db,
           "SELECT name, score FROM scores WHERE game = ?1 ORDER BY score DESC, achieved LIMIT ?2");
-      _games = std::make_unique<TStatement>(_db, "SELECT DISTINCT game FROM scores ORDER BY game");
+      _games = std::make_unique<TStatement>(_db, "SELECT DISTINCT game FROM scores WHERE game > ?1 ORDER BY game LIMIT ?2");
     } catch (const TStoreError& e) {
       Close();
       std::string what = e.what();
@@ -132,10 +132,10 @@ public:
     return rows;
   }
 
-  std::vector<int64_t> Games() override {
+  std::vector<int64_t> Games(int64_t after, int limit) override {
     std::vector<int64_t> games;
     auto done = _games->Use();
-    _games->Reset();
+    _games->Reset().Bind(1, after).Bind(2, static_cast<int64_t>(limit));
     while (_games->Step()) games.push_back(_games->Int(0));
     return games;
   }

@@ -1,5 +1,6 @@
 // zingle-scores: the score service the game's right click on its title screen talks to.
 #include <signal.h>
+#include <sys/resource.h>
 
 #include <cstdio>
 #include <cstring>
@@ -14,7 +15,9 @@ namespace {
 
 const char* const kUsage =
     "usage: zingle-scores [--listen HOST:PORT] [--db URL] [--max-per-minute N]\n"
-    "                     [--request-timeout SECONDS]\n"
+    "                     [--max-new-games-per-hour N]\n"
+    "                     [--request-timeout SECONDS] [--max-connections N]\n"
+    "                     [--max-connections-per-address N]\n"
     "\n"
     "Keeps the high-score tables of Zingle! and answers the game's score exchange.\n"
     "\n"
@@ -25,12 +28,21 @@ const char* const kUsage =
     "                            sqlite:PATH?sync=normal answers without waiting for\n"
     "                            the disk (safe when the program crashes, not when\n"
     "                            the machine loses power)\n"
+    "  --max-new-games-per-hour N\n"
+    "                            games one client address may start per hour (429\n"
+    "                            beyond; default 20; 0: no limit)\n"
     "  --max-per-minute N        exchanges one client address may make per minute\n"
     "                            (answered 429 beyond; default: no limit)\n"
     "  --request-timeout SECONDS time a client has to send its whole request (default 5)\n"
+    "  --max-connections N       connections open at once, in all (default 4096; also\n"
+    "                            bounded by the open-file limit); beyond: 503\n"
+    "  --max-connections-per-address N\n"
+    "                            connections open at once from one client address\n"
+    "                            (default 64); beyond: 503\n"
     "  --help                    this text\n"
     "\n"
-    "Pages: GET / (all tables as HTML), GET /api/scores?gameid=N (JSON),\n"
+    "Pages: GET / (the tables as HTML, 20 games a page; /?after=N the games after N),\n"
+    "GET /api/scores?gameid=N (JSON), GET /healthz (200 while the store answers),\n"
     "GET /kwscoreme.php?gameid=N&info=HEX (the game's exchange).\n"
     "One line per request is logged on standard error; SIGINT or SIGTERM ends it.\n";
 
@@ -72,9 +84,18 @@ int main(int argc, char** argv) {
       listen = value;
     } else if (a == "--db") {
       db = value;
+    } else if (a == "--max-new-games-per-hour") {
+      if (!ParseCount(value, 0, 1000000000, serviceOptions.maxNewGamesPerHour))
+        return Fail(std::string("--max-new-games-per-hour wants a number, not '") + value + "'");
     } else if (a == "--max-per-minute") {
       if (!ParseCount(value, 0, 1000000000, serviceOptions.maxPerMinute))
         return Fail(std::string("--max-per-minute wants a number, not '") + value + "'");
+    } else if (a == "--max-connections") {
+      if (!ParseCount(value, 1, 1000000, httpOptions.maxConnections))
+        return Fail(std::string("--max-connections wants a number from 1, not '") + value + "'");
+    } else if (a == "--max-connections-per-address") {
+      if (!ParseCount(value, 1, 1000000, httpOptions.maxConnectionsPerAddress))
+        return Fail(std::string("--max-connections-per-address wants a number from 1, not '") + value + "'");
     } else if (a == "--request-timeout") {
       if (!ParseCount(value, 1, 3600, seconds))
         return Fail(std::string("--request-timeout wants 1 to 3600 seconds, not '") + value + "'");
@@ -99,6 +120,12 @@ int main(int argc, char** argv) {
   }
 
   signal(SIGPIPE, SIG_IGN);
+  // Every open connection takes a descriptor: use all the system allows this process.
+  rlimit files{};
+  if (::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+    files.rlim_cur = files.rlim_max;
+    ::setrlimit(RLIMIT_NOFILE, &files);
+  }
   g_server = &server;
   struct sigaction action {};
   action.sa_handler = OnSignal;

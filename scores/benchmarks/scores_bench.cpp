@@ -2,9 +2,14 @@
 // then every stored row is checked against what was sent. Prints exchanges per second and
 // the latency percentiles for each store: SQLite synchronised to the disk at every commit
 // (the default), SQLite with ?sync=normal, and PostgreSQL when a server can be started.
-//   build/benchmarks/scores_bench [--exchanges N] [--clients N] [--players N]
+// With --attack, SQLite only: the latency of one legitimate client's exchanges while 0,
+// 64, 200 and 1,000 idle and one-byte-a-second connections are held open.
+//   build/benchmarks/scores_bench [--exchanges N] [--clients N] [--players N] [--attack]
+#include <sys/resource.h>
+
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <map>
 
 #include "scores/store.h"
@@ -37,6 +42,15 @@ bool RunStore(const std::string& label, const std::string& url, const std::strin
     records.push_back(r);
   }
   TLoadResult load = RunLoad(server.port, records, o.clients);
+  std::string wal;
+  if (url.rfind("sqlite:", 0) == 0) {
+    std::string path = url.substr(7, url.find('?') == std::string::npos ? std::string::npos : url.find('?') - 7);
+    std::error_code error;
+    const auto bytes = std::filesystem::file_size(path + "-wal", error);
+    char text[64];
+    std::snprintf(text, sizeof text, "; write-ahead log %.2f MB", error ? 0.0 : static_cast<double>(bytes) / 1e6);
+    wal = text;
+  }
   server.Stop();
   std::map<std::string, int64_t> stored;
   for (const TScoreRow& row : OpenStore(url)->Table(20, o.players * 2)) stored[row.name] = row.score;
@@ -44,11 +58,56 @@ bool RunStore(const std::string& label, const std::string& url, const std::strin
   for (const auto& [name, score] : best) wrong += !stored.count(name) || stored[name] != score;
   const int lost = o.exchanges - load.Answered();
   std::printf("%-18s %d exchanges, %d clients: %.0f exchanges/s, latency p50 %.2f ms, p99 %.2f ms; "
-              "%zu rows checked, %d wrong, %d exchanges not answered 200\n",
+              "%zu rows checked, %d wrong, %d exchanges not answered 200%s\n",
               label.c_str(), o.exchanges, o.clients, load.Answered() / load.seconds, load.Percentile(50),
-              load.Percentile(99), best.size(), wrong + static_cast<int>(stored.size() - best.size()), lost);
+              load.Percentile(99), best.size(), wrong + static_cast<int>(stored.size() - best.size()), lost,
+              wal.c_str());
   std::fflush(stdout);
   return wrong == 0 && lost == 0 && stored.size() == best.size();
+}
+
+// One client's exchanges, one after another, while crowds of idle and one-byte-a-second
+// connections (half each, spread over 16 loopback addresses) are held open.
+bool RunAttack(const std::string& folder) {
+  TScoresProcess server;
+  // The crowd is kept open for the whole measurement (a long request time-out), the worst
+  // case for the server.
+  if (!server.Start(folder + "/attack.log", {"--db", "sqlite:" + folder + "/attack.db", "--request-timeout", "600"})) {
+    std::printf("attack: %s\n", server.error.c_str());
+    return false;
+  }
+  std::vector<std::string> from;
+  for (int i = 2; i < 18; ++i) from.push_back("127.0.0." + std::to_string(i));
+  bool ok = true;
+  int player = 0;
+  for (int crowdSize : {0, 64, 200, 1000}) {
+    // The previous crowd's connections are closed by the server first.
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    TCrowd crowd(server.port);
+    if (crowdSize > 0 && (!crowd.Open(crowdSize / 2, from, false) || !crowd.Open(crowdSize - crowdSize / 2, from, true))) {
+      std::printf("attack: cannot open %d connections\n", crowdSize);
+      return false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    std::vector<double> millis;
+    int failed = 0;
+    for (int i = 0; i < 400; ++i) {
+      ++player;
+      const auto t0 = Clock::now();
+      TReply reply = Get(server.port, ExchangeTarget(ToText(Record("Fair", player, player))));
+      millis.push_back(std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
+      failed += reply.status != 200;
+    }
+    std::sort(millis.begin(), millis.end());
+    std::printf("attack, sqlite     %4d slow connections open (%d refused): %zu exchanges, latency p50 %.2f ms, "
+                "p99 %.2f ms, %d not answered 200\n",
+                crowdSize, crowd.Answered(503), millis.size(), millis[millis.size() / 2],
+                millis[millis.size() * 99 / 100], failed);
+    std::fflush(stdout);
+    ok = ok && failed == 0;
+  }
+  server.Stop();
+  return ok;
 }
 
 }  // namespace
@@ -56,10 +115,18 @@ bool RunStore(const std::string& label, const std::string& url, const std::strin
 int main(int argc, char** argv) {
   TBenchOptions o;
   const char* usage =
-      "usage: scores_bench [--exchanges N] [--clients N] [--players N]\n"
+      "usage: scores_bench [--exchanges N] [--clients N] [--players N] [--attack]\n"
       "Starts zingle-scores on SQLite (synchronised and ?sync=normal) and PostgreSQL and sends\n"
-      "N exchanges from parallel clients, then prints exchanges per second and checks the rows.\n";
+      "N exchanges from parallel clients, then prints exchanges per second and checks the rows.\n"
+      "--attack measures instead one client's exchanges on SQLite while 0, 64, 200 and 1,000\n"
+      "idle and one-byte-a-second connections are open.\n";
+  bool attack = false;
   for (int i = 1; i < argc; i += 2) {
+    if (!std::strcmp(argv[i], "--attack")) {
+      attack = true;
+      --i;
+      continue;
+    }
     const bool known = !std::strcmp(argv[i], "--exchanges") || !std::strcmp(argv[i], "--clients") ||
                        !std::strcmp(argv[i], "--players");
     if (!known || i + 1 >= argc) {
@@ -76,7 +143,14 @@ int main(int argc, char** argv) {
     std::fputs(usage, stderr);
     return 1;
   }
+  // The attack holds a thousand connections: use all the descriptors the system allows.
+  rlimit files{};
+  if (::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+    files.rlim_cur = files.rlim_max;
+    ::setrlimit(RLIMIT_NOFILE, &files);
+  }
   TTempDir folder;
+  if (attack) return RunAttack(folder.path) ? 0 : 1;
   bool ok = RunStore("sqlite", "sqlite:" + folder.path + "/scores.db", folder.path, o);
   ok = RunStore("sqlite?sync=normal", "sqlite:" + folder.path + "/normal.db?sync=normal", folder.path, o) && ok;
   TPostgresServer& pg = TPostgresServer::Shared();

@@ -121,6 +121,83 @@ inline std::string Record(const std::string& name, int64_t player, int64_t score
   return name + "|" + std::to_string(player) + "|" + std::to_string(score);
 }
 
+// --- hostile clients ---
+
+// Connections that hold the server without finishing a request: idle ones send nothing,
+// slow ones send the start of a request one byte a second. Each comes from a loopback
+// address of its own choosing (127.0.0.x), so that per-address caps can be shown. Closed
+// when the crowd goes.
+class TCrowd {
+public:
+  TCrowd(int port) : _port(port) {}
+  ~TCrowd() {
+    _stop = true;
+    if (_drip.joinable()) _drip.join();
+    for (int fd : _idle) ::close(fd);
+    for (int fd : _slow) ::close(fd);
+  }
+  TCrowd(const TCrowd&) = delete;
+  TCrowd& operator=(const TCrowd&) = delete;
+
+  // Opens count connections from each address in turn ("127.0.0.2"); false when one
+  // cannot connect at all.
+  bool Open(int count, const std::vector<std::string>& from, bool slow) {
+    for (int i = 0; i < count; ++i) {
+      int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+      if (fd < 0) return false;
+      sockaddr_in local{};
+      local.sin_family = AF_INET;
+      ::inet_pton(AF_INET, from[static_cast<size_t>(i) % from.size()].c_str(), &local.sin_addr);
+      sockaddr_in a{};
+      a.sin_family = AF_INET;
+      a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+      a.sin_port = htons(static_cast<uint16_t>(_port));
+      if (::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
+          ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+        ::close(fd);
+        return false;
+      }
+      std::lock_guard<std::mutex> lock(_mutex);
+      (slow ? _slow : _idle).push_back(fd);
+    }
+    if (slow && !_drip.joinable()) _drip = std::thread([this] { Drip(); });
+    return true;
+  }
+
+  // Connections the server answered with status (after a cap refused them), read without
+  // waiting.
+  int Answered(int status) {
+    std::lock_guard<std::mutex> lock(_mutex);
+    int n = 0;
+    const std::string head = "HTTP/1.0 " + std::to_string(status) + " ";
+    for (const auto* list : {&_idle, &_slow})
+      for (int fd : *list) {
+        char buf[64];
+        ssize_t got = ::recv(fd, buf, sizeof buf, MSG_DONTWAIT | MSG_PEEK);
+        n += got >= static_cast<ssize_t>(head.size()) && std::string(buf, head.size()) == head;
+      }
+    return n;
+  }
+
+private:
+  int _port;
+  std::mutex _mutex;
+  std::vector<int> _idle, _slow;
+  std::atomic<bool> _stop{false};
+  std::thread _drip;
+
+  void Drip() {
+    const std::string bytes = "GET /kwscoreme.php?gameid=20&info=" + std::string(200, '0');
+    for (size_t i = 0; !_stop; ++i) {
+      {
+        std::lock_guard<std::mutex> lock(_mutex);
+        for (int fd : _slow) ::send(fd, &bytes[i % bytes.size()], 1, MSG_NOSIGNAL | MSG_DONTWAIT);
+      }
+      for (int t = 0; t < 20 && !_stop; ++t) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+  }
+};
+
 // --- the server program ---
 
 class TScoresProcess {

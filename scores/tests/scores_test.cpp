@@ -249,6 +249,94 @@ TEST_P(ScoreService, DropsASlowClientAndServesOthers) {
   EXPECT_NE(server->Log().find("\" 408 "), std::string::npos) << server->Log();
 }
 
+// Hundreds of idle and one-byte-a-second connections, from one address or spread over
+// several, hold no worker: an exchange from another address is still answered at once.
+// One address keeps only its share of connections; the rest are answered 503 and closed.
+TEST_P(ScoreService, IdleAndSlowCrowdsDoNotSilenceIt) {
+  struct TCase {
+    const char* what;
+    std::vector<std::string> from;
+    int idleRefused;  // of the 200 idle connections, with 64 per address
+  } cases[] = {
+      {"one address", {"127.0.0.2"}, 200 - 64},
+      {"several addresses",
+       {"127.0.0.3", "127.0.0.4", "127.0.0.5", "127.0.0.6", "127.0.0.7", "127.0.0.8", "127.0.0.9", "127.0.0.10"},
+       0},
+  };
+  int player = 0;
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto server = Start({"--max-connections-per-address", "64"});
+    TCrowd crowd(server->port);
+    ASSERT_TRUE(crowd.Open(200, c.from, false));
+    const auto deadline = Clock::now() + std::chrono::seconds(2);
+    while (crowd.Answered(503) < c.idleRefused && Clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(crowd.Answered(503), c.idleRefused);
+    ASSERT_TRUE(crowd.Open(200, c.from, true));
+    // While the slow ones drip, a few rounds of legitimate exchanges.
+    for (int i = 0; i < 6; ++i) {
+      ++player;
+      const auto t0 = Clock::now();
+      TReply reply = Get(server->port, ExchangeTarget(ToText(Record("Fair", player, player))));
+      EXPECT_EQ(reply.status, 200) << reply.raw;
+      EXPECT_LT(std::chrono::duration<double>(Clock::now() - t0).count(), 1.0);
+      std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    }
+    EXPECT_EQ(Get(server->port, "/healthz").status, 200);
+  }
+}
+
+// Beyond the cap on all connections a client is told 503 at once; once the crowd has
+// gone, it is served again.
+TEST_P(ScoreService, AnswersBusyBeyondItsConnectionCap) {
+  auto server = Start({"--max-connections", "40"});
+  {
+    TCrowd crowd(server->port);
+    ASSERT_TRUE(crowd.Open(60, {"127.0.0.2", "127.0.0.3", "127.0.0.4"}, false));
+    const auto deadline = Clock::now() + std::chrono::seconds(2);
+    while (crowd.Answered(503) < 20 && Clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(crowd.Answered(503), 20);
+    const auto t0 = Clock::now();
+    TReply busy = Get(server->port, "/");
+    EXPECT_EQ(busy.status, 503) << busy.raw;
+    EXPECT_NE(busy.body.find("too many connections"), std::string::npos) << busy.body;
+    EXPECT_LT(std::chrono::duration<double>(Clock::now() - t0).count(), 1.0);
+  }
+  const auto deadline = Clock::now() + std::chrono::seconds(3);
+  int status = 0;
+  while ((status = Get(server->port, ExchangeTarget(u"Back|1|5")).status) != 200 && Clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_EQ(status, 200);
+  EXPECT_NE(server->Log().find("too many connections in all"), std::string::npos) << server->Log();
+}
+
+// One address may start only so many games an hour; playing games that exist stays open
+// to it, and other addresses start their own. The page lists 20 games at a time.
+TEST_P(ScoreService, BoundsNewGamesAndPagesThem) {
+  auto server = Start({"--max-new-games-per-hour", "25"});
+  for (int game = 1; game <= 25; ++game)
+    ASSERT_EQ(Get(server->port, ExchangeTarget(u"Ann|1|5", game)).status, 200) << game;
+  TReply refused = Get(server->port, ExchangeTarget(u"Ann|1|5", 26));
+  EXPECT_EQ(refused.status, 429);
+  EXPECT_NE(refused.body.find("too many new games"), std::string::npos) << refused.body;
+  EXPECT_EQ(Get(server->port, ExchangeTarget(u"Bo|2|9", 3)).status, 200);  // an existing game
+  EXPECT_TRUE(StoredRows(26).empty());
+
+  TReply first = Get(server->port, "/");
+  ASSERT_EQ(first.status, 200);
+  EXPECT_NE(first.body.find("id=\"game-20\""), std::string::npos);
+  EXPECT_EQ(first.body.find("id=\"game-21\""), std::string::npos);
+  EXPECT_NE(first.body.find("href=\"/?after=20\""), std::string::npos) << first.body;
+  TReply second = Get(server->port, "/?after=20");
+  ASSERT_EQ(second.status, 200);
+  EXPECT_EQ(second.body.find("id=\"game-20\""), std::string::npos);
+  EXPECT_NE(second.body.find("id=\"game-25\""), std::string::npos);
+  EXPECT_EQ(second.body.find("?after="), std::string::npos);  // the last page
+  EXPECT_EQ(Get(server->port, "/?after=x").status, 400);
+}
+
 TEST_P(ScoreService, ShowsTablesAsHtmlAndJson) {
   auto server = Start();
   EXPECT_NE(Get(server->port, "/").body.find("No scores yet"), std::string::npos);

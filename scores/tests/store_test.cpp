@@ -44,9 +44,9 @@ TEST(SqliteStore, AnotherWriterIsSeenAndDoesNotJamIt) {
   ASSERT_EQ(store->Table(20, 21).at(0).name, "X");
   for (int i = 2; i < 5; ++i) EXPECT_NO_THROW(store->Submit(One(i, "Bo", 10 * i)));
   EXPECT_EQ(store->Table(20, 21).size(), 4u);
-  EXPECT_EQ(store->Games(), std::vector<int64_t>{20});
+  EXPECT_EQ(store->Games(0, 100), std::vector<int64_t>{20});
   OtherWriter(path, "INSERT INTO scores VALUES (21, 9, 'Cy', 7, 999)");
-  EXPECT_EQ(store->Games(), (std::vector<int64_t>{20, 21}));
+  EXPECT_EQ(store->Games(0, 100), (std::vector<int64_t>{20, 21}));
   EXPECT_NO_THROW(store->Submit(One(1, "Ann", 60)));
 }
 
