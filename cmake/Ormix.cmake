@@ -147,10 +147,13 @@ function(ormix_install_package)
   install(FILES ${CMAKE_BINARY_DIR}/package/ormix.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 endfunction()
 
-# ormix_add_test(<name> SOURCES files... LIBS libs...): a GoogleTest executable whose
-# cases are registered with ctest.
+# ormix_add_test(<name> SOURCES files... LIBS libs... [TIMEOUT seconds]): a GoogleTest
+# executable whose cases are registered with ctest, each stopped after TIMEOUT (300) seconds.
 function(ormix_add_test name)
-  cmake_parse_arguments(A "" "" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(A "" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
+  if(NOT A_TIMEOUT)
+    set(A_TIMEOUT 300)
+  endif()
   add_executable(${name} ${A_SOURCES})
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
   target_link_libraries(${name} PRIVATE ${A_LIBS} ormix_testsupport GTest::gtest GTest::gtest_main
@@ -162,7 +165,7 @@ function(ormix_add_test name)
     ORMIX_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
     ORMIX_BINARY_DIR="${CMAKE_BINARY_DIR}")
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
-    WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/tests PROPERTIES TIMEOUT 300)
+    WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/tests PROPERTIES TIMEOUT ${A_TIMEOUT})
 endfunction()
 
 # ormix_add_benchmark(<name> SOURCES files... LIBS libs...): built, not run by ctest.
@@ -181,14 +184,21 @@ function(ormix_add_benchmark name)
     ORMIX_BINARY_DIR="${CMAKE_BINARY_DIR}")
 endfunction()
 
-# ormix_folder_tests(LIBS libs...): every tests/*_test.cpp becomes one test executable and
-# every benchmarks/*_bench.cpp one benchmark executable.
+# ormix_folder_tests(LIBS libs... [TIMEOUTS test seconds...]): every tests/*_test.cpp
+# becomes one test executable (its cases stopped after the seconds given for it in TIMEOUTS,
+# 300 by default) and every benchmarks/*_bench.cpp one benchmark executable.
 function(ormix_folder_tests)
-  cmake_parse_arguments(A "" "" "LIBS" ${ARGN})
+  cmake_parse_arguments(A "" "" "LIBS;TIMEOUTS" ${ARGN})
   file(GLOB tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tests/*_test.cpp)
   foreach(t ${tests})
     get_filename_component(n ${t} NAME_WE)
-    ormix_add_test(${n} SOURCES ${t} LIBS ${A_LIBS})
+    set(timeout 300)
+    list(FIND A_TIMEOUTS ${n} at)
+    if(at GREATER -1)
+      math(EXPR at "${at} + 1")
+      list(GET A_TIMEOUTS ${at} timeout)
+    endif()
+    ormix_add_test(${n} SOURCES ${t} LIBS ${A_LIBS} TIMEOUT ${timeout})
   endforeach()
   file(GLOB benches CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/benchmarks/*_bench.cpp)
   foreach(b ${benches})

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <thread>
@@ -149,6 +150,49 @@ TEST_F(DirectSoundLayer, TinyLoopingBuffersAtTheHighestFrequency) {
   uint32_t play = 99;
   b->GetCurrentPosition(&play, nullptr);
   EXPECT_LT(play, 4u);
+}
+
+// The level a buffer is mixed at follows its volume and pan in hundredths of a decibel:
+// a steady sample comes out as that sample times 10^(dB/20) on each side.
+TEST_F(DirectSoundLayer, MixedLevelFollowsTheDecibels) {
+  struct TCase {
+    int32_t volume, pan;
+  } cases[] = {{0, 0},        {-669, 0},     {-100, 0},    {-600, 0},     {-2000, 0},  {-4000, 0},
+               {-669, -669},  {-669, 669},   {0, -2000},   {-300, 1000},  {-10000, 0}, {0, 10000}};
+  const int16_t level = 20000;
+  for (uint16_t bits : {uint16_t(16), uint16_t(8)}) {
+    for (const TCase& c : cases) {
+      SCOPED_TRACE(testing::Message() << bits << " bits, volume " << c.volume << ", pan " << c.pan);
+      TDSBufferPtr b = Make(256, DSBCAPS_CTRLVOLUME | DSBCAPS_CTRLPAN, 2, bits);
+      void *p1, *p2;
+      uint32_t n1, n2;
+      ASSERT_EQ(b->Lock(0, 0, &p1, &n1, &p2, &n2, DSBLOCK_ENTIREBUFFER), DS_OK);
+      int32_t sample = level;
+      if (bits == 16) {
+        for (uint32_t i = 0; i < n1 / 2; ++i) static_cast<int16_t*>(p1)[i] = level;
+      } else {
+        std::memset(p1, 128 + 78, n1);  // 78 << 8 = 19968
+        sample = 78 << 8;
+      }
+      b->Unlock(p1, n1, p2, n2);
+      ASSERT_EQ(b->SetVolume(c.volume), DS_OK);
+      ASSERT_EQ(b->SetPan(c.pan), DS_OK);
+      ASSERT_EQ(b->Play(0, 0, DSBPLAY_LOOPING), DS_OK);
+      int32_t acc[2 * 64] = {};
+      {
+        TAudioOutputLock lock;  // the output's own thread mixes under this lock too
+        dev->MixOutput(acc, 64);
+      }
+      b->Stop();
+      const double gain = c.volume <= DSBVOLUME_MIN ? 0 : std::pow(10.0, c.volume / 2000.0);
+      const double left = sample * gain * (c.pan > 0 ? std::pow(10.0, -c.pan / 2000.0) : 1.0);
+      const double right = sample * gain * (c.pan < 0 ? std::pow(10.0, c.pan / 2000.0) : 1.0);
+      for (int i = 0; i < 64; ++i) {
+        ASSERT_NEAR(acc[2 * i], left, 1.0 + left * 1e-4) << "frame " << i;
+        ASSERT_NEAR(acc[2 * i + 1], right, 1.0 + right * 1e-4) << "frame " << i;
+      }
+    }
+  }
 }
 
 TEST_F(DirectSoundLayer, DuplicatesShareMemory) {
