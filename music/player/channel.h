@@ -3,7 +3,7 @@
 // latched on the line's first tick, and the effect memories of both playback modes.
 #include <cstdint>
 
-#include "../mixer/voice.h"
+#include "../voices/voice.h"
 #include "../model/song_model.h"
 
 class Cantor_Mixer;

@@ -1,13 +1,13 @@
 #pragma once
 // The tracker song and its player (Cantor_Mixer): the song model it owns, the sequencer
 // that walks the order list tick by tick, its channels, and the rendering of ticks into
-// 16-bit PCM through the mixer.
+// 16-bit PCM through the voice room (voices/).
 #include <cstdint>
 #include <memory>
 #include <vector>
 
 #include <ormix/music/music.h>
-#include "../mixer/voice.h"
+#include "../voices/voice.h"
 #include "../model/song_model.h"
 #include "channel.h"
 #include "effects.h"

@@ -1,7 +1,7 @@
 #pragma once
 // A voice: one sample being read at a rate, with a gain, a pan and the click-removal
 // crossfade, mixed into stereo accumulators. The player's channels are voices that their
-// effects steer; the mixer reads only what is declared here.
+// effects steer; mixing reads only what is declared here.
 #include <algorithm>
 #include <cstdint>
 #include <memory>

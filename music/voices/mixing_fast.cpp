@@ -1,4 +1,4 @@
-// Mixing for format playback: the same voice model as the classic mixer (linear
+// Mixing for format playback: the same voice model as classic mixing (linear
 // interpolation, loops, click-removal crossfade, decay tail), computed in single
 // precision into float accumulators, with a tight loop for the stretches where the
 // position needs no loop handling.
