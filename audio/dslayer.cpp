@@ -163,7 +163,7 @@ int32_t TDSBuffer::GetCurrentPosition(uint32_t* play, uint32_t* write) {
   uint32_t p = static_cast<uint32_t>(std::min<uint64_t>(_pos >> 32, _frames - 1));
   uint32_t w = p;
   if (_playing) {
-    // The next output period's worth of frames is committed to the mixer.
+    // The next output period's worth of frames is already committed to the output mix.
     uint64_t ahead = (static_cast<uint64_t>(AUDIO_OUTPUT_FRAMES) * _hertz + AUDIO_OUTPUT_RATE - 1) / AUDIO_OUTPUT_RATE;
     w = static_cast<uint32_t>((p + ahead) % _frames);
   }

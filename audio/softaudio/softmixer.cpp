@@ -616,7 +616,7 @@ struct Slot {
   int32_t nextfree = -1;
 };
 
-struct MixerState {
+struct SoftAudioState {
   audiodevice* device = nullptr;
   bool tableopen = false;
   Slot slots[FA_CHANNELS];
@@ -625,13 +625,13 @@ struct MixerState {
   std::vector<fa_sound*> sounds;  // every live sound record
 };
 
-MixerState& M() {
-  static MixerState* state = new MixerState;  // never destroyed: exit actions may still close it
+SoftAudioState& M() {
+  static SoftAudioState* state = new SoftAudioState;  // never destroyed: exit actions may still close it
   return *state;
 }
 
 Slot* Lookup(int32_t handle) {
-  MixerState& m = M();
+  SoftAudioState& m = M();
   if (!m.tableopen || handle == 0) return nullptr;
   Slot& s = m.slots[static_cast<uint32_t>(handle) & (FA_CHANNELS - 1)];
   return s.handle == handle ? &s : nullptr;
@@ -639,7 +639,7 @@ Slot* Lookup(int32_t handle) {
 
 // Deletes released sounds that no voice uses any more.
 void Collect() {
-  MixerState& m = M();
+  SoftAudioState& m = M();
   auto it = std::remove_if(m.sounds.begin(), m.sounds.end(), [](fa_sound* s) {
     if (s->freed.load() && s->users.load(std::memory_order_acquire) <= 0) {
       delete s;
@@ -662,7 +662,7 @@ int fa_init(audiodevice* device) {
     delete device;
     return -1;
   }
-  MixerState& m = M();
+  SoftAudioState& m = M();
   m.device = device;
   m.freehead = -1;
   for (int i = FA_CHANNELS - 1; i >= 0; --i) {
@@ -676,7 +676,7 @@ int fa_init(audiodevice* device) {
 }
 
 void fa_close() {
-  MixerState& m = M();
+  SoftAudioState& m = M();
   if (m.device) {
     m.device->close();
     delete m.device;
@@ -691,7 +691,7 @@ void fa_close() {
 }
 
 mixer* fa_currentmixer() {
-  MixerState& m = M();
+  SoftAudioState& m = M();
   return m.device ? m.device->getmixer() : nullptr;
 }
 
@@ -727,7 +727,7 @@ void fa_freesound(fa_sound* s) {
 }
 
 int32_t fa_allocchannel() {
-  MixerState& m = M();
+  SoftAudioState& m = M();
   if (!m.tableopen || m.freehead < 0) return 0;
   int32_t i = m.freehead;
   Slot& s = m.slots[i];
@@ -757,7 +757,7 @@ void fa_freechannel(int32_t handle) {
   }
   s->voice = nullptr;
   s->handle = 0;
-  MixerState& m = M();
+  SoftAudioState& m = M();
   s->nextfree = m.freehead;
   m.freehead = static_cast<int32_t>(s - m.slots);
 }
