@@ -41,21 +41,23 @@ int FuzzScoreRequest(const uint8_t* data, size_t size) {
   if (size < 1) return 0;
   THttpRequest request;
   request.peer = "127.0.0.1";
+  std::string why;
+  int status = 0;
   if (data[0] % 2 == 0) {
     const std::string head(reinterpret_cast<const char*>(data + 1), std::min<size_t>(size - 1, 8192));
-    if (!ParseRequestHead(head, request).empty()) return 0;
+    if (!ParseRequestHead(head, request, why, status)) return 0;
     Service().Handle(request);
     return 0;
   }
   Text record;
   for (size_t i = 1; i + 1 < size; i += 2) record += static_cast<char16_t>(data[i] | data[i + 1] << 8);
   const std::string info = ToUtf8(Scramble(record, ExchangeKey, EXCHANGE_PASSES));
-  if (!ParseRequestHead("GET /kwscoreme.php?gameid=20&info=" + info + " HTTP/1.0\r\n\r\n", request).empty())
+  if (!ParseRequestHead("GET /kwscoreme.php?gameid=20&info=" + info + " HTTP/1.0\r\n\r\n", request, why, status))
     __builtin_trap();  // the game's own request must parse
   Service().Handle(request);
   for (const char* target : {"/ HTTP/1.0\r\n\r\n", "/api/scores?gameid=20 HTTP/1.0\r\n\r\n"}) {
     THttpRequest read;
-    if (ParseRequestHead(std::string("GET ") + target, read).empty()) Service().Handle(read);
+    if (ParseRequestHead(std::string("GET ") + target, read, why, status)) Service().Handle(read);
   }
   return 0;
 }

@@ -102,6 +102,9 @@ const std::string* THttpRequest::Param(const std::string& name) const {
   return nullptr;
 }
 
+// A "%" not followed by two hexadecimal digits is kept as it stands, so a malformed
+// escape never loses or invents bytes; decoded bytes may be anything, NUL included (the
+// callers check what they take).
 std::string PercentDecode(const std::string& text, bool plusIsSpace) {
   std::string out;
   out.reserve(text.size());
@@ -119,6 +122,8 @@ std::string PercentDecode(const std::string& text, bool plusIsSpace) {
   return out;
 }
 
+// Every "&"-separated item in order, repeated names included (Param takes the first);
+// empty items are skipped and an item without "=" has an empty value.
 std::vector<std::pair<std::string, std::string>> ParseQuery(const std::string& query) {
   std::vector<std::pair<std::string, std::string>> pairs;
   size_t start = 0;
@@ -139,24 +144,32 @@ std::vector<std::pair<std::string, std::string>> ParseQuery(const std::string& q
   return pairs;
 }
 
-std::string ParseRequestHead(const std::string& head, THttpRequest& request) {
+// Only the request line matters to the service: exactly three parts separated by single
+// spaces, an origin-form target (starting with "/") and HTTP/1.0 or 1.1. The headers are
+// not read (the service needs none), which also means none of them can be malformed.
+bool ParseRequestHead(const std::string& head, THttpRequest& request, std::string& why, int& status) {
+  auto refuse = [&](int code, const char* reason) {
+    status = code;
+    why = reason;
+    return false;
+  };
   size_t lineEnd = head.find('\n');
   std::string line = head.substr(0, lineEnd);
   if (!line.empty() && line.back() == '\r') line.pop_back();
   size_t a = line.find(' ');
   size_t b = a == std::string::npos ? a : line.find(' ', a + 1);
   if (a == std::string::npos || b == std::string::npos || line.find(' ', b + 1) != std::string::npos)
-    return "malformed request line";
+    return refuse(400, "malformed request line");
   request.method = line.substr(0, a);
   request.target = line.substr(a + 1, b - a - 1);
   const std::string version = line.substr(b + 1);
-  if (version != "HTTP/1.0" && version != "HTTP/1.1") return "unsupported HTTP version";
+  if (version != "HTTP/1.0" && version != "HTTP/1.1") return refuse(505, "unsupported HTTP version");
   if (request.method.empty() || request.target.empty() || request.target[0] != '/')
-    return "malformed request line";
+    return refuse(400, "malformed request line");
   size_t question = request.target.find('?');
   request.path = PercentDecode(request.target.substr(0, question), false);
   if (question != std::string::npos) request.query = ParseQuery(request.target.substr(question + 1));
-  return "";
+  return true;
 }
 
 THttpServer::THttpServer(THttpHandler handler, THttpServerOptions options)
@@ -170,6 +183,11 @@ THttpServer::~THttpServer() {
   ::close(_wake[1]);
 }
 
+// Takes the first address of the host that can be bound (IPv4 or IPv6; an empty host
+// means every interface), with SO_REUSEADDR so a restarted service binds at once while
+// old connections time out. The port is checked as text first, so "--listen :http" or an
+// out-of-range number gets a clear message rather than a lookup error. The bound address is
+// read back, which gives the real port when 0 was asked.
 void THttpServer::Listen(const std::string& hostPort) {
   size_t colon = hostPort.rfind(':');
   if (colon == std::string::npos) throw std::runtime_error("--listen wants HOST:PORT, not '" + hostPort + "'");
@@ -210,12 +228,19 @@ void THttpServer::Listen(const std::string& hostPort) {
   _address = shown + ":" + std::to_string(_port);
 }
 
+// Only an atomic store and a write(2) to the wake-up pipe: safe in a signal handler. The
+// loop sees the byte, stops accepting and ends once every accepted client is answered.
 void THttpServer::Stop() {
   _stopRequested = true;
   char byte = 1;
   [[maybe_unused]] ssize_t n = ::write(_wake[1], &byte, 1);
 }
 
+// One client connection. It moves Reading -> Working (a worker has the request; the loop
+// does not watch the socket) -> Lingering -> closed, passing through Writing when the
+// worker could not send the whole reply at once or the loop answers itself (time-out,
+// oversize, overload). The loop thread owns it in every state but
+// Working, during which only the worker touches it; the mutex-guarded queues hand it over.
 struct THttpServer::TConnection {
   enum class TState { Reading, Working, Writing, Lingering };
   int fd = -1;
@@ -236,6 +261,9 @@ struct THttpServer::TConnection {
 // get complete requests and give back answers through the done queue.
 class THttpServer::TLoop {
 public:
+  // The connection cap is kept below the descriptor limit (64 left for the store and the
+  // rest of the process), and one descriptor is held in reserve so that even at the limit
+  // a client is told 503 rather than left hanging in the listen queue.
   explicit TLoop(THttpServer& server) : _s(server), _o(server._options) {
     _epoll = ::epoll_create1(EPOLL_CLOEXEC);
     if (_epoll < 0) throw std::runtime_error("cannot create an epoll instance");
@@ -264,6 +292,9 @@ public:
     ::close(_epoll);
   }
 
+  // Until stopped and every connection is done: events are served as they come, and a
+  // sweep for time-outs runs about every SWEEP_MILLIS (the wait's time-out), so a
+  // silent client cannot hold a connection past its deadline.
   void Run() {
     bool accepting = true;
     epoll_event events[256];
@@ -408,6 +439,8 @@ private:
     }
   }
 
+  // An answer made by the loop itself (time-out, oversize, truncated, overload): the
+  // connection goes straight to Writing.
   void Answer(TConnection& c, THttpResponse response) {
     c.response = std::move(response);
     c.buffer = Reply(c.request, c.response);
@@ -418,6 +451,11 @@ private:
     Write(c);
   }
 
+  // Reads what has arrived until the head is complete (queued for a worker), the client
+  // closes (400, or silently when it sent nothing), or the request passes the size limit
+  // (431 when the request line fitted, 414 when even it did not). The search for the end
+  // of the head resumes a few bytes before the new data, so a request that arrives a byte
+  // at a time costs linear, not quadratic, time. Anything after the head is dropped.
   void Read(TConnection& c) {
     char chunk[4096];
     while (true) {
@@ -444,6 +482,8 @@ private:
     }
   }
 
+  // Hands a complete request to the workers; when too many already wait, the client is
+  // answered 503 at once instead, so memory and latency stay bounded under a flood.
   void Queue(TConnection& c) {
     {
       std::lock_guard<std::mutex> lock(_mutex);
@@ -460,6 +500,10 @@ private:
                "too many requests waiting"});
   }
 
+  // A worker: parses and handles one request at a time (the handler may block on the
+  // store), builds the reply and tries to send it directly. Handler exceptions become 500
+  // with the message in the log, never a dropped connection. The connection then goes
+  // back to the loop through _done.
   void Work() {
     while (true) {
       std::unique_lock<std::mutex> lock(_mutex);
@@ -468,9 +512,10 @@ private:
       TConnection* c = _waiting.front();
       _waiting.pop_front();
       lock.unlock();
-      std::string why = ParseRequestHead(c->buffer, c->request);
-      if (!why.empty()) {
-        c->response = {why == "unsupported HTTP version" ? 505 : 400, "text/plain; charset=utf-8", why + "\n", why};
+      std::string why;
+      int status = 0;
+      if (!ParseRequestHead(c->buffer, c->request, why, status)) {
+        c->response = {status, "text/plain; charset=utf-8", why + "\n", why};
       } else {
         try {
           c->response = _s._handler(c->request);
@@ -507,6 +552,8 @@ private:
     }
   }
 
+  // Takes back the connections the workers finished: a reply sent whole lingers, a lost
+  // client is closed, the rest of a long reply is written as the client reads.
   void TakeAnswers() {
     std::vector<TConnection*> done;
     {
@@ -527,6 +574,7 @@ private:
     }
   }
 
+  // Sends as much of the reply as the socket takes; EAGAIN waits for the next EPOLLOUT.
   void Write(TConnection& c) {
     while (c.sent < c.buffer.size()) {
       ssize_t n = ::send(c.fd, c.buffer.data() + c.sent, c.buffer.size() - c.sent, MSG_NOSIGNAL | MSG_DONTWAIT);
@@ -551,7 +599,8 @@ private:
     Linger(c, true);
   }
 
-  // Starts lingering after the reply has been sent and the sending side shut down.
+  // Starts lingering after the reply has been sent and the sending side shut down; the
+  // buffer's memory is released, since a lingering connection may wait a while.
   void Linger(TConnection& c, bool start) {
     if (!start) return Linger(c);
     c.state = TState::Lingering;
@@ -561,6 +610,8 @@ private:
     Change(c, EPOLLIN | EPOLLRDHUP);
   }
 
+  // Drops what the lingering client still sends, a bounded amount per event so one client
+  // cannot hold the loop; the connection closes at its end of stream or at the deadline.
   void Linger(TConnection& c) {
     char chunk[4096];
     for (int reads = 0; reads < 16; ++reads) {
@@ -572,6 +623,8 @@ private:
     }
   }
 
+  // The only place a connection ends: its per-address count is given back (and the entry
+  // removed at zero, so the table holds only addresses with open connections).
   void Close(TConnection& c) {
     auto it = _perAddress.find(c.peer);
     if (it != _perAddress.end() && --it->second <= 0) _perAddress.erase(it);
@@ -612,6 +665,9 @@ void THttpServer::Run() {
   _listen = -1;
 }
 
+// One line per request: time (UTC), client address, method and path, status, time taken,
+// and the note. Text from the client is reduced to printable ASCII and cut, so a request
+// cannot forge or flood log lines.
 void THttpServer::Log(const THttpRequest& request, const THttpResponse& response, const std::string& peer,
                       double ms) const {
   if (!_options.log) return;

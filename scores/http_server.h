@@ -49,8 +49,10 @@ struct THttpServerOptions {
 std::string PercentDecode(const std::string& text, bool plusIsSpace);
 // Splits a query string into decoded name/value pairs.
 std::vector<std::pair<std::string, std::string>> ParseQuery(const std::string& query);
-// Parses the request line and headers of one request ("" when well formed, else the reason).
-std::string ParseRequestHead(const std::string& head, THttpRequest& request);
+// Parses the request line and headers of one request: true when well formed, else false
+// and the reason in `why` with the status to answer it with (400, or 505 for an HTTP
+// version other than 1.0 and 1.1).
+bool ParseRequestHead(const std::string& head, THttpRequest& request, std::string& why, int& status);
 
 class THttpServer {
 public:

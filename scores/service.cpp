@@ -95,22 +95,26 @@ nav a { color: #00b4ff; }
 
 }  // namespace
 
-std::string CheckRecord(const Text& plain, int64_t game, TScoreRecord& record) {
+bool CheckRecord(const Text& plain, int64_t game, TScoreRecord& record, std::string& why) {
+  auto refuse = [&why](const char* reason) {
+    why = reason;
+    return false;
+  };
   const size_t last = plain.rfind(u'|');
   const size_t middle = last == Text::npos || last == 0 ? Text::npos : plain.rfind(u'|', last - 1);
-  if (middle == Text::npos) return "record does not have the three fields name|id|score";
+  if (middle == Text::npos) return refuse("record does not have the three fields name|id|score");
   int64_t player = 0, score = 0;
   if (!ParseNumber(plain.substr(middle + 1, last - middle - 1), 1, INT64_MAX, player))
-    return "player id is not a positive number";
+    return refuse("player id is not a positive number");
   if (!ParseNumber(plain.substr(last + 1), 0, MAX_SCORE, score))
-    return "score is not a number from 0 to 4294967295";
+    return refuse("score is not a number from 0 to 4294967295");
   Text name;
   for (char16_t c : DecodeRecordName(plain.substr(0, middle)))
     if (c != u'|' && !IsControl(c)) name += c;
-  if (name.find_first_not_of(u' ') == Text::npos) return "name is empty";  // only spaces too
-  if (name.size() > MAX_NAME_LENGTH) return "name is longer than 10 characters";
+  if (name.find_first_not_of(u' ') == Text::npos) return refuse("name is empty");  // only spaces too
+  if (name.size() > MAX_NAME_LENGTH) return refuse("name is longer than 10 characters");
   record = {game, player, ToUtf8(name), score};
-  return "";
+  return true;
 }
 
 Text TableText(const std::vector<TScoreRow>& rows) {
@@ -254,8 +258,7 @@ THttpResponse TScoreService::Exchange(const THttpRequest& request) {
   const Text plain = Unscramble(ToText(*info), ExchangeKey, EXCHANGE_PASSES);
   if (plain.empty()) return Text400("record does not unscramble");
   auto exchange = std::make_shared<TExchange>();
-  std::string why = CheckRecord(plain, game, exchange->record);
-  if (!why.empty()) return Text400(why);
+  if (std::string why; !CheckRecord(plain, game, exchange->record, why)) return Text400(why);
   if (!AllowGame(game, request.peer))
     return {429, "text/plain; charset=utf-8", "too many new games from this address; try again later\n",
             "new game limit"};

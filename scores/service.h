@@ -30,10 +30,10 @@
 constexpr int MAX_NAME_LENGTH = 10;
 constexpr int64_t MAX_SCORE = 4294967295;  // the largest non-negative 32-bit number
 
-// Checks an unscrambled record "name|id|score" of a game; "" and the record filled in when
-// it may be stored, else the reason it may not. "|" and control characters are removed
-// from the name first.
-std::string CheckRecord(const Text& plain, int64_t game, TScoreRecord& record);
+// Checks an unscrambled record "name|id|score" of a game: true and the record filled in
+// when it may be stored, else false and the reason it may not in `why`. "|" and control
+// characters are removed from the name first.
+bool CheckRecord(const Text& plain, int64_t game, TScoreRecord& record, std::string& why);
 // The table as the game reads it: name|score|name|score...
 Text TableText(const std::vector<TScoreRow>& rows);
 

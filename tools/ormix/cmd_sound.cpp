@@ -14,9 +14,9 @@
 
 namespace {
 
-// Loads FILE; on failure prints the reason and returns null.
+// Loads FILE; on failure returns null with the reason in `error`.
 TAudioSamplePtr Decode(const std::string& file, std::string& error) {
-  if (std::string why = OrmixUnreadable(file); !why.empty()) {
+  if (std::string why; !OrmixReadable(file, why)) {
     error = file + ": " + why;
     return nullptr;
   }

@@ -16,8 +16,9 @@ struct OrmixCommandRegistrar {
 
 // Prints "ormix: <message>" on standard error and returns 1.
 int OrmixFail(const std::string& message);
-// Why an input file cannot be read ("Is a directory", "No such file or directory" ...),
-// or "" when it can. Stream URLs ("protocol::...") are left to the stream layer: "".
-std::string OrmixUnreadable(const std::string& path);
+// True when an input file can be read; else false and why not in `why` ("Is a
+// directory", "No such file or directory" ...). Stream URLs ("protocol::...") are left to
+// the stream layer: true.
+bool OrmixReadable(const std::string& path, std::string& why);
 // 0 when the input file can be read; otherwise prints "ormix: PATH: REASON" and returns 1.
 int OrmixCheckInput(const std::string& path);

@@ -45,20 +45,27 @@ int OrmixFail(const std::string& message) {
   return 1;
 }
 
-std::string OrmixUnreadable(const std::string& path) {
-  if (path.find("::") != std::string::npos) return "";
+bool OrmixReadable(const std::string& path, std::string& why) {
+  if (path.find("::") != std::string::npos) return true;
   std::string p = path;
   std::replace(p.begin(), p.end(), '\\', '/');  // as the stream layer opens files
   // Asked of the file system without opening the file: the command that follows opens it
   // once, and a named pipe is not waited on here.
   struct stat st {};
-  if (stat(p.c_str(), &st) != 0 || access(p.c_str(), R_OK) != 0) return std::strerror(errno);
-  return S_ISDIR(st.st_mode) ? std::strerror(EISDIR) : "";
+  if (stat(p.c_str(), &st) != 0 || access(p.c_str(), R_OK) != 0) {
+    why = std::strerror(errno);
+    return false;
+  }
+  if (S_ISDIR(st.st_mode)) {
+    why = std::strerror(EISDIR);
+    return false;
+  }
+  return true;
 }
 
 int OrmixCheckInput(const std::string& path) {
-  const std::string why = OrmixUnreadable(path);
-  return why.empty() ? 0 : OrmixFail(path + ": " + why);
+  std::string why;
+  return OrmixReadable(path, why) ? 0 : OrmixFail(path + ": " + why);
 }
 
 int main(int argc, char** argv) {
