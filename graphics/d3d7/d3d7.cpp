@@ -44,6 +44,9 @@ void InstallWindowProc(SDL_Window* win) {
 
 std::string D3D7ResultName(int32_t result) { return DDErrorName(result); }
 
+// A display mode of exactly width x height: the requested depth first, then 32, 24 and
+// 16 bits; within a depth the refresh rate nearest the requested one (the first listed on
+// a tie). False when no depth offers that size.
 bool ChooseD3D7Mode(const std::vector<TGraphicsMode>& modes, int width, int height, int depth,
                     int hertz, TGraphicsMode& chosen) {
   for (int d : {depth, 32, 24, 16}) {
@@ -63,6 +66,9 @@ bool ChooseD3D7Mode(const std::vector<TGraphicsMode>& modes, int width, int heig
 // ---------------------------------------------------------------------------------------
 // The graphics driver.
 
+// The driver exists only when DirectDraw starts and offers 3D; it lists the display
+// modes (16 bits and deeper) once and then lets the DirectDraw object go again, so that
+// no device is held until a context is opened (FinishContext creates it anew).
 TD3D7GraphicsDriver* TD3D7GraphicsDriver::Create() {
   auto* d = new TD3D7GraphicsDriver();
   if (!d->_Create()) {
@@ -77,6 +83,9 @@ TD3D7GraphicsDriver* TD3D7GraphicsDriver::Create() {
   return d;
 }
 
+// Creates the DirectDraw object in the normal (windowed) cooperative level; false when
+// that or the 3D capability is missing. Every creation and destruction steps the graphics
+// generation, which tells image frames made before it that their surfaces are gone.
 bool TD3D7GraphicsDriver::_Create() {
   int32_t hr = DD_OK;
   TDirectDraw7Ptr dd = TDirectDraw7::Create(&hr);
@@ -91,6 +100,8 @@ bool TD3D7GraphicsDriver::_Create() {
   return true;
 }
 
+// Releases everything DirectDraw made, ending an open scene first; references held
+// elsewhere (frames) keep their objects alive but know from the generation not to use them.
 void TD3D7GraphicsDriver::_Destroy() {
   if (_d3ddev7 && _d3ddev7->InScene()) _d3ddev7->EndScene();
   _inScene = false;
@@ -134,6 +145,10 @@ TGraphicsPtr TD3D7GraphicsDriver::CreateGraphics(int width, int height, int dept
   return TD3D7Graphics::Create(width, height, depth, hertz, flags);
 }
 
+// Makes a context current: the one 3D device is created on its render surface the first
+// time and retargeted afterwards, and a scene is begun so that drawing can start at once.
+// A closed context, or one without a surface, leaves none current. Failing to create or
+// retarget the device ends the program (DXFail): there is no way to draw without it.
 void TD3D7GraphicsDriver::SetGraphics(const TGraphicsPtr& g) {
   auto d = std::dynamic_pointer_cast<TD3D7Graphics>(g);
   if (d && (d->_closed || !d->_renderSurf)) d = nullptr;
@@ -180,6 +195,8 @@ void TD3D7GraphicsDriver::DestroySurface(const TD3D7SurfacePtr& surface) {
   if (it != _surfaces.end()) _surfaces.erase(it);
 }
 
+// Forgets a closing context: the device goes with the current one, a full-screen one
+// gives the display back, and the last one to close releases DirectDraw altogether.
 void TD3D7GraphicsDriver::CloseGraphics(TD3D7Graphics& g) {
   if (_graphics.get() == &g) {
     EndScene();
@@ -203,6 +220,12 @@ void TD3D7GraphicsDriver::CloseGraphics(TD3D7Graphics& g) {
   }
 }
 
+// Brings the surfaces back after the display was taken away. A changed display mode
+// means every surface and the device are made again (contexts keep their place, frames
+// learn of it through the generation); lost surfaces are restored; any other answer of
+// TestCooperativeLevel (the display is still taken) is returned, and the driver stays
+// invalid until a later call succeeds. Restoring is skipped when no surface is lost, since
+// this runs every frame.
 int32_t TD3D7GraphicsDriver::_ValidateGraphics() {
   if (!_dd7) return DD_OK;
   int32_t hr = _dd7->TestCooperativeLevel();
@@ -231,6 +254,9 @@ int32_t TD3D7GraphicsDriver::_ValidateGraphics() {
   return DD_OK;
 }
 
+// Whether drawing can go on. It runs when the driver was valid, or when asked (flag),
+// and is not re-entered (the window's focus events call it too).
+// Becoming valid again in the middle of a scene restarts the scene on the new surfaces.
 bool TD3D7GraphicsDriver::ValidateGraphics(int flag) {
   if (_validating) return _valid;
   _validating = true;
@@ -281,6 +307,10 @@ void TD3D7Graphics::Close() {
   }
 }
 
+// The surface drawn into: full screen, the back buffer of a flipping chain after the
+// display mode is set; windowed, an off-screen surface of the window's size (at least
+// 1 x 1), with alpha only when the context asked for an alpha buffer. The clipper that
+// keeps blits inside the window is made once per context.
 void TD3D7Graphics::CreateRenderSurface() {
   TDirectDraw7Ptr dd = _driver->DirectDraw7();
   int32_t hr;
@@ -316,6 +346,8 @@ void TD3D7Graphics::DestroyRenderSurface() {
   _primaryChain.reset();
 }
 
+// A window whose size changed gets a render surface of the new size, and the device is
+// pointed at it; full-screen contexts keep the mode's size.
 void TD3D7Graphics::ValidateSize() {
   if (_depth != 0 || !_hwnd) return;
   int w = 0, h = 0;
@@ -333,6 +365,9 @@ void TD3D7Graphics::ValidateSize() {
   }
 }
 
+// Presents the frame: full screen by flipping the chain, windowed by blitting the render
+// surface into the window's client area through the clipper (after the vertical blank when
+// sync is asked). A lost surface is validated so the next frame can draw again.
 void TD3D7Graphics::Flip(int sync) {
   if (!_renderSurf || !_driver->_valid) return;
   // Finish queued drawing before presenting.
@@ -354,6 +389,9 @@ void TD3D7Graphics::Flip(int sync) {
   if (hr == DDERR_SURFACELOST) _driver->ValidateGraphics(1);
 }
 
+// Common end of Attach and Create: DirectDraw is made again if the last context had
+// released it, the render surface is created, and the window's focus events are hooked
+// to validation.
 static TD3D7GraphicsPtr FinishContext(TD3D7GraphicsPtr g) {
   TD3D7GraphicsDriver* drv = g->_driver;
   if (!drv->DirectDraw7() && !drv->_Create()) return nullptr;
@@ -376,6 +414,9 @@ TD3D7GraphicsPtr TD3D7Graphics::Attach(SDL_Window* hwnd, int flags) {
   return FinishContext(g);
 }
 
+// A context with a window of its own: windowed (depth 0) or full screen. A full-screen
+// mode is tried before the context exists, so a refusal gives null and leaves the display,
+// the window list and DirectDraw as they were.
 TD3D7GraphicsPtr TD3D7Graphics::Create(int width, int height, int depth, int hertz, int flags) {
   TD3D7GraphicsDriver* drv = D3D7GraphicsDriver();
   if (!drv || width <= 0 || height <= 0) return nullptr;
@@ -432,6 +473,8 @@ TGraphicsPtr TD3D7Vex2DDriver::CreateGraphics(int width, int height, int depth, 
   return g ? TVex2DGraphics::Create(g, this) : nullptr;
 }
 
+// Makes a 2D context current and sets the device up for it (ResetD3DDevice); null or a
+// context without graphics drops the device, so every drawing call becomes a no-op.
 void TD3D7Vex2DDriver::SetGraphics(const TGraphicsPtr& g) {
   TD3D7GraphicsDriver* drv = D3D7GraphicsDriver();
   auto v = std::dynamic_pointer_cast<TVex2DGraphics>(g);
@@ -448,6 +491,9 @@ void TD3D7Vex2DDriver::SetGraphics(const TGraphicsPtr& g) {
   v->MakeCurrent();
 }
 
+// Ends the frame and starts the next. When validation made the device again (the
+// generation moved), or the window's surface changed size, the current context is set
+// again so the new device gets the renderer's state; otherwise a scene simply begins.
 void TD3D7Vex2DDriver::Flip(int sync) {
   TD3D7GraphicsDriver* drv = D3D7GraphicsDriver();
   const int gen = GraphicsGeneration();
@@ -472,11 +518,17 @@ void TD3D7Vex2DDriver::Flip(int sync) {
 
 Text TD3D7Vex2DDriver::ToString() { return u"DirectX7"; }
 
+// True when drawing reaches a surface: a device, an open context, a valid driver, and the
+// device still the driver's (not one left from before a re-creation).
 bool TD3D7Vex2DDriver::IsValid() const {
   return device && d3d7graphics && !d3d7graphics->_closed && g_driver && g_driver->_valid &&
          g_driver->_d3ddev7 == device;
 }
 
+// Puts a fresh device into the renderer's known state: window pixels as coordinates, no
+// blending, alpha test at 128 when masking, no culling or lighting, untextured drawing in
+// the current colour, clamped texture addressing. The cached blend and frame are cleared
+// so the next call sets them on the device whatever they were before.
 void TD3D7Vex2DDriver::ResetD3DDevice(const TD3D7GraphicsPtr& graphics) {
   TD3D7GraphicsDriver* drv = D3D7GraphicsDriver();
   device = drv->Direct3DDevice7();
@@ -524,6 +576,7 @@ void TD3D7Vex2DDriver::ResetD3DDevice(const TD3D7GraphicsPtr& graphics) {
 // ---------------------------------------------------------------------------------------
 // The renderer: state.
 
+// The five blend modes as device states; unchanged or unknown modes cost nothing.
 void TD3D7Vex2DDriver::SetBlend(int mode) {
   if (mode == activeBlend || mode < 1 || mode > 5) return;
   activeBlend = mode;
@@ -581,6 +634,8 @@ void TD3D7Vex2DDriver::SetClsColor(int red, int green, int blue) {
              static_cast<uint32_t>(std::clamp(blue, 0, 255));
 }
 
+// Restricts drawing to a rectangle with four user clip planes (left, right, top,
+// bottom); the whole screen switches them off. Clearing uses the same rectangle.
 void TD3D7Vex2DDriver::SetViewport(int x, int y, int width, int height) {
   // Edges in 64 bits: a rectangle reaching past the int range ends at its limit.
   const int right = static_cast<int>(std::clamp<int64_t>(static_cast<int64_t>(x) + width, INT32_MIN, INT32_MAX));
@@ -634,6 +689,9 @@ void TD3D7Vex2DDriver::Emit(TD3DPrimitiveType type, const TD3DTLVertex* v, int c
   device->DrawPrimitive(type, v, count);
 }
 
+// Plot and DrawLine add just over half a pixel: coordinate x names the pixel whose left
+// edge is x, and its centre lies at x + 0.5; the extra 0.0001 keeps a coordinate that
+// arrives a hair below a whole number in the same pixel.
 void TD3D7Vex2DDriver::Plot(float x, float y) {
   if (!IsValid()) return;
   SetActiveFrame(nullptr);
@@ -684,6 +742,8 @@ void TD3D7Vex2DDriver::DrawRect(float x0, float y0, float x1, float y1, float tx
   Emit(D3DPT_TRIANGLEFAN, q, 4);
 }
 
+// An oval as a fan of segments whose number grows with its size on screen (none when it
+// lies wholly off screen).
 void TD3D7Vex2DDriver::DrawOval(float x0, float y0, float x1, float y1, float tx, float ty) {
   if (!IsValid()) return;
   SetActiveFrame(nullptr);
@@ -727,6 +787,10 @@ void TD3D7Vex2DDriver::DrawFrame(TD3D7ImageFrame& frame, float x0, float y0, flo
   Emit(D3DPT_TRIANGLEFAN, q, 4);
 }
 
+// Binds an image frame as the texture (or none, for plain shapes) and sets only the
+// stage states that change: textured drawing modulates the texel by the drawing colour,
+// untextured drawing takes the colour alone; filtered frames sample linearly with linear
+// mip filtering. The active frame is cached because sprites of one image come in runs.
 void TD3D7Vex2DDriver::SetActiveFrame(TD3D7ImageFrame* frame) {
   if (frame == activeFrame || !device) return;
   if (!frame) {
@@ -751,6 +815,8 @@ void TD3D7Vex2DDriver::SetActiveFrame(TD3D7ImageFrame* frame) {
   activeFrame = frame;
 }
 
+// A system-memory surface of the pixmap's size holding a copy of it (or of the given size,
+// blank, when pixmap is null). Throws when the surface cannot be made or locked.
 TDDSurface7Ptr TD3D7Vex2DDriver::surffrompixmap(const TPixmapPtr& pixmap, int width, int height) {
   TD3D7GraphicsDriver* drv = D3D7GraphicsDriver();
   if (pixmap) {
@@ -775,6 +841,9 @@ TDDSurface7Ptr TD3D7Vex2DDriver::surffrompixmap(const TPixmapPtr& pixmap, int wi
   return s;
 }
 
+// Copies a pixmap onto the render surface unblended, cut to the surface first because a
+// blit without a clipper must lie inside it; positions whose far edge leaves the int range
+// draw nothing.
 void TD3D7Vex2DDriver::DrawPixmap(const TPixmapPtr& pixmap, int x, int y) {
   if (!pixmap || !IsValid() || pixmap->width <= 0 || pixmap->height <= 0) return;
   TDDSurface7Ptr target = d3d7graphics->_renderSurf;
@@ -791,6 +860,9 @@ void TD3D7Vex2DDriver::DrawPixmap(const TPixmapPtr& pixmap, int x, int y) {
   target->Blt(&dst, s, &src, DDBLT_WAIT);
 }
 
+// A copy of a rectangle of the render surface as an opaque RGBA pixmap of exactly the
+// requested size; the part outside the surface (or everything, when nothing can be drawn)
+// reads as black.
 TPixmapPtr TD3D7Vex2DDriver::GrabPixmap(int x, int y, int width, int height) {
   width = std::max(width, 0);
   height = std::max(height, 0);
@@ -853,6 +925,9 @@ void InitD3D7Module() {
 // ---------------------------------------------------------------------------------------
 // Image frames.
 
+// A managed texture of power-of-two sides around an image of width x height (at least
+// 1 x 1), with a mip chain when asked; the frame's texture coordinates cover only the
+// image's part. The frame remembers the graphics generation it was made in.
 std::shared_ptr<TD3D7ImageFrame> TD3D7ImageFrame::Create(TD3D7Vex2DDriver* driver, int width,
                                                          int height, int flags) {
   TD3D7GraphicsDriver* drv = D3D7GraphicsDriver();
@@ -879,6 +954,8 @@ std::shared_ptr<TD3D7ImageFrame> TD3D7ImageFrame::Create(TD3D7Vex2DDriver* drive
   return f;
 }
 
+// Unbinds the frame if it is the active texture, and gives its surface back only when the
+// surface still belongs to the current DirectDraw (same generation).
 TD3D7ImageFrame::~TD3D7ImageFrame() {
   if (driver && driver->activeFrame == this) {
     if (driver->device) driver->SetActiveFrame(nullptr);
@@ -922,11 +999,19 @@ void TD3D7ImageFrame::Draw(float x0, float y0, float x1, float y1, float tx, flo
   if (driver) driver->DrawFrame(*this, x0, y0, x1, y1, tx, ty);
 }
 
+// The average of two ARGB pixels, four channels in one 32-bit sum: each channel is halved
+// before adding so no sum carries into its neighbour. The last term adds one to the sums
+// whose bit 3 is set, which offsets on average what the halving drops and still cannot
+// carry (254 becomes at most 255).
 uint32_t TD3D7ImageFrame::Mix(uint32_t a, uint32_t b) {
   uint32_t m = ((a >> 1) & 0x7F7F7F7Fu) + ((b >> 1) & 0x7F7F7F7Fu);
   return m + ((m >> 3) & 0x01010101u);
 }
 
+// Repeats the image's last column and row into the unused part of the texture, so that
+// filtering at the image's edge blends with the image's own pixels, not with whatever the
+// padding holds: one column and row for a plain texture (all a bilinear fetch reaches), the
+// whole padding for a mip-mapped one (smaller levels average wider areas of it).
 void TD3D7ImageFrame::SmearEdges() {
   if (!_locked || !sinfo.surface) return;
   const int tw = sinfo.width, th = sinfo.height;
@@ -947,6 +1032,9 @@ void TD3D7ImageFrame::SmearEdges() {
   }
 }
 
+// Fills each mip level from the one above: every pixel the Mix of the 2 x 2 block above
+// it (the block repeats the last row or column where the level above is one pixel wide or
+// high). Throws when a level cannot be locked; the level above is unlocked first.
 void TD3D7ImageFrame::BuildMipMaps() {
   TDDSurface7Ptr cur = surface->surface, next;
   while (cur->GetAttachedSurface(DDSCAPS_MIPMAP, next) == DD_OK && next) {

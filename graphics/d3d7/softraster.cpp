@@ -13,6 +13,8 @@ namespace {
 
 // ---- packed ARGB helpers ---------------------------------------------------------------
 
+// x / 255 rounded to nearest without a division; exact for every x up to 65535, which
+// covers any product of two channels.
 inline uint32_t Div255(uint32_t x) {
   uint32_t t = x + 128;
   return (t + (t >> 8)) >> 8;
@@ -67,9 +69,7 @@ inline __m128i BlendAlpha4(__m128i s, __m128i d) {
 }
 #endif
 
-// Alpha-blends a row of texels onto the target eight pixels at a time with AVX2, with
-// BlendAlpha's rounding (see BlendAlpha2); the target's pixels are read and written with
-// `opaque` or-ed in, as the scalar loop does. Returns the pixels done (a multiple of 8).
+// BlendAlpha2 on eight pixels held as 16-bit lanes (two registers' worth of 8-bit data).
 __attribute__((target("avx2"))) inline __m256i BlendAlpha2Avx2(__m256i s16, __m256i d16) {
   const __m256i a = _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(s16, 0xFF), 0xFF);
   const __m256i ia = _mm256_sub_epi16(_mm256_set1_epi16(255), a);
@@ -78,6 +78,13 @@ __attribute__((target("avx2"))) inline __m256i BlendAlpha2Avx2(__m256i s16, __m2
   return _mm256_srli_epi16(_mm256_add_epi16(c, _mm256_srli_epi16(c, 8)), 8);
 }
 
+// Alpha-blends a row of texels onto the target eight pixels at a time with AVX2, with
+// BlendAlpha's rounding (see BlendAlpha2); the target's pixels are read and written with
+// `opaque` or-ed in, as the scalar loop does. Returns the pixels done (a multiple of 8).
+// Groups that are wholly opaque or wholly transparent are stored or skipped without the
+// arithmetic: sprites are mostly one or the other, with blending only along their edges.
+// Only called after HaveAvx2(); the function is compiled for AVX2 on its own so the rest
+// of the file runs on any x86-64.
 __attribute__((target("avx2"))) inline int BlendRowAvx2(uint32_t* dst, const uint32_t* src, int n, uint32_t opaque) {
   const __m256i op = _mm256_set1_epi32(static_cast<int>(opaque));
   const __m256i full = _mm256_set1_epi32(255), zero = _mm256_setzero_si256();
@@ -139,6 +146,15 @@ inline int64_t CeilDiv(int64_t a, int64_t b) {  // b > 0
 
 // ---------------------------------------------------------------------------------------
 // The rasterizer: a snapshot of the device state taken per draw call, and the loops.
+//
+// Coordinates are snapped to 1/256 pixel (Snap) and the coverage of every primitive is
+// decided in exact integer arithmetic on those values, so neighbouring triangles that
+// share an edge light each pixel along it exactly once whatever the floating-point input.
+// A pixel is covered when its centre (x + 0.5, y + 0.5) is inside; edges follow the
+// top-left rule. Colours and texture coordinates are interpolated as planes over the
+// screen (affine, no perspective), which is all a 2D game's pre-transformed vertices need.
+// Each distinct combination of texture mode, shading, blending and alpha test has its own
+// compiled span loop (Span, RowSpan), so no per-pixel branch asks what state is set.
 
 class TD3DRaster {
  public:
@@ -232,6 +248,9 @@ class TD3DRaster {
 
 namespace {
 
+// A texel index under an addressing mode. Wrap and mirror use masks: texture sizes are
+// powers of two (the surface refuses anything else), and masking also handles negative
+// and huge indices without a division.
 inline int64_t Wrap(int64_t x, int size, int mode) {
   switch (mode) {
     case D3DTADDRESS_CLAMP:
@@ -273,6 +292,12 @@ uint32_t TD3DRaster::AddressV(const Level& lv, int64_t y) const {
   return static_cast<uint32_t>(Wrap(y, lv.h, addrV));
 }
 
+// Copies what the loops read out of the device's state tables into plain fields and
+// resolves it once per draw call: the viewport clipped to the target, the enabled clip
+// planes packed together, texture stage 0 reduced to one of three combines for colour and
+// for alpha, the mip chain's levels, and the blend classified as replace, classic alpha
+// or generic. The 256-entry alpha-test table is rebuilt only when the reference or the
+// function changed, since most draws keep both.
 void TD3DRaster::Setup(TD3DDevice7&, TDDSurface7* tgt, const TD3DViewport& vp, const uint32_t* rs,
                        const uint32_t* tss, const float (*pl)[4], TDDSurface7* tex) {
   target = tgt;
@@ -358,6 +383,8 @@ void TD3DRaster::Setup(TD3DDevice7&, TDDSurface7* tgt, const TD3DViewport& vp, c
     blendKind = BlendKind::Generic;
 }
 
+// Texture stage 0: the source pixel from a texel and the diffuse colour, colour and
+// alpha each by their own combine (Setup).
 inline uint32_t TD3DRaster::CombineColor(uint32_t tex, uint32_t diff) const {
   uint32_t rgb, a;
   switch (colorComb) {
@@ -373,6 +400,11 @@ inline uint32_t TD3DRaster::CombineColor(uint32_t tex, uint32_t diff) const {
   return a << 24 | rgb;
 }
 
+// The source pixel blended onto the target pixel by the current blend factors: every
+// channel (alpha included) is src * srcFactor + dst * dstFactor, divided by 255 with
+// rounding and clipped at 255. A target without alpha reads and stays opaque. This is the
+// reference every faster blend path must match; the span loops call it only for blends
+// other than replace and classic alpha.
 uint32_t TD3DRaster::BlendPixel(uint32_t s, uint32_t d) const {
   if (!targetAlpha) d |= 0xFF000000u;
   uint32_t out;
@@ -410,6 +442,8 @@ uint32_t TD3DRaster::BlendPixel(uint32_t s, uint32_t d) const {
 }
 
 // u, v: texel space of the level in 16.16 fixed point (texel i spans [i, i+1)).
+// Bilinear filtering samples around the point half a texel up and left, so that a texel
+// centre returns that texel exactly; weights are 8-bit, the lerps those of Lerp.
 uint32_t TD3DRaster::Fetch(const Level& lv, int64_t u, int64_t v, bool linear) const {
   if (!linear) return Texel(lv, AddressU(lv, u >> 16), AddressV(lv, v >> 16));
   u -= 32768;
@@ -423,6 +457,13 @@ uint32_t TD3DRaster::Fetch(const Level& lv, int64_t u, int64_t v, bool linear) c
   return Lerp(top, bot, fy);
 }
 
+// Magnification (footprint up to one texel per pixel) uses level 0 and the magnification
+// filter; minification the minification filter and, with a mip chain, the level(s) for
+// log2 of the footprint: point mip filtering takes the nearest level (rounding at
+// rho = sqrt(2) * 2^n), linear mip filtering the two levels around it with an 8-bit weight.
+// The fraction of log2 is approximated linearly from the mantissa, which is cheap and
+// monotonic; the footprint's square comes in so no square root is taken for
+// magnification.
 void TD3DRaster::ChooseLod(double rho2, int* lvl, int& lvlCount, uint32_t& mipW,
                            bool& linear) const {
   lvl[0] = 0;
@@ -454,6 +495,8 @@ void TD3DRaster::ChooseLod(double rho2, int* lvl, int& lvlCount, uint32_t& mipW,
   lvlCount = mipW ? 2 : 1;
 }
 
+// A filtered texel at normalised texture coordinates, for the single-pixel paths (points
+// and lines); the span loops step fixed-point coordinates instead.
 uint32_t TD3DRaster::SampleAt(double u, double v, const int* lvl, int lvlCount, uint32_t mipW,
                               bool linear) const {
   const Level& a = levels[lvl[0]];
@@ -468,6 +511,10 @@ uint32_t TD3DRaster::SampleAt(double u, double v, const int* lvl, int lvlCount, 
   return t;
 }
 
+// Narrows the pixel range [xl, xr] of row py to the viewport and to every enabled clip
+// plane (a pixel is kept when a * x + b * y + d >= 0 at its centre); false when nothing
+// of the row is left. Each plane cuts a row at one x, so a row stays one interval and the
+// loops need no per-pixel plane test. Bounds beyond the int range saturate.
 bool TD3DRaster::RowLimits(int py, int& xl, int& xr) const {
   // xl, xr inclusive; narrowed by the scissor and the clip planes.
   xl = std::max(xl, clipL);
@@ -491,6 +538,8 @@ bool TD3DRaster::RowLimits(int py, int& xl, int& xr) const {
   return xl <= xr;
 }
 
+// One pixel through the whole pipeline (clip, texture, combine, alpha test, blend): the
+// path of points and lines, where speed does not matter.
 void TD3DRaster::ShadeOne(int px, int py, uint32_t diff, double u, double v, const int* lvl,
                           int lvlCount, uint32_t mipW, bool linear) {
   if (py < clipT || py >= clipB) return;
@@ -517,6 +566,9 @@ inline uint32_t LerpARGB(uint32_t a, uint32_t b, double t) {
   }
   return out;
 }
+// Usable: a vertex that can be drawn at all (no NaN or infinity). Finite: one whose
+// coordinates also stay within 4e6 pixels, where the 1/256-pixel products of the
+// rasterizer's set-up fit in 64 bits.
 bool Usable(const TD3DTLVertex& v) {
   return std::isfinite(v.sx) && std::isfinite(v.sy) && std::isfinite(v.tu) && std::isfinite(v.tv);
 }
@@ -524,9 +576,11 @@ bool Finite(const TD3DTLVertex& v) {
   return std::isfinite(v.sx) && std::isfinite(v.sy) && std::fabs(v.sx) < 4.0e6f &&
          std::fabs(v.sy) < 4.0e6f && std::isfinite(v.tu) && std::isfinite(v.tv);
 }
+// A screen coordinate in 1/256 pixel, rounded to nearest.
 inline int64_t Snap(float f) { return static_cast<int64_t>(std::floor(static_cast<double>(f) * 256.0 + 0.5)); }
 }  // namespace
 
+// A point lights the pixel that contains it, with the vertex's colour and texel.
 void TD3DRaster::Point(const TD3DTLVertex& v) {
   if (!Finite(v)) return;
   int64_t X = Snap(v.sx), Y = Snap(v.sy);
@@ -540,7 +594,11 @@ void TD3DRaster::Point(const TD3DTLVertex& v) {
 }
 
 // Pixels along the major axis whose centres lie in [start, end) of the line; on the
-// minor axis the pixel that contains the line at that centre.
+// minor axis the pixel that contains the line at that centre. The end point is left out
+// so that the segments of a strip meet without lighting their shared pixel twice (which
+// would show under blending). The minor coordinate is computed exactly in integers from
+// the snapped end points, not stepped, so long lines do not drift; the walk is clipped to
+// the viewport on the major axis first, so a line far off screen costs nothing.
 void TD3DRaster::Line(const TD3DTLVertex& a, const TD3DTLVertex& b) {
   if (!Finite(a) || !Finite(b)) return;
   int64_t X0 = Snap(a.sx), Y0 = Snap(a.sy), X1 = Snap(b.sx), Y1 = Snap(b.sy);
@@ -603,6 +661,11 @@ void TD3DRaster::Line(const TD3DTLVertex& a, const TD3DTLVertex& b) {
 
 // ---- triangle spans ----------------------------------------------------------------------
 
+// The general span loop: n pixels of one triangle row from s.dst on, colour stepped in
+// 16.16 (Gouraud) or flat, texture coordinates stepped in 16.16 texels per level. The
+// texture mode, shading, blend kind and alpha test are template parameters so that each
+// combination compiles to a loop without state tests; the *Wrap modes are the default
+// addressing with the address arithmetic inlined.
 template <TD3DRaster::TexMode TM, bool Gouraud, TD3DRaster::BlendKind BK, bool AT>
 void TD3DRaster::Span(SpanArgs& s) {
   int32_t r = 0, g = 0, b = 0, a = 0;
@@ -673,6 +736,7 @@ void TD3DRaster::Span(SpanArgs& s) {
   }
 }
 
+// Picks the Span instantiation for the draw's blend kind and alpha test.
 template <TD3DRaster::TexMode TM, bool Gouraud>
 void TD3DRaster::SpanDispatch(SpanArgs& s) {
   switch (blendKind) {
@@ -765,6 +829,9 @@ void TD3DRaster::RowSpan(const SpanArgs& s) {
   }
 }
 
+// RowSpanLerp and RowDispatch pick the RowSpan instantiation: horizontal and vertical
+// filtering only where the weights are not 0 (an image placed on whole pixels needs
+// neither), and the texture-only combine that skips the diffuse colour.
 template <TD3DRaster::BlendKind BK, bool AT>
 void TD3DRaster::RowSpanLerp(const SpanArgs& s, bool texOnly) {
   const int k = (s.fx ? 1 : 0) | (s.fy ? 2 : 0) | (texOnly ? 4 : 0);
@@ -857,6 +924,14 @@ void TD3DRaster::GuardTriangle(const TD3DTLVertex& va, const TD3DTLVertex& vb, c
   }
 }
 
+// Fills the pixels whose centres lie inside the triangle. The vertices are snapped to
+// 1/256 pixel and, for each row, each edge gives the first or last covered column by an
+// exact integer division, with the top-left rule (a centre exactly on an edge belongs to
+// the triangle only for a top or left edge, the `bias` of 1 otherwise): two triangles
+// sharing an edge never both draw, nor both miss, a pixel on it. Culling uses the sign of
+// the snapped area; the vertices are then put in one orientation so that the edge
+// functions have one sign convention. Vertices too far out for 64-bit set-up go through
+// GuardTriangle; NaN or infinite vertices draw nothing.
 void TD3DRaster::Triangle(const TD3DTLVertex& va, const TD3DTLVertex& vb, const TD3DTLVertex& vc) {
   if (!Finite(va) || !Finite(vb) || !Finite(vc)) {
     // Far outside the screen the fixed-point set-up would overflow: the part of the
@@ -964,6 +1039,15 @@ bool TD3DRaster::Rect(const TD3DTLVertex* q) {
   return true;
 }
 
+// Draws rows rowFirst..rowLast of a primitive whose covered columns per row `bounds`
+// gives. Colour and texture coordinates are planes fitted through the three vertices
+// p[0..2] (X, Y their snapped positions, area twice the snapped area, positive) and are
+// evaluated afresh at the first pixel centre of each row, so errors do not pile up from
+// row to row. Per draw it picks the cheapest loop that gives the same values: the row
+// loop when every pixel reads the next texel of one texture row (an unscaled, unrotated
+// image), with a batched AVX2 blend for whole rectangles; otherwise the general span
+// loop. A white opaque diffuse turns modulation into plain texture for this draw only
+// (the combines are restored at the end).
 template <class RowBounds>
 void TD3DRaster::Fill(const TD3DTLVertex* const* p, const int64_t* X, const int64_t* Y, int64_t area,
                       int rowFirst, int rowLast, RowBounds bounds, bool sameColumns) {
@@ -1286,6 +1370,9 @@ int32_t TD3DDevice7::GetViewport(TD3DViewport& viewport) const {
   return DD_OK;
 }
 
+// Fills the rectangles (or the whole viewport when none are given), each cut to the
+// viewport, with the colour; only the target is cleared (other clear flags do nothing).
+// A target without alpha stays opaque.
 int32_t TD3DDevice7::Clear(int count, const TDDRect* rects, uint32_t flags, uint32_t color) {
   if (!_target) return DDERR_INVALIDOBJECT;
   if (_target->IsLost() != DD_OK) return DDERR_SURFACELOST;
@@ -1307,6 +1394,11 @@ int32_t TD3DDevice7::Clear(int count, const TDDRect* rects, uint32_t flags, uint
   return DD_OK;
 }
 
+// Draws pre-transformed vertices between BeginScene and EndScene. A lost or locked
+// texture draws as untextured rather than failing the call; a locked target refuses it.
+// Strips flip every other triangle so all keep the strip's winding for culling; a fan of
+// four vertices that forms an axis-aligned rectangle (the game's sprites) is filled in one
+// pass by Rect instead of as two triangles.
 int32_t TD3DDevice7::DrawPrimitive(TD3DPrimitiveType type, const TD3DTLVertex* v, int count) {
   if (!_target) return DDERR_INVALIDOBJECT;
   if (!_inScene) return D3DERR_SCENE_NOT_IN_SCENE;
