@@ -4,7 +4,8 @@
 #include <cstddef>
 #include <vector>
 
-// One particle.
+// One particle: a rising score label (t = 1) or a falling tile fragment (t = 0). The
+// short names (icle, t, c, c2) are the game's own and stay: the comments say what they hold.
 struct icle {
   int x = 0;
   int y = 0;

@@ -24,6 +24,6 @@ struct TPlayState {
   int32_t PatternLoopEnd = 0;
   int32_t PatternLoopCount = -1;
   int32_t patterndelay = 0;
-  double TLAV = 0, TRAV = 0;
+  double TLAV = 0, TRAV = 0;  // left and right output level meters
   int32_t GlobalVolume = 64;  // 0..64, effects G and H (format playback)
 };

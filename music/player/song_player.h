@@ -50,8 +50,8 @@ public:
   // Native format (music formats code): a whole song, or null for another format.
   static Cantor_MixerPtr Load(const TStreamPtr& stream);
   int32_t Save(const TStreamPtr& stream);
-  virtual void Do_Player();
-  virtual void NEXT_LINE();
+  virtual void Do_Player();  // processes one tick
+  virtual void NEXT_LINE();  // moves to the next line (row) of the song
   virtual void PatternBreak(int32_t line);
   virtual void PatternLineRepeat(int32_t count);
   virtual void SetTiming(int32_t value);
