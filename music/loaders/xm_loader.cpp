@@ -90,7 +90,9 @@ void ReadSampleData(TByteCursor& in, const XmSampleHeader& h) {
   s.Loop = (s.Flag & 1) ? 1 : (s.Flag & 2) ? 2 : 0;
 }
 
-Cantor_InstrumentPtr ReadInstrument(TByteCursor& in) {
+// Reads an instrument: its header, its sample headers and (unless `deferred` is given,
+// which then receives the sample headers in order) its sample data.
+Cantor_InstrumentPtr ReadInstrument(TByteCursor& in, std::vector<XmSampleHeader>* deferred) {
   auto inst = std::make_shared<Cantor_Instrument>();
   const uint64_t start = in.Pos();
   const uint32_t headerSize = in.U32LE();
@@ -170,6 +172,10 @@ Cantor_InstrumentPtr ReadInstrument(TByteCursor& in) {
     in.Seek(at + 40);
   }
   in.Skip(40 * static_cast<uint64_t>(count - stored));
+  if (deferred) {
+    deferred->insert(deferred->end(), headers.begin(), headers.end());
+    return inst;
+  }
   for (const XmSampleHeader& h : headers) {
     if (h.sample) ReadSampleData(in, h);
     else in.Skip(h.length);
@@ -210,7 +216,7 @@ TMusicPtr LoadXM(const TMusicSource& source) {
   song->SongName = in.Name(20);
   in.U8();  // 0x1A
   song->TrackerName = in.Name(20);
-  in.U16LE();  // version
+  const int32_t version = in.U16LE();
   const uint32_t headerSize = in.U32LE();
   const int32_t songLength = in.U16LE();
   in.U16LE();  // restart position
@@ -262,15 +268,31 @@ TMusicPtr LoadXM(const TMusicSource& source) {
   // least a byte on every cell of a pattern with data); a larger song is refused.
   // Patterns without data share one empty pattern per line count.
   const uint64_t cellBudget = std::max<uint64_t>(XM_CELL_BUDGET, in.Size());
+  // Files before version 1.04 store the instrument and sample headers first, then the
+  // patterns (in 1.02 with the line count in one byte, less one), then the sample data.
+  const bool headersFirst = version < 0x0104;
+  uint64_t patternsAt = 60 + static_cast<uint64_t>(headerSize);
+  std::vector<XmSampleHeader> deferred;
+  song->Instrument.assign(static_cast<size_t>(instruments) + 1, nullptr);
+  if (headersFirst) {
+    in.Seek(patternsAt);
+    for (int32_t i = 1; i <= instruments; ++i)
+      song->Instrument[static_cast<size_t>(i)] = ReadInstrument(in, &deferred);
+    patternsAt = in.Pos();
+  }
+  const auto lineCount = [&]() {
+    const int32_t n = version <= 0x0102 ? in.U8() + 1 : in.U16LE();
+    return std::clamp<int32_t>(n, 1, XM_MAX_LINES);
+  };
   {
     // The pattern headers alone tell the cells: a song above the budget is refused
     // before any pattern is made.
-    uint64_t cells = 0, at = 60 + static_cast<uint64_t>(headerSize);
+    uint64_t cells = 0, at = patternsAt;
     for (int32_t p = 0; p < storedPatterns && p < kept; ++p) {
       in.Seek(at);
       const uint32_t headerLength = in.U32LE();
       const int32_t packing = in.U8();
-      const int32_t lines = std::clamp<int32_t>(in.U16LE(), 1, XM_MAX_LINES);
+      const int32_t lines = lineCount();
       const uint32_t packedSize = in.U16LE();
       at += static_cast<uint64_t>(headerLength) + packedSize;
       in.Seek(at - packedSize);
@@ -288,12 +310,12 @@ TMusicPtr LoadXM(const TMusicSource& source) {
     }
     return slot;
   };
-  uint64_t pos = 60 + static_cast<uint64_t>(headerSize);
+  uint64_t pos = patternsAt;
   for (int32_t p = 0; p < storedPatterns; ++p) {
     in.Seek(pos);
     const uint32_t headerLength = in.U32LE();
     const int32_t packing = in.U8();
-    const int32_t lines = std::clamp<int32_t>(in.U16LE(), 1, XM_MAX_LINES);
+    const int32_t lines = lineCount();
     const uint32_t packedSize = in.U16LE();
     const uint64_t data = pos + headerLength;
     pos = data + packedSize;
@@ -317,9 +339,16 @@ TMusicPtr LoadXM(const TMusicSource& source) {
     if (!slot) slot = emptyPattern(64);
   }
 
-  song->Instrument.assign(static_cast<size_t>(instruments) + 1, nullptr);
   in.Seek(pos);
-  for (int32_t i = 1; i <= instruments; ++i) song->Instrument[static_cast<size_t>(i)] = ReadInstrument(in);
+  if (headersFirst) {
+    for (const XmSampleHeader& h : deferred) {
+      if (h.sample) ReadSampleData(in, h);
+      else in.Skip(h.length);
+    }
+  } else {
+    for (int32_t i = 1; i <= instruments; ++i)
+      song->Instrument[static_cast<size_t>(i)] = ReadInstrument(in, nullptr);
+  }
 
   stream->Close();
   song->CalcSize();
