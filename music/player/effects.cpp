@@ -793,6 +793,9 @@ void Cantor_Channel::XmStartTone(Cantor_Mixer& song, int32_t note, int32_t effec
   ClickDelay = 127;
   Arped = 0;
   Tick = 0;
+  // A new note restarts the vibrato and tremolo phase (an instrument number alone does not).
+  if (VibratoWaveForm < 4) VibratoCount = 0;
+  if (TremoloWaveForm < 4) TremoloCount = 0;
   if (effect == FX_OFFSET) {
     if (param != 0) MemOffset = param;
     Pos = MemOffset * 256.0;
@@ -811,8 +814,6 @@ void Cantor_Channel::XmResetVolumes() {
 }
 
 void Cantor_Channel::XmTriggerInstrument() {
-  if (VibratoWaveForm < 4) VibratoCount = 0;
-  if (TremoloWaveForm < 4) TremoloCount = 0;
   RetrigCount = 0;
   TremorCount = 0;
   KeyOff = 0;
