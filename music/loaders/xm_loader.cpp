@@ -16,6 +16,7 @@ struct XmSampleHeader {
   uint32_t length = 0;  // bytes
   uint32_t loopStart = 0;
   uint32_t loopLength = 0;
+  bool packed = false;  // 4-bit codes through a table of 16 steps (reserved byte 0xAD)
   Cantor_SamplePtr sample;  // null for samples beyond the instrument's table
 };
 
@@ -53,11 +54,24 @@ void DecodePackedCells(const uint8_t* data, uint64_t size, Cantor_Pattern& patte
 
 // Reads one sample's delta-coded data (at most what the file still holds).
 void ReadSampleData(TByteCursor& in, const XmSampleHeader& h) {
-  const uint64_t bytes = std::min<uint64_t>(h.length, in.Remaining());
   Cantor_Sample& s = *h.sample;
+  uint64_t stored = h.length;
+  if (h.packed && !(s.Flag & 0x10)) stored = 16 + (static_cast<uint64_t>(h.length) + 1) / 2;
+  const uint64_t bytes = std::min<uint64_t>(stored, in.Remaining());
   uint64_t available = 0;
   const uint8_t* p = in.Peek(bytes, available);
-  if (s.Flag & 0x10) {
+  if (h.packed && !(s.Flag & 0x10)) {
+    // The table of 16 signed steps, then a code a frame, the low nibble first.
+    const uint64_t frames = available > 16 ? std::min<uint64_t>(h.length, 2 * (available - 16)) : 0;
+    TBank bank(frames);
+    uint8_t sum = 0;
+    for (uint64_t i = 0; i < frames; ++i) {
+      const uint8_t code = p[16 + i / 2];
+      sum = static_cast<uint8_t>(sum + p[(i & 1) ? code >> 4 : code & 15]);
+      bank[i] = sum;
+    }
+    s.ConvertSampleFromBank(bank, 1);
+  } else if (s.Flag & 0x10) {
     const uint64_t frames = available / 2;
     TBank bank(frames * 2);
     uint16_t sum = 0;
@@ -77,7 +91,7 @@ void ReadSampleData(TByteCursor& in, const XmSampleHeader& h) {
     s.ConvertSampleFromBank(bank, 1);
   }
   // An odd byte of 16-bit data is skipped too: the next sample starts after `length`.
-  in.Skip(h.length);
+  in.Skip(stored);
 
   uint64_t loopStart = h.loopStart, loopLength = h.loopLength;
   if (s.Flag & 0x10) {
@@ -164,7 +178,7 @@ Cantor_InstrumentPtr ReadInstrument(TByteCursor& in, std::vector<XmSampleHeader>
       s->Pan = pan > 127 ? pan - 128 : pan;
       s->FilePan = pan;
       s->RelativeNote = static_cast<int8_t>(in.U8());
-      in.U8();  // reserved
+      h.packed = in.U8() == 0xAD;
       s->Name = in.Name(22);
       h.sample = s;
       inst->Sample[static_cast<size_t>(k)] = s;

@@ -43,14 +43,27 @@ class Sample:
         self.data, self.loop, self.volume, self.finetune = data, loop, volume, finetune
         self.pan, self.relnote, self.bits, self.pingpong = pan, relnote, bits, pingpong
 
+    adpcm = False  # 4-bit delta-table coding (marked by 0xAD in the reserved byte)
+
     def header(self, name=b""):
         width = self.bits // 8
         flags = (0 if self.loop is None else (2 if self.pingpong else 1)) | (0x10 if self.bits == 16 else 0)
         start, length = self.loop if self.loop else (0, 0)
         return struct.pack("<IIIBbBBbB22s", len(self.data) * width, start * width, length * width,
-                           self.volume, self.finetune, flags, self.pan, self.relnote, 0, name)
+                           self.volume, self.finetune, flags, self.pan, self.relnote,
+                           0xAD if self.adpcm else 0, name)
 
     def body(self):
+        if self.adpcm:
+            # A table of 16 signed steps, then one nibble a frame (low nibble first).
+            steps = [0, 1, 2, 4, 8, 16, 32, 64, -1, -2, -4, -8, -16, -32, -64, -128]
+            out, value, nibbles = bytearray(bytes(s & 0xFF for s in steps)), 0, []
+            for v in self.data:
+                k = min(range(16), key=lambda i: abs(((value + steps[i] + 128) & 0xFF) - 128 - v))
+                value = (value + steps[k]) & 0xFF
+                nibbles.append(k)
+            nibbles += [0] * (len(nibbles) & 1)
+            return bytes(out) + bytes(nibbles[i] | (nibbles[i + 1] << 4) for i in range(0, len(nibbles), 2))
         out, prev = bytearray(), 0
         for v in self.data:
             if self.bits == 16:
@@ -89,7 +102,7 @@ class Instrument:
         if self.samples:
             keymap = self.keymap or [0] * 96
             env = lambda points: b"".join(struct.pack("<HH", t, v) for t, v in (points or [])).ljust(48, b"\0")
-            vtype = (1 if self.vol_env else 0) | (2 if self.vol_sustain is not None else 0) | \
+            vtype = (1 if self.vol_env is not None else 0) | (2 if self.vol_sustain is not None else 0) | \
                 (4 if self.vol_loop else 0)
             ptype = 1 if self.pan_env else 0
             head += struct.pack("<I", 40) + bytes(keymap) + env(self.vol_env) + env(self.pan_env)
@@ -275,6 +288,22 @@ def rules():
     r["instrument_header_short"] = xm([pat(16, {0: (C4, 1), 4: (E4, 2), 8: (G4, 1, 0x18), 12: (C5, 2)})],
                                       [Instrument([looped()], header_size=243),
                                        Instrument([looped(volume=40)], header_size=300)])
+    def adpcm(**kw):
+        sm = decaying(frames=12000, **kw)
+        sm.adpcm = True
+        return sm
+    r["sample_adpcm"] = xm([pat(32, {0: (C4, 1), 8: (E4, 2), 16: (G4, 1), 24: (C5, 2)})],
+                           [Instrument([adpcm()]), Instrument([decaying(frames=12000, volume=40)])])
+    r["envelope_few_points"] = xm([pat(32, {0: (C4, 1), 8: (E4, 2), 12: (OFF,), 16: (G4, 3), 20: (OFF,),
+                                            24: (C5, 1, 0x20)})],
+                                  [Instrument([looped()], vol_env=[]), Instrument([looped()], vol_env=[(0, 20)]),
+                                   Instrument([looped()], vol_env=[(0, 64), (0, 10), (20, 40)])])
+    r["amiga_periods"] = xm([pat(32, {0: (C4, 1), 4: (None, None, None, 1, 0x08), 8: (E4, 1, 0x30),
+                                      12: (None, None, None, 2, 0x10), 16: (G4, 1), 20: (C5, None, None, 3, 0x10),
+                                      24: (C3, 1, 0x20, 4, 0x48)})], one, linear=False)
+    r["note_map_beyond"] = xm([pat(32, {0: (C4, 1), 8: (C5, 1), 16: (C3, 1, 0x20), 24: (note("C-6"), 1)})],
+                              [Instrument([looped(), looped(volume=30, relnote=7)],
+                                          keymap=[0] * 36 + [1] * 12 + [5] * 12 + [17] * 36)])
     return r
 
 
@@ -285,6 +314,7 @@ def rules():
 # allows 0.005 below them. xmp's figures on the same files, for comparison, are printed
 # by `compare`.
 EXPECTED = {
+    "amiga_periods": (1.000, 0.996),
     "delay_envelope": (1.000, 0.996),
     "delay_inst_volume": (1.000, 0.997),
     "delay_keyoff_note": (1.000, 0.997),
@@ -292,6 +322,7 @@ EXPECTED = {
     "delay_volume_column": (1.000, 0.997),
     "delay_without_note": (1.000, 0.997),
     "empty_fields": (1.000, 0.997),
+    "envelope_few_points": (0.999, 0.997),
     "fadeout_inst_change": (1.000, 0.996),
     "inst_alone_change": (1.000, 0.996),
     "inst_alone_envelope": (1.000, 0.994),
@@ -304,6 +335,7 @@ EXPECTED = {
     "keyoff_no_sustain": (1.000, 0.996),
     "keyoff_sustain": (1.000, 0.995),
     "keyoff_with_instrument": (1.000, 0.996),
+    "note_map_beyond": (1.000, 0.998),
     "note_out_of_range": (1.000, 0.996),
     "offset_memory": (1.000, 0.997),
     "offset_past_end": (1.000, 0.997),
@@ -314,6 +346,7 @@ EXPECTED = {
     "porta_target": (1.000, 0.996),
     "porta_volume_column": (1.000, 0.997),
     "sample_16bit": (1.000, 0.989),
+    "sample_adpcm": (1.000, 0.997),
     "sample_volume_high": (1.000, 0.997),
     "version_0102": (1.000, 0.997),
     "version_0103": (1.000, 0.997),
