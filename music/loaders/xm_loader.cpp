@@ -305,12 +305,12 @@ TMusicPtr LoadXM(const TMusicSource& source) {
     for (int32_t p = 0; p < storedPatterns && p < kept; ++p) {
       in.Seek(at);
       const uint32_t headerLength = in.U32LE();
-      const int32_t packing = in.U8();
+      in.U8();  // packing type
       const int32_t lines = lineCount();
       const uint32_t packedSize = in.U16LE();
       at += static_cast<uint64_t>(headerLength) + packedSize;
       in.Seek(at - packedSize);
-      if (packing == 0 && packedSize > 0 && in.Remaining() > 0)
+      if (packedSize > 0 && in.Remaining() > 0)
         cells += static_cast<uint64_t>(lines) * static_cast<uint64_t>(channels);
     }
     if (cells > cellBudget) return nullptr;
@@ -328,7 +328,9 @@ TMusicPtr LoadXM(const TMusicSource& source) {
   for (int32_t p = 0; p < storedPatterns; ++p) {
     in.Seek(pos);
     const uint32_t headerLength = in.U32LE();
-    const int32_t packing = in.U8();
+    // The packing type byte is always 0 in files of the format's tracker; other writers
+    // put other values there, and the cells are packed the same way.
+    in.U8();
     const int32_t lines = lineCount();
     const uint32_t packedSize = in.U16LE();
     const uint64_t data = pos + headerLength;
@@ -337,8 +339,7 @@ TMusicPtr LoadXM(const TMusicSource& source) {
     in.Seek(data);
     uint64_t available = 0;
     const uint8_t* packed = in.Peek(packedSize, available);
-    // Only packing 0 exists; a pattern packed otherwise is left empty.
-    if (packing != 0 || available == 0) {
+    if (available == 0) {
       song->Pattern[static_cast<size_t>(p)] = emptyPattern(lines);
       continue;
     }

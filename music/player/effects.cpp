@@ -108,8 +108,9 @@ void Cantor_Channel::ApplyCommand(Cantor_Track& track, Cantor_Mixer& song) {
     LatchCell(track, song.CurrentLine);
     // Classic: the XM loader's C-0 is no note, as it always was.
     if (classic && linenote == XmLowestNote) linenote = 0;
-    // XM: an instrument number above 128 is no instrument number.
-    if (xm && inst > 128) inst = 0;
+    // XM: instrument number 255 is no instrument number; the others without an
+    // instrument (also those above 128) silence the notes that use them.
+    if (xm && inst == 255) inst = 0;
     if (xm && inst > 0) XmInstNum = inst;
   }
   const int32_t h = fxvl, l = fxvr;

@@ -120,7 +120,7 @@ TEST(XmLoader, PackedDataShorterThanThePattern) {
   EXPECT_EQ(song->Pattern[1]->Track[0]->Note[0], 0x2F);  // next pattern from its own start
 }
 
-TEST(XmLoader, UnknownPackingLeavesThePatternEmpty) {
+TEST(XmLoader, AnyPackingTypeIsReadAsTheUsualPacking) {
   Xm xm;
   xm.patterns[0].packing = 1;
   xm.patterns[0].packed = {0x81, 0x20};
@@ -128,7 +128,7 @@ TEST(XmLoader, UnknownPackingLeavesThePatternEmpty) {
   xm.orders = {0, 1};
   auto song = Load(xm);
   ASSERT_TRUE(song);
-  EXPECT_EQ(song->Pattern[0]->Track[0]->Note[0], 0);
+  EXPECT_EQ(song->Pattern[0]->Track[0]->Note[0], 0x1F);
   EXPECT_EQ(song->Pattern[1]->Track[0]->Note[0], 0x2F);
 }
 

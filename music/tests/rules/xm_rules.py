@@ -92,10 +92,11 @@ def decaying(frames=30000, cycle=32, **kw):
 
 class Instrument:
     def __init__(self, samples, keymap=None, vol_env=None, vol_sustain=None, vol_loop=None,
-                 pan_env=None, fadeout=0, header_size=263):
+                 pan_env=None, fadeout=0, header_size=263, sample_header_size=40):
         self.samples, self.keymap, self.vol_env = samples, keymap, vol_env
         self.vol_sustain, self.vol_loop, self.pan_env = vol_sustain, vol_loop, pan_env
         self.fadeout, self.header_size = fadeout, header_size
+        self.sample_header_size = sample_header_size
 
     def bytes(self):
         head = struct.pack("<22sBH", b"", 0, len(self.samples))
@@ -105,7 +106,7 @@ class Instrument:
             vtype = (1 if self.vol_env is not None else 0) | (2 if self.vol_sustain is not None else 0) | \
                 (4 if self.vol_loop else 0)
             ptype = 1 if self.pan_env else 0
-            head += struct.pack("<I", 40) + bytes(keymap) + env(self.vol_env) + env(self.pan_env)
+            head += struct.pack("<I", self.sample_header_size) + bytes(keymap) + env(self.vol_env) + env(self.pan_env)
             head += struct.pack("<8B", len(self.vol_env or []), len(self.pan_env or []),
                                 self.vol_sustain or 0, *(self.vol_loop or (0, 0)), 0, 0, 0)
             head += struct.pack("<6BHH", vtype, ptype, 0, 0, 0, 0, self.fadeout, 0)
@@ -137,10 +138,11 @@ def xm(patterns, instruments, channels=1, speed=6, bpm=125, linear=True, orders=
     packed = []
     for p in patterns:
         rows, lines = (p["rows"], p["lines"]) if isinstance(p, dict) else (len(p), dict(enumerate(p)))
-        data = b"".join(cell_bytes((lines.get(r) or [None] * channels)[c])
+        data = b"".join(cell_bytes(((lines.get(r) or []) + [None] * channels)[c])
                         for r in range(rows) for c in range(channels))
         if version >= 0x0103:
-            packed.append(struct.pack("<IBHH", 9, 0, rows, len(data)) + data)
+            packed.append(struct.pack("<IBHH", 9, p.get("packing", 0) if isinstance(p, dict) else 0, rows,
+                                      len(data)) + data)
         else:
             packed.append(struct.pack("<IBBH", 8, 0, rows - 1, len(data)) + data)
     orders = orders if orders is not None else list(range(len(patterns)))
@@ -211,6 +213,9 @@ def rules():
     r["inst_invalid"] = xm([pat(32, {0: (C4, 1), 8: (E4, 5), 12: (G4,), 16: (C4, 1), 20: (None, 9),
                                      24: (E4, 2), 28: (G4, 1)})],
                            [Instrument([looped()]), Instrument([])])
+
+    r["inst_above_128"] = xm([pat(32, {0: (C4, 1), 8: (E4, 0xC1), 16: (None, 0x90, 0x20), 20: (None, 1),
+                                       24: (G4, 0xFF, 0x30)})], decay)
 
     # Key off: K00 at once, Kxx later; with and without a sustain point, with no envelope;
     # fade-out and an instrument change.
@@ -285,6 +290,9 @@ def rules():
         r["version_%04x" % version] = xm([pat(16, {0: (C4, 1), 4: (E4, 2), 8: (G4, 1, 0x20), 12: (C5, 2)})],
                                          [Instrument([looped()]), Instrument([looped(bits=16, volume=16)])],
                                          version=version)
+    odd = pat(16, {0: (C4, 1), 4: (E4, 1, 0x20), 8: (G4, 1), 12: (C5, 1, 0x10)})
+    odd["packing"] = 1
+    r["pattern_packing_type"] = xm([odd], one)
     r["instrument_header_short"] = xm([pat(16, {0: (C4, 1), 4: (E4, 2), 8: (G4, 1, 0x18), 12: (C5, 2)})],
                                       [Instrument([looped()], header_size=243),
                                        Instrument([looped(volume=40)], header_size=300)])
@@ -324,6 +332,7 @@ EXPECTED = {
     "empty_fields": (1.000, 0.997),
     "envelope_few_points": (0.999, 0.997),
     "fadeout_inst_change": (1.000, 0.996),
+    "inst_above_128": (1.000, 0.997),
     "inst_alone_change": (1.000, 0.996),
     "inst_alone_envelope": (1.000, 0.994),
     "inst_alone_other": (1.000, 0.997),
@@ -340,6 +349,7 @@ EXPECTED = {
     "offset_memory": (1.000, 0.997),
     "offset_past_end": (1.000, 0.997),
     "offset_past_loop_end": (1.000, 0.997),
+    "pattern_packing_type": (1.000, 0.997),
     "porta_first_note": (1.000, 0.996),
     "porta_instrument": (1.000, 0.994),
     "porta_instrument_change": (1.000, 0.997),
