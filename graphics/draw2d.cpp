@@ -89,6 +89,20 @@ void TVex2DGraphics::ClearCurrent() {
 
 TVex2DGraphicsPtr TVex2DGraphics::Current() { return State().current; }
 
+// ---- the renderers' graphics-driver side ----
+
+std::vector<TGraphicsMode> TVex2DDriver::GraphicsModes() { return PlatformDriver()->GraphicsModes(); }
+
+TGraphicsPtr TVex2DDriver::AttachGraphics(void* widget, int flags) {
+  TGraphicsPtr g = PlatformDriver()->AttachGraphics(widget, flags);
+  return g ? TVex2DGraphics::Create(g, this) : nullptr;
+}
+
+TGraphicsPtr TVex2DDriver::CreateGraphics(int width, int height, int depth, int hertz, int flags) {
+  TGraphicsPtr g = PlatformDriver()->CreateGraphics(width, height, depth, hertz, flags);
+  return g ? TVex2DGraphics::Create(g, this) : nullptr;
+}
+
 TVex2DGraphicsPtr TVex2DGraphics::Create(const TGraphicsPtr& graphics, TVex2DDriver* driver) {
   if (!graphics) return nullptr;
   int w = 0, h = 0, d = 0, hz = 0, f = 0;

@@ -24,13 +24,22 @@ constexpr int BLEND_ALPHA = 3;  // src * a + dst * (1 - a)
 constexpr int BLEND_LIGHT = 4;  // src * a + dst
 constexpr int BLEND_SHADE = 5;  // src * dst
 
-// A 2D renderer. Its AttachGraphics/CreateGraphics ask the platform driver for a
-// context and wrap it with TVex2DGraphics::Create; GraphicsModes forwards.
+// A 2D renderer: the one interface every renderer implements. A renderer draws into the
+// contexts of its platform graphics driver: AttachGraphics/CreateGraphics ask that driver
+// for a context and wrap it with TVex2DGraphics::Create, GraphicsModes forwards to it
+// (done here once); SetGraphics, Flip and the drawing operations are the renderer's own.
 // In the shape operations (x0, y0)-(x1, y1) are corners relative to the drawing point
 // (tx, ty) in window pixels; a relative point (x, y) lands at
 // (x * ix + y * iy + tx, x * jx + y * jy + ty) with the last SetTransform.
+// Renderers are reached by name through <ormix/graphics/renderers/renderers.h>.
 class TVex2DDriver : public TGraphicsDriver {
 public:
+  std::vector<TGraphicsMode> GraphicsModes() override;
+  TGraphicsPtr AttachGraphics(void* widget, int flags) override;
+  TGraphicsPtr CreateGraphics(int width, int height, int depth, int hertz, int flags) override;
+
+  // The platform graphics driver whose contexts this renderer draws into.
+  virtual TGraphicsDriver* PlatformDriver() = 0;
   virtual TImageFramePtr CreateFrameFromPixmap(const TPixmapPtr& pixmap, int flags) = 0;
   virtual void SetBlend(int mode) = 0;
   virtual void SetAlpha(float alpha) = 0;
