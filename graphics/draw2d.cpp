@@ -91,15 +91,20 @@ TVex2DGraphicsPtr TVex2DGraphics::Current() { return State().current; }
 
 // ---- the renderers' graphics-driver side ----
 
-std::vector<TGraphicsMode> TVex2DDriver::GraphicsModes() { return PlatformDriver()->GraphicsModes(); }
+std::vector<TGraphicsMode> TVex2DDriver::GraphicsModes() {
+  TGraphicsDriver* platform = PlatformDriver();
+  return platform ? platform->GraphicsModes() : std::vector<TGraphicsMode>();
+}
 
 TGraphicsPtr TVex2DDriver::AttachGraphics(void* widget, int flags) {
-  TGraphicsPtr g = PlatformDriver()->AttachGraphics(widget, flags);
+  TGraphicsDriver* platform = PlatformDriver();
+  TGraphicsPtr g = platform ? platform->AttachGraphics(widget, flags) : nullptr;
   return g ? TVex2DGraphics::Create(g, this) : nullptr;
 }
 
 TGraphicsPtr TVex2DDriver::CreateGraphics(int width, int height, int depth, int hertz, int flags) {
-  TGraphicsPtr g = PlatformDriver()->CreateGraphics(width, height, depth, hertz, flags);
+  TGraphicsDriver* platform = PlatformDriver();
+  TGraphicsPtr g = platform ? platform->CreateGraphics(width, height, depth, hertz, flags) : nullptr;
   return g ? TVex2DGraphics::Create(g, this) : nullptr;
 }
 

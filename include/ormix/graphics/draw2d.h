@@ -38,8 +38,9 @@ public:
   TGraphicsPtr AttachGraphics(void* widget, int flags) override;
   TGraphicsPtr CreateGraphics(int width, int height, int depth, int hertz, int flags) override;
 
-  // The platform graphics driver whose contexts this renderer draws into.
-  virtual TGraphicsDriver* PlatformDriver() = 0;
+  // The platform graphics driver whose contexts this renderer draws into; null (no modes,
+  // no contexts) unless the renderer names one or overrides the three operations above.
+  virtual TGraphicsDriver* PlatformDriver() { return nullptr; }
   virtual TImageFramePtr CreateFrameFromPixmap(const TPixmapPtr& pixmap, int flags) = 0;
   virtual void SetBlend(int mode) = 0;
   virtual void SetAlpha(float alpha) = 0;
