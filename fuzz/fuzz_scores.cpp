@@ -7,7 +7,7 @@
 #include <string>
 
 #include "fuzz_entries.h"
-#include "game/scramble.h"
+#include <ormix/runtime/scramble.h>
 #include "scores/http_server.h"
 #include "scores/service.h"
 #include "scores/store.h"

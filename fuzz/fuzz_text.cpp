@@ -7,7 +7,7 @@
 #include "fuzz_entries.h"
 #include "fuzz_streams.h"
 #include "game/exchange.h"
-#include "game/scramble.h"
+#include <ormix/runtime/scramble.h>
 #include "game/settings.h"
 #include "game/title.h"
 #include <ormix/runtime/incbin.h>

@@ -5,7 +5,7 @@
 #include <future>
 #include <system_error>
 
-#include "scramble.h"
+#include <ormix/runtime/scramble.h>
 #include "settings.h"
 #include <ormix/system/system.h>
 #include <ormix/web/http.h>

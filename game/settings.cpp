@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "scramble.h"
+#include <ormix/runtime/scramble.h>
 #include <ormix/runtime/random.h>
 #include <ormix/runtime/runtime.h>
 #include <ormix/stream/stream.h>

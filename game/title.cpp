@@ -1,6 +1,6 @@
 #include "title.h"
 
-#include "scramble.h"
+#include <ormix/runtime/scramble.h>
 
 namespace {
 

@@ -6,15 +6,14 @@
 #include <ormix/audio/audio.h>
 #include "exchange.h"
 #include "gamepaths.h"
-#include "scramble.h"
+#include <ormix/runtime/scramble.h>
 #include "title.h"
-#include <ormix/graphics/d3d7/d3d7.h>
 #include <ormix/graphics/draw2d.h>
 #include <ormix/graphics/font.h>
 #include <ormix/graphics/graphics.h>
 #include <ormix/graphics/image.h>
-#include <ormix/graphics/opengl/opengl.h>
 #include <ormix/graphics/pixmap.h>
+#include <ormix/graphics/renderers/renderers.h>
 #include <ormix/music/audiostream.h>
 #include <ormix/music/music.h>
 #include <ormix/runtime/errors.h>
@@ -31,6 +30,9 @@
 namespace {
 
 TZingleGame* g_game = nullptr;
+
+// The renderer each value of the renderer option names (F3 toggles between them).
+const Text kRendererOptions[] = {u"opengl", u"directx7"};
 
 constexpr int KEY_ONE = KEY_0 + 1;
 
@@ -159,8 +161,7 @@ bool TZingleGame::Start(const TZingleOptions& opts) {
   InitPixmapModule();
   InitImageModule();
   InitFontModule();
-  InitOpenGLModule();
-  InitD3D7Module();
+  InitRendererModules();
   InitAudioModule();
   InitMusicModule();
   // Scripted play drives its pads itself, whichever window has the focus.
@@ -171,12 +172,10 @@ bool TZingleGame::Start(const TZingleOptions& opts) {
   settings.PlayerId = NewPlayerId();
   LoadSettings(ToText(GamePaths().settings), settings);
   // 5. The renderer.
-  if (settings.RendererOption == 0) {
-    UseGraphicsDriver(OpenGLRenderer(), GFX_BACKBUFFER);
-  } else if (settings.RendererOption == 1) {
-    UseGraphicsDriver(DirectX7Renderer(), GFX_BACKBUFFER);
+  if (settings.RendererOption == 0 || settings.RendererOption == 1) {
+    UseGraphicsDriver(FindRenderer(kRendererOptions[settings.RendererOption]), GFX_BACKBUFFER);
   } else if (!CurrentGraphicsDriver()) {
-    UseGraphicsDriver(OpenGLRenderer(), GFX_BACKBUFFER);
+    UseGraphicsDriver(FindRenderer(kRendererOptions[0]), GFX_BACKBUFFER);
   }
   // 6. The audio back end.
   UseAudioDriver(u"directsound");
@@ -211,14 +210,14 @@ void TZingleGame::OpenGameScreen() {
     settings.ScreenDepthOption = 0;
     open = OpenScreen(800, 600, 0, hertz, 0) != nullptr;
   }
-  if (!open && CurrentGraphicsDriver() != DirectX7Renderer()) {
+  TVex2DDriver* software = FindRenderer(kRendererOptions[1]);
+  if (!open && CurrentGraphicsDriver() != software) {
     // No OpenGL on this machine: the software renderer draws the game instead.
     Trace("renderer fallback");
-    UseGraphicsDriver(DirectX7Renderer(), GFX_BACKBUFFER);
+    UseGraphicsDriver(software, GFX_BACKBUFFER);
     OpenScreen(800, 600, 0, hertz, 0);
   }
-  Trace("renderer %s depth=%d", CurrentGraphicsDriver() == DirectX7Renderer() ? "directx7" : "opengl",
-        settings.ScreenDepthOption);
+  Trace("renderer %s depth=%d", ToUtf8(RendererName(CurrentGraphicsDriver())).c_str(), settings.ScreenDepthOption);
   SetBlendMode(BLEND_ALPHA);
   SetImageMaskColor(255, 0, 255);
   _reopening = false;

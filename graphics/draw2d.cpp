@@ -89,6 +89,25 @@ void TVex2DGraphics::ClearCurrent() {
 
 TVex2DGraphicsPtr TVex2DGraphics::Current() { return State().current; }
 
+// ---- the renderers' graphics-driver side ----
+
+std::vector<TGraphicsMode> TVex2DDriver::GraphicsModes() {
+  TGraphicsDriver* platform = PlatformDriver();
+  return platform ? platform->GraphicsModes() : std::vector<TGraphicsMode>();
+}
+
+TGraphicsPtr TVex2DDriver::AttachGraphics(void* widget, int flags) {
+  TGraphicsDriver* platform = PlatformDriver();
+  TGraphicsPtr g = platform ? platform->AttachGraphics(widget, flags) : nullptr;
+  return g ? TVex2DGraphics::Create(g, this) : nullptr;
+}
+
+TGraphicsPtr TVex2DDriver::CreateGraphics(int width, int height, int depth, int hertz, int flags) {
+  TGraphicsDriver* platform = PlatformDriver();
+  TGraphicsPtr g = platform ? platform->CreateGraphics(width, height, depth, hertz, flags) : nullptr;
+  return g ? TVex2DGraphics::Create(g, this) : nullptr;
+}
+
 TVex2DGraphicsPtr TVex2DGraphics::Create(const TGraphicsPtr& graphics, TVex2DDriver* driver) {
   if (!graphics) return nullptr;
   int w = 0, h = 0, d = 0, hz = 0, f = 0;

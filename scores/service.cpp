@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "game/scramble.h"
+#include <ormix/runtime/scramble.h>
 
 namespace {
 

@@ -4,10 +4,9 @@
 
 #include <chrono>
 
-#include "game/scramble.h"
+#include <ormix/runtime/scramble.h>
 #include "game/settings.h"
-#include "score_server.h"
-#include "web/tests/stalled_listener.h"
+#include "testsupport/loopback_server.h"
 #include <ormix/stream/stream.h>
 #include <ormix/web/socket.h>
 
@@ -73,7 +72,7 @@ TEST_F(Exchange, SendsTheScrambledRecordAndReadsTheTable) {
   std::string reply = "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\n" +
                       ToUtf8(Scramble(table, ExchangeKey, EXCHANGE_PASSES)) +
                       "\r\n-+-\r\ntrailing text\r\n";
-  TTestScoreServer server(reply);
+  TLoopbackServer server(TLoopbackServer::Answer(reply));
   TScoreServer where;
   where.host = u"127.0.0.1";
   where.port = server.Port();
@@ -98,19 +97,19 @@ TEST_F(Exchange, FailuresGiveAnEmptyTable) {
     // Nobody listens on the port any more.
     int port;
     {
-      TTestScoreServer gone("");
+      TLoopbackServer gone(TLoopbackServer::Answer(""));
       port = gone.Port();
     }
     where.port = port;
     EXPECT_EQ(ExchangeScores(u"A|1|2", where), u"");
   }
   {
-    TTestScoreServer garbage("HTTP/1.0 200 OK\r\n\r\nnot a table\r\n-+-\r\n");
+    TLoopbackServer garbage(TLoopbackServer::Answer("HTTP/1.0 200 OK\r\n\r\nnot a table\r\n-+-\r\n"));
     where.port = garbage.Port();
     EXPECT_EQ(ExchangeScores(u"A|1|2", where), u"");
   }
   {
-    TTestScoreServer silent("", true);
+    TLoopbackServer silent(TLoopbackServer::Hold());
     where.port = silent.Port();
     EXPECT_EQ(ExchangeScores(u"A|1|2", where), u"");
     EXPECT_EQ(silent.Requests().size(), 1u);
@@ -120,7 +119,7 @@ TEST_F(Exchange, FailuresGiveAnEmptyTable) {
 // A server whose connection never completes (its queue is full) ends the exchange at the
 // connect time-out, with the game's own settings, instead of the system's retry time.
 TEST_F(Exchange, AServerThatNeverAnswersTheConnectionEndsItWithinTheConnectTime) {
-  TStalledListener listener;
+  TLoopbackServer listener(TLoopbackServer::TStalled{});
   if (!listener.Stalled()) GTEST_SKIP() << "this system completes every loopback connection";
   TScoreServer where;
   where.host = u"127.0.0.1";

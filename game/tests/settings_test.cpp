@@ -8,7 +8,7 @@
 #include <fstream>
 #include <set>
 
-#include "game/scramble.h"
+#include <ormix/runtime/scramble.h>
 #include <ormix/stream/stream.h>
 
 namespace {

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "game/scramble.h"
+#include <ormix/runtime/scramble.h>
 
 #include <vector>
 

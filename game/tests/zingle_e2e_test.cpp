@@ -6,9 +6,9 @@
 #include <cstring>
 #include <regex>
 
-#include "game/scramble.h"
+#include <ormix/runtime/scramble.h>
 #include "game/settings.h"
-#include "score_server.h"
+#include "testsupport/loopback_server.h"
 #include "zingle_run.h"
 #include <ormix/graphics/pixmap.h>
 
@@ -76,9 +76,9 @@ TEST(ZingleGame, ScriptedSessionPlaysSavesAndExchangesScores) {
   InitPixmapModule();
 
   const Text table = u"Champion|900|Tester|30|Rookie|5";
-  TTestScoreServer server("HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\n" +
-                          ToUtf8(Scramble(table, ExchangeKey, EXCHANGE_PASSES)) +
-                          "\r\n-+-\r\n");
+  TLoopbackServer server(TLoopbackServer::Answer("HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\n" +
+                                                 ToUtf8(Scramble(table, ExchangeKey, EXCHANGE_PASSES)) +
+                                                 "\r\n-+-\r\n"));
   // Music off, so that what is heard is the hits (a first start otherwise: no name typed
   // yet, no score, a new identity).
   TGameSettings quiet;
@@ -163,7 +163,7 @@ TEST(ZingleGame, RestartKeepsSettingsAndAFailedExchangeKeepsTheTable) {
   // Nothing listens on this port.
   int deadPort;
   {
-    TTestScoreServer gone("");
+    TLoopbackServer gone(TLoopbackServer::Answer(""));
     deadPort = gone.Port();
   }
   const char* script = R"(seed 2

@@ -1,5 +1,5 @@
 // The DirectX 7 2D renderer over the software DirectDraw/Direct3D layer.
-#include <ormix/graphics/d3d7/d3d7.h>
+#include "d3d7renderer.h"
 
 #include <SDL.h>
 
@@ -458,20 +458,7 @@ TD3D7GraphicsPtr TD3D7Graphics::Create(int width, int height, int depth, int her
 // ---------------------------------------------------------------------------------------
 // The renderer: graphics-driver side.
 
-std::vector<TGraphicsMode> TD3D7Vex2DDriver::GraphicsModes() {
-  return D3D7GraphicsDriver()->GraphicsModes();
-}
-
-TGraphicsPtr TD3D7Vex2DDriver::AttachGraphics(void* widget, int flags) {
-  TGraphicsPtr g = D3D7GraphicsDriver()->AttachGraphics(widget, flags);
-  return g ? TVex2DGraphics::Create(g, this) : nullptr;
-}
-
-TGraphicsPtr TD3D7Vex2DDriver::CreateGraphics(int width, int height, int depth, int hertz,
-                                              int flags) {
-  TGraphicsPtr g = D3D7GraphicsDriver()->CreateGraphics(width, height, depth, hertz, flags);
-  return g ? TVex2DGraphics::Create(g, this) : nullptr;
-}
+TGraphicsDriver* TD3D7Vex2DDriver::PlatformDriver() { return D3D7GraphicsDriver(); }
 
 // Makes a 2D context current and sets the device up for it (ResetD3DDevice); null or a
 // context without graphics drops the device, so every drawing call becomes a no-op.
@@ -909,17 +896,19 @@ std::shared_ptr<TD3D7ImageFrame> TD3D7Vex2DDriver::CreateFrameWithSize(int width
   return TD3D7ImageFrame::Create(this, width, height, flags);
 }
 
-TD3D7Vex2DDriver* DirectX7Renderer() {
+TD3D7Vex2DDriver* D3D7Renderer() {
   if (!g_renderer && D3D7GraphicsDriver()) g_renderer = new TD3D7Vex2DDriver();
   return g_renderer;
 }
+
+TVex2DDriver* DirectX7Renderer() { return D3D7Renderer(); }
 
 void InitD3D7Module() {
   static bool done = false;
   if (done) return;
   done = true;
   InitGraphicsModule();
-  if (TD3D7Vex2DDriver* r = DirectX7Renderer()) UseGraphicsDriver(r, GFX_BACKBUFFER);
+  if (TD3D7Vex2DDriver* r = D3D7Renderer()) UseGraphicsDriver(r, GFX_BACKBUFFER);
 }
 
 // ---------------------------------------------------------------------------------------

@@ -1,6 +1,6 @@
 // The DirectDraw-like half of the software layer: surfaces, clippers, display modes,
 // cooperative levels and presentation into SDL windows.
-#include <ormix/graphics/d3d7/softdraw.h>
+#include "softdraw.h"
 
 #include <SDL.h>
 #include <time.h>

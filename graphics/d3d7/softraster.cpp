@@ -7,7 +7,7 @@
 #include <immintrin.h>
 #endif
 
-#include <ormix/graphics/d3d7/softdraw.h>
+#include "softdraw.h"
 
 namespace {
 

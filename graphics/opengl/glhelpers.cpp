@@ -3,7 +3,7 @@
 // 8 x 16 font.
 #include <GL/gl.h>
 
-#include <ormix/graphics/opengl/opengl.h>
+#include "glrenderer.h"
 #include <ormix/graphics/pixmap.h>
 #include <ormix/runtime/incbin.h>
 

@@ -6,7 +6,7 @@
 #include <cmath>
 #include <cstring>
 
-#include <ormix/graphics/opengl/opengl.h>
+#include "glrenderer.h"
 #include <ormix/graphics/font.h>
 #include <ormix/graphics/pixmap.h>
 #include <ormix/runtime/errors.h>
@@ -199,20 +199,7 @@ std::shared_ptr<TGLImageFrame> TGLImageFrame::CreateFromPixmap(const TPixmapPtr&
 
 // ---- TGLVex2DDriver: graphics-driver side --------------------------------------------
 
-std::vector<TGraphicsMode> TGLVex2DDriver::GraphicsModes() {
-  return OpenGLGraphicsDriver()->GraphicsModes();
-}
-
-TGraphicsPtr TGLVex2DDriver::AttachGraphics(void* widget, int flags) {
-  TGraphicsPtr g = OpenGLGraphicsDriver()->AttachGraphics(widget, flags);
-  return g ? TVex2DGraphics::Create(g, this) : nullptr;
-}
-
-TGraphicsPtr TGLVex2DDriver::CreateGraphics(int width, int height, int depth, int hertz,
-                                            int flags) {
-  TGraphicsPtr g = OpenGLGraphicsDriver()->CreateGraphics(width, height, depth, hertz, flags);
-  return g ? TVex2DGraphics::Create(g, this) : nullptr;
-}
+TGraphicsDriver* TGLVex2DDriver::PlatformDriver() { return OpenGLGraphicsDriver(); }
 
 void TGLVex2DDriver::SetGraphics(const TGraphicsPtr& g) {
   auto g2d = std::dynamic_pointer_cast<TVex2DGraphics>(g);
@@ -429,10 +416,12 @@ TPixmapPtr TGLVex2DDriver::GrabPixmap(int x, int y, int width, int height) {
   return flipped;
 }
 
-TGLVex2DDriver* OpenGLRenderer() {
+TGLVex2DDriver* GLRenderer() {
   static TGLVex2DDriver* renderer = new TGLVex2DDriver;
   return renderer;
 }
+
+TVex2DDriver* OpenGLRenderer() { return GLRenderer(); }
 
 void InitOpenGLModule() {
   static bool done = false;

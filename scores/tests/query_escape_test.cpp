@@ -5,7 +5,7 @@
 
 #include <cstdio>
 
-#include "game/scramble.h"
+#include <ormix/runtime/scramble.h>
 #include "scores/http_server.h"
 #include "scores_harness.h"
 

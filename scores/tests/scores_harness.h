@@ -25,7 +25,7 @@
 #include <thread>
 #include <vector>
 
-#include "game/scramble.h"
+#include <ormix/runtime/scramble.h>
 #include <ormix/runtime/text.h>
 
 namespace scores_test {

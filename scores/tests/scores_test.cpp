@@ -4,7 +4,7 @@
 
 #include <map>
 
-#include "game/scramble.h"
+#include <ormix/runtime/scramble.h>
 #include "scores/store.h"
 #include "scores_harness.h"
 

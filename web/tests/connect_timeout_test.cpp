@@ -17,7 +17,7 @@
 #include <string>
 #include <thread>
 
-#include "stalled_listener.h"
+#include "testsupport/loopback_server.h"
 #include <ormix/web/http.h>
 #include <ormix/web/socket.h>
 
@@ -33,7 +33,7 @@ double SecondsSince(Clock::time_point start) {
   if (!(listener).Stalled()) GTEST_SKIP() << "this system completes every loopback connection"
 
 TEST(ConnectTimeout, GivesUpOnAListenerThatNeverCompletes) {
-  TStalledListener listener;
+  TLoopbackServer listener(TLoopbackServer::TStalled{});
   REQUIRE_STALLED(listener);
   struct Case {
     int timeoutMillis;
@@ -52,7 +52,7 @@ TEST(ConnectTimeout, GivesUpOnAListenerThatNeverCompletes) {
 }
 
 TEST(ConnectTimeout, HttpOpenAndStreamFactoryEndWithinTheConnectTime) {
-  TStalledListener listener;
+  TLoopbackServer listener(TLoopbackServer::TStalled{});
   REQUIRE_STALLED(listener);
   InitWebModule();
   Thttp http;

@@ -13,72 +13,7 @@
 
 #include <ormix/web/http.h>
 #include <ormix/web/socket.h>
-
-// A one-connection TCP server on 127.0.0.1: it reads the request (until the peer has sent
-// `expectBytes` or a blank line), then runs `reply` with the connected descriptor.
-class LoopbackServer {
-public:
-  std::string request;
-  int port = 0;
-
-  explicit LoopbackServer(std::function<void(int fd, const std::string& req)> reply,
-                          size_t expectBytes = 0)
-      : reply_(std::move(reply)), expect_(expectBytes) {
-    listen_ = ::socket(AF_INET, SOCK_STREAM, 0);
-    int one = 1;
-    setsockopt(listen_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(0x7F000001);
-    ::bind(listen_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    getsockname(listen_, reinterpret_cast<sockaddr*>(&a), &len);
-    port = ntohs(a.sin_port);
-    ::listen(listen_, 4);
-    thread_ = std::thread([this] { Serve(); });
-  }
-  ~LoopbackServer() {
-    thread_.join();
-    ::close(listen_);
-  }
-
-private:
-  // Serves one client. A client that never comes (or never finishes its request) is given
-  // up after a few seconds, so a broken connect fails its test instead of hanging it.
-  void Serve() {
-    pollfd l{listen_, POLLIN, 0};
-    if (::poll(&l, 1, 5000) != 1) return;
-    int fd = ::accept(listen_, nullptr, nullptr);
-    if (fd < 0) return;
-    char buf[4096];
-    while (true) {
-      bool done = expect_ ? request.size() >= expect_
-                          : request.find("\n\r\n") != std::string::npos ||
-                                request.find("\r\n\r\n") != std::string::npos;
-      if (done) break;
-      pollfd p{fd, POLLIN, 0};
-      if (::poll(&p, 1, 5000) != 1) break;
-      ssize_t n = ::recv(fd, buf, sizeof buf, 0);
-      if (n <= 0) break;
-      request.append(buf, static_cast<size_t>(n));
-    }
-    reply_(fd, request);
-    ::close(fd);
-  }
-  std::function<void(int, const std::string&)> reply_;
-  size_t expect_;
-  int listen_ = -1;
-  std::thread thread_;
-};
-
-static void SendAll(int fd, const std::string& s) {
-  size_t done = 0;
-  while (done < s.size()) {
-    ssize_t n = ::send(fd, s.data() + done, s.size() - done, MSG_NOSIGNAL);
-    if (n <= 0) return;
-    done += static_cast<size_t>(n);
-  }
-}
+#include "testsupport/loopback_server.h"
 
 // Waits (at most 5 s) until the descriptor reports `events`, without reading anything.
 static bool WaitFor(int fd, short events) {
@@ -98,11 +33,11 @@ TEST(Socket, FormatAndResolve) {
 }
 
 TEST(Socket, PeerCloseWithUnreadDataThenEnd) {
-  LoopbackServer server([](int fd, const std::string&) { SendAll(fd, "hi"); }, 1);
+  TLoopbackServer server([](int fd, const std::string&) { SendAll(fd, "hi"); }, 1);
   auto s = TSocket::CreateTCP();
   ASSERT_TRUE(s);
-  ASSERT_EQ(s->Connect(0x7F000001, server.port), 1);
-  EXPECT_EQ(s->RemotePort(), server.port);
+  ASSERT_EQ(s->Connect(0x7F000001, server.Port()), 1);
+  EXPECT_EQ(s->RemotePort(), server.Port());
   EXPECT_EQ(s->RemoteIp(), 0x7F000001);
   auto stream = TSocketStream::Create(s, 1);
   stream->WriteByte('x');
@@ -175,15 +110,15 @@ TEST(Socket, AcceptedConnectionOnDescriptorZero) {
 }
 
 TEST(Http, GetSendsExactBytesAndJoinsResponse) {
-  LoopbackServer server([](int fd, const std::string&) {
+  TLoopbackServer server([](int fd, const std::string&) {
     SendAll(fd, "HTTP/1.0 200 OK\r\nX: 1\r\n\r\nbody");
   });
   Thttp h;
-  ASSERT_EQ(h.Open(u"localhost", 1, server.port), 1);
+  ASSERT_EQ(h.Open(u"localhost", 1, server.Port()), 1);
   h.host = u"example";
   Text r = h.Get(u"a?b=1");
   EXPECT_EQ(r, u"HTTP/1.0 200 OK\nX: 1\n\nbody");
-  EXPECT_EQ(server.request,
+  EXPECT_EQ(server.Request(),
             "GET /a?b=1 HTTP/1.0\nHost: example\nUser-Agent: VandaThttp/1.0\n\n\r\n");
 }
 
@@ -200,38 +135,38 @@ TEST(Http, PostBodyAndLength) {
                        std::to_string(c.body.size()) +
                        "\nContent-Type: application/x-www-form-urlencoded\n\n";
     std::string expected = head + c.body + "\r\n";
-    LoopbackServer server([](int fd, const std::string&) { SendAll(fd, "OK\r\n"); },
+    TLoopbackServer server([](int fd, const std::string&) { SendAll(fd, "OK\r\n"); },
                           expected.size());
     Thttp h;
-    ASSERT_EQ(h.Open(u"127.0.0.1", 1, server.port), 1);
+    ASSERT_EQ(h.Open(u"127.0.0.1", 1, server.Port()), 1);
     EXPECT_EQ(h.Post(u"p", c.names, c.values), u"OK");
-    EXPECT_EQ(server.request, expected);
+    EXPECT_EQ(server.Request(), expected);
   }
 }
 
 TEST(Http, SilentServerTimesOutAndEndlessServerIsCapped) {
   std::atomic<bool> stop{false};
   {
-    LoopbackServer server([&](int fd, const std::string&) {
+    TLoopbackServer server([&](int fd, const std::string&) {
       SendAll(fd, "partial");
       while (!stop) std::this_thread::sleep_for(std::chrono::milliseconds(10));
       (void)fd;
     });
     Thttp h;
     h.timeoutMillis = 300;  // the default is 10 s; the rule is the same
-    ASSERT_EQ(h.Open(u"127.0.0.1", 1, server.port), 1);
+    ASSERT_EQ(h.Open(u"127.0.0.1", 1, server.Port()), 1);
     EXPECT_EQ(h.Get(u""), u"partial");
     stop = true;
   }
   {
     std::atomic<bool> done{false};
-    LoopbackServer server([&](int fd, const std::string&) {
+    TLoopbackServer server([&](int fd, const std::string&) {
       std::string line(1000, 'z');
       line += "\n";
       for (int i = 0; i < 5000 && !done; ++i) SendAll(fd, line);  // ~5 MB offered
     });
     Thttp h;
-    ASSERT_EQ(h.Open(u"127.0.0.1", 1, server.port), 1);
+    ASSERT_EQ(h.Open(u"127.0.0.1", 1, server.Port()), 1);
     Text r = h.Get(u"");
     done = true;
     EXPECT_GE(r.size(), (1u << 20) - 1);
@@ -250,21 +185,21 @@ TEST(Http, UrlEncodeDecode) {
 TEST(StreamFactories, TcpAndHttpUrls) {
   InitWebModule();
   {
-    LoopbackServer server([](int fd, const std::string&) { SendAll(fd, "pong\n"); }, 5);
-    auto s = OpenForReading(Text(u"TCP::127.0.0.1:") + IntToText(server.port));
+    TLoopbackServer server([](int fd, const std::string&) { SendAll(fd, "pong\n"); }, 5);
+    auto s = OpenForReading(Text(u"TCP::127.0.0.1:") + IntToText(server.Port()));
     ASSERT_TRUE(s);
     s->WriteLine(u"ping");
     EXPECT_EQ(s->ReadLine(), u"pong");
   }
   {
-    LoopbackServer server([](int fd, const std::string&) {
+    TLoopbackServer server([](int fd, const std::string&) {
       SendAll(fd, "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\nline one\nline two");
     });
-    auto s = OpenForReading(Text(u"Http::127.0.0.1:") + IntToText(server.port) + u"/dir/f?x=1");
+    auto s = OpenForReading(Text(u"Http::127.0.0.1:") + IntToText(server.Port()) + u"/dir/f?x=1");
     ASSERT_TRUE(s);
     EXPECT_EQ(LoadAllText(s), u"line one\nline two");
     s->Close();
-    EXPECT_EQ(server.request.substr(0, server.request.find('\r')), "GET /dir/f?x=1 HTTP/1.0");
+    EXPECT_EQ(server.Request().substr(0, server.Request().find('\r')), "GET /dir/f?x=1 HTTP/1.0");
   }
   EXPECT_EQ(OpenForReading(Text(u"tcp::no-such-host.invalid:80")), nullptr);
 }

@@ -11,7 +11,7 @@
 #include <cstdlib>
 #include <functional>
 
-#include <ormix/graphics/d3d7/d3d7.h>
+#include "graphics/d3d7/d3d7renderer.h"
 #include <ormix/graphics/draw2d.h>
 #include <ormix/graphics/font.h>
 #include <ormix/graphics/graphics.h>
@@ -30,7 +30,7 @@ class D3D7Render : public ::testing::Test {
     setenv("SDL_VIDEODRIVER", "dummy", 0);
     InitSystemModule();
     InitD3D7Module();
-    r = DirectX7Renderer();
+    r = D3D7Renderer();
     ASSERT_NE(r, nullptr);
     UseGraphicsDriver(r, GFX_BACKBUFFER);
     ASSERT_NE(OpenScreen(W, H, 0, 0, 0), nullptr);
@@ -492,7 +492,7 @@ TEST(D3D7FullScreen, OneExclusiveContextWithAFlippingChain) {
   setenv("SDL_VIDEODRIVER", "dummy", 0);
   InitSystemModule();
   InitD3D7Module();
-  TD3D7Vex2DDriver* r = DirectX7Renderer();
+  TD3D7Vex2DDriver* r = D3D7Renderer();
   ASSERT_NE(r, nullptr);
   UseGraphicsDriver(r, GFX_BACKBUFFER);
   std::vector<TGraphicsMode> modes = ListGraphicsModes();

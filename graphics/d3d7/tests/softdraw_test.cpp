@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include <ormix/graphics/d3d7/softdraw.h>
+#include "graphics/d3d7/softdraw.h"
 
 namespace {
 

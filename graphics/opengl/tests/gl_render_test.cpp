@@ -13,6 +13,7 @@
 #include <ormix/graphics/font.h>
 #include <ormix/graphics/image.h>
 #include <ormix/graphics/opengl/opengl.h>
+#include "graphics/opengl/glrenderer.h"
 #include <ormix/graphics/pixmap.h>
 #include <ormix/runtime/incbin.h>
 
@@ -207,7 +208,7 @@ TEST_F(GLRender, TextureOfA100x50ImageRepeatsItsLastColumnAndRow) {
   glGetTexImage(GL_TEXTURE_2D, 0, GL_RGBA, GL_UNSIGNED_BYTE, texels.data());
   glBindTexture(GL_TEXTURE_2D, 0);
   // Renderer's binding cache is out of date now; a context reset brings it back.
-  OpenGLRenderer()->ResetGLContext(TVex2DGraphics::Current());
+  GLRenderer()->ResetGLContext(TVex2DGraphics::Current());
   auto texel = [&](int x, int y) { return texels[static_cast<size_t>(y * 128 + x)]; };
   for (int y = 0; y < 50; ++y) EXPECT_EQ(texel(100, y), texel(99, y)) << "row " << y;
   for (int x = 0; x < 100; ++x) EXPECT_EQ(texel(x, 50), texel(x, 49)) << "column " << x;
@@ -453,7 +454,7 @@ TEST_F(GLRender, SmoothTrueTypeGlyphsCarryATransparentBorder) {
   glBindTexture(GL_TEXTURE_2D, frame->name);
   glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, &minFilter);
   glBindTexture(GL_TEXTURE_2D, 0);
-  OpenGLRenderer()->ResetGLContext(TVex2DGraphics::Current());
+  GLRenderer()->ResetGLContext(TVex2DGraphics::Current());
   EXPECT_EQ(minFilter, GL_LINEAR_MIPMAP_LINEAR);
 
   SetBlendMode(BLEND_ALPHA);

@@ -24,31 +24,47 @@ constexpr int BLEND_ALPHA = 3;  // src * a + dst * (1 - a)
 constexpr int BLEND_LIGHT = 4;  // src * a + dst
 constexpr int BLEND_SHADE = 5;  // src * dst
 
-// A 2D renderer. Its AttachGraphics/CreateGraphics ask the platform driver for a
-// context and wrap it with TVex2DGraphics::Create; GraphicsModes forwards.
+// The renderer operations, listed once: TVex2DDriver declares them `= 0` and each
+// renderer's class declares them all with ORMIX_RENDERER_OPERATIONS(override).
+// DrawPoly draws the polygon through (xy[2i] + handleX, xy[2i+1] + handleY), mapped,
+// offset by the origin.
+#define ORMIX_RENDERER_OPERATIONS(SPEC)                                                     \
+  virtual TImageFramePtr CreateFrameFromPixmap(const TPixmapPtr& pixmap, int flags) SPEC;   \
+  virtual void SetBlend(int mode) SPEC;                                                     \
+  virtual void SetAlpha(float alpha) SPEC;                                                  \
+  virtual void SetColor(int red, int green, int blue) SPEC;                                 \
+  virtual void SetClsColor(int red, int green, int blue) SPEC;                              \
+  virtual void SetViewport(int x, int y, int width, int height) SPEC;                       \
+  virtual void SetTransform(float ix, float iy, float jx, float jy) SPEC;                   \
+  virtual void SetLineWidth(float width) SPEC;                                              \
+  virtual void Cls() SPEC;                                                                  \
+  virtual void Plot(float x, float y) SPEC;                                                 \
+  virtual void DrawLine(float x0, float y0, float x1, float y1, float tx, float ty) SPEC;   \
+  virtual void DrawRect(float x0, float y0, float x1, float y1, float tx, float ty) SPEC;   \
+  virtual void DrawOval(float x0, float y0, float x1, float y1, float tx, float ty) SPEC;   \
+  virtual void DrawPoly(const std::vector<float>& xy, float handleX, float handleY,        \
+                        float originX, float originY) SPEC;                                 \
+  virtual void DrawPixmap(const TPixmapPtr& pixmap, int x, int y) SPEC;                     \
+  virtual TPixmapPtr GrabPixmap(int x, int y, int width, int height) SPEC;
+
+// A 2D renderer: the one interface every renderer implements. A renderer draws into the
+// contexts of its platform graphics driver: AttachGraphics/CreateGraphics ask that driver
+// for a context and wrap it with TVex2DGraphics::Create, GraphicsModes forwards to it
+// (done here once); SetGraphics, Flip and the drawing operations are the renderer's own.
 // In the shape operations (x0, y0)-(x1, y1) are corners relative to the drawing point
 // (tx, ty) in window pixels; a relative point (x, y) lands at
 // (x * ix + y * iy + tx, x * jx + y * jy + ty) with the last SetTransform.
+// Renderers are reached by name through <ormix/graphics/renderers/renderers.h>.
 class TVex2DDriver : public TGraphicsDriver {
 public:
-  virtual TImageFramePtr CreateFrameFromPixmap(const TPixmapPtr& pixmap, int flags) = 0;
-  virtual void SetBlend(int mode) = 0;
-  virtual void SetAlpha(float alpha) = 0;
-  virtual void SetColor(int red, int green, int blue) = 0;
-  virtual void SetClsColor(int red, int green, int blue) = 0;
-  virtual void SetViewport(int x, int y, int width, int height) = 0;
-  virtual void SetTransform(float ix, float iy, float jx, float jy) = 0;
-  virtual void SetLineWidth(float width) = 0;
-  virtual void Cls() = 0;
-  virtual void Plot(float x, float y) = 0;
-  virtual void DrawLine(float x0, float y0, float x1, float y1, float tx, float ty) = 0;
-  virtual void DrawRect(float x0, float y0, float x1, float y1, float tx, float ty) = 0;
-  virtual void DrawOval(float x0, float y0, float x1, float y1, float tx, float ty) = 0;
-  // Polygon through (xy[2i] + handleX, xy[2i+1] + handleY), mapped, offset by the origin.
-  virtual void DrawPoly(const std::vector<float>& xy, float handleX, float handleY,
-                        float originX, float originY) = 0;
-  virtual void DrawPixmap(const TPixmapPtr& pixmap, int x, int y) = 0;
-  virtual TPixmapPtr GrabPixmap(int x, int y, int width, int height) = 0;
+  std::vector<TGraphicsMode> GraphicsModes() override;
+  TGraphicsPtr AttachGraphics(void* widget, int flags) override;
+  TGraphicsPtr CreateGraphics(int width, int height, int depth, int hertz, int flags) override;
+
+  // The platform graphics driver whose contexts this renderer draws into; null (no modes,
+  // no contexts) unless the renderer names one or overrides the three operations above.
+  virtual TGraphicsDriver* PlatformDriver() { return nullptr; }
+  ORMIX_RENDERER_OPERATIONS(= 0)
 };
 
 // Segments for an oval of half-sizes xr, yr centred on (cx, cy), drawn through the matrix

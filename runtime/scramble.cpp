@@ -1,4 +1,4 @@
-#include "scramble.h"
+#include <ormix/runtime/scramble.h>
 
 #include <cstdint>
 

@@ -1,6 +1,7 @@
 #pragma once
-// The game's keyed text scrambling (settings file and score exchange), written as
-// uppercase hexadecimal with a 16-bit checksum, and the field splitting of records.
+// Keyed text scrambling of records, written as uppercase hexadecimal with a 16-bit
+// checksum, and the field splitting of records. The game keeps its settings file in it
+// and exchanges scores with the score service in it; both sides link only this layer.
 #include <ormix/runtime/text.h>
 
 // The key and passes of both directions of the score exchange (the game and the score

@@ -1,4 +1,4 @@
-#include "game/scramble.h"
+#include <ormix/runtime/scramble.h>
 
 #include <gtest/gtest.h>
 
