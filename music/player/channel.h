@@ -55,6 +55,9 @@ public:
           MemFinePortaDown = 0, MemXFineUp = 0, MemXFineDown = 0, MemFineVolUp = 0, MemFineVolDown = 0,
           MemOffset = 0, MemPanSlide = 0, MemGlobalSlide = 0, MemRetrig = 0, MemTremor = 0;
   double FadeStep = 0;
+  // MOD pattern loop of this channel: the line E60 marked (kept across patterns) and
+  // the repeats left (0: none running).
+  int32_t LoopLine = 0, LoopLeft = 0;
 
   // One tick of the track for this channel: on the line's first tick the cell is latched
   // and its note and instrument taken; then the volume column, the effect and (format
