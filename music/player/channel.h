@@ -48,6 +48,7 @@ public:
   double RateScale = 1.0;        // 44100 / the song's output rate
   double Pan255 = 128;           // pan 0 (left) .. 255 (right)
   int32_t PanFromSample = 0;     // Pan holds a sample's stored default (classic pan law)
+  int32_t PanByEffect = 0;       // MOD: an effect has panned the channel
   int32_t VolEnvPos = 0, PanEnvPos = 0;
   int32_t AutoVibPos = 0, AutoVibAmp = 0;
   int32_t TremorCount = 0, TremorMuted = 0, RetrigCount = 0;

@@ -340,7 +340,7 @@ void Cantor_Mixer::Reset() {
   AdvancePending = false;
   LoopJumpLine = -1;
   PlayedLines.assign(SongPattern.size() * 4, 0);
-  for (auto& ch : MMC_Channel) ch.LoopLine = ch.LoopLeft = 0;
+  for (auto& ch : MMC_Channel) ch.LoopLine = ch.LoopLeft = ch.PanByEffect = 0;
   CurrentLine = 0;
   CurrentSongPattern = 0;
   CurrentPattern = SongPattern.empty() ? 0 : SongPattern[0];
