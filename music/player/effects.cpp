@@ -719,8 +719,10 @@ void Cantor_Channel::ApplyCommand(Cantor_Track& track, Cantor_Mixer& song) {
     // MOD: a linear pan law at half separation (a hard pan plays 3:1 on the two sides,
     // the centre half on each), and a level that shares the headroom of four channels
     // among all of them (in steps of 1/32).
+    // Until an effect pans it, a channel sits on its Amiga side.
     double p = Pan;
     if (PanFromSample || p > 1.0 || p < -1.0) p /= 128.0;
+    if (!PanByEffect) p = p < 0 ? -1.0 : 1.0;
     p = Clamp(p, -1.0, 1.0) * 0.5;
     const int32_t channels = std::max<int32_t>(song.ActiveChannels, 1);
     const double share = std::floor(128.0 / channels) / 32.0;

@@ -72,7 +72,7 @@ def looped(**kw):
     return Sample(data, loop=(0, len(data)), **kw)
 
 
-def decaying(frames=16000, cycle=32, **kw):
+def decaying(frames=4000, cycle=32, **kw):
     """An unlooped square wave that fades out: a restart is audible."""
     return Sample([int((100 if (i % cycle) < cycle // 2 else -100) * (1 - i / frames)) for i in range(frames)], **kw)
 
@@ -99,10 +99,12 @@ def pattern_bytes(events, channels):
     return bytes(out)
 
 
-def mod(patterns, samples, orders=None, tag=b"M.K.", channels=4, restart=127, length=None):
+def mod(patterns, samples, orders=None, tag=b"M.K.", channels=4, restart=None, length=None):
     """patterns: lists of {line: cells}; samples: up to 31 (15 for the old layout)."""
     orders = orders if orders is not None else list(range(len(patterns)))
     old = tag is None
+    if restart is None:
+        restart = 0x78 if old else 127  # the 15-sample layout's standard tempo byte
     count = 15 if old else 31
     heads = [s.header() for s in samples] + [struct.pack(">22sHBBHH", b"", 0, 0, 0, 0, 1)] * (count - len(samples))
     out = b"rule".ljust(20, b"\0") + b"".join(heads)
@@ -211,7 +213,9 @@ def rules():
     r["st15_odd_names"] = mod(st, [looped(name=b"st-01:\x82\xe9 bass\x01"), decaying(name=b"\xff\xfeSNARE")],
                               tag=None)
     r["st15_odd_volume"] = mod(st, [looped(volume=80), decaying(volume=255)], tag=None)
-    r["st15_loop_bytes"] = mod(st, [Sample(square(cycles=8), loop_words=(64, 64)), decaying()], tag=None)
+    # A short looped wave whose loop start was written in bytes: read in words it lies
+    # past the sample, and the note would stop after one pass.
+    r["st15_loop_bytes"] = mod(st, [Sample(square(), loop_words=(32, 16)), decaying()], tag=None)
     r["st15_tempo_byte"] = mod(st, two, tag=None, restart=0x40)
 
     # Samples: loops that reach past the data, tiny loops, finetune, silent headers.
@@ -232,8 +236,8 @@ def rules():
     r["level_one"] = mod([{0: (C2, 2), 16: (None, 0, 0xD, 0)}], full)
     r["level_two"] = mod([{0: [(C2, 2), (E2, 2)], 16: (None, 0, 0xD, 0)}], full)
     r["level_four"] = mod([{0: [(C2, 2), (E2, 2), (G2, 2), (C3, 2)], 16: (None, 0, 0xD, 0)}], full)
-    r["level_eight"] = mod([{0: [(C2, 2), (E2, 2), (G2, 2), (C3, 2)] * 2, 16: (None, 0, 0xD, 0)}], full,
-                           tag=b"8CHN", channels=8)
+    r["level_eight"] = mod([{0: [None, (C2, 2)], 16: (None, 0, 0xD, 0)}], full, tag=b"8CHN", channels=8)
+    r["pan_center"] = mod([{0: (C2, 2, 8, 0x80), 16: (None, 0, 0xD, 0)}], full)
     return r
 
 
