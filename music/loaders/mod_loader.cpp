@@ -3,6 +3,7 @@
 #include "mod_loader.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -129,32 +130,23 @@ bool ModFormatTag(const Text& tag, Text& trackerName, int32_t& channels) {
 }
 
 namespace {
-// True when the first bytes look like a 15-sample Soundtracker song: readable sample
-// headers, a song length of 1..128, order entries below 64, and the patterns present.
-// `fileSize` beyond what a song can be skips the checks of the size.
+// True when the first bytes look like a 15-sample Soundtracker song: sample headers with
+// volumes of 0..64, fine tunes of 0..15 and lengths up to 64 KiB, a song length of
+// 1..128, order entries below 64, and the patterns present. Names may hold any bytes and
+// loops may reach past their sample (real files have both). `fileSize` beyond what a
+// song can be skips the checks of the size.
 bool LooksLikeOldMod(const uint8_t* data, uint64_t size, uint64_t fileSize) {
   const bool sized = fileSize < UINT64_MAX / 2;
   if (sized && fileSize < kOldPatternOffset + 1024) return false;
   const auto u8 = [&](uint64_t at) -> uint32_t { return at < size ? data[at] : 0; };
   const auto u16be = [&](uint64_t at) -> uint32_t { return (u8(at) << 8) | u8(at + 1); };
-  const auto text = [&](uint64_t at, uint64_t n) {
-    for (uint64_t k = 0; k < n; ++k) {
-      const uint32_t c = u8(at + k);
-      if (c != 0 && (c < 32 || c > 126)) return false;
-    }
-    return true;
-  };
-  if (!text(0, 20)) return false;
   uint64_t sampleBytes = 0;
   for (int32_t i = 0; i < 15; ++i) {
     const uint64_t h = 20 + 30 * static_cast<uint64_t>(i);
-    if (!text(h, 22)) return false;
     const uint32_t words = u16be(h + 22);
     const int32_t fine = static_cast<int32_t>(u8(h + 24));
     const int32_t volume = static_cast<int32_t>(u8(h + 25));
-    const uint32_t loopStart = u16be(h + 26), loopLength = u16be(h + 28);
     if (fine > 15 || volume > 64 || words > 32768) return false;
-    if (loopLength > 1 && (loopStart + loopLength > words + 1 && loopStart / 2 + loopLength > words + 1)) return false;
     sampleBytes += 2ull * words;
   }
   const int32_t length = static_cast<int32_t>(u8(kOldOrderOffset));
@@ -268,6 +260,12 @@ TMusicPtr LoadMOD(const TMusicSource& source) {
       sample->Name = inst->Name;
       sample->Volume = static_cast<float>(sh.volume * 0.015625);
       sample->FineTune = sh.finetune * 0.125;
+      // A loop reaching past the sample: some trackers wrote its start in bytes; else
+      // it is cut at the sample's end.
+      if (sh.loopLength > 2 && sh.loopStart + sh.loopLength > sh.length) {
+        if (sh.loopStart / 2 + sh.loopLength <= sh.length || sh.loopStart >= sh.length) sh.loopStart /= 2;
+        sh.loopLength = std::min(sh.loopLength, sh.length - sh.loopStart);
+      }
       if (sh.loopLength > 2) {
         sample->Loop = 1;
         sample->LoopStart = sh.loopStart;
@@ -286,9 +284,19 @@ TMusicPtr LoadMOD(const TMusicSource& source) {
   // that the sample data is taken from the right place.
   in.Seek(orderOffset);
   const int32_t songLength = std::min<int32_t>(in.U8(), kOrderTableSize);
-  in.U8();  // restart position
+  // The restart position; in the 15-sample layout the song's tempo as a timer value
+  // (0 and 120 the standard 125 beats a minute).
+  const int32_t restart = in.U8();
+  if (!tagged && restart != 0 && restart != 120 && restart < 240)
+    song->DefaultTempo = song->Tempo =
+        static_cast<int32_t>(std::lround(709379.0 * 2.5 / ((240.0 - restart) * 122.0)));
   uint8_t orders[kOrderTableSize];
   in.Bytes(orders, kOrderTableSize);
+  // FLT8 stores each 8-channel pattern as two 4-channel ones and numbers the orders by
+  // those: the first of each pair, an even number.
+  const bool split = tagged && std::memcmp(tagBytes, "FLT8", 4) == 0;
+  if (split)
+    for (uint8_t& o : orders) o = static_cast<uint8_t>(o / 2);
   song->SongPattern.assign(static_cast<size_t>(songLength) + 1, 0);
   int32_t highest = 0, highestAnywhere = 0;
   for (int32_t k = 0; k < kOrderTableSize; ++k) {
@@ -328,8 +336,11 @@ TMusicPtr LoadMOD(const TMusicSource& source) {
   for (int32_t p = 0; p <= highest; ++p) {
     auto pattern = Cantor_Pattern::Create(song.get(), channels, 64);
     pattern->Title = u"Pattern " + IntToText(p);
-    for (int32_t line = 0; line < 64; ++line) {
-      for (int32_t ch = 0; ch < channels; ++ch) {
+    for (int32_t cell = 0; cell < 64 * channels; ++cell) {
+      // Line by line; FLT8: the 64 lines of channels 1-4, then those of 5-8.
+      const int32_t line = split ? (cell / 4) % 64 : cell / channels;
+      const int32_t ch = split ? (cell / 256) * 4 + cell % 4 : cell % channels;
+      {
         uint8_t c[4];
         in.Bytes(c, 4);
         Cantor_Track& track = *pattern->Track[static_cast<size_t>(ch)];

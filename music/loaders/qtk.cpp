@@ -15,7 +15,7 @@ constexpr char kMagic[3] = {'Q', 'T', 'K'};
 constexpr char kExtensionMagic[4] = {'Q', 'T', 'K', 'X'};
 // Version 1: order list, instrument extras, notes outside a short. Version 2 adds what
 // format playback reads: the song's source format and the samples' file pans.
-constexpr int32_t kExtensionVersion = 2;
+constexpr int32_t kExtensionVersion = 3;
 
 // Texts longer than their length field can say are cut, so the stream stays readable.
 void WriteText8(TStream& s, const Text& t) {
@@ -374,6 +374,7 @@ void WriteExtension(Cantor_Mixer& song, TStream& s) {
     s.WriteInt(p.sample);
     s.WriteInt(p.pan);
   }
+  s.WriteInt(song.XmMixing);  // version 3
 }
 
 // Reads the block written by WriteExtension when it follows the records. Every index
@@ -434,6 +435,9 @@ void ReadExtension(Cantor_Mixer& song, TStream& s) {
     if (slot < 0 || slot >= static_cast<int32_t>(inst.Sample.size()) || !inst.Sample[static_cast<size_t>(slot)]) continue;
     inst.Sample[static_cast<size_t>(slot)]->FilePan = std::clamp(pan, 0, 255);
   }
+  if (version < 3) return;
+  const int32_t mixing = s.ReadInt();
+  if (mixing == XM_MIX_BY_CHANNELS || mixing == XM_MIX_EQUAL_POWER) song.XmMixing = mixing;
 }
 
 // A pattern the sequencer can play: lines, a track per channel, all of one length.

@@ -230,6 +230,19 @@ TMusicPtr LoadXM(const TMusicSource& source) {
   song->SongName = in.Name(20);
   in.U8();  // 0x1A
   song->TrackerName = in.Name(20);
+  {
+    // Songs saved as by FastTracker 2 come in two kinds: its own (song name padded with
+    // spaces), mixed at an equal-power pan; and those of other trackers that write its
+    // name but pad with zeros, mixed with headroom for their channel count.
+    uint8_t raw[40];
+    in.Seek(17);
+    in.Bytes(raw, 20);
+    in.Seek(38);
+    in.Bytes(raw + 20, 20);
+    if (std::memcmp(raw + 20, "FastTracker v2.00", 17) == 0)
+      song->XmMixing = std::memchr(raw, 0, 20) ? XM_MIX_BY_CHANNELS : XM_MIX_EQUAL_POWER;
+    in.Seek(58);
+  }
   const int32_t version = in.U16LE();
   const uint32_t headerSize = in.U32LE();
   const int32_t songLength = in.U16LE();

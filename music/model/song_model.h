@@ -36,6 +36,12 @@ constexpr int32_t SONG_FROM_NATIVE = 0;
 constexpr int32_t SONG_FROM_MOD = 1;
 constexpr int32_t SONG_FROM_XM = 2;
 
+// XM mixing: a linear pan at a fixed level; a linear pan at a level that shares the
+// headroom among the song's channels; an equal-power pan.
+constexpr int32_t XM_MIX_LINEAR = 0;
+constexpr int32_t XM_MIX_BY_CHANNELS = 1;
+constexpr int32_t XM_MIX_EQUAL_POWER = 2;
+
 // An envelope ready for format playback: points with levels 0..1 (pan: 0..1, 0.5 centre),
 // and the sustain and loop point indexes (-1 = none).
 struct TEnvelopeTable {
@@ -204,6 +210,8 @@ struct TSongModel {
   std::vector<Cantor_InstrumentPtr> Instrument;
   std::vector<Cantor_PatternPtr> Pattern;
   int32_t SourceFormat = SONG_FROM_NATIVE;
+  // How format playback mixes an XM song's channels (XM_MIX_*).
+  int32_t XmMixing = XM_MIX_LINEAR;
   // True when format playback reads Amiga periods (MOD, XM without the linear table).
   bool AmigaPeriods() const { return SourceFormat == SONG_FROM_MOD || (SourceFormat == SONG_FROM_XM && !(PeriodMode & 1)); }
 };

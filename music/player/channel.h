@@ -48,6 +48,7 @@ public:
   double RateScale = 1.0;        // 44100 / the song's output rate
   double Pan255 = 128;           // pan 0 (left) .. 255 (right)
   int32_t PanFromSample = 0;     // Pan holds a sample's stored default (classic pan law)
+  int32_t PanByEffect = 0;       // MOD: an effect has panned the channel
   int32_t VolEnvPos = 0, PanEnvPos = 0;
   int32_t AutoVibPos = 0, AutoVibAmp = 0;
   int32_t TremorCount = 0, TremorMuted = 0, RetrigCount = 0;
@@ -55,6 +56,9 @@ public:
           MemFinePortaDown = 0, MemXFineUp = 0, MemXFineDown = 0, MemFineVolUp = 0, MemFineVolDown = 0,
           MemOffset = 0, MemPanSlide = 0, MemGlobalSlide = 0, MemRetrig = 0, MemTremor = 0;
   double FadeStep = 0;
+  // MOD pattern loop of this channel: the line E60 marked (kept across patterns) and
+  // the repeats left (0: none running).
+  int32_t LoopLine = 0, LoopLeft = 0;
   // XM: the instrument number last given (it takes effect with the next note), the last
   // note (a note delay without a note plays it again), and the volume and pan of the
   // sample last started, which an instrument number without a note brings back.

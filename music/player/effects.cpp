@@ -7,6 +7,7 @@
 // tremor ...).
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 
 #include "effects.h"
 #include "song_player.h"
@@ -45,6 +46,16 @@ double PeriodOf(double x, int32_t sourceFormat) {
 }
 
 constexpr int32_t kXmKeyOff = 97;
+// XM: the level of a channel, which leaves headroom for its many channels (three
+// quarters of a four-channel MOD's at the same pan).
+constexpr double kXmLevel = 0.7615;
+// The level of one channel among `channels`, in 192ths, for the songs mixed by their
+// channel count (the same for each pair of counts; at most 128 below six channels).
+double XmChannelShare(int32_t channels) {
+  static constexpr int32_t kShare[] = {128, 128, 128, 109, 96, 90, 85, 80, 76, 74, 73, 71, 69, 68, 66, 65};
+  const int32_t i = std::clamp(channels / 2, 0, static_cast<int32_t>(std::size(kShare)) - 1);
+  return kShare[i] / 192.0;
+}
 // Vibrato depth: one step of depth moves the period by 255/128 MOD period steps at the
 // waveform's peak.
 constexpr double kVibScale = 255.0 / 128.0;
@@ -217,11 +228,8 @@ void Cantor_Channel::ApplyCommand(Cantor_Track& track, Cantor_Mixer& song) {
         if (TremoloWaveForm < 4) TremoloCount = 0;
         if (inst != 0 || newSample) {
           Volume = Sample->Volume;
+          // (MOD samples carry no pan: the channel keeps its own.)
           if (xm) Pan255 = Sample->FilePan >= 0 ? Sample->FilePan : 128;
-          else {
-            Pan = Sample->Pan;
-            PanFromSample = 1;
-          }
           SetPan = 1;
         }
       }
@@ -282,8 +290,9 @@ void Cantor_Channel::ApplyCommand(Cantor_Track& track, Cantor_Mixer& song) {
       default: break;
     }
   } else if (vol >= 16) {
-    // Classic meaning (MOD files carry their channel pans here).
-    ApplyVolume(t, linenote, vol);
+    // Classic meaning (MOD files carry their channel pans here: in MOD playback only
+    // until an effect pans the channel).
+    if (classic || xm || vol < 192 || vol > 207 || !PanByEffect) ApplyVolume(t, linenote, vol);
   }
   // Classic: any effect after an arpeggio tick puts the note's own pitch back.
   if (classic && fx != FX_ARPEGGIO && Arped != 0) {
@@ -420,6 +429,7 @@ void Cantor_Channel::ApplyCommand(Cantor_Track& track, Cantor_Mixer& song) {
         else {
           Pan = (fxv - 128) / 128.0;
           PanFromSample = 0;
+          PanByEffect = 1;
         }
         SetPan = 1;
       }
@@ -497,6 +507,7 @@ void Cantor_Channel::ApplyCommand(Cantor_Track& track, Cantor_Mixer& song) {
             else {
               Pan = (l * 17 - 128) / 128.0;
               PanFromSample = 0;
+              PanByEffect = 1;
             }
             SetPan = 1;
           }
@@ -713,11 +724,28 @@ void Cantor_Channel::ApplyCommand(Cantor_Track& track, Cantor_Mixer& song) {
     double p = Pan255;
     p += (envPan - 0.5) * 2.0 * (128.0 - std::fabs(p - 128.0));
     p = Clamp((p - 128.0) / 128.0, -1.0, 1.0);
-    LPanCalc = 1.0 - p;
-    RPanCalc = 1.0 + p;
+    if (song.XmMixing == XM_MIX_EQUAL_POWER) {
+      LPanCalc = 2.0 * kXmLevel * std::sqrt((1.0 - p) * 0.5);
+      RPanCalc = 2.0 * kXmLevel * std::sqrt((1.0 + p) * 0.5);
+    } else {
+      const double share = song.XmMixing == XM_MIX_BY_CHANNELS ? XmChannelShare(song.ActiveChannels) : 1.0;
+      LPanCalc = (1.0 - p) * kXmLevel * share;
+      RPanCalc = (1.0 + p) * kXmLevel * share;
+    }
     SetPan = 0;
   } else if (SetPan) {
-    CalcPanGains();
+    // MOD: a linear pan law at half separation (a hard pan plays 3:1 on the two sides,
+    // the centre half on each), and a level that shares the headroom of four channels
+    // among all of them (in steps of 1/32).
+    // Until an effect pans it, a channel sits on its Amiga side.
+    double p = Pan;
+    if (PanFromSample || p > 1.0 || p < -1.0) p /= 128.0;
+    if (!PanByEffect) p = p < 0 ? -1.0 : 1.0;
+    p = Clamp(p, -1.0, 1.0) * 0.5;
+    const int32_t channels = std::max<int32_t>(song.ActiveChannels, 1);
+    const double share = std::floor(128.0 / channels) / 32.0;
+    LPanCalc = (1.0 - p) * 0.5 * share;
+    RPanCalc = (1.0 + p) * 0.5 * share;
     SetPan = 0;
   }
 }

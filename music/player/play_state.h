@@ -24,6 +24,13 @@ struct TPlayState {
   int32_t PatternLoopEnd = 0;
   int32_t PatternLoopCount = -1;
   int32_t patterndelay = 0;
+  // MOD playback: the line a pattern loop goes back to after this line (-1 none), the
+  // line's advance held back until its last tick has sounded, and the lines already
+  // played (one bit per line, 256 lines per order position) by which the song ends
+  // where it would start repeating.
+  int32_t LoopJumpLine = -1;
+  bool AdvancePending = false;
+  std::vector<uint64_t> PlayedLines;
   double TLAV = 0, TRAV = 0;  // left and right output level meters
   int32_t GlobalVolume = 64;  // 0..64, effects G and H (format playback)
 };

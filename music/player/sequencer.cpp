@@ -72,6 +72,12 @@ int32_t Cantor_Mixer::TickFrames() const {
 }
 
 void Cantor_Mixer::Do_Player() {
+  // Format playback moves to the next line at the start of the tick after a line's last
+  // one, so that the last tick of a song sounds in full.
+  if (AdvancePending) {
+    AdvanceLine();
+    if (PlayStatus == 0) return;
+  }
   if (CurrentPattern < 0 || CurrentPattern >= static_cast<int32_t>(Pattern.size()) ||
       !Pattern[static_cast<size_t>(CurrentPattern)])
     throw TRuntimeException("no pattern!!!");
@@ -87,6 +93,12 @@ void Cantor_Mixer::Do_Player() {
   const bool classic = mode == TPlayMode::Classic;
   // Format playback: a pattern delay repeats the line at the speed the whole line sets.
   int32_t delayLines = -1;
+  // MOD: the line's jump, break and loop commands, gathered first and settled together
+  // after the last channel.
+  const bool mod = mode == TPlayMode::Mod;
+  const bool lineStart = MMTick == 0 && patterndelay == 0;
+  int32_t jumpOrder = -1, breakLine = -1, loopLine = -1;
+  if (mod && lineStart) MarkLinePlayed();
   for (int32_t i = 0; i < channels; ++i) {
     if (i >= static_cast<int32_t>(pattern.Track.size())) break;
     Cantor_Track* track = pattern.Track[static_cast<size_t>(i)].get();
@@ -95,15 +107,33 @@ void Cantor_Mixer::Do_Player() {
       const int32_t fx = track->FX[static_cast<size_t>(CurrentLine)];
       const int32_t fxv = track->FXV[static_cast<size_t>(CurrentLine)];
       switch (fx) {
-        case FX_JUMP: MMJump = fxv; break;
+        case FX_JUMP:
+          if (mod) jumpOrder = fxv;
+          else MMJump = fxv;
+          break;
         case FX_BREAK:
           // XM stores the break line as two decimal digits (MOD files are converted
           // by their loader).
-          PatternBreak(mode == TPlayMode::Xm ? (fxv >> 4) * 10 + (fxv & 15) : fxv);
+          if (mod) breakLine = fxv;
+          else PatternBreak(mode == TPlayMode::Xm ? (fxv >> 4) * 10 + (fxv & 15) : fxv);
           break;
         case FX_EXTENDED:
-          if (((fxv >> 4) & 15) == EX_PATTERN_LOOP) PatternLineRepeat(fxv & 15);
-          else if (((fxv >> 4) & 15) == EX_PATTERN_DELAY) {
+          if (((fxv >> 4) & 15) == EX_PATTERN_LOOP) {
+            if (!mod) {
+              PatternLineRepeat(fxv & 15);
+            } else if (lineStart && i < static_cast<int32_t>(MMC_Channel.size())) {
+              // Each channel keeps its own loop; of several channels looping on one
+              // line, the last one's line is where play goes back to.
+              Cantor_Channel& c = MMC_Channel[static_cast<size_t>(i)];
+              if ((fxv & 15) == 0) c.LoopLine = CurrentLine;
+              else if (c.LoopLeft == 0) {
+                c.LoopLeft = fxv & 15;
+                loopLine = c.LoopLine;
+              } else if (--c.LoopLeft != 0) {
+                loopLine = c.LoopLine;
+              }
+            }
+          } else if (((fxv >> 4) & 15) == EX_PATTERN_DELAY) {
             if (classic) patterndelay = static_cast<int32_t>(std::min<int64_t>(int64_t{fxv & 15} * Speed, 1 << 24));
             else delayLines = fxv & 15;
           }
@@ -121,6 +151,7 @@ void Cantor_Mixer::Do_Player() {
     channel.ApplyCommand(*track, *this);
   }
   if (delayLines >= 0) patterndelay = delayLines * std::clamp(Speed, 0, 1 << 16);
+  if (mod && lineStart) SettleModFlow(jumpOrder, breakLine, loopLine, delayLines > 0);
   BytesUntilTick = TickFrames();
   MMTick += 1;
   if (MMTick < Speed) return;
@@ -128,11 +159,55 @@ void Cantor_Mixer::Do_Player() {
     patterndelay -= 1;
     return;
   }
+  if (!classic) {
+    AdvancePending = true;
+    return;
+  }
+  AdvanceLine();
+}
+
+void Cantor_Mixer::AdvanceLine() {
+  AdvancePending = false;
   // Line events report the line just finished; none while CalcSize runs the song.
   if (EmitTick && !_calculating) TEvent::Create(SONG_LINE_EVENT, nullptr, CurrentLine)->Emit();
   NEXT_LINE();
   LineJump = -1;
   MMTick = 0;
+}
+
+// MOD: where play goes after this line. A pattern loop going back wins over a jump or a
+// break on its line (they take effect once the loop has run out). A jump goes to the
+// first line of its order, whatever a break on the line says; a break alone to its line
+// of the next order (line 0 when past the pattern's end). A pattern delay on the line
+// moves the target one line further.
+void Cantor_Mixer::SettleModFlow(int32_t jumpOrder, int32_t breakLine, int32_t loopLine, bool delayed) {
+  if (loopLine >= 0) {
+    LoopJumpLine = loopLine;
+    return;
+  }
+  if (jumpOrder < 0 && breakLine < 0) return;
+  const int32_t order = jumpOrder >= 0 ? jumpOrder : CurrentSongPattern + 1;
+  int32_t lines = 0;
+  const int32_t next = PatternAt(order);
+  if (next >= 0 && next < static_cast<int32_t>(Pattern.size()) && Pattern[static_cast<size_t>(next)])
+    lines = Pattern[static_cast<size_t>(next)]->LineCount;
+  int32_t line = jumpOrder >= 0 ? 0 : breakLine;
+  if (delayed) line += 1;
+  // Past the order list: the end of the song (NEXT_LINE wraps or stops).
+  MMJump = order <= ActiveSongPatterns ? order : ActiveSongPatterns + 1;
+  MMJumpLine = line < lines ? line : 0;
+}
+
+void Cantor_Mixer::MarkLinePlayed() {
+  if (CurrentLine < 0 || CurrentLine > 255 || CurrentSongPattern < 0) return;
+  const size_t word = static_cast<size_t>(CurrentSongPattern) * 4 + static_cast<size_t>(CurrentLine >> 6);
+  if (word < PlayedLines.size()) PlayedLines[word] |= uint64_t{1} << (CurrentLine & 63);
+}
+
+bool Cantor_Mixer::LinePlayed(int32_t position, int32_t line) const {
+  if (line < 0 || line > 255 || position < 0) return false;
+  const size_t word = static_cast<size_t>(position) * 4 + static_cast<size_t>(line >> 6);
+  return word < PlayedLines.size() && (PlayedLines[word] >> (line & 63) & 1) != 0;
 }
 
 void Cantor_Mixer::PatternBreak(int32_t line) {
@@ -173,6 +248,11 @@ void Cantor_Mixer::EndOfSong() {
 }
 
 void Cantor_Mixer::NEXT_LINE() {
+  if (LoopJumpLine >= 0) {
+    CurrentLine = LoopJumpLine;
+    LoopJumpLine = -1;
+    return;
+  }
   if (LineJump > 0) {
     if (PatternLoopCount > 0) {
       CurrentLine = PatternLoopStart - 1;
@@ -200,8 +280,10 @@ void Cantor_Mixer::NEXT_LINE() {
         CurrentPattern = PatternAt(CurrentSongPattern);
       } else {
         EndOfSong();
+        return;
       }
     }
+    StopWhereRepeating();
     return;
   }
   // A jump target outside the used order list counts as the end of the order list.
@@ -217,7 +299,9 @@ void Cantor_Mixer::NEXT_LINE() {
   }
   CurrentLine = MMJumpLine;
   MMJumpLine = 0;
-  if (MMJump < CurrentSongPattern && STREAM_LOOP == 0) {
+  // MOD songs end on a line already played (a jump back to an order not played yet
+  // goes on); the other formats end on any jump back.
+  if (PlayMode() != TPlayMode::Mod && MMJump < CurrentSongPattern && STREAM_LOOP == 0) {
     PlayStatus = 0;
     Reset();
   }
@@ -227,6 +311,20 @@ void Cantor_Mixer::NEXT_LINE() {
   PatternLoopStart = 0;
   PatternLoopEnd = 0;
   PatternLoopCount = -1;
+  StopWhereRepeating();
+}
+
+// MOD, played once: arriving on a line already played ends the song, as it would only
+// repeat from there.
+void Cantor_Mixer::StopWhereRepeating() {
+  if (PlayMode() != TPlayMode::Mod || STREAM_LOOP != 0 || PlayStatus == 0) return;
+  if (!LinePlayed(CurrentSongPattern, CurrentLine)) return;
+  // Inside a running pattern loop the lines come round again by design.
+  for (const auto& ch : MMC_Channel)
+    if (ch.LoopLeft != 0) return;
+  STREAM_SIZE = STREAM_POS;
+  PlayStatus = 0;
+  Reset();
 }
 
 void Cantor_Mixer::SetTiming(int32_t value) {
@@ -239,6 +337,10 @@ void Cantor_Mixer::Reset() {
   Stop();
   STREAM_POS = 0;
   MMTick = 0;
+  AdvancePending = false;
+  LoopJumpLine = -1;
+  PlayedLines.assign(SongPattern.size() * 4, 0);
+  for (auto& ch : MMC_Channel) ch.LoopLine = ch.LoopLeft = ch.PanByEffect = 0;
   CurrentLine = 0;
   CurrentSongPattern = 0;
   CurrentPattern = SongPattern.empty() ? 0 : SongPattern[0];
@@ -297,11 +399,19 @@ int64_t Cantor_Mixer::MeasureFrames() {
   STREAM_LOOP = 0;
   int64_t sum = 0;
   _calculating = true;
-  std::set<std::array<int32_t, 8>> seen;
+  std::set<std::array<int32_t, 10>> seen;
   for (;;) {
+    if (AdvancePending) {
+      AdvanceLine();
+      if (PlayStatus == 0) break;
+    }
+    // The channels' own loops (MOD) are part of the state.
+    uint32_t loops = 0x811c9dc5u;
+    if (MMTick == 0)
+      for (const auto& ch : MMC_Channel) loops = (loops ^ static_cast<uint32_t>(ch.LoopLine << 4 | ch.LoopLeft)) * 16777619u;
     if (MMTick == 0 &&
         !seen.insert({CurrentSongPattern, CurrentLine, PatternLoopCount, PatternLoopStart, PatternLoopEnd, Speed,
-                      Tempo, GlobalVolume})
+                      Tempo, GlobalVolume, static_cast<int32_t>(loops), LoopJumpLine})
              .second)
       break;  // the song repeats from here
     Do_Player();
@@ -390,6 +500,8 @@ int32_t Cantor_Mixer::Seti(int32_t id, int32_t value) {
       CurrentPattern = SongPattern[static_cast<size_t>(value)];
       CurrentLine = 0;
       MMTick = 0;
+      AdvancePending = false;
+      LoopJumpLine = -1;
       for (auto& ch : MMC_Channel) {
         ch.Sample = nullptr;
         ch.Add = 0;

@@ -78,6 +78,12 @@ private:
   int32_t MeasuredLength();
   TMixBuffers _mix;           // what a chunk is mixed into
   void EndOfSong();
+  // Moves to the next line (NEXT_LINE) and starts its first tick.
+  void AdvanceLine();
+  void SettleModFlow(int32_t jumpOrder, int32_t breakLine, int32_t loopLine, bool delayed);
+  void MarkLinePlayed();
+  bool LinePlayed(int32_t position, int32_t line) const;
+  void StopWhereRepeating();
   // Runs this copy of a song from its start to its end (CalcSize): the frames it lasts.
   int64_t MeasureFrames();
   int32_t TickFrames() const;

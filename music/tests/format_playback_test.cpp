@@ -354,9 +354,10 @@ TEST(FormatPlayback, PatternDelayUsesTheLinesSpeed) {
   mod.Cell(0, 0, 1, 0, 0, 0x0F, 0x03);
   auto song = Load(mod.b);
   ASSERT_TRUE(song);
-  // (The tick that ends the song is not counted.)
-  EXPECT_EQ(song->Geti(1), (2 * 3 + 63 * 3 - 1) * 882);
-  song->Seti(SONG_ID_CLASSIC, 1);  // the delay counted in the speed before the line's
+  EXPECT_EQ(song->Geti(1), (2 * 3 + 63 * 3) * 882);
+  // Classic: the delay counted in the speed before the line's, and the tick that ends
+  // the song not counted.
+  song->Seti(SONG_ID_CLASSIC, 1);
   EXPECT_EQ(song->Geti(1), (3 + 6 + 63 * 3 - 1) * 882);
 }
 

@@ -287,13 +287,18 @@ TEST(ModLoader, FifteenSampleSoundtrackerFile) {
   EXPECT_EQ(song->Instrument[1]->Sample[0]->Length, 16);
   EXPECT_EQ(song->Instrument[1]->Sample[0]->SoundData[1], 8 * 256);
 
-  // Headers that are no sample headers (an unreadable name, a volume above 64) or an
-  // order table naming patterns above 63 are not taken for such a file.
-  for (const auto& spoil : std::vector<std::pair<size_t, int>>{{25, 7}, {20 + 25, 65}, {472, 64}}) {
+  // Headers that are no sample headers (a fine tune above 15, a volume above 64) or an
+  // order table naming patterns above 63 are not taken for such a file; names may hold
+  // any bytes.
+  for (const auto& spoil : std::vector<std::pair<size_t, int>>{{20 + 24, 16}, {20 + 25, 65}, {472, 64}}) {
     fmtbytes::Bytes bad = b;
     bad[spoil.first] = static_cast<uint8_t>(spoil.second);
     EXPECT_FALSE(Load(bad)) << spoil.first;
   }
+  fmtbytes::Bytes odd = b;
+  odd[25] = 7;
+  odd[20 + 3] = 0xE9;
+  EXPECT_TRUE(Load(odd));
 }
 
 }  // namespace

@@ -35,9 +35,8 @@ TEST(XmLoader, HeaderAndTiming) {
   EXPECT_EQ(song->ActiveSongPatterns, 1);
   EXPECT_EQ(song->ActiveSequences, 1);
   EXPECT_FLOAT_EQ(song->MixLevel, 0.25f);
-  // Two passes of a 64-line pattern at speed 4, 735 frames a tick (the tick that ends
-  // the song is not counted).
-  EXPECT_EQ(song->STREAM_SIZE, (2 * 64 * 4 - 1) * 735);
+  // Two passes of a 64-line pattern at speed 4, 735 frames a tick.
+  EXPECT_EQ(song->STREAM_SIZE, 2 * 64 * 4 * 735);
   EXPECT_EQ(song->PlayStatus, 0);
 }
 
@@ -103,7 +102,7 @@ TEST(XmLoader, EmptyAndUnstoredPatterns) {
   EXPECT_EQ(song->Pattern[5]->LineCount, 64);
   EXPECT_EQ(song->Pattern[5]->TrackCount, 4);
   EXPECT_FALSE(song->Pattern[3]);  // neither stored nor named
-  EXPECT_EQ(song->STREAM_SIZE, ((16 + 64 + 64) * 6 - 1) * 882);
+  EXPECT_EQ(song->STREAM_SIZE, (16 + 64 + 64) * 6 * 882);
 }
 
 TEST(XmLoader, PackedDataShorterThanThePattern) {
