@@ -11,6 +11,7 @@
 #include <ormix/graphics/d3d7/d3d7.h>
 #include <ormix/graphics/draw2d.h>
 #include <ormix/graphics/font.h>
+#include <ormix/graphics/gles2/gles2.h>
 #include <ormix/graphics/graphics.h>
 #include <ormix/graphics/image.h>
 #include <ormix/graphics/opengl/opengl.h>
@@ -62,6 +63,29 @@ TObjectPtr PadEventHook(int, const TObjectPtr& data, const TObjectPtr&) {
                   name ? ToUtf8(*name).c_str() : "");
   }
   return data;
+}
+
+// The renderers by the names the trace and ZINGLE_RENDERER use.
+struct NamedRenderer {
+  const char* name;
+  TVex2DDriver* (*get)();
+};
+const NamedRenderer kRenderers[] = {
+    {"opengl", [] { return static_cast<TVex2DDriver*>(OpenGLRenderer()); }},
+    {"directx7", [] { return static_cast<TVex2DDriver*>(DirectX7Renderer()); }},
+    {"gles2", [] { return static_cast<TVex2DDriver*>(GLES2Renderer()); }},
+};
+
+TVex2DDriver* RendererNamed(const std::string& name) {
+  for (const NamedRenderer& r : kRenderers)
+    if (name == r.name) return r.get();
+  return nullptr;
+}
+
+const char* RendererName(TGraphicsDriver* driver) {
+  for (const NamedRenderer& r : kRenderers)
+    if (driver && driver == r.get()) return r.name;
+  return "opengl";
 }
 
 }  // namespace
@@ -161,6 +185,7 @@ bool TZingleGame::Start(const TZingleOptions& opts) {
   InitFontModule();
   InitOpenGLModule();
   InitD3D7Module();
+  InitGLES2Module();
   InitAudioModule();
   InitMusicModule();
   // Scripted play drives its pads itself, whichever window has the focus.
@@ -177,6 +202,14 @@ bool TZingleGame::Start(const TZingleOptions& opts) {
     UseGraphicsDriver(DirectX7Renderer(), GFX_BACKBUFFER);
   } else if (!CurrentGraphicsDriver()) {
     UseGraphicsDriver(OpenGLRenderer(), GFX_BACKBUFFER);
+  }
+  // ZINGLE_RENDERER names a renderer for this run, whatever the stored option says.
+  if (const char* name = std::getenv("ZINGLE_RENDERER"); name && *name) {
+    if (TVex2DDriver* r = RendererNamed(name)) {
+      UseGraphicsDriver(r, GFX_BACKBUFFER);
+    } else {
+      std::fprintf(stderr, "zingle: no renderer named %s (opengl, directx7, gles2)\n", name);
+    }
   }
   // 6. The audio back end.
   UseAudioDriver(u"directsound");
@@ -217,8 +250,7 @@ void TZingleGame::OpenGameScreen() {
     UseGraphicsDriver(DirectX7Renderer(), GFX_BACKBUFFER);
     OpenScreen(800, 600, 0, hertz, 0);
   }
-  Trace("renderer %s depth=%d", CurrentGraphicsDriver() == DirectX7Renderer() ? "directx7" : "opengl",
-        settings.ScreenDepthOption);
+  Trace("renderer %s depth=%d", RendererName(CurrentGraphicsDriver()), settings.ScreenDepthOption);
   SetBlendMode(BLEND_ALPHA);
   SetImageMaskColor(255, 0, 255);
   _reopening = false;
