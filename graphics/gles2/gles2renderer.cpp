@@ -527,14 +527,18 @@ void TGLES2Vex2DDriver::DrawLine(float x0, float y0, float x1, float y1, float t
     return;
   }
   // A wide line is a quad stretched across its minor axis (not every GLES 2 draws wide
-  // lines: a web page does not).
+  // lines: a web page does not). Its ends slide half a pixel back along the line, so that
+  // it covers the pixels a thin line would: from the first one up to the last, left out.
   const float h = width * 0.5f;
+  const float dx = bx - ax, dy = by - ay;
   float p[8];
-  if (std::fabs(bx - ax) >= std::fabs(by - ay)) {
-    const float q[8] = {ax, ay - h, bx, by - h, bx, by + h, ax, ay + h};
+  if (std::fabs(dx) >= std::fabs(dy)) {
+    const float s = dx >= 0 ? 0.5f : -0.5f, t = dx != 0 ? s * dy / dx : 0.0f;
+    const float q[8] = {ax - s, ay - t - h, bx - s, by - t - h, bx - s, by - t + h, ax - s, ay - t + h};
     std::copy(q, q + 8, p);
   } else {
-    const float q[8] = {ax - h, ay, bx - h, by, bx + h, by, ax + h, ay};
+    const float s = dy >= 0 ? 0.5f : -0.5f, t = s * dx / dy;
+    const float q[8] = {ax - t - h, ay - s, bx - t - h, by - s, bx - t + h, by - s, ax - t + h, ay - s};
     std::copy(q, q + 8, p);
   }
   Quad(R().device.white, p, 0.5f, 0.5f, 0.5f, 0.5f);
