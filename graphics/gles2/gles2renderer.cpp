@@ -1,8 +1,9 @@
 // The shader renderer: every primitive becomes vertices (window pixels, texture
 // coordinates, colour) gathered into one batch (triangles through 16-bit indices, so a
 // quad costs four vertices) and sent to GL in one draw call when the texture, the kind of
-// primitive or a GL state changes, or before the frame is shown or read. One shader program does everything: the texture times the vertex colour, and a
-// discard below an alpha reference for the mask blend mode. Shapes use a 1 x 1 white
+// primitive or a GL state changes, or before the frame is shown or read. One shader
+// program does everything: the texture times the vertex colour, and a discard below an
+// alpha reference for the mask blend mode. Shapes use a 1 x 1 white
 // texture so that they batch like images. Only the GLES 2 subset of GL is used.
 #include <GLES2/gl2.h>
 
@@ -443,7 +444,8 @@ void TGLES2Vex2DDriver::ResetContext(const TGraphicsPtr& g) {
   glEnableVertexAttribArray(kColor);
   glVertexAttribPointer(kPosition, 2, GL_FLOAT, GL_FALSE, sizeof(Vertex), reinterpret_cast<void*>(offsetof(Vertex, x)));
   glVertexAttribPointer(kTexcoord, 2, GL_FLOAT, GL_FALSE, sizeof(Vertex), reinterpret_cast<void*>(offsetof(Vertex, u)));
-  glVertexAttribPointer(kColor, 4, GL_UNSIGNED_BYTE, GL_TRUE, sizeof(Vertex), reinterpret_cast<void*>(offsetof(Vertex, rgba)));
+  glVertexAttribPointer(kColor, 4, GL_UNSIGNED_BYTE, GL_TRUE, sizeof(Vertex),
+                        reinterpret_cast<void*>(offsetof(Vertex, rgba)));
   glUniform2f(dev.uScale, w > 0 ? 2.0f / static_cast<float>(w) : 0.0f, h > 0 ? -2.0f / static_cast<float>(h) : 0.0f);
   glUniform1i(dev.uTexture, 0);
   glUniform1f(dev.uAlphaRef, -1.0f);

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include <ormix/graphics/draw2d.h>
 #include <ormix/graphics/font.h>
@@ -89,6 +90,13 @@ void DrawScene(const TImagePtr& gradient, const TImagePtr& mipmapped, const TIma
   SetDrawTransform(0, 1, 1);
   SetDrawHandle(0, 0);
   FillPolygon({180, 5, 230, 15, 215, 45, 185, 35});
+  // A polygon of more corners than one batch holds.
+  std::vector<float> ring;
+  for (int i = 0; i < 9000; ++i) {
+    ring.push_back(static_cast<float>(225 + 12 * std::cos(i * 6.2831853 / 9000)));
+    ring.push_back(static_cast<float>(70 - 12 * std::sin(i * 6.2831853 / 9000)));
+  }
+  FillPolygon(ring);
   for (int width : {1, 2, 3, 5}) {
     SetLineThickness(static_cast<float>(width));
     DrawLineSegment(10.0f, 50.0f + 8 * width, 100.0f, 52.0f + 11 * width);
@@ -195,12 +203,51 @@ TEST_F(GLES2Render, ConsecutiveImagesOfOneTextureAreOneDrawCall) {
        },
        1},
       {"two images in turn", [&] { for (int i = 0; i < 10; ++i) BlitImage(i % 2 ? a : b, 0, 0); }, 10},
-      {"rectangles, ovals and polygons", [&] { FillRect(0, 0, 5, 5); FillOval(0, 0, 9, 9); FillPolygon({0, 0, 5, 0, 0, 5}); FillRect(1, 1, 2, 2); }, 1},
-      {"a blend mode between two images", [&] { BlitImage(a, 0, 0); SetBlendMode(BLEND_LIGHT); BlitImage(a, 0, 0); SetBlendMode(BLEND_ALPHA); }, 2},
-      {"a clip rectangle between two images", [&] { BlitImage(a, 0, 0); SetClipRect(1, 1, 50, 50); BlitImage(a, 0, 0); SetClipRect(0, 0, W, H); }, 2},
-      {"lines, then points, then lines", [&] { DrawLineSegment(0, 0, 9, 9, 0); DrawLineSegment(0, 9, 9, 0, 0); PlotPoint(3, 3); DrawLineSegment(0, 5, 9, 5, 0); }, 3},
-      {"every frame of a strip is its own texture", [&] { BlitImage(strip, 0, 0, 0); BlitImage(strip, 9, 0, 1); BlitImage(strip, 18, 0, 0); }, 3},
-      {"the built-in font: one draw a glyph", [&] { UseTextFont(nullptr); DrawString(u"abc", 0, 0); }, 3},
+      {"rectangles, ovals and polygons",
+       [&] {
+         FillRect(0, 0, 5, 5);
+         FillOval(0, 0, 9, 9);
+         FillPolygon({0, 0, 5, 0, 0, 5});
+         FillRect(1, 1, 2, 2);
+       },
+       1},
+      {"a blend mode between two images",
+       [&] {
+         BlitImage(a, 0, 0);
+         SetBlendMode(BLEND_LIGHT);
+         BlitImage(a, 0, 0);
+         SetBlendMode(BLEND_ALPHA);
+       },
+       2},
+      {"a clip rectangle between two images",
+       [&] {
+         BlitImage(a, 0, 0);
+         SetClipRect(1, 1, 50, 50);
+         BlitImage(a, 0, 0);
+         SetClipRect(0, 0, W, H);
+       },
+       2},
+      {"lines, then points, then lines",
+       [&] {
+         DrawLineSegment(0, 0, 9, 9, 0);
+         DrawLineSegment(0, 9, 9, 0, 0);
+         PlotPoint(3, 3);
+         DrawLineSegment(0, 5, 9, 5, 0);
+       },
+       3},
+      {"every frame of a strip is its own texture",
+       [&] {
+         BlitImage(strip, 0, 0, 0);
+         BlitImage(strip, 9, 0, 1);
+         BlitImage(strip, 18, 0, 0);
+       },
+       3},
+      {"the built-in font: one draw a glyph",
+       [&] {
+         UseTextFont(nullptr);
+         DrawString(u"abc", 0, 0);
+       },
+       3},
   };
   for (const Case& c : cases) {
     ClearScreen();
