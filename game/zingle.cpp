@@ -177,6 +177,14 @@ bool TZingleGame::Start(const TZingleOptions& opts) {
   } else if (!CurrentGraphicsDriver()) {
     UseGraphicsDriver(FindRenderer(kRendererOptions[0]), GFX_BACKBUFFER);
   }
+  // ZINGLE_RENDERER names a renderer for this run, whatever the stored option says.
+  if (const char* name = std::getenv("ZINGLE_RENDERER"); name && *name) {
+    if (TVex2DDriver* r = FindRenderer(ToText(name))) {
+      UseGraphicsDriver(r, GFX_BACKBUFFER);
+    } else {
+      std::fprintf(stderr, "zingle: no renderer named %s (opengl, directx7, gles2)\n", name);
+    }
+  }
   // 6. The audio back end.
   UseAudioDriver(u"directsound");
   // 7. and 8. The screen, with the stored choice of window or full screen.

@@ -3,6 +3,7 @@
 #include <ormix/graphics/renderers/renderers.h>
 
 #include <ormix/graphics/d3d7/d3d7.h>
+#include <ormix/graphics/gles2/gles2.h>
 #include <ormix/graphics/opengl/opengl.h>
 
 namespace {
@@ -10,6 +11,7 @@ namespace {
 // the current renderer until the program asks for another one.
 const TRendererEntry kRenderers[] = {
     {"opengl", nullptr, InitOpenGLModule, OpenGLRenderer},
+    {"gles2", nullptr, InitGLES2Module, []() -> TVex2DDriver* { return GLES2Renderer(); }},
     {"directx7", "d3d7", InitD3D7Module, DirectX7Renderer},
 };
 
