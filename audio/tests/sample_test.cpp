@@ -410,7 +410,9 @@ TEST(WaveFile, ChunkWalk) {
     TWaveLayout same;
     ASSERT_TRUE(ReadWaveHeader(sizeless, same)) << c.what;
     EXPECT_EQ(same.hasData, c.hasData) << c.what;
-    if (c.hasData) EXPECT_EQ(same.bytes, c.declared) << c.what;
+    if (c.hasData) {
+      EXPECT_EQ(same.bytes, c.declared) << c.what;
+    }
   }
   // The sample loader reads an odd chunk's pad byte as padding, not as data.
   auto s = LoadBytes(cases[0].file.b);
