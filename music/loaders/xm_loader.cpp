@@ -16,6 +16,7 @@ struct XmSampleHeader {
   uint32_t length = 0;  // bytes
   uint32_t loopStart = 0;
   uint32_t loopLength = 0;
+  bool packed = false;  // 4-bit codes through a table of 16 steps (reserved byte 0xAD)
   Cantor_SamplePtr sample;  // null for samples beyond the instrument's table
 };
 
@@ -53,11 +54,24 @@ void DecodePackedCells(const uint8_t* data, uint64_t size, Cantor_Pattern& patte
 
 // Reads one sample's delta-coded data (at most what the file still holds).
 void ReadSampleData(TByteCursor& in, const XmSampleHeader& h) {
-  const uint64_t bytes = std::min<uint64_t>(h.length, in.Remaining());
   Cantor_Sample& s = *h.sample;
+  uint64_t stored = h.length;
+  if (h.packed && !(s.Flag & 0x10)) stored = 16 + (static_cast<uint64_t>(h.length) + 1) / 2;
+  const uint64_t bytes = std::min<uint64_t>(stored, in.Remaining());
   uint64_t available = 0;
   const uint8_t* p = in.Peek(bytes, available);
-  if (s.Flag & 0x10) {
+  if (h.packed && !(s.Flag & 0x10)) {
+    // The table of 16 signed steps, then a code a frame, the low nibble first.
+    const uint64_t frames = available > 16 ? std::min<uint64_t>(h.length, 2 * (available - 16)) : 0;
+    TBank bank(frames);
+    uint8_t sum = 0;
+    for (uint64_t i = 0; i < frames; ++i) {
+      const uint8_t code = p[16 + i / 2];
+      sum = static_cast<uint8_t>(sum + p[(i & 1) ? code >> 4 : code & 15]);
+      bank[i] = sum;
+    }
+    s.ConvertSampleFromBank(bank, 1);
+  } else if (s.Flag & 0x10) {
     const uint64_t frames = available / 2;
     TBank bank(frames * 2);
     uint16_t sum = 0;
@@ -77,7 +91,7 @@ void ReadSampleData(TByteCursor& in, const XmSampleHeader& h) {
     s.ConvertSampleFromBank(bank, 1);
   }
   // An odd byte of 16-bit data is skipped too: the next sample starts after `length`.
-  in.Skip(h.length);
+  in.Skip(stored);
 
   uint64_t loopStart = h.loopStart, loopLength = h.loopLength;
   if (s.Flag & 0x10) {
@@ -90,7 +104,9 @@ void ReadSampleData(TByteCursor& in, const XmSampleHeader& h) {
   s.Loop = (s.Flag & 1) ? 1 : (s.Flag & 2) ? 2 : 0;
 }
 
-Cantor_InstrumentPtr ReadInstrument(TByteCursor& in) {
+// Reads an instrument: its header, its sample headers and (unless `deferred` is given,
+// which then receives the sample headers in order) its sample data.
+Cantor_InstrumentPtr ReadInstrument(TByteCursor& in, std::vector<XmSampleHeader>* deferred) {
   auto inst = std::make_shared<Cantor_Instrument>();
   const uint64_t start = in.Pos();
   const uint32_t headerSize = in.U32LE();
@@ -162,7 +178,7 @@ Cantor_InstrumentPtr ReadInstrument(TByteCursor& in) {
       s->Pan = pan > 127 ? pan - 128 : pan;
       s->FilePan = pan;
       s->RelativeNote = static_cast<int8_t>(in.U8());
-      in.U8();  // reserved
+      h.packed = in.U8() == 0xAD;
       s->Name = in.Name(22);
       h.sample = s;
       inst->Sample[static_cast<size_t>(k)] = s;
@@ -170,6 +186,10 @@ Cantor_InstrumentPtr ReadInstrument(TByteCursor& in) {
     in.Seek(at + 40);
   }
   in.Skip(40 * static_cast<uint64_t>(count - stored));
+  if (deferred) {
+    deferred->insert(deferred->end(), headers.begin(), headers.end());
+    return inst;
+  }
   for (const XmSampleHeader& h : headers) {
     if (h.sample) ReadSampleData(in, h);
     else in.Skip(h.length);
@@ -210,7 +230,7 @@ TMusicPtr LoadXM(const TMusicSource& source) {
   song->SongName = in.Name(20);
   in.U8();  // 0x1A
   song->TrackerName = in.Name(20);
-  in.U16LE();  // version
+  const int32_t version = in.U16LE();
   const uint32_t headerSize = in.U32LE();
   const int32_t songLength = in.U16LE();
   in.U16LE();  // restart position
@@ -262,19 +282,35 @@ TMusicPtr LoadXM(const TMusicSource& source) {
   // least a byte on every cell of a pattern with data); a larger song is refused.
   // Patterns without data share one empty pattern per line count.
   const uint64_t cellBudget = std::max<uint64_t>(XM_CELL_BUDGET, in.Size());
+  // Files before version 1.04 store the instrument and sample headers first, then the
+  // patterns (in 1.02 with the line count in one byte, less one), then the sample data.
+  const bool headersFirst = version < 0x0104;
+  uint64_t patternsAt = 60 + static_cast<uint64_t>(headerSize);
+  std::vector<XmSampleHeader> deferred;
+  song->Instrument.assign(static_cast<size_t>(instruments) + 1, nullptr);
+  if (headersFirst) {
+    in.Seek(patternsAt);
+    for (int32_t i = 1; i <= instruments; ++i)
+      song->Instrument[static_cast<size_t>(i)] = ReadInstrument(in, &deferred);
+    patternsAt = in.Pos();
+  }
+  const auto lineCount = [&]() {
+    const int32_t n = version <= 0x0102 ? in.U8() + 1 : in.U16LE();
+    return std::clamp<int32_t>(n, 1, XM_MAX_LINES);
+  };
   {
     // The pattern headers alone tell the cells: a song above the budget is refused
     // before any pattern is made.
-    uint64_t cells = 0, at = 60 + static_cast<uint64_t>(headerSize);
+    uint64_t cells = 0, at = patternsAt;
     for (int32_t p = 0; p < storedPatterns && p < kept; ++p) {
       in.Seek(at);
       const uint32_t headerLength = in.U32LE();
-      const int32_t packing = in.U8();
-      const int32_t lines = std::clamp<int32_t>(in.U16LE(), 1, XM_MAX_LINES);
+      in.U8();  // packing type
+      const int32_t lines = lineCount();
       const uint32_t packedSize = in.U16LE();
       at += static_cast<uint64_t>(headerLength) + packedSize;
       in.Seek(at - packedSize);
-      if (packing == 0 && packedSize > 0 && in.Remaining() > 0)
+      if (packedSize > 0 && in.Remaining() > 0)
         cells += static_cast<uint64_t>(lines) * static_cast<uint64_t>(channels);
     }
     if (cells > cellBudget) return nullptr;
@@ -288,12 +324,14 @@ TMusicPtr LoadXM(const TMusicSource& source) {
     }
     return slot;
   };
-  uint64_t pos = 60 + static_cast<uint64_t>(headerSize);
+  uint64_t pos = patternsAt;
   for (int32_t p = 0; p < storedPatterns; ++p) {
     in.Seek(pos);
     const uint32_t headerLength = in.U32LE();
-    const int32_t packing = in.U8();
-    const int32_t lines = std::clamp<int32_t>(in.U16LE(), 1, XM_MAX_LINES);
+    // The packing type byte is always 0 in files of the format's tracker; other writers
+    // put other values there, and the cells are packed the same way.
+    in.U8();
+    const int32_t lines = lineCount();
     const uint32_t packedSize = in.U16LE();
     const uint64_t data = pos + headerLength;
     pos = data + packedSize;
@@ -301,8 +339,7 @@ TMusicPtr LoadXM(const TMusicSource& source) {
     in.Seek(data);
     uint64_t available = 0;
     const uint8_t* packed = in.Peek(packedSize, available);
-    // Only packing 0 exists; a pattern packed otherwise is left empty.
-    if (packing != 0 || available == 0) {
+    if (available == 0) {
       song->Pattern[static_cast<size_t>(p)] = emptyPattern(lines);
       continue;
     }
@@ -317,9 +354,16 @@ TMusicPtr LoadXM(const TMusicSource& source) {
     if (!slot) slot = emptyPattern(64);
   }
 
-  song->Instrument.assign(static_cast<size_t>(instruments) + 1, nullptr);
   in.Seek(pos);
-  for (int32_t i = 1; i <= instruments; ++i) song->Instrument[static_cast<size_t>(i)] = ReadInstrument(in);
+  if (headersFirst) {
+    for (const XmSampleHeader& h : deferred) {
+      if (h.sample) ReadSampleData(in, h);
+      else in.Skip(h.length);
+    }
+  } else {
+    for (int32_t i = 1; i <= instruments; ++i)
+      song->Instrument[static_cast<size_t>(i)] = ReadInstrument(in, nullptr);
+  }
 
   stream->Close();
   song->CalcSize();

@@ -55,6 +55,13 @@ public:
           MemFinePortaDown = 0, MemXFineUp = 0, MemXFineDown = 0, MemFineVolUp = 0, MemFineVolDown = 0,
           MemOffset = 0, MemPanSlide = 0, MemGlobalSlide = 0, MemRetrig = 0, MemTremor = 0;
   double FadeStep = 0;
+  // XM: the instrument number last given (it takes effect with the next note), the last
+  // note (a note delay without a note plays it again), and the volume and pan of the
+  // sample last started, which an instrument number without a note brings back.
+  int32_t XmInstNum = 0;
+  int32_t LastNote = 0;
+  double OldVolume = 0;
+  double OldPan255 = 128;
 
   // One tick of the track for this channel: on the line's first tick the cell is latched
   // and its note and instrument taken; then the volume column, the effect and (format
@@ -75,6 +82,16 @@ public:
   void DoTremolo();
   // Left and right gains from Pan and EnvelopePan.
   void CalcPanGains();
+  // XM lines: what a cell's note, instrument number, tone portamento and key off do on
+  // the line's first tick, and what a delayed note does on its tick.
+  void XmLineStart(Cantor_Mixer& song, int32_t note, bool porta);
+  void XmDelayedNote(Cantor_Mixer& song, int32_t note);
+  // Starts `note` (0: the last note) with the instrument number last given; a pitch
+  // (note plus the sample's relative note) out of range leaves the channel as it was.
+  void XmStartTone(Cantor_Mixer& song, int32_t note, int32_t effect, int32_t param);
+  void XmResetVolumes();
+  void XmTriggerInstrument();
+  void XmKeyOff();
   // Latches the cell of `track` at `atLine` (line, linenote ... fxvr).
   void LatchCell(const Cantor_Track& track, int32_t atLine);
 

@@ -108,6 +108,10 @@ void Cantor_Channel::ApplyCommand(Cantor_Track& track, Cantor_Mixer& song) {
     LatchCell(track, song.CurrentLine);
     // Classic: the XM loader's C-0 is no note, as it always was.
     if (classic && linenote == XmLowestNote) linenote = 0;
+    // XM: instrument number 255 is no instrument number; the others without an
+    // instrument (also those above 128) silence the notes that use them.
+    if (xm && inst == 255) inst = 0;
+    if (xm && inst > 0) XmInstNum = inst;
   }
   const int32_t h = fxvl, l = fxvr;
   const bool noteDelay = fx == FX_EXTENDED && h == EX_NOTE_DELAY && l > 0;
@@ -164,6 +168,12 @@ void Cantor_Channel::ApplyCommand(Cantor_Track& track, Cantor_Mixer& song) {
           SetPan = 1;
         }
       }
+    }
+  } else if (xm) {
+    if (first || (noteDelay && t == l)) {
+      const int32_t note = DecodeNote(linenote, song.SourceFormat);
+      if (!noteDelay) XmLineStart(song, note, porta);
+      else if (t == l) XmDelayedNote(song, note);
     }
   } else if (trigger) {
     const int32_t note = DecodeNote(linenote, song.SourceFormat);
@@ -246,25 +256,28 @@ void Cantor_Channel::ApplyCommand(Cantor_Track& track, Cantor_Mixer& song) {
   // Volume column.
   if (xm && vol >= 0x10) {
     const int32_t x = vol & 15;
+    // A delayed note takes the column's volume or pan on its tick; the column's other
+    // first-tick work is not done on such a line.
+    const bool lineStart = first && !noteDelay;
     switch (vol >> 4) {
       case 1: case 2: case 3: case 4: case 5:
         if (trigger) Volume = std::min(vol - 0x10, 64) / 64.0;
         break;
       case 6: if (t != 0) Volume = Clamp(Volume - x / 64.0, 0, 1); break;
       case 7: if (t != 0) Volume = Clamp(Volume + x / 64.0, 0, 1); break;
-      case 8: if (t == 0) Volume = Clamp(Volume - x / 64.0, 0, 1); break;
-      case 9: if (t == 0) Volume = Clamp(Volume + x / 64.0, 0, 1); break;
-      case 10: if (t == 0 && x) VibratoSpeed = x; break;
+      case 8: if (lineStart) Volume = Clamp(Volume - x / 64.0, 0, 1); break;
+      case 9: if (lineStart) Volume = Clamp(Volume + x / 64.0, 0, 1); break;
+      case 10: if (lineStart && x) VibratoSpeed = x; break;
       case 11:
-        if (t == 0 && x) VibratoDepth = x;
+        if (lineStart && x) VibratoDepth = x;
         pitchOffset -= UnitsToSemitones(Wave(VibratoWaveForm, VibratoCount) * VibratoDepth * kVibScale, song);
         if (t != 0) VibratoCount += VibratoSpeed;
         break;
-      case 12: if (t == 0) { Pan255 = x * 17; SetPan = 1; } break;
+      case 12: if (trigger) { Pan255 = x * 17; SetPan = 1; } break;
       case 13: if (t != 0) { Pan255 = Clamp(Pan255 - x, 0, 255); SetPan = 1; } break;
       case 14: if (t != 0) { Pan255 = Clamp(Pan255 + x, 0, 255); SetPan = 1; } break;
       case 15:
-        if (t == 0 && x) MemTonePorta = x * 16;
+        if (lineStart && x) MemTonePorta = x * 16;
         break;
       default: break;
     }
@@ -412,8 +425,11 @@ void Cantor_Channel::ApplyCommand(Cantor_Track& track, Cantor_Mixer& song) {
       }
       break;
     case FX_OFFSET:
-      if (first) {
-        if (fxv != 0 || !xm) MemOffset = fxv;
+      // XM: the offset applies when a note starts, but a line without a note keeps its
+      // parameter for the next.
+      if (first && xm && fxv != 0) MemOffset = fxv;
+      if (first && !xm) {
+        MemOffset = fxv;
         // Classic: the offset applies on the line's first tick, with or without a note.
         if ((classic || (trigger && linenote != 0)) && static_cast<int64_t>(MemOffset) * 256 < Sample->Length) {
           Pos = MemOffset * 256.0;
@@ -528,6 +544,8 @@ void Cantor_Channel::ApplyCommand(Cantor_Track& track, Cantor_Mixer& song) {
           KeyOff = 1;
           CalcKeyOff();
         }
+      } else if (xm) {
+        if (t == fxv && t != 0) XmKeyOff();  // K00: at the line's start
       } else if (t == fxv) {
         KeyOff = 1;
         if (!Instrument || !Instrument->VolTable.on) Volume = 0;
@@ -701,5 +719,116 @@ void Cantor_Channel::ApplyCommand(Cantor_Track& track, Cantor_Mixer& song) {
   } else if (SetPan) {
     CalcPanGains();
     SetPan = 0;
+  }
+}
+
+void Cantor_Channel::XmLineStart(Cantor_Mixer& song, int32_t note, bool porta) {
+  if (porta) {
+    // A tone portamento never starts its note: the note becomes the target. An
+    // instrument number still resets the volume and restarts the envelopes.
+    if (note == kXmKeyOff) XmKeyOff();
+    else if (note > 0) TonePortamentoNote = note;
+    if (inst != 0) {
+      XmResetVolumes();
+      if (note != kXmKeyOff) XmTriggerInstrument();
+    }
+    return;
+  }
+  if (fx == FX_KEY_OFF && fxv == 0) {
+    // K00 is a key off at once; the line's note is not played.
+    XmKeyOff();
+    if (inst != 0) XmResetVolumes();
+    return;
+  }
+  if (note == kXmKeyOff) XmKeyOff();
+  else if (note > 0) XmStartTone(song, note, fx, fxv);
+  // An instrument number (with or without a note) resets the volume and pan to the
+  // sample's and restarts the envelopes and fade-out, without restarting the sample.
+  if (inst != 0) {
+    XmResetVolumes();
+    if (note != kXmKeyOff) XmTriggerInstrument();
+  }
+}
+
+void Cantor_Channel::XmDelayedNote(Cantor_Mixer& song, int32_t note) {
+  // The delayed note (the last note when the line has none) starts without the line's
+  // effect; its envelopes restart even after a key off.
+  if (note == kXmKeyOff) XmKeyOff();
+  else XmStartTone(song, note, 0, 0);
+  if (inst != 0) XmResetVolumes();
+  XmTriggerInstrument();
+}
+
+void Cantor_Channel::XmStartTone(Cantor_Mixer& song, int32_t note, int32_t effect, int32_t param) {
+  if (note == 0) note = LastNote;
+  if (note <= 0) return;
+  LastNote = note;
+  Instrument = XmInstNum > 0 && XmInstNum < static_cast<int32_t>(song.Instrument.size())
+                   ? song.Instrument[static_cast<size_t>(XmInstNum)]
+                   : nullptr;
+  Cantor_SamplePtr s;
+  if (Instrument) {
+    if (!Instrument->TablesBuilt) Instrument->BuildTables(song.SourceFormat);
+    const int32_t index = Instrument->NoteSample[static_cast<size_t>(std::clamp(note, 1, 96))];
+    if (index >= 0 && index < static_cast<int32_t>(Instrument->Sample.size()))
+      s = Instrument->Sample[static_cast<size_t>(index)];
+  }
+  if (!s) {
+    // No instrument, or no sample for the note: the channel falls silent.
+    Sample = nullptr;
+    Add = 0;
+    ClickDelay = 127;
+    OldVolume = 0;
+    return;
+  }
+  const int32_t pitch = note + s->RelativeNote;
+  if (pitch < 0 || pitch >= 120) return;  // out of range: not played
+  OldVolume = s->Volume;
+  OldPan255 = s->FilePan >= 0 ? s->FilePan : 128;
+  FineTune = effect == FX_EXTENDED && (param >> 4) == EX_FINETUNE ? ((param & 15) - 8) / 8.0 : s->FineTune;
+  Sample = s;
+  Note = note;
+  Pos = 0;
+  Add = 0;
+  SetFrequency = 1;
+  ClickDelay = 127;
+  Arped = 0;
+  Tick = 0;
+  // A new note restarts the vibrato and tremolo phase (an instrument number alone does not).
+  if (VibratoWaveForm < 4) VibratoCount = 0;
+  if (TremoloWaveForm < 4) TremoloCount = 0;
+  if (effect == FX_OFFSET) {
+    if (param != 0) MemOffset = param;
+    Pos = MemOffset * 256.0;
+    if (Pos >= s->Length) {
+      // An offset past the sample's end: the note does not sound.
+      Sample = nullptr;
+      Pos = 0;
+    }
+  }
+}
+
+void Cantor_Channel::XmResetVolumes() {
+  Volume = OldVolume;
+  Pan255 = OldPan255;
+  SetPan = 1;
+}
+
+void Cantor_Channel::XmTriggerInstrument() {
+  RetrigCount = 0;
+  TremorCount = 0;
+  KeyOff = 0;
+  KeyOffValue = 1;
+  VolEnvPos = PanEnvPos = 0;
+  AutoVibPos = 0;
+  AutoVibAmp = 0;
+  FadeStep = Instrument ? Instrument->VolFadeout / 32768.0 : 0.0;
+}
+
+void Cantor_Channel::XmKeyOff() {
+  KeyOff = 1;
+  if (!Instrument || !Instrument->VolTable.on) {
+    Volume = 0;
+    ClickDelay = 127;
   }
 }

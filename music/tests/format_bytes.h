@@ -79,6 +79,7 @@ struct Mod {
 struct XmSample {
   uint32_t length = 0, loopStart = 0, loopLength = 0;
   int volume = 64, finetune = 0, flags = 0, pan = 128, relative = 0;
+  int reserved = 0;  // 0xAD: data packed as 4-bit codes through a table of 16 steps
   std::string name;
   Bytes data;  // stored (delta-coded) bytes
 };
@@ -97,6 +98,9 @@ struct XmInstrument {
 
 struct Xm {
   int channels = 4, speed = 6, tempo = 125, flags = 1;
+  // Before 0x0104 the instrument and sample headers come first, then the patterns (in
+  // 0x0102 with the line count less one in a byte), then the sample data.
+  int version = 0x0104;
   int songLength = -1;  // -1: orders.size()
   int storedPatternsOverride = -1;
   std::vector<int> orders = {0};
@@ -114,7 +118,7 @@ struct Xm {
     AddText(b, "xm song", 20);
     Add8(b, 0x1A);
     AddText(b, "test tracker", 20);
-    Add16(b, 0x0104);
+    Add16(b, version);
     Add32(b, 276);
     Add16(b, songLength < 0 ? static_cast<int>(orders.size()) : songLength);
     Add16(b, 0);
@@ -125,13 +129,17 @@ struct Xm {
     Add16(b, speed);
     Add16(b, tempo);
     for (int i = 0; i < 256; ++i) Add8(b, i < static_cast<int>(orders.size()) ? orders[i] : 0);
+    Bytes patternBytes, sampleData;
     for (const Pattern& p : patterns) {
-      Add32(b, 9);
-      Add8(b, p.packing);
-      Add16(b, p.lines);
-      Add16(b, static_cast<int>(p.packed.size()));
-      b.insert(b.end(), p.packed.begin(), p.packed.end());
+      Add32(patternBytes, version <= 0x0102 ? 8 : 9);
+      Add8(patternBytes, p.packing);
+      if (version <= 0x0102) Add8(patternBytes, p.lines - 1);
+      else Add16(patternBytes, p.lines);
+      Add16(patternBytes, static_cast<int>(p.packed.size()));
+      patternBytes.insert(patternBytes.end(), p.packed.begin(), p.packed.end());
     }
+    const bool headersFirst = version < 0x0104;
+    if (!headersFirst) b.insert(b.end(), patternBytes.begin(), patternBytes.end());
     for (const XmInstrument& in : instruments) {
       const int count = in.sampleCountOverride >= 0 ? in.sampleCountOverride : static_cast<int>(in.samples.size());
       Add32(b, count ? 263 : 29);
@@ -174,10 +182,15 @@ struct Xm {
         Add8(b, s.flags);
         Add8(b, s.pan);
         Add8(b, s.relative);
-        Add8(b, 0);
+        Add8(b, s.reserved);
         AddText(b, s.name, 22);
       }
-      for (const XmSample& s : in.samples) b.insert(b.end(), s.data.begin(), s.data.end());
+      Bytes& data = headersFirst ? sampleData : b;
+      for (const XmSample& s : in.samples) data.insert(data.end(), s.data.begin(), s.data.end());
+    }
+    if (headersFirst) {
+      b.insert(b.end(), patternBytes.begin(), patternBytes.end());
+      b.insert(b.end(), sampleData.begin(), sampleData.end());
     }
     return b;
   }

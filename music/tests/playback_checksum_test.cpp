@@ -56,7 +56,7 @@ const Case kCases[] = {
     {"area1-game.mod", 44100, 0xb7b2f86490b8d0edull, 3724686, 0x5836112209b6f597ull, 3724686},
     {"area2-game.mod", 44100, 0xa65a471f72c07933ull, 4232718, 0x6f640f72423e4ea0ull, 4232718},
     {"area3-game.mod", 44100, 0xd0cbeaa7a70c2bfeull, 4910094, 0x007373ed5d14fc00ull, 4910094},
-    {"cerror-bobmberclone.xm", 44100, 0xd9a64cf60f00fde8ull, 3800423, 0xd7b779d535bd8008ull, 3800423},
+    {"cerror-bobmberclone.xm", 44100, 0xd9a64cf60f00fde8ull, 3800423, 0x8afe43982bcec313ull, 3800423},
     {"cinderella_clown.mod", 44100, 0x75287696d9e5182dull, 9510606, 0x069a8af7a4e0307dull, 9510606},
     {"gardien-go.mod", 44100, 0x642f92b79fec02eaull, 3668238, 0xfb64adfc2393a1adull, 3668238},
     {"high-score.mod", 44100, 0xbeb9708330b53e36ull, 3047310, 0xfb80eae5d3f485b2ull, 3047310},

@@ -120,7 +120,7 @@ TEST(XmLoader, PackedDataShorterThanThePattern) {
   EXPECT_EQ(song->Pattern[1]->Track[0]->Note[0], 0x2F);  // next pattern from its own start
 }
 
-TEST(XmLoader, UnknownPackingLeavesThePatternEmpty) {
+TEST(XmLoader, AnyPackingTypeIsReadAsTheUsualPacking) {
   Xm xm;
   xm.patterns[0].packing = 1;
   xm.patterns[0].packed = {0x81, 0x20};
@@ -128,7 +128,7 @@ TEST(XmLoader, UnknownPackingLeavesThePatternEmpty) {
   xm.orders = {0, 1};
   auto song = Load(xm);
   ASSERT_TRUE(song);
-  EXPECT_EQ(song->Pattern[0]->Track[0]->Note[0], 0);
+  EXPECT_EQ(song->Pattern[0]->Track[0]->Note[0], 0x1F);
   EXPECT_EQ(song->Pattern[1]->Track[0]->Note[0], 0x2F);
 }
 
@@ -170,6 +170,67 @@ TEST(XmLoader, DeltaCodedSamples) {
   EXPECT_EQ(c.SoundData[0], 16 * 256);
   EXPECT_EQ(c.SoundData[1], 0);
   EXPECT_EQ(c.SoundData[2], 5 * 256);
+}
+
+TEST(XmLoader, SamplesPackedAsFourBitCodes) {
+  // Frames 5, 6, 4, 12, 12 as codes through a table of 16 steps (0, 1, -2, 8, 5, ...),
+  // low nibble first; the same frames delta-coded; a sample after each.
+  XmSample packed;
+  packed.reserved = 0xAD;
+  packed.length = 5;
+  packed.data = {0, 1, 0xFE, 8, 5, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  for (uint8_t codes : {0x14, 0x32, 0x00}) packed.data.push_back(codes);  // 5,1 | -2,8 | 0
+  XmSample plain;
+  plain.length = 5;
+  plain.data = {5, 1, 0xFE, 8, 0};
+  XmSample after;
+  after.length = 2;
+  after.data = {0x30, 0x01};
+  XmInstrument a, b;
+  a.samples = {packed, after};
+  b.samples = {plain, after};
+  Xm xm;
+  xm.instruments = {a, b};
+  auto song = Load(xm);
+  ASSERT_TRUE(song);
+  const Cantor_Sample& p = *song->Instrument[1]->Sample[0];
+  const Cantor_Sample& d = *song->Instrument[2]->Sample[0];
+  ASSERT_EQ(p.Length, 5);
+  EXPECT_EQ(p.SoundData, d.SoundData);
+  EXPECT_EQ(song->Instrument[1]->Sample[1]->SoundData, song->Instrument[2]->Sample[1]->SoundData);
+  ASSERT_EQ(song->Instrument[1]->Sample[1]->Length, 2);
+  EXPECT_EQ(song->Instrument[1]->Sample[1]->SoundData[0], 0x30 * 256);
+}
+
+TEST(XmLoader, OlderLayoutsLoadAsTheCurrentOne) {
+  // Versions 0x0102 and 0x0103 keep the headers first and the sample data last; 0x0102
+  // stores a pattern's line count less one in a byte.
+  Xm xm;
+  xm.channels = 2;
+  xm.patterns[0].lines = 3;
+  xm.patterns[0].packed = {0x83, 0x31, 0x02, 0x80, 0x80, 0x80, 0x80, 0x81, 0x40};
+  xm.patterns.push_back(Xm::Pattern{2, 0, {0x81, 0x25}});
+  xm.orders = {1, 0};
+  XmSample s;
+  s.length = 3;
+  s.data = {0x10, 0xE0, 0x15};
+  xm.instruments = {OneSample(s), OneSample(s)};
+  auto current = Load(xm);
+  ASSERT_TRUE(current);
+  for (int version : {0x0102, 0x0103}) {
+    SCOPED_TRACE(version);
+    xm.version = version;
+    auto song = Load(xm);
+    ASSERT_TRUE(song);
+    for (int p : {0, 1}) {
+      ASSERT_EQ(song->Pattern[p]->LineCount, current->Pattern[p]->LineCount);
+      for (int c : {0, 1}) {
+        EXPECT_EQ(song->Pattern[p]->Track[c]->Note, current->Pattern[p]->Track[c]->Note);
+        EXPECT_EQ(song->Pattern[p]->Track[c]->Inst, current->Pattern[p]->Track[c]->Inst);
+      }
+    }
+    for (int i : {1, 2}) EXPECT_EQ(song->Instrument[i]->Sample[0]->SoundData, current->Instrument[i]->Sample[0]->SoundData);
+  }
 }
 
 TEST(XmLoader, SampleHeaderFields) {
