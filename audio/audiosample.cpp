@@ -3,8 +3,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include <ormix/audio/audio.h>
+#include <ormix/audio/wavefile.h>
 #include <ormix/runtime/errors.h>
 #include <ormix/runtime/registry.h>
 
@@ -162,87 +164,43 @@ TAudioSamplePtr TAudioSource::Load() const {
 
 // ---- WAV ----
 
-namespace {
-uint32_t ReadTag(TStream& s) {
-  uint8_t b[4] = {0, 0, 0, 0};
-  int got = 0;
-  while (got < 4 && !s.Eof()) {
-    int n = s.Read(b + got, 4 - got);
-    if (n <= 0) break;
-    got += n;
-  }
-  if (got < 4) return 0;
-  return static_cast<uint32_t>(b[0]) | (static_cast<uint32_t>(b[1]) << 8) | (static_cast<uint32_t>(b[2]) << 16) |
-         (static_cast<uint32_t>(b[3]) << 24);
-}
-constexpr uint32_t Tag(const char (&t)[5]) {
-  return static_cast<uint32_t>(static_cast<uint8_t>(t[0])) | (static_cast<uint32_t>(static_cast<uint8_t>(t[1])) << 8) |
-         (static_cast<uint32_t>(static_cast<uint8_t>(t[2])) << 16) |
-         (static_cast<uint32_t>(static_cast<uint8_t>(t[3])) << 24);
-}
-
-// Reads up to n bytes; returns how many arrived before the end of the stream.
-int64_t ReadUpTo(TStream& s, uint8_t* buf, int64_t n) {
-  int64_t got = 0;
-  while (got < n && !s.Eof()) {
-    int chunk = static_cast<int>(std::min<int64_t>(n - got, 1 << 20));
-    int r = s.Read(buf + got, chunk);
-    if (r <= 0) break;
-    got += r;
-  }
-  return got;
-}
-}  // namespace
-
 TAudioSamplePtr TAudioSampleLoaderWAV::LoadAudioSample(const TStreamPtr& sp) {
   TStream& s = *sp;
-  if (ReadTag(s) != Tag("RIFF")) return nullptr;
-  s.ReadInt();
-  if (ReadTag(s) != Tag("WAVE")) return nullptr;
-  if (ReadTag(s) != Tag("fmt ")) return nullptr;
-  uint32_t chunk = static_cast<uint32_t>(s.ReadInt());
-  int tag = s.ReadShort();
-  int channels = s.ReadShort();
-  int32_t rate = s.ReadInt();
-  s.ReadInt();    // byte rate
-  s.ReadShort();  // block align
-  int bits = s.ReadShort();
-  if (tag != 1) return nullptr;
-  int32_t format = 0;
-  if (bits == 8 && channels == 1) format = SF_MONO8;
-  else if (bits == 8 && channels == 2) format = SF_STEREO8;
-  else if (bits == 16 && channels == 1) format = SF_MONO16LE;
-  else if (bits == 16 && channels == 2) format = SF_STEREO16LE;
-  else return nullptr;
-  if (chunk > 16) s.SkipBytes(static_cast<int>(std::min<uint32_t>(chunk - 16, INT32_MAX)));
-  while (!s.Eof()) {
-    uint32_t t = ReadTag(s);
-    if (t == 0 && s.Eof()) break;
-    uint32_t len = static_cast<uint32_t>(s.ReadInt());
-    if (t != Tag("data")) {
-      if (s.Eof()) break;
-      int64_t here = s.Pos();
-      int64_t size = s.Size();
-      if (here >= 0 && size >= 0) {
-        if (here + static_cast<int64_t>(len) >= size) break;
-        s.Seek(here + len);
-      } else {
-        s.SkipBytes(static_cast<int>(std::min<uint32_t>(len, INT32_MAX)));
-      }
-      continue;
+  TWaveLayout wave;
+  if (!ReadWaveHeader(s, wave) || !wave.hasData) return nullptr;
+  const int32_t format = wave.format.channels == 1 ? (wave.format.bits == 8 ? SF_MONO8 : SF_MONO16LE)
+                                                   : (wave.format.bits == 8 ? SF_STEREO8 : SF_STEREO16LE);
+  // A data chunk that claims more than the file holds gives what is there. From a stream
+  // that cannot tell its size the bytes are collected as they arrive, so a length the
+  // stream does not back allocates nothing.
+  const int32_t bpf = SampleBytes(format);
+  const int64_t want = std::min<int64_t>(wave.bytes / bpf, INT32_MAX / 4) * bpf;
+  auto readInto = [&s](uint8_t* at, int64_t count) {
+    int64_t got = 0;
+    while (got < count && !s.Eof()) {
+      const int r = s.Read(at + got, static_cast<int>(std::min<int64_t>(count - got, 1 << 20)));
+      if (r <= 0) break;
+      got += r;
     }
-    // The data chunk may claim more than the file holds: take what is there.
-    int64_t want = len;
-    int64_t here = s.Pos(), size = s.Size();
-    if (here >= 0 && size >= 0) want = std::min<int64_t>(want, std::max<int64_t>(0, size - here));
-    const int32_t bpf = SampleBytes(format);
-    int64_t frames = std::min<int64_t>(want / bpf, INT32_MAX / 4);
-    TAudioSamplePtr sample = NewAudioSample(static_cast<int32_t>(frames), rate, format);
-    int64_t got = ReadUpTo(s, sample->samples, frames * bpf);
-    sample->length = static_cast<int32_t>(got / bpf);
+    return got;
+  };
+  if (s.Remaining() >= 0) {
+    TAudioSamplePtr sample = NewAudioSample(static_cast<int32_t>(want / bpf), wave.format.rate, format);
+    sample->length = static_cast<int32_t>(readInto(sample->samples, want) / bpf);
     return sample;
   }
-  return nullptr;
+  std::vector<uint8_t> bytes;
+  for (int64_t got = 0; got < want;) {
+    const int64_t piece = std::min<int64_t>(want - got, 1 << 20);
+    bytes.resize(static_cast<size_t>(got + piece));
+    const int64_t n = readInto(bytes.data() + got, piece);
+    got += n;
+    bytes.resize(static_cast<size_t>(got));
+    if (n < piece) break;  // the stream ended
+  }
+  TAudioSamplePtr sample = NewAudioSample(static_cast<int32_t>(bytes.size() / bpf), wave.format.rate, format);
+  if (sample->length > 0) std::memcpy(sample->samples, bytes.data(), sample->ByteSize());
+  return sample;
 }
 
 // ---- Ogg Vorbis ----

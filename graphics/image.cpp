@@ -4,7 +4,7 @@
 
 #include <bit>
 
-#include "pixmap_loader.h"
+#include "pixmap_io.h"
 #include <ormix/graphics/draw2d.h>
 #include <ormix/graphics/graphics.h>
 #include <ormix/stream/stream.h>
@@ -152,7 +152,7 @@ bool TImage::ReadDataInto(TStream& stream) {
   const int count = head[8];
   if (w < 0 || h < 0 || w > MAX_PIXMAP_SIDE || h > MAX_PIXMAP_SIDE || count < 0) return false;
   // Each frame needs at least its 12-byte pixmap header.
-  const int64_t left = pixmap_io::Remaining(stream);
+  const int64_t left = stream.Remaining();
   if (left >= 0 && static_cast<int64_t>(count) * 12 > left) return false;
   std::vector<TPixmapPtr> read;
   for (int i = 0; i < count; ++i) {

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "pixmap_loader.h"
+#include "pixmap_io.h"
 #include <ormix/runtime/errors.h>
 #include <ormix/stream/stream.h>
 
@@ -321,7 +321,7 @@ bool ReadPixmapHeader(TStream& stream, int& w, int& h, int& f) {
   h = head[1];
   f = head[2];
   if (!KnownFormat(f) || w < 0 || h < 0 || w > MAX_PIXMAP_SIDE || h > MAX_PIXMAP_SIDE) return false;
-  const int64_t left = pixmap_io::Remaining(stream);
+  const int64_t left = stream.Remaining();
   const int64_t need = static_cast<int64_t>(w) * h * PixelFormatBytes(f);
   return !(left >= 0 && need > left);
 }
@@ -342,7 +342,7 @@ constexpr int64_t kDirectReadBytes = int64_t{1} << 20;
 // that arrived, not the header.
 TPixmapPtr ReadPixels(TStream& stream, int w, int h, int f) {
   const int64_t need = static_cast<int64_t>(w) * h * PixelFormatBytes(f);
-  if (pixmap_io::Remaining(stream) >= 0 || need <= kDirectReadBytes) {
+  if (stream.Remaining() >= 0 || need <= kDirectReadBytes) {
     auto p = TPixmap::Create(w, h, f, 4);
     return ReadRows(stream, *p) ? p : nullptr;
   }

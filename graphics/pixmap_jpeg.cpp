@@ -12,7 +12,7 @@
 #include <vector>
 
 #include <ormix/graphics/pixmap.h>
-#include "pixmap_loader.h"
+#include "pixmap_io.h"
 #include <ormix/stream/stream.h>
 
 namespace {
@@ -145,7 +145,7 @@ TPixmapPtr TPixmapLoaderJPG::LoadPixmap(const TStreamPtr& sp) {
 
   TPixmapPtr pix;
   TJpegHeader h;
-  const int64_t left = pixmap_io::Remaining(s);
+  const int64_t left = s.Remaining();
   if (JpegStart(cinfo.get(), &err, &h) && !src->hitEnd && (h.components == 1 || h.components == 3) &&
       pixmap_io::SidesAcceptable(h.width, h.height) && int64_t{h.width} * h.height <= MAX_JPEG_PIXELS &&
       (left < 0 || static_cast<int64_t>(h.width) * h.height * h.components <= (left + 1024) * kJpegExpansion) &&

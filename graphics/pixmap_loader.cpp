@@ -1,5 +1,5 @@
 // The pixmap loader chain, OpenPixmap, and the BMP and TGA loaders.
-#include "pixmap_loader.h"
+#include "pixmap_io.h"
 
 #include <algorithm>
 #include <cstring>
@@ -8,41 +8,6 @@
 #include <ormix/graphics/pixmap.h>
 #include <ormix/runtime/registry.h>
 #include <ormix/stream/stream.h>
-
-namespace pixmap_io {
-
-bool ReadExact(TStream& stream, void* buf, int count) {
-  auto* p = static_cast<uint8_t*>(buf);
-  while (count > 0) {
-    const int n = stream.Read(p, count);
-    if (n <= 0) return false;
-    p += n;
-    count -= n;
-  }
-  return true;
-}
-
-bool ReadFields(TStream& stream, int32_t* fields, int count) {
-  const int64_t left = Remaining(stream);
-  if (left >= 0 && left < int64_t{4} * count) return false;
-  for (int i = 0; i < count; ++i) {
-    if (stream.Eof()) return false;
-    fields[i] = stream.ReadInt();
-  }
-  return true;
-}
-
-int64_t Remaining(TStream& stream) {
-  const int64_t pos = stream.Pos(), size = stream.Size();
-  if (pos < 0 || size <= 0 || size < pos) return -1;
-  return size - pos;
-}
-
-bool SidesAcceptable(int64_t width, int64_t height) {
-  return width >= 1 && height >= 1 && width <= MAX_PIXMAP_SIDE && height <= MAX_PIXMAP_SIDE;
-}
-
-}  // namespace pixmap_io
 
 using pixmap_io::ReadExact;
 
@@ -153,7 +118,7 @@ TPixmapPtr TPixmapLoaderBMP::LoadPixmap(const TStreamPtr& sp) {
 
   const int64_t rowBytes = (static_cast<int64_t>(bits) * width + 31) / 32 * 4;
   if (!pixmap_io::SidesAcceptable(width, height)) return nullptr;
-  const int64_t left = pixmap_io::Remaining(s);
+  const int64_t left = s.Remaining();
   if (left >= 0 && rowBytes * height > left) return nullptr;
 
   auto pix = TPixmap::Create(width, height, bits == 32 ? PIXFMT_BGRA8888 : PIXFMT_BGR888, 4);
@@ -229,7 +194,7 @@ TPixmapPtr TPixmapLoaderTGA::LoadPixmap(const TStreamPtr& sp) {
   // Stored data needed at least: every pixel for raw data, one packet per 128 for RLE.
   const int64_t pixels = static_cast<int64_t>(width) * height;
   const int64_t minBytes = imageType == 2 ? pixels * stored : (pixels + 127) / 128 * (1 + stored);
-  const int64_t left = pixmap_io::Remaining(s);
+  const int64_t left = s.Remaining();
   if (left >= 0 && minBytes > left) return nullptr;
 
   auto pix = TPixmap::Create(width, height, format, 4);

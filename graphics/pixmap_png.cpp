@@ -12,7 +12,7 @@
 #include <vector>
 
 #include <ormix/graphics/pixmap.h>
-#include "pixmap_loader.h"
+#include "pixmap_io.h"
 #include <ormix/stream/stream.h>
 
 namespace {
@@ -121,7 +121,7 @@ TPixmapPtr TPixmapLoaderPNG::LoadPixmap(const TStreamPtr& sp) {
     return nullptr;
   }
   png_set_read_fn(png, &s, PngReadFn);
-  const int64_t left = pixmap_io::Remaining(s);
+  const int64_t left = s.Remaining();
 
   TPixmapPtr pix;
   TPngHeader h;

@@ -4,28 +4,78 @@
 #include <cstdio>
 #include <cstdlib>
 
+int Utf8SequenceLength(uint8_t lead) {
+  if (lead >= 0xC2 && lead <= 0xDF) return 2;
+  if (lead >= 0xE0 && lead <= 0xEF) return 3;
+  if (lead >= 0xF0 && lead <= 0xF4) return 4;
+  return 1;
+}
+
+int32_t DecodeUtf8(std::string_view s, size_t& i) {
+  const auto b0 = static_cast<uint8_t>(s[i++]);
+  if (b0 < 0x80) return b0;
+  const int length = Utf8SequenceLength(b0);
+  if (length == 1) return -1;
+  // The second byte's range depends on the lead byte: that alone rules out overlong forms,
+  // surrogates and codes above U+10FFFF. Later bytes are always 0x80-0xBF.
+  uint8_t lo = 0x80, hi = 0xBF;
+  if (b0 == 0xE0) lo = 0xA0;
+  else if (b0 == 0xED) hi = 0x9F;
+  else if (b0 == 0xF0) lo = 0x90;
+  else if (b0 == 0xF4) hi = 0x8F;
+  int32_t code = b0 & (0x7F >> length);
+  for (int k = 1; k < length; ++k) {
+    if (i >= s.size()) return -1;
+    const auto b = static_cast<uint8_t>(s[i]);
+    if (b < lo || b > hi) return -1;
+    code = (code << 6) | (b & 0x3F);
+    ++i;
+    lo = 0x80;
+    hi = 0xBF;
+  }
+  return code;
+}
+
+void AppendUtf8(std::string& out, uint32_t c) {
+  if (c < 0x80) {
+    out.push_back(static_cast<char>(c));
+  } else if (c < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  } else if (c < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  }
+}
+
+void AppendUtf16(Text& out, uint32_t c) {
+  if (c > 0xFFFF) {
+    c -= 0x10000;
+    out.push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
+    out.push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
+  } else {
+    out.push_back(static_cast<char16_t>(c));
+  }
+}
+
 Text ToText(std::string_view s) {
   Text out;
   out.reserve(s.size());
-  size_t i = 0;
-  while (i < s.size()) {
-    unsigned char c = static_cast<unsigned char>(s[i]);
-    uint32_t cp = c;
-    int extra = 0;
-    if (c >= 0xF0) { cp = c & 0x07; extra = 3; }
-    else if (c >= 0xE0) { cp = c & 0x0F; extra = 2; }
-    else if (c >= 0xC0) { cp = c & 0x1F; extra = 1; }
-    else if (c >= 0x80) { out.push_back(c); ++i; continue; }  // stray byte: keep as code
-    if (i + extra >= s.size()) { out.push_back(c); ++i; continue; }  // truncated
-    bool ok = true;
-    for (int k = 1; k <= extra; ++k) {
-      unsigned char d = static_cast<unsigned char>(s[i + k]);
-      if ((d & 0xC0) != 0x80) { ok = false; break; }
-      cp = (cp << 6) | (d & 0x3F);
+  for (size_t i = 0; i < s.size();) {
+    const size_t start = i;
+    const int32_t c = DecodeUtf8(s, i);
+    if (c >= 0) {
+      AppendUtf16(out, static_cast<uint32_t>(c));
+    } else {
+      out.push_back(static_cast<unsigned char>(s[start]));  // a stray byte keeps its value
+      i = start + 1;
     }
-    if (!ok) { out.push_back(c); ++i; continue; }
-    i += extra + 1;
-    out.push_back(cp > 0xFFFF ? u'?' : static_cast<char16_t>(cp));
   }
   return out;
 }
@@ -33,17 +83,13 @@ Text ToText(std::string_view s) {
 std::string ToUtf8(const Text& t) {
   std::string out;
   out.reserve(t.size());
-  for (char16_t ch : t) {
-    uint32_t c = ch;
-    if (c < 0x80) out.push_back(static_cast<char>(c));
-    else if (c < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  for (size_t i = 0; i < t.size(); ++i) {
+    uint32_t c = t[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < t.size() && t[i + 1] >= 0xDC00 && t[i + 1] <= 0xDFFF) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (t[i + 1] - 0xDC00u);
+      ++i;
     }
+    AppendUtf8(out, c);
   }
   return out;
 }

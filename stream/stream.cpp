@@ -15,6 +15,11 @@ int64_t TIO::Size() { return 0; }
 int64_t TIO::Seek(int64_t) { return -1; }
 int TIO::Flush() { return 0; }
 int TIO::Close() { return 0; }
+int64_t TIO::Remaining() {
+  const int64_t pos = Pos(), size = Size();
+  if (pos < 0 || size <= 0 || size < pos) return -1;
+  return size - pos;
+}
 
 // ---- TStream ----
 int TStream::ReadBytes(void* buf, int count) {

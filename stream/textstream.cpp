@@ -1,6 +1,9 @@
 #include <ormix/stream/textstream.h>
 
 #include <cstring>
+#include <string_view>
+
+#include <ormix/runtime/text.h>
 
 namespace {
 
@@ -8,34 +11,6 @@ constexpr int32_t REPLACEMENT = 0xFFFD;
 
 bool IsHighSurrogate(uint32_t c) { return c >= 0xD800 && c <= 0xDBFF; }
 bool IsLowSurrogate(uint32_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
-
-void AppendCharacter(Text& out, int32_t c) {
-  if (c > 0xFFFF) {
-    c -= 0x10000;
-    out.push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
-    out.push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
-  } else {
-    out.push_back(static_cast<char16_t>(c));
-  }
-}
-
-void AppendUtf8(std::string& out, uint32_t c) {
-  if (c < 0x80) {
-    out.push_back(static_cast<char>(c));
-  } else if (c < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else if (c < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  }
-}
 
 }  // namespace
 
@@ -189,32 +164,23 @@ int32_t TTextStream::NextCharacter() {
     case TEXT_UTF8: {
       const int b0 = NextByte();
       if (b0 < 0x80) return b0;  // also -1 at the end
-      // Length and the allowed range of the second byte per lead byte, so overlong forms,
-      // surrogates and codes above U+10FFFF are malformed.
-      int need = 0, lo = 0x80, hi = 0xBF;
-      int32_t c = 0;
-      if (b0 >= 0xC2 && b0 <= 0xDF) { need = 1; c = b0 & 0x1F; }
-      else if (b0 == 0xE0) { need = 2; lo = 0xA0; }
-      else if (b0 == 0xED) { need = 2; c = 0x0D; hi = 0x9F; }
-      else if (b0 >= 0xE1 && b0 <= 0xEF) { need = 2; c = b0 & 0x0F; }
-      else if (b0 == 0xF0) { need = 3; lo = 0x90; }
-      else if (b0 >= 0xF1 && b0 <= 0xF3) { need = 3; c = b0 & 0x07; }
-      else if (b0 == 0xF4) { need = 3; c = 4; hi = 0x8F; }
-      else return REPLACEMENT;
-      for (int i = 0; i < need; ++i) {
-        const int b = NextByte();
-        if (b < 0) return REPLACEMENT;
-        if (b < lo || b > hi) {
-          // Not part of this sequence: it starts the next character.
-          const uint8_t keep = static_cast<uint8_t>(b);
-          Unread(&keep, 1);
+      // Bytes are taken one at a time, only while they can still continue the character,
+      // so a malformed sequence ends before the byte that broke it.
+      uint8_t seq[4] = {static_cast<uint8_t>(b0)};
+      const size_t length = static_cast<size_t>(Utf8SequenceLength(seq[0]));
+      for (size_t have = 1;; ++have) {
+        size_t used = 0;
+        const int32_t c = DecodeUtf8(std::string_view(reinterpret_cast<const char*>(seq), have), used);
+        if (c >= 0) return c;
+        if (used < have) {
+          Unread(seq + used, static_cast<int>(have - used));
           return REPLACEMENT;
         }
-        c = (c << 6) | (b & 0x3F);
-        lo = 0x80;
-        hi = 0xBF;
+        if (have == length) return REPLACEMENT;
+        const int b = NextByte();
+        if (b < 0) return REPLACEMENT;
+        seq[have] = static_cast<uint8_t>(b);
       }
-      return c;
     }
     case TEXT_UTF16BE:
     case TEXT_UTF16LE: {
@@ -247,7 +213,7 @@ Text TTextStream::ReadLine() {
     const int32_t c = NextCharacter();
     if (c < 0 || c == 0 || c == 10) break;
     if (c == 13) continue;
-    AppendCharacter(line, c);
+    AppendUtf16(line, c);
   }
   GiveBack();
   return line;
@@ -260,7 +226,7 @@ Text TTextStream::ReadString(int length) {
   for (int i = 0; i < length; ++i) {
     const int32_t c = NextCharacter();
     if (c < 0) break;
-    AppendCharacter(text, c);
+    AppendUtf16(text, c);
   }
   GiveBack();
   return text;

@@ -7,10 +7,12 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 #include <unordered_map>
 
 #include <ormix/runtime/errors.h>
 #include <ormix/runtime/runtime.h>
+#include <ormix/runtime/text.h>
 #include <ormix/system/keycodes.h>
 #include "platform_timer.h"
 #include "sdl_pads.h"
@@ -68,22 +70,6 @@ int ButtonNumber(uint8_t sdlButton) {
     case SDL_BUTTON_MIDDLE: return 3;
     default: return 0;
   }
-}
-
-// Decodes one UTF-8 code point at s[i], advancing i; malformed bytes yield U+FFFD.
-uint32_t NextCodePoint(const char* s, size_t& i) {
-  auto b = static_cast<unsigned char>(s[i++]);
-  if (b < 0x80) return b;
-  int extra = b >= 0xF0 ? 3 : b >= 0xE0 ? 2 : b >= 0xC0 ? 1 : -1;
-  if (extra < 0 || b >= 0xF8) return 0xFFFD;
-  uint32_t cp = b & (0x3F >> extra);
-  for (int k = 0; k < extra; ++k) {
-    auto c = static_cast<unsigned char>(s[i]);
-    if ((c & 0xC0) != 0x80) return 0xFFFD;
-    cp = (cp << 6) | (c & 0x3F);
-    ++i;
-  }
-  return cp;
 }
 
 uint32_t EventWindowId(const SDL_Event& e) {
@@ -389,8 +375,8 @@ void TSDLSystemDriver::HandleEvent(const SDL_Event& e) {
       const char* s = e.text.text;
       size_t n = strnlen(s, sizeof e.text.text);
       for (size_t i = 0; i < n;) {
-        uint32_t cp = NextCodePoint(s, i);
-        if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = 0xFFFD;
+        const int32_t c = DecodeUtf8(std::string_view(s, n), i);
+        uint32_t cp = c < 0 ? 0xFFFD : static_cast<uint32_t>(c);
         if (cp > 0xFFFF) {
           // Text holds 16-bit codes: a character beyond them travels as its surrogate pair.
           cp -= 0x10000;

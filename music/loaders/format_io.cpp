@@ -68,13 +68,6 @@ std::vector<uint8_t> ReadStreamBytes(TStream& stream, uint64_t count) {
   return out;
 }
 
-int64_t StreamRemaining(TStream& stream) {
-  int64_t pos = stream.Pos();
-  int64_t size = stream.Size();
-  if (pos < 0 || size < pos) return -1;
-  return size - pos;
-}
-
 Text TrimControl(const Text& text) {
   size_t b = 0, e = text.size();
   while (b < e && text[b] <= 32) ++b;

@@ -44,9 +44,6 @@ private:
 // Memory grows with what the stream actually supplies, never with `count` alone.
 std::vector<uint8_t> ReadStreamBytes(TStream& stream, uint64_t count);
 
-// Bytes left in a stream from its position, or -1 when the stream cannot tell.
-int64_t StreamRemaining(TStream& stream);
-
 // Text trimmed of leading and trailing characters with codes 0-32.
 Text TrimControl(const Text& text);
 

@@ -39,7 +39,7 @@ bool CountOk(int32_t n, int32_t cap) { return n >= 0 && n <= cap; }
 
 // How many `itemBytes`-byte items the stream can still supply (cap when it cannot tell).
 int64_t ItemsLeft(TStream& s, int64_t itemBytes, int64_t cap) {
-  const int64_t left = StreamRemaining(s);
+  const int64_t left = s.Remaining();
   return left < 0 ? cap : std::min(cap, left / itemBytes);
 }
 
@@ -491,7 +491,7 @@ Cantor_MixerPtr Cantor_Mixer::Load(const TStreamPtr& source) {
   TStreamPtr stream = source;
   // A stream that cannot tell its size is read into memory first, so that every count
   // in the file can be held against the bytes really there.
-  if (StreamRemaining(*source) < 0)
+  if (source->Remaining() < 0)
     stream = TRamStream::FromBytes(ReadStreamBytes(*source, MaxSongFileBytes));
   TStream& s = *stream;
 

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <string>
+#include <vector>
 
 #include <ormix/runtime/incbin.h>
 #include <ormix/runtime/random.h>
@@ -35,6 +37,51 @@ TEST(TextConversion, Utf8AndLatin1) {
   EXPECT_EQ(ToUtf8(t), "caf\xc3\xa9 \xe2\x82\xac");
   EXPECT_EQ(TextToLatin1(t).back(), static_cast<char>(0xAC));  // low 8 bits
   EXPECT_EQ(Latin1ToText("\xe9"), Text(1, 233));
+}
+
+// The one UTF-8 decoder: what each malformed sequence decodes to and where the next
+// character starts. ToText keeps a malformed byte as its own code; the text stream and
+// text input give U+FFFD for it (tested with them).
+TEST(TextConversion, Utf8DecoderMalformedSequences) {
+  struct Case {
+    const char* what;
+    std::string bytes;
+    std::vector<int32_t> codes;  // -1: malformed
+    Text text;                   // what ToText makes of it
+  };
+  const std::vector<Case> cases = {
+      {"ascii and two bytes", "a\xC3\xA9", {'a', 0xE9}, u"a\u00E9"},
+      {"beyond 16 bits", "\xF0\x9F\x98\x80", {0x1F600}, u"\U0001F600"},
+      {"last code", "\xF4\x8F\xBF\xBF", {0x10FFFF}, u"\U0010FFFF"},
+      {"stray continuation", "\x80z", {-1, 'z'}, u"\u0080z"},
+      {"bad continuation starts the next", "\xC3(", {-1, '('}, u"\u00C3("},
+      {"cut short by the end", "\xE2\x82", {-1}, u"\u00E2\u0082"},
+      {"overlong slash", "\xC0\xAF", {-1, -1}, u"\u00C0\u00AF"},
+      {"overlong three bytes", "\xE0\x80\xAF", {-1, -1, -1}, u"\u00E0\u0080\u00AF"},
+      {"encoded surrogate", "\xED\xA0\x80", {-1, -1, -1}, u"\u00ED\u00A0\u0080"},
+      {"above U+10FFFF", "\xF4\x90\x80\x80", {-1, -1, -1, -1}, u"\u00F4\u0090\u0080\u0080"},
+      {"never a lead byte", "\xF8\xFF", {-1, -1}, u"\u00F8\u00FF"},
+      {"three of four, then text", "\xF0\x9F\x98!", {-1, '!'}, u"\u00F0\u009F\u0098!"},
+      {"latin-1 text", "caf\xE9", {'c', 'a', 'f', -1}, u"caf\u00E9"},
+  };
+  for (const Case& c : cases) {
+    std::vector<int32_t> codes;
+    for (size_t i = 0; i < c.bytes.size();) {
+      const size_t before = i;
+      codes.push_back(DecodeUtf8(c.bytes, i));
+      ASSERT_GT(i, before) << c.what;
+    }
+    EXPECT_EQ(codes, c.codes) << c.what;
+    EXPECT_EQ(ToText(c.bytes), c.text) << c.what;
+  }
+}
+
+TEST(TextConversion, Utf8RoundTripOfPairsAndLoneSurrogates) {
+  const Text grin = u"a\U0001F600b";
+  EXPECT_EQ(ToUtf8(grin), "a\xF0\x9F\x98\x80" "b");  // the pair is one character
+  EXPECT_EQ(ToText(ToUtf8(grin)), grin);
+  EXPECT_EQ(ToUtf8(Text(1, 0xD800)), "\xED\xA0\x80");  // a lone surrogate as it is
+  EXPECT_EQ(ToUtf8(Text{0xDE00, 0xD83D}), "\xED\xB8\x80\xED\xA0\xBD");  // halves the wrong way round
 }
 
 // Values worked out from the generator's definition with exact integer arithmetic.

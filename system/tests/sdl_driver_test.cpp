@@ -215,6 +215,27 @@ TEST_F(SDLDriver, TextInputBeyondSixteenBitsArrivesAsASurrogatePair) {
   }
 }
 
+// Malformed UTF-8 gives U+FFFD for each piece that cannot become a character; the byte that
+// broke a sequence starts the next one.
+TEST_F(SDLDriver, MalformedTextInputGivesReplacementCharacters) {
+  struct Case {
+    const char* utf8;
+    std::vector<int> codes;
+  };
+  const Case cases[] = {
+      {"\xC3(", {0xFFFD, '('}},                        // cut short by the next character
+      {"\xC0\xAF", {0xFFFD, 0xFFFD}},                  // an overlong '/' is no '/'
+      {"\xED\xA0\x80", {0xFFFD, 0xFFFD, 0xFFFD}},       // an encoded surrogate
+      {"a\xE2\x82", {'a', 0xFFFD}},                    // cut short by the end
+  };
+  for (const Case& c : cases) {
+    PushText(c.utf8);
+    std::vector<int> got;
+    for (int ch; (ch = NextChar()) != 0;) got.push_back(ch);
+    EXPECT_EQ(got, c.codes) << c.utf8;
+  }
+}
+
 // Control with a letter types the control code 1 to 26, as text input does not.
 TEST_F(SDLDriver, ControlWithALetterTypesItsControlCode) {
   struct Case {

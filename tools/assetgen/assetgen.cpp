@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include <ormix/audio/wavefile.h>
+
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
@@ -352,31 +354,14 @@ bool WriteWav(const std::string& path) {
         double v = (tone * attack + click) * env * 0.8;
         pcm[i] = static_cast<int16_t>(std::lround(std::clamp(v, -1.0, 1.0) * 32767));
     }
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) return false;
-    auto u32 = [&](uint32_t v) {
-        uint8_t b[4] = {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
-        std::fwrite(b, 1, 4, f);
-    };
-    auto u16 = [&](uint16_t v) {
-        uint8_t b[2] = {uint8_t(v), uint8_t(v >> 8)};
-        std::fwrite(b, 1, 2, f);
-    };
-    uint32_t dataBytes = static_cast<uint32_t>(frames * 2);
-    std::fwrite("RIFF", 1, 4, f);
-    u32(36 + dataBytes);
-    std::fwrite("WAVEfmt ", 1, 8, f);
-    u32(16);
-    u16(1);  // PCM
-    u16(1);  // mono
-    u32(rate);
-    u32(rate * 2);
-    u16(2);
-    u16(16);
-    std::fwrite("data", 1, 4, f);
-    u32(dataBytes);
-    for (int16_t s : pcm) u16(static_cast<uint16_t>(s));
-    return std::fclose(f) == 0;
+    // The samples as little-endian bytes, whatever the byte order of the machine.
+    std::vector<uint8_t> bytes;
+    bytes.reserve(pcm.size() * 2);
+    for (int16_t s : pcm) {
+        bytes.push_back(static_cast<uint8_t>(s));
+        bytes.push_back(static_cast<uint8_t>(static_cast<uint16_t>(s) >> 8));
+    }
+    return WriteWaveFile(path, TWaveFormat{1, rate, 16}, bytes.data(), static_cast<uint32_t>(bytes.size()));
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include <ormix/audio/wavefile.h>
 #include <ormix/music/song.h>
 #include <ormix/stream/stream.h>
 #include "music_command.h"
@@ -82,32 +83,6 @@ int Info(const std::vector<std::string>& given) {
   return 0;
 }
 
-void PutLE(std::vector<uint8_t>& out, uint32_t v, int bytes) {
-  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
-}
-
-void PutTag(std::vector<uint8_t>& out, const char* tag) {
-  for (const char* p = tag; *p; ++p) out.push_back(static_cast<uint8_t>(*p));
-}
-
-std::vector<uint8_t> WaveHeader(uint32_t rate, uint32_t dataBytes) {
-  std::vector<uint8_t> h;
-  h.reserve(44);
-  PutTag(h, "RIFF");
-  PutLE(h, 36 + dataBytes, 4);
-  PutTag(h, "WAVEfmt ");
-  PutLE(h, 16, 4);         // format chunk size
-  PutLE(h, 1, 2);          // PCM
-  PutLE(h, 2, 2);          // stereo
-  PutLE(h, rate, 4);
-  PutLE(h, rate * 4, 4);   // bytes per second
-  PutLE(h, 4, 2);          // bytes per frame
-  PutLE(h, 16, 2);         // bits per sample
-  PutTag(h, "data");
-  PutLE(h, dataBytes, 4);
-  return h;
-}
-
 bool ParseCount(const std::string& text, long long low, long long high, long long& out) {
   if (text.empty()) return false;
   char* end = nullptr;
@@ -153,7 +128,8 @@ int Render(const std::vector<std::string>& given) {
   if (!file) return OrmixFail(out + ": cannot write the file");
   bool ok = true;
   if (!toStdout) {
-    auto header = WaveHeader(static_cast<uint32_t>(rate), static_cast<uint32_t>(total * 4));
+    const TWaveFormat stereo16{2, static_cast<int32_t>(rate), 16};
+    auto header = WaveHeader(stereo16, static_cast<uint32_t>(total * 4));
     ok = std::fwrite(header.data(), 1, header.size(), file) == header.size();
   }
 

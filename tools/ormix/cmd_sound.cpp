@@ -6,10 +6,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
-#include <fstream>
 #include <thread>
 
 #include <ormix/audio/audio.h>
+#include <ormix/audio/wavefile.h>
 #include "command.h"
 
 namespace {
@@ -48,15 +48,6 @@ int Info(const std::vector<std::string>& args) {
   return 0;
 }
 
-void Put16(std::string& b, uint32_t v) {
-  b.push_back(static_cast<char>(v & 0xFF));
-  b.push_back(static_cast<char>((v >> 8) & 0xFF));
-}
-void Put32(std::string& b, uint32_t v) {
-  Put16(b, v & 0xFFFF);
-  Put16(b, v >> 16);
-}
-
 int Convert(const std::vector<std::string>& args) {
   if (args.size() != 2) return OrmixFail("usage: ormix sound convert IN OUT.wav");
   std::string error;
@@ -64,26 +55,10 @@ int Convert(const std::vector<std::string>& args) {
   if (!s) return OrmixFail(error);
   s = LittleEndianSample(s);  // 3 and 6 are written as 2 and 5
   const uint32_t channels = static_cast<uint32_t>(SampleChannels(s->format));
-  const uint32_t block = static_cast<uint32_t>(SampleBytes(s->format));
+  const int32_t block = SampleBytes(s->format);
   if (channels == 0) return OrmixFail("sound '" + args[0] + "' has no channels");
-  const uint32_t bytes = static_cast<uint32_t>(s->ByteSize());
-  std::string b;
-  b += "RIFF";
-  Put32(b, 36 + bytes + (bytes & 1));
-  b += "WAVEfmt ";
-  Put32(b, 16);
-  Put16(b, 1);
-  Put16(b, channels);
-  Put32(b, static_cast<uint32_t>(s->hertz));
-  Put32(b, static_cast<uint32_t>(s->hertz) * block);
-  Put16(b, block);
-  Put16(b, block / channels * 8);
-  b += "data";
-  Put32(b, bytes);
-  b.append(reinterpret_cast<const char*>(s->samples), bytes);
-  if (bytes & 1) b.push_back('\0');
-  std::ofstream out(args[1], std::ios::binary);
-  if (!out || !out.write(b.data(), static_cast<std::streamsize>(b.size())) || !out.flush())
+  const TWaveFormat format{static_cast<int32_t>(channels), s->hertz, block / static_cast<int32_t>(channels) * 8};
+  if (!WriteWaveFile(args[1], format, s->samples, static_cast<uint32_t>(s->ByteSize())))
     return OrmixFail("cannot write '" + args[1] + "'");
   return 0;
 }

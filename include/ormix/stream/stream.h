@@ -41,6 +41,10 @@ public:
   virtual int Close();
   virtual int Read(void* buf, int count) = 0;
   virtual int Write(const void* buf, int count) = 0;
+  // Bytes left from the position to the end, or -1 when the stream cannot tell: it has
+  // no position, or a size of 0 (which a pipe or a special file also reports), or is
+  // past its end.
+  int64_t Remaining();
 };
 
 class TStream : public TIO {

@@ -1,4 +1,4 @@
-// Helpers shared by the pixmap loaders and writers (not part of the public interface).
+// Reading helpers shared by the pixmap loaders and writers (not part of the public interface).
 #pragma once
 
 #include <cstdint>
@@ -14,8 +14,6 @@ bool ReadExact(TStream& stream, void* buf, int count);
 // Reads count 32-bit fields with ReadInt (in the stream's byte order); false when the
 // stream ends first, where a typed read would quietly give 0 for the missing bytes.
 bool ReadFields(TStream& stream, int32_t* fields, int count);
-// Bytes left from the current position, or -1 when the stream cannot tell.
-int64_t Remaining(TStream& stream);
 // True when both sides are in 1..MAX_PIXMAP_SIDE.
 bool SidesAcceptable(int64_t width, int64_t height);
 
