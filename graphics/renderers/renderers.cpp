@@ -11,8 +11,8 @@ namespace {
 // the current renderer until the program asks for another one.
 const TRendererEntry kRenderers[] = {
     {"opengl", nullptr, InitOpenGLModule, OpenGLRenderer},
-    {"gles2", nullptr, InitGLES2Module, []() -> TVex2DDriver* { return GLES2Renderer(); }},
     {"directx7", "d3d7", InitD3D7Module, DirectX7Renderer},
+    {"gles2", nullptr, InitGLES2Module, []() -> TVex2DDriver* { return GLES2Renderer(); }},
 };
 
 bool Named(const TRendererEntry& entry, const Text& want) {
