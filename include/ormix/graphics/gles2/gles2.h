@@ -39,23 +39,7 @@ public:
   Text ToString() override;  // "GLES2"
 
   // Renderer side.
-  TImageFramePtr CreateFrameFromPixmap(const TPixmapPtr& pixmap, int flags) override;
-  void SetBlend(int mode) override;
-  void SetAlpha(float alpha) override;
-  void SetColor(int red, int green, int blue) override;
-  void SetClsColor(int red, int green, int blue) override;
-  void SetViewport(int x, int y, int width, int height) override;
-  void SetTransform(float ix, float iy, float jx, float jy) override;
-  void SetLineWidth(float width) override;
-  void Cls() override;
-  void Plot(float x, float y) override;
-  void DrawLine(float x0, float y0, float x1, float y1, float tx, float ty) override;
-  void DrawRect(float x0, float y0, float x1, float y1, float tx, float ty) override;
-  void DrawOval(float x0, float y0, float x1, float y1, float tx, float ty) override;
-  void DrawPoly(const std::vector<float>& xy, float handleX, float handleY, float originX,
-                float originY) override;
-  void DrawPixmap(const TPixmapPtr& pixmap, int x, int y) override;
-  TPixmapPtr GrabPixmap(int x, int y, int width, int height) override;
+  ORMIX_RENDERER_OPERATIONS(override)
 
   // Sends the vertices gathered so far to GL as one draw call.
   void FlushBatch();
