@@ -43,8 +43,9 @@ std::vector<uint8_t> Le16(std::initializer_list<int> values) {
 // A RIFF file built piece by piece.
 struct Wav {
   std::vector<uint8_t> b;
+  // Up to four characters: a shorter text writes only what it has (a cut chunk header).
   Wav& tag(const char* t) {
-    for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(t[i]));
+    for (int i = 0; i < 4 && t[i]; ++i) b.push_back(static_cast<uint8_t>(t[i]));
     return *this;
   }
   Wav& u32(uint32_t v) { for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i))); return *this; }
