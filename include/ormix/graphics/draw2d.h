@@ -28,24 +28,24 @@ constexpr int BLEND_SHADE = 5;  // src * dst
 // renderer's class declares them all with ORMIX_RENDERER_OPERATIONS(override).
 // DrawPoly draws the polygon through (xy[2i] + handleX, xy[2i+1] + handleY), mapped,
 // offset by the origin.
-#define ORMIX_RENDERER_OPERATIONS(SPEC)                                                     \
-  virtual TImageFramePtr CreateFrameFromPixmap(const TPixmapPtr& pixmap, int flags) SPEC;   \
-  virtual void SetBlend(int mode) SPEC;                                                     \
-  virtual void SetAlpha(float alpha) SPEC;                                                  \
-  virtual void SetColor(int red, int green, int blue) SPEC;                                 \
-  virtual void SetClsColor(int red, int green, int blue) SPEC;                              \
-  virtual void SetViewport(int x, int y, int width, int height) SPEC;                       \
-  virtual void SetTransform(float ix, float iy, float jx, float jy) SPEC;                   \
-  virtual void SetLineWidth(float width) SPEC;                                              \
-  virtual void Cls() SPEC;                                                                  \
-  virtual void Plot(float x, float y) SPEC;                                                 \
-  virtual void DrawLine(float x0, float y0, float x1, float y1, float tx, float ty) SPEC;   \
-  virtual void DrawRect(float x0, float y0, float x1, float y1, float tx, float ty) SPEC;   \
-  virtual void DrawOval(float x0, float y0, float x1, float y1, float tx, float ty) SPEC;   \
+#define ORMIX_RENDERER_OPERATIONS(QUALIFIER)                                               \
+  virtual TImageFramePtr CreateFrameFromPixmap(const TPixmapPtr& pixmap, int flags) QUALIFIER; \
+  virtual void SetBlend(int mode) QUALIFIER;                                               \
+  virtual void SetAlpha(float alpha) QUALIFIER;                                            \
+  virtual void SetColor(int red, int green, int blue) QUALIFIER;                           \
+  virtual void SetClsColor(int red, int green, int blue) QUALIFIER;                        \
+  virtual void SetViewport(int x, int y, int width, int height) QUALIFIER;                 \
+  virtual void SetTransform(float ix, float iy, float jx, float jy) QUALIFIER;             \
+  virtual void SetLineWidth(float width) QUALIFIER;                                        \
+  virtual void Cls() QUALIFIER;                                                            \
+  virtual void Plot(float x, float y) QUALIFIER;                                           \
+  virtual void DrawLine(float x0, float y0, float x1, float y1, float tx, float ty) QUALIFIER; \
+  virtual void DrawRect(float x0, float y0, float x1, float y1, float tx, float ty) QUALIFIER; \
+  virtual void DrawOval(float x0, float y0, float x1, float y1, float tx, float ty) QUALIFIER; \
   virtual void DrawPoly(const std::vector<float>& xy, float handleX, float handleY,        \
-                        float originX, float originY) SPEC;                                 \
-  virtual void DrawPixmap(const TPixmapPtr& pixmap, int x, int y) SPEC;                     \
-  virtual TPixmapPtr GrabPixmap(int x, int y, int width, int height) SPEC;
+                        float originX, float originY) QUALIFIER;                           \
+  virtual void DrawPixmap(const TPixmapPtr& pixmap, int x, int y) QUALIFIER;               \
+  virtual TPixmapPtr GrabPixmap(int x, int y, int width, int height) QUALIFIER;
 
 // A 2D renderer: the one interface every renderer implements. A renderer draws into the
 // contexts of its platform graphics driver: AttachGraphics/CreateGraphics ask that driver
