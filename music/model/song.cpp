@@ -127,8 +127,13 @@ void Cantor_Sample::AllocData(int32_t frames) {
 // Instruments
 
 Cantor_SamplePtr Cantor_Instrument::GetSample(int32_t note) const {
-  if (note < 1 || note > 95 || note >= static_cast<int32_t>(NoteSample.size())) return nullptr;
-  const int32_t index = NoteSample[static_cast<size_t>(note)];
+  if (note < 1 || note > 95) return nullptr;
+  return MappedSample(note);
+}
+
+Cantor_SamplePtr Cantor_Instrument::MappedSample(int32_t slot) const {
+  if (slot < 0 || slot >= static_cast<int32_t>(NoteSample.size())) return nullptr;
+  const int32_t index = NoteSample[static_cast<size_t>(slot)];
   if (index < 0 || index >= static_cast<int32_t>(Sample.size())) return nullptr;
   return Sample[static_cast<size_t>(index)];
 }

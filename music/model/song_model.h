@@ -182,6 +182,8 @@ public:
   // Sample[NoteSample[note]] for notes 1..95, else null (also for a map entry that
   // points outside the table).
   Cantor_SamplePtr GetSample(int32_t note) const;
+  // Sample[NoteSample[slot]], or null when the slot or its map entry is outside the tables.
+  Cantor_SamplePtr MappedSample(int32_t slot) const;
   void AddVolumeEnvelopePoint(int32_t tick, double percent);
   // 1-based point numbers (0 taken as the first point).
   void SetVolSustainPoint(int32_t n);

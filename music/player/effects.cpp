@@ -203,12 +203,7 @@ void Cantor_Channel::ApplyCommand(Cantor_Track& track, Cantor_Mixer& song) {
     } else if (note > 0 && porta && Sample && Add != 0) {
       TonePortamentoNote = note;
     } else if (note > 0) {
-      Cantor_SamplePtr s;
-      if (Instrument) {
-        const int32_t index = Instrument->NoteSample[static_cast<size_t>(std::clamp(note, 0, 99))];
-        if (index >= 0 && index < static_cast<int32_t>(Instrument->Sample.size()))
-          s = Instrument->Sample[static_cast<size_t>(index)];
-      }
+      Cantor_SamplePtr s = Instrument ? Instrument->MappedSample(std::clamp(note, 0, 99)) : nullptr;
       if (!s) {
         Sample = nullptr;
         Add = 0;
@@ -797,9 +792,7 @@ void Cantor_Channel::XmStartTone(Cantor_Mixer& song, int32_t note, int32_t effec
   Cantor_SamplePtr s;
   if (Instrument) {
     if (!Instrument->TablesBuilt) Instrument->BuildTables(song.SourceFormat);
-    const int32_t index = Instrument->NoteSample[static_cast<size_t>(std::clamp(note, 1, 96))];
-    if (index >= 0 && index < static_cast<int32_t>(Instrument->Sample.size()))
-      s = Instrument->Sample[static_cast<size_t>(index)];
+    s = Instrument->MappedSample(std::clamp(note, 1, 96));
   }
   if (!s) {
     // No instrument, or no sample for the note: the channel falls silent.
