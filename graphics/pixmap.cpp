@@ -454,6 +454,21 @@ void SampleTable(int srcSize, int dstSize, std::vector<TSample>& table) {
 
 }  // namespace
 
+TPixmapPtr TexturePixels(const TPixmapPtr& source, int tw, int th) {
+  const int w = std::min(source->width, tw);
+  const int h = std::min(source->height, th);
+  TPixmapPtr pixmap = source;
+  if (source->width > w || source->height > h) pixmap = ScalePixmap(source, w, h);
+  if (w == tw && h == th) return pixmap->format == PIXFMT_RGBA8888 ? pixmap : pixmap->Convert(PIXFMT_RGBA8888);
+  TPixmapPtr padded = TPixmap::Create(tw, th, PIXFMT_RGBA8888, 4);
+  padded->ClearPixels(0);
+  padded->Paste(*pixmap, 0, 0);
+  if (w < tw) padded->Paste(*pixmap->Window(w - 1, 0, 1, h), w, 0);
+  if (h < th) padded->Paste(*pixmap->Window(0, h - 1, w, 1), 0, h);
+  if (w < tw && h < th) padded->Paste(*pixmap->Window(w - 1, h - 1, 1, 1), w, h);
+  return padded;
+}
+
 TPixmapPtr ScalePixmap(const TPixmapPtr& p, int width, int height) {
   if (p->format == PIXFMT_USER8A || p->format == PIXFMT_USER8B) {
     // A byte without colour scales like a grey level (grey goes through RGBA unchanged).

@@ -330,22 +330,7 @@ std::shared_ptr<TGLES2ImageFrame> TGLES2ImageFrame::CreateFromPixmap(const TPixm
   GLES2TexSize(tw, th);
   const int w = std::min(source->width, tw);
   const int h = std::min(source->height, th);
-  TPixmapPtr pixmap = source;
-  if (source->width > w || source->height > h) pixmap = ScalePixmap(source, w, h);
-
-  if (w < tw || h < th) {
-    TPixmapPtr padded = TPixmap::Create(tw, th, PIXFMT_RGBA8888, 4);
-    padded->ClearPixels(0);
-    padded->Paste(*pixmap, 0, 0);
-    // The last column and row are repeated outwards, so filtering never pulls in the
-    // unused part of the texture.
-    if (w < tw) padded->Paste(*pixmap->Window(w - 1, 0, 1, h), w, 0);
-    if (h < th) padded->Paste(*pixmap->Window(0, h - 1, w, 1), 0, h);
-    if (w < tw && h < th) padded->Paste(*pixmap->Window(w - 1, h - 1, 1, 1), w, h);
-    pixmap = padded;
-  } else {
-    pixmap = AsRGBA(pixmap);
-  }
+  TPixmapPtr pixmap = TexturePixels(source, tw, th);
 
   const bool mip = (flags & IMG_MIPMAPPED) != 0;
   const bool filtered = (flags & IMG_FILTERED) != 0;

@@ -155,22 +155,7 @@ std::shared_ptr<TGLImageFrame> TGLImageFrame::CreateFromPixmap(const TPixmapPtr&
   AdjustTexSize(tw, th);
   const int w = std::min(source->width, tw);
   const int h = std::min(source->height, th);
-  TPixmapPtr pixmap = source;
-  if (source->width > w || source->height > h) pixmap = ScalePixmap(source, w, h);
-
-  if (w < tw || h < th) {
-    TPixmapPtr padded = TPixmap::Create(tw, th, PIXFMT_RGBA8888, 4);
-    padded->ClearPixels(0);
-    padded->Paste(*pixmap, 0, 0);
-    // Smear the last column and row outwards so that filtering never pulls in
-    // the unused part of the texture.
-    if (w < tw) padded->Paste(*pixmap->Window(w - 1, 0, 1, h), w, 0);
-    if (h < th) padded->Paste(*pixmap->Window(0, h - 1, w, 1), 0, h);
-    if (w < tw && h < th) padded->Paste(*pixmap->Window(w - 1, h - 1, 1, 1), w, h);
-    pixmap = padded;
-  } else if (pixmap->format != PIXFMT_RGBA8888) {
-    pixmap = pixmap->Convert(PIXFMT_RGBA8888);
-  }
+  TPixmapPtr pixmap = TexturePixels(source, tw, th);
 
   GLuint name = 0;
   glGenTextures(1, &name);

@@ -131,6 +131,10 @@ TPixmapPtr MirrorPixmapX(const TPixmapPtr& p);
 TPixmapPtr MirrorPixmapY(const TPixmapPtr& p);
 // Bilinear resize; the result keeps the source's format.
 TPixmapPtr ScalePixmap(const TPixmapPtr& p, int width, int height);
+// The RGBA pixels of a texture of size tw x th holding p: p scaled down where it is larger,
+// and where it is smaller its last column and row repeated outwards over the unused part,
+// so that filtering never pulls in pixels from outside the image.
+TPixmapPtr TexturePixels(const TPixmapPtr& p, int tw, int th);
 // Format-6 copy where pixels of the key colour are transparent (colour averaged from
 // their opaque neighbours) and every other pixel is opaque.
 TPixmapPtr KeyOutColor(const TPixmapPtr& p, int red, int green, int blue);
