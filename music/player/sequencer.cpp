@@ -98,6 +98,9 @@ void Cantor_Mixer::Do_Player() {
   const bool mod = mode == TPlayMode::Mod;
   const bool lineStart = MMTick == 0 && patterndelay == 0;
   int32_t jumpOrder = -1, breakLine = -1, loopLine = -1;
+  // MOD: the channels that end a pattern loop on this line, and their counts.
+  std::array<std::pair<int32_t, int32_t>, 32> looping;
+  int32_t loopers = 0;
   if (mod && lineStart) MarkLinePlayed();
   for (int32_t i = 0; i < channels; ++i) {
     if (i >= static_cast<int32_t>(pattern.Track.size())) break;
@@ -126,11 +129,9 @@ void Cantor_Mixer::Do_Player() {
               // line, the last one's line is where play goes back to.
               Cantor_Channel& c = MMC_Channel[static_cast<size_t>(i)];
               if ((fxv & 15) == 0) c.LoopLine = CurrentLine;
-              else if (c.LoopLeft == 0) {
-                c.LoopLeft = fxv & 15;
-                loopLine = c.LoopLine;
-              } else if (--c.LoopLeft != 0) {
-                loopLine = c.LoopLine;
+              else {
+                ModLoopStep(c, fxv & 15, loopLine);
+                if (loopers < static_cast<int32_t>(looping.size())) looping[static_cast<size_t>(loopers++)] = {i, fxv & 15};
               }
             }
           } else if (((fxv >> 4) & 15) == EX_PATTERN_DELAY) {
@@ -151,7 +152,16 @@ void Cantor_Mixer::Do_Player() {
     channel.ApplyCommand(*track, *this);
   }
   if (delayLines >= 0) patterndelay = delayLines * std::clamp(Speed, 0, 1 << 16);
-  if (mod && lineStart) SettleModFlow(jumpOrder, breakLine, loopLine, delayLines > 0);
+  if (mod && lineStart) {
+    // A line repeated by a pattern delay counts its loop ends again on each repeat; a
+    // repeat that goes back decides that play goes back, even when a later repeat runs
+    // the loop out.
+    for (int32_t r = 0; r < delayLines; ++r)
+      for (int32_t k = 0; k < loopers; ++k)
+        ModLoopStep(MMC_Channel[static_cast<size_t>(looping[static_cast<size_t>(k)].first)],
+                    looping[static_cast<size_t>(k)].second, loopLine);
+    SettleModFlow(jumpOrder, breakLine, loopLine, delayLines > 0);
+  }
   BytesUntilTick = TickFrames();
   MMTick += 1;
   if (MMTick < Speed) return;
@@ -179,10 +189,14 @@ void Cantor_Mixer::AdvanceLine() {
 // break on its line (they take effect once the loop has run out). A jump goes to the
 // first line of its order, whatever a break on the line says; a break alone to its line
 // of the next order (line 0 when past the pattern's end). A pattern delay on the line
-// moves the target one line further.
+// moves the target (of a loop too) one line further.
 void Cantor_Mixer::SettleModFlow(int32_t jumpOrder, int32_t breakLine, int32_t loopLine, bool delayed) {
   if (loopLine >= 0) {
-    LoopJumpLine = loopLine;
+    int32_t lines = 64;
+    if (CurrentPattern >= 0 && CurrentPattern < static_cast<int32_t>(Pattern.size()) &&
+        Pattern[static_cast<size_t>(CurrentPattern)])
+      lines = Pattern[static_cast<size_t>(CurrentPattern)]->LineCount;
+    LoopJumpLine = delayed && loopLine + 1 < lines ? loopLine + 1 : loopLine;
     return;
   }
   if (jumpOrder < 0 && breakLine < 0) return;
@@ -196,6 +210,15 @@ void Cantor_Mixer::SettleModFlow(int32_t jumpOrder, int32_t breakLine, int32_t l
   // Past the order list: the end of the song (NEXT_LINE wraps or stops).
   MMJump = order <= ActiveSongPatterns ? order : ActiveSongPatterns + 1;
   MMJumpLine = line < lines ? line : 0;
+}
+
+void Cantor_Mixer::ModLoopStep(Cantor_Channel& c, int32_t count, int32_t& loopLine) {
+  if (c.LoopLeft == 0) {
+    c.LoopLeft = count;
+    loopLine = c.LoopLine;
+  } else if (--c.LoopLeft != 0) {
+    loopLine = c.LoopLine;
+  }
 }
 
 void Cantor_Mixer::MarkLinePlayed() {

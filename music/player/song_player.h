@@ -82,6 +82,9 @@ private:
   void AdvanceLine();
   void SettleModFlow(int32_t jumpOrder, int32_t breakLine, int32_t loopLine, bool delayed);
   void MarkLinePlayed();
+  // MOD: one count of a channel's pattern loop ending on this line (`count` repeats);
+  // sets `loopLine` when play goes back.
+  static void ModLoopStep(Cantor_Channel& c, int32_t count, int32_t& loopLine);
   bool LinePlayed(int32_t position, int32_t line) const;
   void StopWhereRepeating();
   // Runs this copy of a song from its start to its end (CalcSize): the frames it lasts.

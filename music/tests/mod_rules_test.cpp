@@ -73,6 +73,8 @@ const FlowCase kFlow[] = {
     {"loop_start_next_pattern", "0:0-12 1:4-12 1:10-16 2:0-63", 93 * kLine},
     {"loop_again", "0:0-6 0:0-10 0:8-12", 23 * kLine},
     {"delay_with_break", "0:0-4 1:6-12", 16 * kLine},
+    {"delay_with_loop", "0:0-4", 7 * kLine},
+    {"delay_with_loop_back", "0:0-4 0:3-4", 11 * kLine},
     {"speed_zero", "0:0-63 1:0-63", 128 * kLine},
     {"speed_and_tempo", "0:0-63", 32 * 3 * 551 + 32 * 3 * 3445},
     {"length_long", "0:0-63 1:0-63 2:0-63", 192 * kLine},

@@ -189,6 +189,10 @@ def rules():
     # A pattern delay on the line of a loop end.
     r["delay_with_loop"] = mod([{0: (C2, 1), 2: (None, 0, 0xE, 0x60), 3: (E2, 1),
                                  4: [(None, 0, 0xE, 0x62), (None, 0, 0xE, 0xE2)], 5: (None, 0, 0xD, 0)}], one)
+    # The same with one repeat: each of the delayed line's three passes counts the loop,
+    # and a pass that went back sends play back even though the last one ran it out.
+    r["delay_with_loop_back"] = mod([{0: (C2, 1), 2: (None, 0, 0xE, 0x60), 3: (E2, 1),
+                                      4: [(None, 0, 0xE, 0x61), (None, 0, 0xE, 0xE2)], 8: (None, 0, 0xD, 0)}], one)
     # Speed 0 (F00).
     r["speed_zero"] = mod([{0: (C2, 1), 8: (None, 0, 0xF, 0)}, {0: (E2, 1)}], one)
     # Speed and tempo on one line, in two channels.
