@@ -274,6 +274,7 @@ void Cantor_Mixer::NEXT_LINE() {
   if (LoopJumpLine >= 0) {
     CurrentLine = LoopJumpLine;
     LoopJumpLine = -1;
+    StopWhereRepeating();  // a loop run out (by a delayed line) does not repeat its lines
     return;
   }
   if (LineJump > 0) {
