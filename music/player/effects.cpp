@@ -45,6 +45,7 @@ double PeriodOf(double x, int32_t sourceFormat) {
   return 428.0 * std::exp2(-(x - ref) / 12.0);
 }
 
+constexpr double kAmigaClock = 3546895.0;  // PAL, Hz
 constexpr int32_t kXmKeyOff = 97;
 // XM: the level of a channel, which leaves headroom for its many channels (three
 // quarters of a four-channel MOD's at the same pan).
@@ -93,7 +94,8 @@ double Cantor_Channel::PitchToAdd(double x, const Cantor_Mixer& song) const {
   const double rate = song.SAMPLE_RATE > 0 ? song.SAMPLE_RATE : AUDIO_OUTPUT_RATE;
   const double e = Clamp(x, -200.0, 300.0);
   if (song.SourceFormat == SONG_FROM_XM) return 8363.0 * std::exp2((e - 49.0) / 12.0) / rate;
-  return std::exp2((e - 77.0) / 12.0) * AUDIO_OUTPUT_RATE / rate;
+  // MOD: the Amiga's PAL clock over the period of the pitch.
+  return kAmigaClock / PeriodOf(e, song.SourceFormat) / rate;
 }
 
 double Cantor_Channel::UnitsToSemitones(double units, const Cantor_Mixer& song) const {

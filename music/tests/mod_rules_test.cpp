@@ -124,6 +124,15 @@ TEST(ModRules, EightChannelLayouts) {
     }
     EXPECT_EQ(p.Track[7]->FX[16], 0xD);
   }
+  // FLT8's second pattern (stored halves 2 and 3): C-3 on channel 1 only, a break in
+  // channel 5.
+  Cantor_MixerPtr flt8 = LoadRule("flt8");
+  ASSERT_TRUE(flt8);
+  const Cantor_Pattern& second = *flt8->Pattern[static_cast<size_t>(flt8->SongPattern[1])];
+  for (int ch = 0; ch < 8; ++ch) {
+    EXPECT_EQ(second.Track[static_cast<size_t>(ch)]->Note[0], ch == 0 ? 60 : 0) << "channel " << ch;
+    EXPECT_EQ(second.Track[static_cast<size_t>(ch)]->FX[20], ch == 4 ? 0xD : 0) << "channel " << ch;
+  }
 }
 
 // Peak and RMS of each side over frames [from, to) of the song's render.
