@@ -367,6 +367,30 @@ TMusicPtr LoadMOD(const TMusicSource& source) {
     song->Pattern[static_cast<size_t>(p)] = pattern;
   }
 
+  // What the pan effects mean, from the values the patterns give them (E8x counted as
+  // x * 17): all below 0x30, no pans; all below 0x90 with some below 0x80, a 0..128
+  // range; else 0..255.
+  {
+    int32_t most = -1;
+    bool below80 = false;
+    for (const auto& pattern : song->Pattern) {
+      if (!pattern) continue;
+      for (const auto& track : pattern->Track) {
+        if (!track) continue;
+        for (size_t l = 0; l < track->FX.size() && l < track->FXV.size(); ++l) {
+          int32_t v = -1;
+          if (track->FX[l] == 8) v = track->FXV[l];
+          else if (track->FX[l] == 0xE && (track->FXV[l] >> 4) == 8) v = (track->FXV[l] & 15) * 17;
+          if (v < 0) continue;
+          most = std::max(most, v);
+          below80 = below80 || v < 0x80;
+        }
+      }
+    }
+    if (most >= 0 && most < 0x30) song->ModPanning = MOD_PAN_NONE;
+    else if (most >= 0 && most < 0x90 && below80) song->ModPanning = MOD_PAN_HALF;
+  }
+
   // Sample data, 8-bit signed, in instrument order. Missing bytes at the end of a
   // truncated file read as silence.
   for (int32_t i = 1; i <= sampleCount; ++i) {

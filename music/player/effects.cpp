@@ -423,8 +423,9 @@ void Cantor_Channel::ApplyCommand(Cantor_Track& track, Cantor_Mixer& song) {
     case FX_PAN:
       if (first) {
         if (xm) Pan255 = fxv;
-        else {
-          Pan = (fxv - 128) / 128.0;
+        else if (classic || song.ModPanning != MOD_PAN_NONE) {
+          const int32_t v = !classic && song.ModPanning == MOD_PAN_HALF ? std::min(fxv * 2, 255) : fxv;
+          Pan = (v - 128) / 128.0;
           PanFromSample = 0;
           PanByEffect = 1;
         }
@@ -501,8 +502,9 @@ void Cantor_Channel::ApplyCommand(Cantor_Track& track, Cantor_Mixer& song) {
             }
           } else if (first) {
             if (xm) Pan255 = l * 17;
-            else {
-              Pan = (l * 17 - 128) / 128.0;
+            else if (song.ModPanning != MOD_PAN_NONE) {
+              // 0..15 over the whole range: 15 is hard right.
+              Pan = (std::round(l * 256 / 15.0) - 128) / 128.0;
               PanFromSample = 0;
               PanByEffect = 1;
             }
@@ -731,14 +733,13 @@ void Cantor_Channel::ApplyCommand(Cantor_Track& track, Cantor_Mixer& song) {
     }
     SetPan = 0;
   } else if (SetPan) {
-    // MOD: a linear pan law at half separation (a hard pan plays 3:1 on the two sides,
-    // the centre half on each), and a level that shares the headroom of four channels
-    // among all of them (in steps of 1/32).
-    // Until an effect pans it, a channel sits on its Amiga side.
+    // MOD: a linear pan law, and a level that shares the headroom of four channels
+    // among all of them (in steps of 1/32). Until an effect pans it, a channel sits
+    // half way to its Amiga side (3:1 on the two sides); an effect's pan covers the
+    // whole range.
     double p = Pan;
     if (PanFromSample || p > 1.0 || p < -1.0) p /= 128.0;
-    if (!PanByEffect) p = p < 0 ? -1.0 : 1.0;
-    p = Clamp(p, -1.0, 1.0) * 0.5;
+    p = PanByEffect ? Clamp(p, -1.0, 1.0) : (p < 0 ? -0.5 : 0.5);
     const int32_t channels = std::max<int32_t>(song.ActiveChannels, 1);
     const double share = std::floor(128.0 / channels) / 32.0;
     LPanCalc = (1.0 - p) * 0.5 * share;

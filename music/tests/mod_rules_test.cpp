@@ -182,8 +182,9 @@ TEST(ModRules, LoopsPastTheSample) {
 }
 
 // One full-scale square wave: a MOD channel plays at the level the reference gives it
-// (half scale shared 3:1 between the sides for a channel panned hard, its share of four
-// channels' headroom in files of more), and a pan set by an effect lasts.
+// (half scale shared 3:1 between the sides for a channel on its side, its share of four
+// channels' headroom in files of more), and a pan set by an effect lasts, read in the
+// range the song's pan values show.
 TEST(ModRules, ChannelLevelAndPan) {
   struct Case {
     const char* rule;
@@ -193,6 +194,10 @@ TEST(ModRules, ChannelLevelAndPan) {
       {"level_one", 12166, 4055},       // channel 1 of 4: left
       {"level_eight", 2028, 6083},      // channel 2 of 8: right, at half the level
       {"pan_center", 8111, 8111},       // 880 on channel 1, lasting for all lines
+      {"pan_ignored", 4055, 12166},     // 820 alone: no pan, channel 2 stays right
+      {"pan_half_range", 4055, 12166},  // 860 among values up to 0x7F: 0xC0
+      {"pan_full_range", 10138, 6083},  // 860 in a song that also has 8FF: 0x60
+      {"pan_fine", 11913, 4309},        // E84: 4 of 15
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.rule);

@@ -242,6 +242,14 @@ def rules():
     r["level_four"] = mod([{0: [(C2, 2), (E2, 2), (G2, 2), (C3, 2)], 16: (None, 0, 0xD, 0)}], full)
     r["level_eight"] = mod([{0: [None, (C2, 2)], 16: (None, 0, 0xD, 0)}], full, tag=b"8CHN", channels=8)
     r["pan_center"] = mod([{0: (C2, 2, 8, 0x80), 16: (None, 0, 0xD, 0)}], full)
+    # What 8xx means follows the values a song gives it: all below 0x30 are no pans;
+    # all below 0x90 (some below 0x80) cover 0..0x80; else 0..0xFF. E8x covers 0..15.
+    r["pan_ignored"] = mod([{0: [None, (C2, 2, 8, 0x20)], 16: (None, 0, 0xD, 0)}], full)
+    r["pan_half_range"] = mod([{0: (C2, 2, 8, 0x60), 8: [None, None, None, (None, 0, 8, 0x10)],
+                                16: (None, 0, 0xD, 0)}], full)
+    r["pan_full_range"] = mod([{0: (C2, 2, 8, 0x60), 12: [None, None, None, (None, 0, 8, 0xFF)],
+                                16: (None, 0, 0xD, 0)}], full)
+    r["pan_fine"] = mod([{0: (C2, 2, 0xE, 0x84), 16: (None, 0, 0xD, 0)}], full)
     return r
 
 
