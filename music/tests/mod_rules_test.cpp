@@ -83,6 +83,8 @@ const FlowCase kFlow[] = {
     {"chn8", "0:0-16", 17 * kLine},
     {"cd81", "0:0-16", 17 * kLine},
     {"chn6", "0:0-24", 25 * kLine},
+    {"ice", "0:0-16 1:0-16", 34 * kLine},
+    {"ice_it10", "0:0-16 1:0-16", 34 * kLine},
     {"st15", "0:0-24", 25 * kLine},
     {"st15_odd_names", "0:0-24", 25 * kLine},
 };
@@ -132,6 +134,28 @@ TEST(ModRules, EightChannelLayouts) {
   for (int ch = 0; ch < 8; ++ch) {
     EXPECT_EQ(second.Track[static_cast<size_t>(ch)]->Note[0], ch == 0 ? 60 : 0) << "channel " << ch;
     EXPECT_EQ(second.Track[static_cast<size_t>(ch)]->FX[20], ch == 4 ? 0xD : 0) << "channel " << ch;
+  }
+}
+
+// The track layout: each song position is a pattern of the four tracks it names.
+TEST(ModRules, TrackLayout) {
+  struct Case {
+    const char* rule;
+    int32_t notes[4], inst[4];  // line 0 of position 1
+  };
+  const Case cases[] = {{"ice", {52, 48, 0, 0}, {2, 1, 0, 0}}, {"ice_it10", {0, 0, 52, 48}, {0, 0, 2, 1}}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.rule);
+    Cantor_MixerPtr song = LoadRule(c.rule);
+    ASSERT_TRUE(song);
+    EXPECT_EQ(song->ActiveChannels, 4);
+    const Cantor_Pattern& p = *song->Pattern[static_cast<size_t>(song->SongPattern[1])];
+    for (int ch = 0; ch < 4; ++ch) {
+      EXPECT_EQ(p.Track[static_cast<size_t>(ch)]->Note[0], c.notes[ch]) << "channel " << ch;
+      EXPECT_EQ(p.Track[static_cast<size_t>(ch)]->Inst[0], c.inst[ch]) << "channel " << ch;
+    }
+    // Both samples read from after the stored tracks.
+    EXPECT_EQ(song->Instrument[2]->Sample[0]->Length, 4000);
   }
 }
 

@@ -132,6 +132,16 @@ def _flt8(patterns, samples, orders):
     return out + b"".join(s.body() for s in samples)
 
 
+def _tracks(positions, tracks, samples, tag=b"MTN\0"):
+    """The track layout: each song position names four stored one-channel tracks;
+    the song length and the track count at 950, the positions from 952, the tag at 1464."""
+    heads = [s.header() for s in samples] + [struct.pack(">22sHBBHH", b"", 0, 0, 0, 0, 1)] * (31 - len(samples))
+    out = b"rule".ljust(20, b"\0") + b"".join(heads)
+    out += bytes([len(positions), len(tracks)]) + b"".join(bytes(p) for p in positions).ljust(512, b"\0") + tag
+    out += b"".join(pattern_bytes(t, 1) for t in tracks)
+    return out + b"".join(s.body() for s in samples)
+
+
 # ----------------------------------------------------------------------------------------
 # The rules
 
@@ -211,6 +221,11 @@ def rules():
     r["flt8"] = _flt8([eight, {0: [(C3, 1)] + [None] * 7, 20: [None] * 4 + [(None, 0, 0xD, 0)]}], two, [0, 1])
     r["chn6"] = mod([{0: [(C2, 1), None, None, None, None, (G2, 2)], 24: [None, (None, 0, 0xD, 0)]}], two,
                     tag=b"6CHN", channels=6)
+    # The track layout (two taggings): position 1 plays the tracks of position 0 in
+    # other channels; a break in track 3 ends each position at line 16.
+    ice_tracks = [{0: (C2, 1)}, {0: (E2, 2), 8: (G2, 2)}, {4: (C3, 1)}, {16: (None, 0, 0xD, 0)}]
+    r["ice"] = _tracks([[0, 1, 2, 3], [1, 0, 3, 2]], ice_tracks, two)
+    r["ice_it10"] = _tracks([[0, 1, 2, 3], [2, 3, 1, 0]], ice_tracks, two, tag=b"IT10")
     # Soundtracker 15-sample files.
     st = [{0: (C2, 1), 8: (E2, 2), 16: (G2, 1), 24: (None, 0, 0xD, 0)}]
     r["st15"] = mod(st, two, tag=None)
