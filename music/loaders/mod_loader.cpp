@@ -338,6 +338,9 @@ TMusicPtr LoadMOD(const TMusicSource& source) {
 
   song->TrackerName = trackerName;
   song->SourceFormat = SONG_FROM_MOD;
+  if (!tagged) song->ModFlow = MOD_FLOW_SOUNDTRACKER;
+  else if (!tracks && std::memcmp(tagBytes, "M!K!", 4) == 0) song->ModFlow = MOD_FLOW_PROTRACKER_MANY;
+  else if (tracks || std::memcmp(tagBytes, "M.K.", 4) != 0) song->ModFlow = MOD_FLOW_OTHER;
   song->Init(channels);
   song->WriteBug(u"Format = " + trackerName + u"\n");
   song->WriteBug(u"Channels = " + IntToText(channels) + u"\n");

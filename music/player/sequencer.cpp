@@ -98,6 +98,7 @@ void Cantor_Mixer::Do_Player() {
   const bool mod = mode == TPlayMode::Mod;
   const bool lineStart = MMTick == 0 && patterndelay == 0;
   int32_t jumpOrder = -1, breakLine = -1, loopLine = -1;
+  bool breakAfterJump = false;
   // MOD: the channels that end a pattern loop on this line, and their counts.
   std::array<std::pair<int32_t, int32_t>, 32> looping;
   int32_t loopers = 0;
@@ -107,8 +108,15 @@ void Cantor_Mixer::Do_Player() {
     Cantor_Track* track = pattern.Track[static_cast<size_t>(i)].get();
     if (!track) continue;
     if (MMTick == 0 && CurrentLine >= 0 && CurrentLine < track->LineCount) {
-      const int32_t fx = track->FX[static_cast<size_t>(CurrentLine)];
-      const int32_t fxv = track->FXV[static_cast<size_t>(CurrentLine)];
+      int32_t fx = track->FX[static_cast<size_t>(CurrentLine)];
+      int32_t fxv = track->FXV[static_cast<size_t>(CurrentLine)];
+      if (mod && ModFlow == MOD_FLOW_SOUNDTRACKER) {
+        // Soundtracker: no extended commands; a break goes to line 0; Fxx sets the speed
+        // from its low digit.
+        if (fx == FX_EXTENDED) fx = -1;
+        if (fx == FX_BREAK) fxv = 0;
+        if (fx == FX_TIMING) fxv &= 15;
+      }
       switch (fx) {
         case FX_JUMP:
           if (mod) jumpOrder = fxv;
@@ -117,7 +125,10 @@ void Cantor_Mixer::Do_Player() {
         case FX_BREAK:
           // XM stores the break line as two decimal digits (MOD files are converted
           // by their loader).
-          if (mod) breakLine = fxv;
+          if (mod) {
+            breakLine = fxv;
+            breakAfterJump = jumpOrder >= 0;
+          }
           else PatternBreak(mode == TPlayMode::Xm ? (fxv >> 4) * 10 + (fxv & 15) : fxv);
           break;
         case FX_EXTENDED:
@@ -156,10 +167,13 @@ void Cantor_Mixer::Do_Player() {
     // A line repeated by a pattern delay counts its loop ends again on each repeat; a
     // repeat that goes back decides that play goes back, even when a later repeat runs
     // the loop out.
-    for (int32_t r = 0; r < delayLines; ++r)
+    const bool perRepeat = ModFlow == MOD_FLOW_PROTRACKER || ModFlow == MOD_FLOW_PROTRACKER_MANY;
+    for (int32_t r = 0; perRepeat && r < delayLines; ++r)
       for (int32_t k = 0; k < loopers; ++k)
         ModLoopStep(MMC_Channel[static_cast<size_t>(looping[static_cast<size_t>(k)].first)],
                     looping[static_cast<size_t>(k)].second, loopLine);
+    // Other trackers: a break after a jump (in channel order) gives the jump its line.
+    if (ModFlow != MOD_FLOW_PROTRACKER && !breakAfterJump) breakLine = jumpOrder >= 0 ? -1 : breakLine;
     SettleModFlow(jumpOrder, breakLine, loopLine, delayLines > 0);
   }
   BytesUntilTick = TickFrames();
@@ -187,7 +201,8 @@ void Cantor_Mixer::AdvanceLine() {
 
 // MOD: where play goes after this line. A pattern loop going back wins over a jump or a
 // break on its line (they take effect once the loop has run out). A jump goes to the
-// first line of its order, whatever a break on the line says; a break alone to its line
+// first line of its order, whatever a break on the line says (other trackers: the line
+// of a break after it); a break alone to its line
 // of the next order (line 0 when past the pattern's end). A pattern delay on the line
 // moves the target (of a loop too) one line further.
 void Cantor_Mixer::SettleModFlow(int32_t jumpOrder, int32_t breakLine, int32_t loopLine, bool delayed) {
@@ -205,7 +220,7 @@ void Cantor_Mixer::SettleModFlow(int32_t jumpOrder, int32_t breakLine, int32_t l
   const int32_t next = PatternAt(order);
   if (next >= 0 && next < static_cast<int32_t>(Pattern.size()) && Pattern[static_cast<size_t>(next)])
     lines = Pattern[static_cast<size_t>(next)]->LineCount;
-  int32_t line = jumpOrder >= 0 ? 0 : breakLine;
+  int32_t line = jumpOrder >= 0 && ModFlow == MOD_FLOW_PROTRACKER ? 0 : std::max(breakLine, 0);
   if (delayed) line += 1;
   // Past the order list: the end of the song (NEXT_LINE wraps or stops).
   MMJump = order <= ActiveSongPatterns ? order : ActiveSongPatterns + 1;

@@ -203,6 +203,21 @@ def rules():
     # and a pass that went back sends play back even though the last one ran it out.
     r["delay_with_loop_back"] = mod([{0: (C2, 1), 2: (None, 0, 0xE, 0x60), 3: (E2, 1),
                                       4: [(None, 0, 0xE, 0x61), (None, 0, 0xE, 0xE2)], 8: (None, 0, 0xD, 0)}], one)
+    # Other trackers than Protracker: a jump takes the line of a break after it, and a
+    # delayed line counts its loop once ("M!K!" files take the first rule only).
+    r["jump_then_break_4chn"] = mod([{0: [(C2, 1), (None, 0, 0xB, 2), (None, 0, 0xD, 0x32)]},
+                                     {0: (E2, 1)}, {0: (G2, 1), 40: (C3, 1)}], one, tag=b"4CHN")
+    r["jump_then_break_mkk"] = mod([{0: [(C2, 1), (None, 0, 0xB, 2), (None, 0, 0xD, 0x32)]},
+                                    {0: (E2, 1)}, {0: (G2, 1), 40: (C3, 1)}], one, tag=b"M!K!")
+    r["delay_with_loop_4chn"] = mod([{0: (C2, 1), 2: (None, 0, 0xE, 0x60), 3: (E2, 1),
+                                      4: [(None, 0, 0xE, 0x62), (None, 0, 0xE, 0xE2)], 5: (None, 0, 0xD, 0)}], one,
+                                    tag=b"4CHN")
+    r["delay_with_loop_mkk"] = mod([{0: (C2, 1), 2: (None, 0, 0xE, 0x60), 3: (E2, 1),
+                                     4: [(None, 0, 0xE, 0x62), (None, 0, 0xE, 0xE2)], 5: (None, 0, 0xD, 0)}], one,
+                                   tag=b"M!K!")
+    # Soundtracker (15 samples): no loops, a break to line 0, Fxx the speed's low digit.
+    r["st15_flow"] = mod([{0: (C2, 1), 2: (None, 0, 0xE, 0x60), 4: [(None, 0, 0xE, 0x61), (None, 0, 0xF, 0x23)],
+                           8: (None, 0, 0xD, 0x10)}, {0: (E2, 2), 4: (None, 0, 0xD, 0)}], two, tag=None)
     # Speed 0 (F00).
     r["speed_zero"] = mod([{0: (C2, 1), 8: (None, 0, 0xF, 0)}, {0: (E2, 1)}], one)
     # Speed and tempo on one line, in two channels.
