@@ -108,6 +108,11 @@ double Cantor_Channel::UnitsToSemitones(double units, const Cantor_Mixer& song) 
 
 void Cantor_Channel::SlidePitch(double units, const Cantor_Mixer& song) {
   Note = Clamp(Note + UnitsToSemitones(units, song), -100.0, 200.0);
+  if (song.SourceFormat == SONG_FROM_MOD) {
+    // MOD: slides stop at the periods 113 (B-3) and 856 (C-1).
+    const double p = Clamp(PeriodOf(Note + FineTune, SONG_FROM_MOD), 113.0, 856.0);
+    Note = 48.0 - 12.0 * std::log2(p / 428.0) - FineTune;
+  }
 }
 
 void Cantor_Channel::ApplyCommand(Cantor_Track& track, Cantor_Mixer& song) {
@@ -436,11 +441,29 @@ void Cantor_Channel::ApplyCommand(Cantor_Track& track, Cantor_Mixer& song) {
       // XM: the offset applies when a note starts, but a line without a note keeps its
       // parameter for the next.
       if (first && xm && fxv != 0) MemOffset = fxv;
-      if (first && !xm) {
+      if (first && classic) {
         MemOffset = fxv;
         // Classic: the offset applies on the line's first tick, with or without a note.
-        if ((classic || (trigger && linenote != 0)) && static_cast<int64_t>(MemOffset) * 256 < Sample->Length) {
+        if (static_cast<int64_t>(MemOffset) * 256 < Sample->Length) {
           Pos = MemOffset * 256.0;
+          ClickDelay = 127;
+        }
+      } else if (first && !xm) {
+        // MOD: 900 takes the last offset again; the offset applies with a note only. Past
+        // the sample's end a looped sample plays its loop, another one nothing.
+        if (fxv != 0) MemOffset = fxv;
+        if (trigger && linenote != 0) {
+          if (static_cast<int64_t>(MemOffset) * 256 < Sample->Length) {
+            Pos = MemOffset * 256.0;
+          } else if (Sample->Loop) {
+            Pos = Sample->LoopStart;
+          } else {
+            Sample = nullptr;
+            Add = 0;
+            ClickDelay = 127;
+            Env = 0;
+            return;
+          }
           ClickDelay = 127;
         }
       }

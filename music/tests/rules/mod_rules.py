@@ -265,6 +265,51 @@ def rules():
     r["volume_over_64"] = mod([{0: (C2, 1), 16: (E2, 2), 32: (None, 0, 0xD, 0)}],
                               [looped(volume=64), looped(volume=0x7F)])
 
+    # Protracker effects, each on a fading or a looped wave so that what it does shows
+    # in the loudness and the spectrum.
+    fade = [looped(), decaying(8000), decaying(8000, cycle=20)]
+    E = 0xE
+    r["retrig"] = mod([{0: (C2, 2, E, 0x93), 8: (None, 0, E, 0x92), 16: (E2, 2, E, 0x90), 24: (None, 0, 0xD, 0)}],
+                      fade)
+    r["note_delay"] = mod([{0: (C2, 2), 8: (E2, 2, E, 0xD3), 16: (G2, 2, E, 0xD8), 24: (None, 3, E, 0xD2),
+                            32: (None, 0, 0xD, 0)}], fade)
+    r["note_cut"] = mod([{0: (C2, 1, E, 0xC2), 8: (E2, 1, E, 0xC0), 16: (G2, 1), 17: (None, 0, E, 0xC4),
+                          24: (None, 0, 0xD, 0)}], fade)
+    r["instrument_alone"] = mod([{0: (C2, 1, 0xC, 0x20), 8: (None, 1), 16: (None, 3), 24: (C2, 2), 28: (None, 1),
+                                  36: (None, 0, 0xD, 0)}], fade)
+    r["offset"] = mod([{0: (C2, 2, 9, 0x08), 8: (C2, 2, 9, 0), 16: (C2, 2, 9, 0x40), 24: (E2, 2), 25: (None, 0, 9, 0x10),
+                        32: (None, 0, 0xD, 0)}], fade)
+    r["arpeggio"] = mod([{0: (C2, 1, 0, 0x47), 1: (None, 0, 0, 0x47), 2: (None, 0, 0, 0x37), 3: (None, 0, 0xF, 5),
+                          4: (None, 0, 0, 0x0C), 5: (None, 0, 0, 0x0C), 6: (None, 0, 0, 0xC0), 12: (None, 0, 0xD, 0)}],
+                        fade)
+    r["vibrato_waves"] = mod([{0: (C2, 1, 4, 0x48), 4: (None, 0, E, 0x41), 5: (C2, 1, 4, 0x48), 10: (None, 0, E, 0x42),
+                               11: (C2, 1, 4, 0x8C), 16: (None, 0, E, 0x44), 17: (C2, 1, 4, 0x48), 20: (C2, 1, 4, 0),
+                               24: (None, 0, 0xD, 0)}], fade)
+    r["tremolo_waves"] = mod([{0: (C2, 1, 7, 0x48), 4: (None, 0, E, 0x71), 5: (C2, 1, 7, 0x48), 10: (None, 0, E, 0x72),
+                               11: (C2, 1, 7, 0x8C), 16: (None, 0, E, 0x74), 17: (C2, 1, 7, 0x48), 20: (C2, 1, 7, 0),
+                               24: (None, 0, 0xD, 0)}], fade)
+    r["finetune_set"] = mod([{0: (C2, 1, E, 0x57), 4: (C2, 1), 8: (C2, 1, E, 0x58), 12: (None, 0, E, 0x53),
+                              16: (None, 0, 0xD, 0)}], fade)
+    r["fine_slides"] = mod([{0: (C2, 1, E, 0x1F), 1: (None, 0, E, 0x1F), 2: (None, 0, E, 0x10), 4: (None, 0, E, 0x28),
+                             5: (None, 0, E, 0x20), 8: (C2, 1, E, 0xB8), 9: (None, 0, E, 0xB0), 10: (None, 0, E, 0xA4),
+                             16: (None, 0, 0xD, 0)}], fade)
+    r["volume_slides"] = mod([{0: (C2, 1, 0xA, 0x42), 4: (None, 0, 0xA, 0x04), 8: (None, 0, 0xA, 0x00),
+                               12: (None, 0, 0xA, 0x20), 16: (None, 0, 0xC, 0x40), 17: (None, 0, 0xA, 0x0F),
+                               24: (None, 0, 0xD, 0)}], fade)
+    r["period_limits"] = mod([{0: ("C-3", 1, 1, 0x20), 8: ("C-1", 1, 2, 0x40), 16: (C2, 1, 1, 0xFF),
+                               24: (None, 0, 0xD, 0)}], fade)
+    r["tone_porta"] = mod([{0: (C2, 1), 2: ("C-3", 0, 3, 0x08), 8: ("C-1", 0, 3, 0), 14: (E2, 1, 3, 0x20),
+                            16: (G2, 1, 5, 0x02), 24: (None, 0, 0xD, 0)}], fade)
+    r["speed_boundary"] = mod([{0: (C2, 2, 0xF, 0x1F), 1: (E2, 2), 2: (G2, 2, 0xF, 0x20), 8: (C2, 2), 16: (None, 0, 0xD, 0)}],
+                              fade)
+    r["glissando"] = mod([{0: (C2, 1, E, 0x31), 1: ("C-3", 0, 3, 0x04), 12: (None, 0, E, 0x30),
+                           13: (C2, 0, 3, 0x04), 24: (None, 0, 0xD, 0)}], fade)
+    r["invert_loop"] = mod([{0: (C2, 1, E, 0xF8), 16: (None, 0, 0xD, 0)}], fade)
+    r["loop_two_words"] = mod([{0: (C2, 1), 16: (None, 0, 0xD, 0)}],
+                              [Sample(square(cycles=8), loop_words=(64, 2)), decaying()])
+    r["finetune_porta"] = mod([{0: (C2, 1), 4: ("C-3", 0, 3, 0x10), 12: (E2, 2), 14: (C2, 0, 3, 0x10),
+                                24: (None, 0, 0xD, 0)}], [looped(finetune=5), decaying(8000, finetune=-3)])
+
     # Loudness: one, two and four channels at full volume, panned as the format does.
     full = [looped(), Sample([127 if (i % 32) < 16 else -128 for i in range(64)], loop=(0, 64))]
     r["level_one"] = mod([{0: (C2, 2), 16: (None, 0, 0xD, 0)}], full)
