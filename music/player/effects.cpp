@@ -332,6 +332,8 @@ void Cantor_Channel::ApplyCommand(Cantor_Track& track, Cantor_Mixer& song) {
       DoVibrato();
       return;
     }
+    // MOD: the line's first tick plays the pitch itself.
+    if (t == 0 && !xm) return;
     pitchOffset -= UnitsToSemitones(Wave(VibratoWaveForm, VibratoCount) * VibratoDepth * kVibScale, song);
     if (t != 0) VibratoCount += VibratoSpeed;
   };
@@ -420,9 +422,16 @@ void Cantor_Channel::ApplyCommand(Cantor_Track& track, Cantor_Mixer& song) {
       }
       if (classic) {
         DoTremolo();
-      } else {
+      } else if (xm) {
         if (t != 0) TremoloCount += TremoloSpeed;
         volumeOffset = Wave(TremoloWaveForm, TremoloCount) * TremoloDepth * 255.0 / 64.0 / 64.0;
+      } else {
+        // MOD: the line's first tick plays the volume itself; each later tick the current
+        // phase, then moves it on.
+        if (t != 0) {
+          volumeOffset = Wave(TremoloWaveForm, TremoloCount) * TremoloDepth * 255.0 / 64.0 / 64.0;
+          TremoloCount += TremoloSpeed;
+        }
       }
       break;
     case FX_PAN:
@@ -507,7 +516,8 @@ void Cantor_Channel::ApplyCommand(Cantor_Track& track, Cantor_Mixer& song) {
           break;
         case EX_VIBRATO_WAVE: if (first) VibratoWaveForm = l; break;
         case EX_FINETUNE:
-          if (first) {
+          // MOD: the fine tune of the line's note; without a note it changes nothing.
+          if (first && (classic || xm || linenote != 0)) {
             // XM: 8 is no fine tune; MOD: a signed digit (classic: no lower than -7).
             const int32_t signedDigit = l > 7 ? l - 16 : l;
             FineTune = xm ? (l - 8) / 8.0 : (classic ? std::max(signedDigit, -7) : signedDigit) / 8.0;
