@@ -239,4 +239,50 @@ TEST(ModRules, ChannelLevelAndPan) {
   }
 }
 
+// Protracker effects, heard as the level of lines [from, to) against openmpt123's render
+// of the same file (both sides together; 0: silent).
+TEST(ModRules, EffectLevels) {
+  struct Case {
+    const char* rule;
+    int32_t from, to;
+    double rms;
+  };
+  const Case cases[] = {
+      {"offset", 1, 8, 2122},            // 908: from byte 2048
+      {"offset", 9, 16, 2122},           // 900: the same offset again
+      {"offset", 17, 24, 0},             // 940: past the end, nothing plays
+      {"offset", 26, 32, 2379},          // 910 without a note changes nothing
+      {"note_cut", 1, 8, 0},             // EC2
+      {"note_cut", 9, 16, 0},            // EC0: cut on the first tick
+      {"note_cut", 18, 24, 0},           // EC4 on a line without a note
+      {"retrig", 1, 8, 3966},            // E93 with a note
+      {"retrig", 9, 16, 4098},           // E92 without one
+      {"retrig", 17, 24, 3006},          // E90: the note once
+      {"note_delay", 9, 16, 3438},       // ED3
+      {"note_delay", 17, 24, 0},         // ED8 at speed 6: the note never starts
+      {"note_delay", 25, 32, 0},         // an instrument alone, delayed
+      {"instrument_alone", 1, 8, 3017},  // C20
+      {"instrument_alone", 9, 16, 4157}, // the instrument again: its volume back
+      {"instrument_alone", 17, 24, 2294},// another instrument without a note
+      {"instrument_alone", 29, 36, 1005},
+      {"tremolo_waves", 1, 4, 6491},
+      {"tremolo_waves", 6, 10, 6375},    // ramp
+      {"tremolo_waves", 12, 16, 6290},   // square
+      {"volume_slides", 1, 4, 6491},     // A42: the up digit wins
+      {"volume_slides", 5, 8, 3814},     // A04
+      {"volume_slides", 9, 12, 3166},    // A00 slides no further
+      {"volume_slides", 13, 16, 3092},   // A20
+      {"volume_slides", 18, 24, 0},      // A0F down to silence
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.rule) + " lines " + std::to_string(c.from) + "-" + std::to_string(c.to));
+    Cantor_MixerPtr song = LoadRule(c.rule);
+    ASSERT_TRUE(song);
+    const Level v = Measure(*song, c.from * kLine, c.to * kLine);
+    const double rms = std::sqrt((v.rmsL * v.rmsL + v.rmsR * v.rmsR) / 2);
+    if (c.rms == 0) EXPECT_LT(rms, 1.0);
+    else EXPECT_NEAR(20 * std::log10(rms / c.rms), 0.0, 0.5);
+  }
+}
+
 }  // namespace

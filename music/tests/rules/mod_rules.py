@@ -267,7 +267,7 @@ def rules():
 
     # Protracker effects, each on a fading or a looped wave so that what it does shows
     # in the loudness and the spectrum.
-    fade = [looped(), decaying(8000), decaying(8000, cycle=20)]
+    fade = [decaying(30000), decaying(8000), decaying(8000, cycle=20)]
     E = 0xE
     r["retrig"] = mod([{0: (C2, 2, E, 0x93), 8: (None, 0, E, 0x92), 16: (E2, 2, E, 0x90), 24: (None, 0, 0xD, 0)}],
                       fade)
@@ -304,7 +304,7 @@ def rules():
                               fade)
     r["glissando"] = mod([{0: (C2, 1, E, 0x31), 1: ("C-3", 0, 3, 0x04), 12: (None, 0, E, 0x30),
                            13: (C2, 0, 3, 0x04), 24: (None, 0, 0xD, 0)}], fade)
-    r["invert_loop"] = mod([{0: (C2, 1, E, 0xF8), 16: (None, 0, 0xD, 0)}], fade)
+    r["invert_loop"] = mod([{0: (C2, 1, E, 0xF8), 16: (None, 0, 0xD, 0)}], one)
     r["loop_two_words"] = mod([{0: (C2, 1), 16: (None, 0, 0xD, 0)}],
                               [Sample(square(cycles=8), loop_words=(64, 2)), decaying()])
     r["finetune_porta"] = mod([{0: (C2, 1), 4: ("C-3", 0, 3, 0x10), 12: (E2, 2), 14: (C2, 0, 3, 0x10),
