@@ -113,6 +113,7 @@ int32_t TagChannels(const uint8_t* tag, const char*& tracker) {
   const auto digit = [](uint8_t c) { return c >= '0' && c <= '9'; };
   int32_t n = 0;
   if (digit(tag[0]) && std::memcmp(tag + 1, "CHN", 3) == 0) n = tag[0] - '0';
+  else if (std::memcmp(tag, "TDZ", 3) == 0 && digit(tag[3])) n = tag[3] - '0';
   else if (digit(tag[0]) && digit(tag[1]) && (std::memcmp(tag + 2, "CH", 2) == 0 || std::memcmp(tag + 2, "CN", 2) == 0))
     n = (tag[0] - '0') * 10 + (tag[1] - '0');
   return n >= 1 && n <= 32 ? n : 0;
@@ -339,7 +340,12 @@ TMusicPtr LoadMOD(const TMusicSource& source) {
   song->TrackerName = trackerName;
   song->SourceFormat = SONG_FROM_MOD;
   if (!tagged) song->ModFlow = MOD_FLOW_SOUNDTRACKER;
-  else if (!tracks && std::memcmp(tagBytes, "M!K!", 4) == 0) song->ModFlow = MOD_FLOW_PROTRACKER_MANY;
+  else if (!tracks && (std::memcmp(tagBytes, "M!K!", 4) == 0 || std::memcmp(tagBytes, "PATT", 4) == 0))
+    song->ModFlow = MOD_FLOW_PROTRACKER_MANY;
+  else if (!tracks && (std::memcmp(tagBytes, "FEST", 4) == 0 || std::memcmp(tagBytes, "M&K!", 4) == 0))
+    song->ModFlow = MOD_FLOW_NOISE;
+  else if (!tracks && (std::memcmp(tagBytes, "FLT", 3) == 0 || std::memcmp(tagBytes, "EXO", 3) == 0))
+    song->ModFlow = MOD_FLOW_STARTREKKER;
   else if (tracks || std::memcmp(tagBytes, "M.K.", 4) != 0) song->ModFlow = MOD_FLOW_OTHER;
   song->Init(channels);
   song->WriteBug(u"Format = " + trackerName + u"\n");

@@ -50,14 +50,19 @@ constexpr int32_t MOD_PAN_HALF = 1;
 constexpr int32_t MOD_PAN_NONE = 2;
 
 // Which tracker's song-flow rules a MOD song follows, told by its tag: Protracker's
-// ("M.K."; "M!K!", its files of more than 64 patterns, also give a jump the line of a
-// break after it), Soundtracker's (15 samples, no tag: no extended commands, a break
+// ("M.K."; "M!K!", its files of more than 64 patterns, and "PATT" also give a jump the
+// line of a break after it), Soundtracker's (15 samples, no tag: no extended commands, a break
 // always to line 0, Fxx the speed's low digit), or those of the other trackers (a
 // jump takes the line of a break after it; a delayed line counts its loop once).
 constexpr int32_t MOD_FLOW_PROTRACKER = 0;
 constexpr int32_t MOD_FLOW_OTHER = 1;
 constexpr int32_t MOD_FLOW_SOUNDTRACKER = 2;
 constexpr int32_t MOD_FLOW_PROTRACKER_MANY = 3;
+// Startrekker ("FLT4", "FLT8", "EXO4", "EXO8"): no pattern loop or delay; Fxx is the speed, at most 31.
+constexpr int32_t MOD_FLOW_STARTREKKER = 4;
+// His Master's Noise ("FEST", "M&K!"): as the other trackers, but a break always goes to
+// line 0.
+constexpr int32_t MOD_FLOW_NOISE = 5;
 
 // An envelope ready for format playback: points with levels 0..1 (pan: 0..1, 0.5 centre),
 // and the sustain and loop point indexes (-1 = none).

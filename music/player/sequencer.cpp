@@ -116,6 +116,10 @@ void Cantor_Mixer::Do_Player() {
         if (fx == FX_EXTENDED) fx = -1;
         if (fx == FX_BREAK) fxv = 0;
         if (fx == FX_TIMING) fxv &= 15;
+      } else if (mod && ModFlow == MOD_FLOW_STARTREKKER) {
+        // Startrekker: no pattern loop or delay; Fxx is the speed (at most 31).
+        if (fx == FX_EXTENDED && ((fxv >> 4) == EX_PATTERN_LOOP || (fxv >> 4) == EX_PATTERN_DELAY)) fx = -1;
+        if (fx == FX_TIMING) fxv = std::min(fxv, 31);
       }
       switch (fx) {
         case FX_JUMP:
@@ -126,7 +130,7 @@ void Cantor_Mixer::Do_Player() {
           // XM stores the break line as two decimal digits (MOD files are converted
           // by their loader).
           if (mod) {
-            breakLine = fxv;
+            breakLine = ModFlow == MOD_FLOW_NOISE ? 0 : fxv;
             breakAfterJump = jumpOrder >= 0;
           }
           else PatternBreak(mode == TPlayMode::Xm ? (fxv >> 4) * 10 + (fxv & 15) : fxv);

@@ -215,6 +215,14 @@ def rules():
     r["delay_with_loop_mkk"] = mod([{0: (C2, 1), 2: (None, 0, 0xE, 0x60), 3: (E2, 1),
                                      4: [(None, 0, 0xE, 0x62), (None, 0, 0xE, 0xE2)], 5: (None, 0, 0xD, 0)}], one,
                                    tag=b"M!K!")
+    # Startrekker: no pattern loop; Fxx is the speed, at most 31 (F40 too).
+    r["flt4_flow"] = mod([{0: (C2, 1), 8: (None, 0, 0xE, 0x60), 9: (E2, 1),
+                           15: [(None, 0, 0xE, 0x62), (None, 0, 0xF, 0x40)], 16: (G2, 1), 31: (None, 0, 0xD, 0)}],
+                         one, tag=b"FLT4")
+    # His Master's Noise: a break always goes to line 0.
+    r["two_breaks_noise"] = mod([{0: [(C2, 1), (None, 0, 0xD, 0x10), (None, 0, 0xD, 0x30)]},
+                                 {0: (E2, 1), 40: (G2, 1)}], one, tag=b"FEST")
+    r["tdz4"] = mod([{0: [(C2, 1), (E2, 1), (G2, 1), (C3, 1)], 16: (None, 0, 0xD, 0)}], one, tag=b"TDZ4")
     # Soundtracker (15 samples): no loops, a break to line 0, Fxx the speed's low digit.
     r["st15_flow"] = mod([{0: (C2, 1), 2: (None, 0, 0xE, 0x60), 4: [(None, 0, 0xE, 0x61), (None, 0, 0xF, 0x23)],
                            8: (None, 0, 0xD, 0x10)}, {0: (E2, 2), 4: (None, 0, 0xD, 0)}], two, tag=None)
