@@ -82,6 +82,10 @@ private:
   void AdvanceLine();
   void SettleModFlow(int32_t jumpOrder, int32_t breakLine, int32_t loopLine, bool delayed);
   void MarkLinePlayed();
+  // XM: the next line after the line's jump, break and loop commands, as FT2 settles
+  // them (see XmBreakPos).
+  void XmNextLine();
+  int32_t LinesOf(int32_t pattern) const;
   bool LinePlayed(int32_t position, int32_t line) const;
   void StopWhereRepeating();
   // Runs this copy of a song from its start to its end (CalcSize): the frames it lasts.
