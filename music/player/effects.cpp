@@ -81,10 +81,10 @@ void AdvanceEnvelope(const TEnvelopeTable& t, int32_t& pos, bool keyOff) {
   if (!t.on) return;
   if (t.sustain >= 0 && !keyOff && pos == t.tick[t.sustain]) return;
   ++pos;
+  // A loop ending on the sustain point loops until key off, then plays on past its end.
   if (t.loopEnd >= 0 && t.loopStart >= 0 && pos >= t.tick[t.loopEnd] &&
-      !(t.sustain >= 0 && !keyOff && t.sustain == t.loopEnd && pos > t.tick[t.loopEnd])) {
-    if (pos == t.tick[t.loopEnd] || pos > t.tick[t.loopEnd]) pos = t.tick[t.loopStart];
-  }
+      !(t.sustain >= 0 && keyOff && t.sustain == t.loopEnd))
+    pos = t.tick[t.loopStart];
   if (pos > 0xFFFF) pos = 0xFFFF;
 }
 }  // namespace
