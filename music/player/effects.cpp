@@ -481,10 +481,11 @@ void Cantor_Channel::ApplyCommand(Cantor_Track& track, Cantor_Mixer& song) {
           break;
         case EX_VIBRATO_WAVE: if (first) VibratoWaveForm = l; break;
         case EX_FINETUNE:
-          if (first) {
-            // XM: 8 is no fine tune; MOD: a signed digit (classic: no lower than -7).
+          // XM: only a note started on the line takes it (see XmStartTone).
+          if (first && !xm) {
+            // MOD: a signed digit (classic: no lower than -7).
             const int32_t signedDigit = l > 7 ? l - 16 : l;
-            FineTune = xm ? (l - 8) / 8.0 : (classic ? std::max(signedDigit, -7) : signedDigit) / 8.0;
+            FineTune = (classic ? std::max(signedDigit, -7) : signedDigit) / 8.0;
             SetFrequency = 1;
           }
           break;
