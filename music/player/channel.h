@@ -66,6 +66,7 @@ public:
   int32_t LastNote = 0;
   double OldVolume = 0;
   double OldPan255 = 128;
+  double LastGain = 0;  // XM: the volume of the last tick (with tremolo, tremor, global volume)
 
   // One tick of the track for this channel: on the line's first tick the cell is latched
   // and its note and instrument taken; then the volume column, the effect and (format

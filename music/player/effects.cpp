@@ -717,6 +717,11 @@ void Cantor_Channel::ApplyCommand(Cantor_Track& track, Cantor_Mixer& song) {
   TremoloValue = Clamp(Volume + volumeOffset, 0, 1) - Volume;
   Env = envVol * song.GlobalVolume / 64.0;
   if (xm) {
+    // A step in the channel's volume (a slide, tremolo, tremor) is ramped over the next
+    // frames instead of clicking.
+    const double gain = (Volume + TremoloValue) * song.GlobalVolume / 64.0;
+    if (std::fabs(gain - LastGain) > 1.0 / 256.0) ClickDelay = std::max(ClickDelay, 127);
+    LastGain = gain;
     double p = Pan255;
     p += (envPan - 0.5) * 2.0 * (128.0 - std::fabs(p - 128.0));
     p = Clamp((p - 128.0) / 128.0, -1.0, 1.0);
