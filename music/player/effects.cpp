@@ -620,7 +620,11 @@ void Cantor_Channel::ApplyCommand(Cantor_Track& track, Cantor_Mixer& song) {
         if (l) MemRetrig = (MemRetrig & 0xF0) | l;
       }
       const int32_t interval = MemRetrig & 15, change = (MemRetrig >> 4) & 15;
-      if (trigger && linenote != 0) RetrigCount = 0;
+      // The ticks are counted from the one after a note's start, across lines.
+      if (trigger && linenote != 0) {
+        RetrigCount = 0;
+        break;
+      }
       if (interval == 0) break;
       if (++RetrigCount >= interval) {
         RetrigCount = 0;
