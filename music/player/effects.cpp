@@ -414,8 +414,19 @@ void Cantor_Channel::ApplyCommand(Cantor_Track& track, Cantor_Mixer& song) {
       if (classic) {
         DoTremolo();
       } else {
-        if (t != 0) TremoloCount += TremoloSpeed;
-        volumeOffset = Wave(TremoloWaveForm, TremoloCount) * TremoloDepth * 255.0 / 64.0 / 64.0;
+        // XM: the offset of the current phase, then the later ticks move the phase on
+        // (as vibrato); MOD moves it first.
+        if (t != 0 && !xm) TremoloCount += TremoloSpeed;
+        double w = Wave(TremoloWaveForm, TremoloCount);
+        if (xm && (TremoloWaveForm & 3) == 1) {
+          // XM's ramp rises through each half of the cycle, up then down, and runs
+          // backwards while the vibrato's phase is in its second half.
+          const int32_t pos = TremoloCount & 63;
+          const double rise = ((VibratoCount & 63) >= 32 ? 31 - (pos & 31) : pos & 31) / 32.0;
+          w = pos < 32 ? rise : -rise;
+        }
+        volumeOffset = w * TremoloDepth * 255.0 / 64.0 / 64.0;
+        if (t != 0 && xm) TremoloCount += TremoloSpeed;
       }
       break;
     case FX_PAN:
