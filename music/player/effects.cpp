@@ -329,7 +329,8 @@ void Cantor_Channel::ApplyCommand(Cantor_Track& track, Cantor_Mixer& song) {
     if (t != 0) VibratoCount += VibratoSpeed;
   };
 
-  if (xm && vol >= 0xF0) tonePorta();
+  // (A tone portamento in both the volume column and the effect slides once.)
+  if (xm && vol >= 0xF0 && fx != FX_TONE_PORTA && fx != FX_TONE_PORTA_VOLSLIDE) tonePorta();
 
   switch (fx) {
     case FX_ARPEGGIO:
