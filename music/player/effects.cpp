@@ -256,6 +256,12 @@ void Cantor_Channel::ApplyCommand(Cantor_Track& track, Cantor_Mixer& song) {
     return;
   }
 
+  // The vibrato waveform at its phase (XM's ramp runs the other way: the pitch falls).
+  const auto vibWave = [&]() {
+    const double w = Wave(VibratoWaveForm, VibratoCount);
+    return xm && (VibratoWaveForm & 3) == 1 ? -w : w;
+  };
+
   // Volume column.
   if (xm && vol >= 0x10) {
     const int32_t x = vol & 15;
@@ -273,7 +279,7 @@ void Cantor_Channel::ApplyCommand(Cantor_Track& track, Cantor_Mixer& song) {
       case 10: if (lineStart && x) VibratoSpeed = x; break;
       case 11:
         if (lineStart && x) VibratoDepth = x;
-        pitchOffset -= UnitsToSemitones(Wave(VibratoWaveForm, VibratoCount) * VibratoDepth * kVibScale, song);
+        pitchOffset -= UnitsToSemitones(vibWave() * VibratoDepth * kVibScale, song);
         if (t != 0) VibratoCount += VibratoSpeed;
         break;
       case 12: if (trigger) { Pan255 = x * 17; SetPan = 1; } break;
@@ -325,7 +331,7 @@ void Cantor_Channel::ApplyCommand(Cantor_Track& track, Cantor_Mixer& song) {
       DoVibrato();
       return;
     }
-    pitchOffset -= UnitsToSemitones(Wave(VibratoWaveForm, VibratoCount) * VibratoDepth * kVibScale, song);
+    pitchOffset -= UnitsToSemitones(vibWave() * VibratoDepth * kVibScale, song);
     if (t != 0) VibratoCount += VibratoSpeed;
   };
 
