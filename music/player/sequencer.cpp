@@ -99,6 +99,7 @@ void Cantor_Mixer::Do_Player() {
   const bool xmFlow = mode == TPlayMode::Xm;
   const bool lineStart = MMTick == 0 && patterndelay == 0;
   int32_t jumpOrder = -1, breakLine = -1, loopLine = -1;
+  bool xmLoopBack = false;
   if ((mod || xmFlow) && lineStart) MarkLinePlayed();
   for (int32_t i = 0; i < channels; ++i) {
     if (i >= static_cast<int32_t>(pattern.Track.size())) break;
@@ -149,6 +150,7 @@ void Cantor_Mixer::Do_Player() {
                 if (back) {
                   XmBreakPos = c.LoopLine;
                   XmBreakFlag = true;
+                  xmLoopBack = true;
                 }
               }
             } else if (!mod) {
@@ -184,6 +186,8 @@ void Cantor_Mixer::Do_Player() {
   }
   if (delayLines >= 0) patterndelay = delayLines * std::clamp(Speed, 0, 1 << 16);
   if (mod && lineStart) SettleModFlow(jumpOrder, breakLine, loopLine, delayLines > 0);
+  // XM: a loop going back from a line with a pattern delay lands one line further.
+  if (xmLoopBack && delayLines > 0) XmBreakPos += 1;
   BytesUntilTick = TickFrames();
   MMTick += 1;
   if (MMTick < Speed) return;

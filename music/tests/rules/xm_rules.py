@@ -515,6 +515,17 @@ def rules():
                                           10: [e(0x0F, 0xFF)], 16: [e(0x0F, 0x01)], 20: [e(0x0F, 0x00)]})])
     r["restart_position"] = flow([(8, {}), (8, {}), (8, {})], orders=[0, 1, 2, 1], restart=2)
     r["pattern_rows_extremes"] = flow([(256, {}), (0, {}), (8, {})], speed=2)
+    r["pattern_delay"] = flow([(16, {2: [e(0x0E, 0xE2)], 5: [e(0x0E, 0xE1), e(0x0D, 0x03)],
+                                     }), (16, {3: [e(0x0E, 0x60)], 6: [e(0x0E, 0x61), e(0x0E, 0xE2)],
+                                               9: [(C4, 1, 0x30, 0x0E, 0xE1)]})])
+    r["pattern_delay_notes"] = xm([pat(16, {0: (C4, 1), 2: (E4, 1, None, 0x0E, 0xE2), 4: (None, None, 0x20, 0x0E, 0xE1),
+                                            6: (G4, 1, None, 0x0E, 0xD2), 7: (None, None, None, 0x0E, 0xE1),
+                                            8: (C5, 1, None, 0x0A, 0x04), 9: (None, None, None, 0x0E, 0xE3)})], decay)
+    r["song_length_zero"] = xm([pat(8, {0: (C4, 1), 4: (E4, 1)})], one, orders=[])
+    r["volume_set_limits"] = xm([pat(32, {0: (C4, 1, None, 0x0C, 0x20), 4: (None, None, None, 0x0C, 0x50),
+                                          8: (None, None, 0x18, 0x0C, 0x10), 12: (None, None, 0x55),
+                                          16: (E4, 1, 0x50), 20: (None, None, 0x30, 0x0C, 0x7F),
+                                          24: (G4, 1, 0x20, 0x0C, 0x00), 28: (None, None, 0x0F)})], decay)
     r["order_missing_pattern"] = flow([(8, {3: [e(0x0B, 3)]}), (8, {}), (8, {})], orders=[0, 5, 1, 2, 7, 1])
     return r
 
