@@ -270,7 +270,8 @@ void Cantor_Channel::ApplyCommand(Cantor_Track& track, Cantor_Mixer& song) {
     const bool lineStart = first && !noteDelay;
     switch (vol >> 4) {
       case 1: case 2: case 3: case 4: case 5:
-        if (trigger) Volume = std::min(vol - 0x10, 64) / 64.0;
+        // 0x10..0x50 set the volume; 0x51..0x5F do nothing.
+        if (trigger && vol <= 0x50) Volume = (vol - 0x10) / 64.0;
         break;
       case 6: if (t != 0) Volume = Clamp(Volume - x / 64.0, 0, 1); break;
       case 7: if (t != 0) Volume = Clamp(Volume + x / 64.0, 0, 1); break;
