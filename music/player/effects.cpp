@@ -354,8 +354,11 @@ void Cantor_Channel::ApplyCommand(Cantor_Track& track, Cantor_Mixer& song) {
         }
       } else if (fxv != 0) {
         // MOD counts the phase from the line's first tick; XM from the line's end
-        // (ticks left), so a speed that is no multiple of 3 starts elsewhere.
-        const int32_t phase = !xm ? t % 3 : (t == 0 ? 0 : (((song.Speed - t) % 3) + 3) % 3);
+        // (ticks left), so a speed that is no multiple of 3 starts elsewhere. XM's
+        // count holds for up to 15 ticks left: with 16 left the note plays, with more
+        // the second offset.
+        const int32_t left = song.Speed - t;
+        const int32_t phase = !xm ? t % 3 : (t == 0 ? 0 : left > 16 ? 2 : left == 16 ? 0 : ((left % 3) + 3) % 3);
         if (phase == 1) pitchOffset += h;
         else if (phase == 2) pitchOffset += l;
       }

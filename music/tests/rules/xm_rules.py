@@ -417,7 +417,7 @@ def rules():
     wf.update({0: (C4, 1, None, 4, 0x6C), 6: (None, None, None, 0x0E, 0x41), 12: (None, None, None, 0x0E, 0x42),
                18: (E4, 1, None, 0x0E, 0x44), 19: (E4, 1, None, 4, 0), 24: (G4, 1, None, 0x0E, 0x40),
                30: (None, None, None, 0x0E, 0x43)})
-    r["vibrato_waveforms"] = xm([pat(36, wf)], one)
+    r["vibrato_waveforms"] = xm([pat(36, wf)], decay)
     tw = cells(range(0, 32), (None, None, None, 7, 0))
     tw.update({0: (C4, 1, None, 7, 0x4F), 8: (None, None, None, 0x0E, 0x71), 16: (None, None, None, 0x0E, 0x72),
                24: (E4, 1, None, 0x0E, 0x74), 25: (E4, 1, None, 7, 0)})
@@ -426,7 +426,7 @@ def rules():
                                          12: (None, None, None, 0x0E, 0x30), 13: (C4, None, None, 3, 0x06),
                                          14: (None, None, None, 3, 0), 16: (None, None, None, 0x0E, 0x31),
                                          17: (G4, None, None, 3, 0x03), 18: (None, None, 0xF0),
-                                         19: (None, None, 0xF0), 20: (None, None, None, 3, 0)}))], one)
+                                         19: (None, None, 0xF0), 20: (None, None, None, 3, 0)}))], decay)
     r["finetune_effect"] = xm([pat(32, {0: (C4, 1, None, 0x0E, 0x5F), 4: (None, None, None, 0x0E, 0x50),
                                         8: (E4, 1, None, 0x0E, 0x50), 12: (E4, 1), 16: (G4, 1, None, 0x0E, 0x54),
                                         20: (None, None, None, 1, 0x04), 24: (C5, 1, None, 0x0E, 0x5C)})],
@@ -438,7 +438,7 @@ def rules():
     for name, speed, linear in (("arpeggio_speed_5", 5, True), ("arpeggio_speed_18", 18, True),
                                 ("arpeggio_amiga", 7, False)):
         r[name] = xm([pat(12, cells(range(0, 12), (None, None, None, 0, 0x47), {0: (C4, 1, None, 0, 0x37), 4: (E4, 1, None, 0, 0xC0), 8: (C3, 1, None, 0, 0x0C),
-                                      10: (None, None, None, 0, 0x00)}))], one, speed=speed, linear=linear)
+                                      10: (None, None, None, 0, 0x00)}))], decay, speed=speed, linear=linear)
 
     # Envelopes: sustain at the loop start, loop end at the sustain point, a pan envelope
     # with sustain and loop, fade-out 0 and at its largest, auto-vibrato, Lxx.
