@@ -105,6 +105,15 @@ double Cantor_Channel::UnitsToSemitones(double units, const Cantor_Mixer& song) 
 }
 
 void Cantor_Channel::SlidePitch(double units, const Cantor_Mixer& song) {
+  if (song.SourceFormat == SONG_FROM_XM && song.AmigaPeriods() && units > 0) {
+    // XM with Amiga periods: a slide up past the shortest period silences the note.
+    const double x = Note + FineTune + (Sample ? Sample->RelativeNote : 0);
+    if (PeriodOf(x, song.SourceFormat) - units < 1.0) {
+      Add = 0;
+      ClickDelay = 127;
+      return;
+    }
+  }
   Note = Clamp(Note + UnitsToSemitones(units, song), -100.0, 200.0);
 }
 

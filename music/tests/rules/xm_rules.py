@@ -526,6 +526,16 @@ def rules():
                                           8: (None, None, 0x18, 0x0C, 0x10), 12: (None, None, 0x55),
                                           16: (E4, 1, 0x50), 20: (None, None, 0x30, 0x0C, 0x7F),
                                           24: (G4, 1, 0x20, 0x0C, 0x00), 28: (None, None, 0x0F)})], decay)
+    # Portamento up and down past the pitch range, with both frequency tables.
+    for name, linear in (("porta_limits", True), ("porta_limits_amiga", False)):
+        r[name] = xm([pat(32, cells(range(1, 14), (None, None, None, 1, 0xFF),
+                                   cells(range(17, 31), (None, None, None, 2, 0xFF),
+                                         {0: (note("C-6"), 1, None, 1, 0xFF), 16: (note("C-2"), 1, None, 2, 0xFF)})))],
+                     one, linear=linear)
+    r["pan_positions"] = xm([pat(32, {0: (C4, 1, None, 8, 0x00), 4: (E4, 1, None, 8, 0xFF), 8: (G4, 1, 0xC8),
+                                      12: (C5, 1, None, 0x0E, 0x84), 16: (C4, 1, 0xCF), 20: (E4, 1),
+                                      24: (G4, 1, 0xC0, 8, 0x80), 28: (C5, 1, None, 0x19, 0x0F)})],
+                            [Instrument([decaying(frames=8000, pan=255)])])
     r["order_missing_pattern"] = flow([(8, {3: [e(0x0B, 3)]}), (8, {}), (8, {})], orders=[0, 5, 1, 2, 7, 1])
     return r
 
