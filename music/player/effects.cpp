@@ -688,6 +688,7 @@ void Cantor_Channel::ApplyCommand(Cantor_Track& track, Cantor_Mixer& song) {
           left = on ? (MemTremor >> 4) & 15 : MemTremor & 15;
         }
         TremorCount = (on ? 0x80 : 0) | left;
+        if (xm && TremorMuted != (on ? 0 : 1)) ClickDelay = 127;  // switched at once
         TremorMuted = on ? 0 : 1;
       }
       break;
@@ -752,11 +753,15 @@ void Cantor_Channel::ApplyCommand(Cantor_Track& track, Cantor_Mixer& song) {
   TremoloValue = Clamp(Volume + volumeOffset, 0, 1) - Volume;
   Env = envVol * song.GlobalVolume / 64.0;
   if (xm) {
-    // A step in the channel's volume (a slide, tremolo, tremor) is ramped over the next
-    // frames instead of clicking.
-    const double gain = (Volume + TremoloValue) * song.GlobalVolume / 64.0;
-    if (std::fabs(gain - LastGain) > 1.0 / 256.0) ClickDelay = std::max(ClickDelay, 127);
-    LastGain = gain;
+    // The level the mixer applies moves there over the whole tick; a volume set on the
+    // line's first tick or a note start is taken at once (behind the crossfade).
+    const double level = (Volume + TremoloValue) * Env * KeyOffValue;
+    const bool quick = trigger || (first && Volume != volumeBefore) || ClickDelay >= 127;
+    if (quick && std::fabs(level - RampTo) > 1.0 / 256.0) ClickDelay = std::max(ClickDelay, 127);
+    RampFrom = quick ? level : RampTo;
+    RampTo = level;
+    RampFrames = song.TickFrames();
+    RampDone = 0;
     double p = Pan255;
     p += (envPan - 0.5) * 2.0 * (128.0 - std::fabs(p - 128.0));
     p = Clamp((p - 128.0) / 128.0, -1.0, 1.0);

@@ -64,6 +64,8 @@ public:
   // Forgets the measured length. Not needed after changing the song's records (the
   // length notices that itself); kept for callers that want a fresh measurement.
   void SongChanged() { _measured = false; }
+  // Output frames of one tick at the current tempo.
+  int32_t TickFrames() const;
 
 private:
   bool _calculating = false;  // this is the copy CalcSize runs silently
@@ -86,11 +88,11 @@ private:
   // them (see XmBreakPos).
   void XmNextLine();
   int32_t LinesOf(int32_t pattern) const;
+  void MixRamped(Cantor_Channel& ch, int32_t n);
   bool LinePlayed(int32_t position, int32_t line) const;
   void StopWhereRepeating();
   // Runs this copy of a song from its start to its end (CalcSize): the frames it lasts.
   int64_t MeasureFrames();
-  int32_t TickFrames() const;
   void MixChunk(int32_t n);
   // Format playback mixes in single precision (classic playback keeps its arithmetic).
   bool FastMixing() const { return !Classic && SourceFormat != SONG_FROM_NATIVE; }
