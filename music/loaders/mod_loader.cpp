@@ -52,6 +52,11 @@ const int32_t kPeriods[108] = {
 
 constexpr uint64_t kTagOffset = 1080;
 constexpr uint64_t kPatternOffset = 1084;
+// The track layout: 31 samples, the song length and the stored track count at 950, then
+// 128 positions of four track numbers, the tag at 1464 and 64-line one-channel tracks.
+constexpr uint64_t kTrackTagOffset = 1464;
+constexpr uint64_t kTrackOffset = 1468;
+constexpr uint64_t kTrackBytes = 64 * 4;
 // The old 15-sample layout: no tag, the order table at 470 and patterns from 600.
 constexpr uint64_t kOldOrderOffset = 470;
 constexpr uint64_t kOldPatternOffset = 600;
@@ -167,12 +172,110 @@ bool LooksLikeOldMod(const TByteCursor& in, uint64_t fileSize) {
 }
 }  // namespace
 
+namespace {
+// The tags of the track layout.
+bool IsTrackTag(const uint8_t* tag) { return std::memcmp(tag, "MTN\0", 4) == 0 || std::memcmp(tag, "IT10", 4) == 0; }
+}  // namespace
+
 bool ProbeMOD(const uint8_t* head, size_t size) {
+  if (size >= kTrackOffset && IsTrackTag(head + kTrackTagOffset)) return true;
   uint8_t tag[4] = {};
   for (size_t i = 0; i < 4; ++i) tag[i] = kTagOffset + i < size ? head[kTagOffset + i] : 0;
   const char* tracker = nullptr;
   return TagChannels(tag, tracker) > 0 || LooksLikeOldMod(head, size, UINT64_MAX / 2);
 }
+
+namespace {
+// Sample data, 8-bit signed, in instrument order. Missing bytes at the end of a
+// truncated file read as silence.
+void ReadSampleData(Cantor_Mixer& song, TByteCursor& in, const SampleHeader* headers, int32_t sampleCount) {
+  for (int32_t i = 1; i <= sampleCount; ++i) {
+    const SampleHeader& sh = headers[i];
+    if (sh.length <= 4) continue;
+    TBank bank(static_cast<size_t>(sh.length));
+    in.Bytes(bank.data(), bank.size());
+    song.Instrument[static_cast<size_t>(i)]->Sample[0]->ConvertSampleFromBank(bank, 1);
+  }
+}
+
+// What the pan effects mean, from the values the patterns give them (E8x counted as
+// x * 17): all below 0x30, no pans; all below 0x90 with some below 0x80, a 0..128
+// range; else 0..255.
+void JudgePanning(Cantor_Mixer& song) {
+  int32_t most = -1;
+  bool below80 = false;
+  for (const auto& pattern : song.Pattern) {
+    if (!pattern) continue;
+    for (const auto& track : pattern->Track) {
+      if (!track) continue;
+      for (size_t l = 0; l < track->FX.size() && l < track->FXV.size(); ++l) {
+        int32_t v = -1;
+        if (track->FX[l] == 8) v = track->FXV[l];
+        else if (track->FX[l] == 0xE && (track->FXV[l] >> 4) == 8) v = (track->FXV[l] & 15) * 17;
+        if (v < 0) continue;
+        most = std::max(most, v);
+        below80 = below80 || v < 0x80;
+      }
+    }
+  }
+  if (most >= 0 && most < 0x30) song.ModPanning = MOD_PAN_NONE;
+  else if (most >= 0 && most < 0x90 && below80) song.ModPanning = MOD_PAN_HALF;
+}
+
+// One cell of four bytes into line `line` of `track`.
+void ReadCell(Cantor_Track& track, int32_t line, const uint8_t* c) {
+  const size_t l = static_cast<size_t>(line);
+  const int32_t period = (c[0] & 0x0F) * 256 + c[1];
+  const int32_t effect = c[2] & 0x0F;
+  track.Inst[l] = (c[0] & 0xF0) + (c[2] >> 4);
+  track.FX[l] = effect;
+  track.FXV[l] = effect == 0xD ? (c[3] >> 4) * 10 + (c[3] & 0x0F) : c[3];
+  if (period != 0) track.Note[l] = PeriodToNote(period);
+}
+
+// The track layout: each position of the song names four stored tracks, which become
+// that position's pattern.
+// `in` holds the whole file.
+bool LoadTrackLayout(const Cantor_MixerPtr& song, TByteCursor& in, const SampleHeader* headers, TStream& stream) {
+  in.Seek(950);
+  const int32_t positions = std::clamp<int32_t>(in.U8(), 1, kOrderTableSize);
+  const int32_t stored = in.U8();
+  uint8_t table[kOrderTableSize * 4];
+  in.Bytes(table, sizeof table);
+  if (in.Size() < kTrackOffset + kTrackBytes) {
+    RefuseMusicLoad(u"the file holds no track");
+    return false;
+  }
+  song->SongPattern.assign(static_cast<size_t>(positions) + 1, 0);
+  song->Pattern.assign(static_cast<size_t>(positions), nullptr);
+  song->ActiveSongPatterns = positions - 1;
+  for (int32_t k = 0; k < positions; ++k) {
+    auto pattern = Cantor_Pattern::Create(song.get(), 4, 64);
+    pattern->Title = u"Position " + IntToText(k);
+    for (int32_t ch = 0; ch < 4; ++ch) {
+      Cantor_Track& track = *pattern->Track[static_cast<size_t>(ch)];
+      const uint64_t at = kTrackOffset + table[k * 4 + ch] * kTrackBytes;
+      for (int32_t line = 0; line < 64; ++line) {
+        uint8_t c[4] = {};
+        in.Seek(at + static_cast<uint64_t>(line) * 4);
+        in.Bytes(c, 4);
+        ReadCell(track, line, c);
+        track.Vol[static_cast<size_t>(line)] = (ch == 0 || ch == 3) ? 0xC0 : 0xCF;
+      }
+    }
+    pattern->UpdateText();
+    song->Pattern[static_cast<size_t>(k)] = pattern;
+    song->SongPattern[static_cast<size_t>(k)] = k;
+  }
+  song->CurrentPattern = 0;
+  JudgePanning(*song);
+  in.Seek(kTrackOffset + static_cast<uint64_t>(stored) * kTrackBytes);
+  ReadSampleData(*song, in, headers, 31);
+  stream.Close();
+  song->WriteBug(u"Load complete.\n");
+  return true;
+}
+}  // namespace
 
 TMusicPtr LoadMOD(const TMusicSource& source) {
   auto song = std::make_shared<Cantor_Mixer>();
@@ -180,8 +283,8 @@ TMusicPtr LoadMOD(const TMusicSource& source) {
   TStreamPtr stream = OpenMusicSource(source);
   if (!stream) return nullptr;
 
-  // The headers first: a file of another format costs no more than 1084 bytes.
-  TByteCursor in(ReadStreamBytes(*stream, kPatternOffset));
+  // The headers first: a file of another format costs no more than 1468 bytes.
+  TByteCursor in(ReadStreamBytes(*stream, kTrackOffset));
   song->SongName = in.Name(20);
 
   in.Seek(kTagOffset);
@@ -198,7 +301,19 @@ TMusicPtr LoadMOD(const TMusicSource& source) {
 
   Text trackerName;
   int32_t channels = 0;
-  const bool tagged = ModFormatTag(rawTag, trackerName, channels);
+  bool tagged = ModFormatTag(rawTag, trackerName, channels);
+  // The track layout, tagged at 1464.
+  uint8_t trackTag[4] = {};
+  if (in.Size() >= kTrackOffset) {
+    in.Seek(kTrackTagOffset);
+    in.Bytes(trackTag, 4);
+  }
+  const bool tracks = IsTrackTag(trackTag);
+  if (tracks) {
+    tagged = true;
+    trackerName = trackTag[0] == 'M' ? u"Soundtracker 2.6" : u"Ice Tracker";
+    channels = 4;
+  }
   // Untagged: perhaps the old 15-sample layout; its headers are judged before the rest
   // of the file is read.
   if (!tagged && !LooksLikeOldMod(in, UINT64_MAX / 2)) return nullptr;
@@ -223,6 +338,9 @@ TMusicPtr LoadMOD(const TMusicSource& source) {
 
   song->TrackerName = trackerName;
   song->SourceFormat = SONG_FROM_MOD;
+  if (!tagged) song->ModFlow = MOD_FLOW_SOUNDTRACKER;
+  else if (!tracks && std::memcmp(tagBytes, "M!K!", 4) == 0) song->ModFlow = MOD_FLOW_PROTRACKER_MANY;
+  else if (tracks || std::memcmp(tagBytes, "M.K.", 4) != 0) song->ModFlow = MOD_FLOW_OTHER;
   song->Init(channels);
   song->WriteBug(u"Format = " + trackerName + u"\n");
   song->WriteBug(u"Channels = " + IntToText(channels) + u"\n");
@@ -282,6 +400,8 @@ TMusicPtr LoadMOD(const TMusicSource& source) {
   // named only after the song's end may be stored too, with the sample data after all
   // of them: when the file is long enough to hold those too, they are read as well, so
   // that the sample data is taken from the right place.
+  if (tracks) return LoadTrackLayout(song, in, headers, *stream) ? song : nullptr;
+
   in.Seek(orderOffset);
   const int32_t songLength = std::min<int32_t>(in.U8(), kOrderTableSize);
   // The restart position; in the 15-sample layout the song's tempo as a timer value
@@ -367,16 +487,9 @@ TMusicPtr LoadMOD(const TMusicSource& source) {
     song->Pattern[static_cast<size_t>(p)] = pattern;
   }
 
-  // Sample data, 8-bit signed, in instrument order. Missing bytes at the end of a
-  // truncated file read as silence.
-  for (int32_t i = 1; i <= sampleCount; ++i) {
-    const SampleHeader& sh = headers[i];
-    if (sh.length <= 4) continue;
-    TBank bank(static_cast<size_t>(sh.length));
-    in.Bytes(bank.data(), bank.size());
-    song->Instrument[static_cast<size_t>(i)]->Sample[0]->ConvertSampleFromBank(bank, 1);
-  }
+  JudgePanning(*song);
 
+  ReadSampleData(*song, in, headers, sampleCount);
   stream->Close();
   song->WriteBug(u"Load complete.\n");
   return song;

@@ -42,6 +42,23 @@ constexpr int32_t XM_MIX_LINEAR = 0;
 constexpr int32_t XM_MIX_BY_CHANNELS = 1;
 constexpr int32_t XM_MIX_EQUAL_POWER = 2;
 
+// MOD pan effects: 8xx takes 0..255 (full); 8xx takes 0..128, doubled (half: songs
+// whose 8xx values all lie below 0x90, some below 0x80); pan effects do nothing (none:
+// songs whose pan values all lie below 0x30, which were not pans).
+constexpr int32_t MOD_PAN_FULL = 0;
+constexpr int32_t MOD_PAN_HALF = 1;
+constexpr int32_t MOD_PAN_NONE = 2;
+
+// Which tracker's song-flow rules a MOD song follows, told by its tag: Protracker's
+// ("M.K."; "M!K!", its files of more than 64 patterns, also give a jump the line of a
+// break after it), Soundtracker's (15 samples, no tag: no extended commands, a break
+// always to line 0, Fxx the speed's low digit), or those of the other trackers (a
+// jump takes the line of a break after it; a delayed line counts its loop once).
+constexpr int32_t MOD_FLOW_PROTRACKER = 0;
+constexpr int32_t MOD_FLOW_OTHER = 1;
+constexpr int32_t MOD_FLOW_SOUNDTRACKER = 2;
+constexpr int32_t MOD_FLOW_PROTRACKER_MANY = 3;
+
 // An envelope ready for format playback: points with levels 0..1 (pan: 0..1, 0.5 centre),
 // and the sustain and loop point indexes (-1 = none).
 struct TEnvelopeTable {
@@ -214,6 +231,9 @@ struct TSongModel {
   int32_t SourceFormat = SONG_FROM_NATIVE;
   // How format playback mixes an XM song's channels (XM_MIX_*).
   int32_t XmMixing = XM_MIX_LINEAR;
+  // What a MOD song's pan effects (8xx, E8x) mean (MOD_PAN_*), judged from their values.
+  int32_t ModPanning = MOD_PAN_FULL;
+  int32_t ModFlow = MOD_FLOW_PROTRACKER;  // MOD_FLOW_*
   // True when format playback reads Amiga periods (MOD, XM without the linear table).
   bool AmigaPeriods() const { return SourceFormat == SONG_FROM_MOD || (SourceFormat == SONG_FROM_XM && !(PeriodMode & 1)); }
 };

@@ -45,6 +45,7 @@ double PeriodOf(double x, int32_t sourceFormat) {
   return 428.0 * std::exp2(-(x - ref) / 12.0);
 }
 
+constexpr double kAmigaClock = 3546895.0;  // PAL, Hz
 constexpr int32_t kXmKeyOff = 97;
 // XM: the level of a channel, which leaves headroom for its many channels (three
 // quarters of a four-channel MOD's at the same pan).
@@ -93,7 +94,8 @@ double Cantor_Channel::PitchToAdd(double x, const Cantor_Mixer& song) const {
   const double rate = song.SAMPLE_RATE > 0 ? song.SAMPLE_RATE : AUDIO_OUTPUT_RATE;
   const double e = Clamp(x, -200.0, 300.0);
   if (song.SourceFormat == SONG_FROM_XM) return 8363.0 * std::exp2((e - 49.0) / 12.0) / rate;
-  return std::exp2((e - 77.0) / 12.0) * AUDIO_OUTPUT_RATE / rate;
+  // MOD: the Amiga's PAL clock over the period of the pitch.
+  return kAmigaClock / PeriodOf(e, song.SourceFormat) / rate;
 }
 
 double Cantor_Channel::UnitsToSemitones(double units, const Cantor_Mixer& song) const {
@@ -115,6 +117,11 @@ void Cantor_Channel::SlidePitch(double units, const Cantor_Mixer& song) {
     }
   }
   Note = Clamp(Note + UnitsToSemitones(units, song), -100.0, 200.0);
+  if (song.SourceFormat == SONG_FROM_MOD) {
+    // MOD: slides stop at the periods 113 (B-3) and 856 (C-1).
+    const double p = Clamp(PeriodOf(Note + FineTune, SONG_FROM_MOD), 113.0, 856.0);
+    Note = 48.0 - 12.0 * std::log2(p / 428.0) - FineTune;
+  }
 }
 
 void Cantor_Channel::ApplyCommand(Cantor_Track& track, Cantor_Mixer& song) {
@@ -452,8 +459,9 @@ void Cantor_Channel::ApplyCommand(Cantor_Track& track, Cantor_Mixer& song) {
     case FX_PAN:
       if (first) {
         if (xm) Pan255 = fxv;
-        else {
-          Pan = (fxv - 128) / 128.0;
+        else if (classic || song.ModPanning != MOD_PAN_NONE) {
+          const int32_t v = !classic && song.ModPanning == MOD_PAN_HALF ? std::min(fxv * 2, 255) : fxv;
+          Pan = (v - 128) / 128.0;
           PanFromSample = 0;
           PanByEffect = 1;
         }
@@ -464,11 +472,29 @@ void Cantor_Channel::ApplyCommand(Cantor_Track& track, Cantor_Mixer& song) {
       // XM: the offset applies when a note starts, but a line without a note keeps its
       // parameter for the next.
       if (first && xm && fxv != 0) MemOffset = fxv;
-      if (first && !xm) {
+      if (first && classic) {
         MemOffset = fxv;
         // Classic: the offset applies on the line's first tick, with or without a note.
-        if ((classic || (trigger && linenote != 0)) && static_cast<int64_t>(MemOffset) * 256 < Sample->Length) {
+        if (static_cast<int64_t>(MemOffset) * 256 < Sample->Length) {
           Pos = MemOffset * 256.0;
+          ClickDelay = 127;
+        }
+      } else if (first && !xm) {
+        // MOD: 900 takes the last offset again; the offset applies with a note only. Past
+        // the sample's end a looped sample plays its loop, another one nothing.
+        if (fxv != 0) MemOffset = fxv;
+        if (trigger && linenote != 0) {
+          if (static_cast<int64_t>(MemOffset) * 256 < Sample->Length) {
+            Pos = MemOffset * 256.0;
+          } else if (Sample->Loop) {
+            Pos = Sample->LoopStart;
+          } else {
+            Sample = nullptr;
+            Add = 0;
+            ClickDelay = 127;
+            Env = 0;
+            return;
+          }
           ClickDelay = 127;
         }
       }
@@ -531,8 +557,9 @@ void Cantor_Channel::ApplyCommand(Cantor_Track& track, Cantor_Mixer& song) {
             }
           } else if (first) {
             if (xm) Pan255 = l * 17;
-            else {
-              Pan = (l * 17 - 128) / 128.0;
+            else if (song.ModPanning != MOD_PAN_NONE) {
+              // 0..15 over the whole range: 15 is hard right.
+              Pan = (std::round(l * 256 / 15.0) - 128) / 128.0;
               PanFromSample = 0;
               PanByEffect = 1;
             }
@@ -775,14 +802,13 @@ void Cantor_Channel::ApplyCommand(Cantor_Track& track, Cantor_Mixer& song) {
     }
     SetPan = 0;
   } else if (SetPan) {
-    // MOD: a linear pan law at half separation (a hard pan plays 3:1 on the two sides,
-    // the centre half on each), and a level that shares the headroom of four channels
-    // among all of them (in steps of 1/32).
-    // Until an effect pans it, a channel sits on its Amiga side.
+    // MOD: a linear pan law, and a level that shares the headroom of four channels
+    // among all of them (in steps of 1/32). Until an effect pans it, a channel sits
+    // half way to its Amiga side (3:1 on the two sides); an effect's pan covers the
+    // whole range.
     double p = Pan;
     if (PanFromSample || p > 1.0 || p < -1.0) p /= 128.0;
-    if (!PanByEffect) p = p < 0 ? -1.0 : 1.0;
-    p = Clamp(p, -1.0, 1.0) * 0.5;
+    p = PanByEffect ? Clamp(p, -1.0, 1.0) : (p < 0 ? -0.5 : 0.5);
     const int32_t channels = std::max<int32_t>(song.ActiveChannels, 1);
     const double share = std::floor(128.0 / channels) / 32.0;
     LPanCalc = (1.0 - p) * 0.5 * share;

@@ -100,14 +100,25 @@ void Cantor_Mixer::Do_Player() {
   const bool lineStart = MMTick == 0 && patterndelay == 0;
   int32_t jumpOrder = -1, breakLine = -1, loopLine = -1;
   bool xmLoopBack = false;
+  bool breakAfterJump = false;
+  // MOD: the channels that end a pattern loop on this line, and their counts.
+  std::array<std::pair<int32_t, int32_t>, 32> looping;
+  int32_t loopers = 0;
   if ((mod || xmFlow) && lineStart) MarkLinePlayed();
   for (int32_t i = 0; i < channels; ++i) {
     if (i >= static_cast<int32_t>(pattern.Track.size())) break;
     Cantor_Track* track = pattern.Track[static_cast<size_t>(i)].get();
     if (!track) continue;
     if (MMTick == 0 && CurrentLine >= 0 && CurrentLine < track->LineCount) {
-      const int32_t fx = track->FX[static_cast<size_t>(CurrentLine)];
-      const int32_t fxv = track->FXV[static_cast<size_t>(CurrentLine)];
+      int32_t fx = track->FX[static_cast<size_t>(CurrentLine)];
+      int32_t fxv = track->FXV[static_cast<size_t>(CurrentLine)];
+      if (mod && ModFlow == MOD_FLOW_SOUNDTRACKER) {
+        // Soundtracker: no extended commands; a break goes to line 0; Fxx sets the speed
+        // from its low digit.
+        if (fx == FX_EXTENDED) fx = -1;
+        if (fx == FX_BREAK) fxv = 0;
+        if (fx == FX_TIMING) fxv &= 15;
+      }
       switch (fx) {
         case FX_JUMP:
           if (mod) jumpOrder = fxv;
@@ -123,8 +134,10 @@ void Cantor_Mixer::Do_Player() {
         case FX_BREAK:
           // XM stores the break line as two decimal digits (MOD files are converted
           // by their loader).
-          if (mod) breakLine = fxv;
-          else if (xmFlow) {
+          if (mod) {
+            breakLine = fxv;
+            breakAfterJump = jumpOrder >= 0;
+          } else if (xmFlow) {
             if (lineStart) {
               XmBreakPos = (fxv >> 4) * 10 + (fxv & 15);
               XmPosJump = true;
@@ -160,11 +173,9 @@ void Cantor_Mixer::Do_Player() {
               // line, the last one's line is where play goes back to.
               Cantor_Channel& c = MMC_Channel[static_cast<size_t>(i)];
               if ((fxv & 15) == 0) c.LoopLine = CurrentLine;
-              else if (c.LoopLeft == 0) {
-                c.LoopLeft = fxv & 15;
-                loopLine = c.LoopLine;
-              } else if (--c.LoopLeft != 0) {
-                loopLine = c.LoopLine;
+              else {
+                ModLoopStep(c, fxv & 15, loopLine);
+                if (loopers < static_cast<int32_t>(looping.size())) looping[static_cast<size_t>(loopers++)] = {i, fxv & 15};
               }
             }
           } else if (((fxv >> 4) & 15) == EX_PATTERN_DELAY) {
@@ -185,7 +196,19 @@ void Cantor_Mixer::Do_Player() {
     channel.ApplyCommand(*track, *this);
   }
   if (delayLines >= 0) patterndelay = delayLines * std::clamp(Speed, 0, 1 << 16);
-  if (mod && lineStart) SettleModFlow(jumpOrder, breakLine, loopLine, delayLines > 0);
+  if (mod && lineStart) {
+    // A line repeated by a pattern delay counts its loop ends again on each repeat; a
+    // repeat that goes back decides that play goes back, even when a later repeat runs
+    // the loop out.
+    const bool perRepeat = ModFlow == MOD_FLOW_PROTRACKER || ModFlow == MOD_FLOW_PROTRACKER_MANY;
+    for (int32_t r = 0; perRepeat && r < delayLines; ++r)
+      for (int32_t k = 0; k < loopers; ++k)
+        ModLoopStep(MMC_Channel[static_cast<size_t>(looping[static_cast<size_t>(k)].first)],
+                    looping[static_cast<size_t>(k)].second, loopLine);
+    // Other trackers: a break after a jump (in channel order) gives the jump its line.
+    if (ModFlow != MOD_FLOW_PROTRACKER && !breakAfterJump) breakLine = jumpOrder >= 0 ? -1 : breakLine;
+    SettleModFlow(jumpOrder, breakLine, loopLine, delayLines > 0);
+  }
   // XM: a loop going back from a line with a pattern delay lands one line further.
   if (xmLoopBack && delayLines > 0) XmBreakPos += 1;
   BytesUntilTick = TickFrames();
@@ -213,12 +236,17 @@ void Cantor_Mixer::AdvanceLine() {
 
 // MOD: where play goes after this line. A pattern loop going back wins over a jump or a
 // break on its line (they take effect once the loop has run out). A jump goes to the
-// first line of its order, whatever a break on the line says; a break alone to its line
+// first line of its order, whatever a break on the line says (other trackers: the line
+// of a break after it); a break alone to its line
 // of the next order (line 0 when past the pattern's end). A pattern delay on the line
-// moves the target one line further.
+// moves the target (of a loop too) one line further.
 void Cantor_Mixer::SettleModFlow(int32_t jumpOrder, int32_t breakLine, int32_t loopLine, bool delayed) {
   if (loopLine >= 0) {
-    LoopJumpLine = loopLine;
+    int32_t lines = 64;
+    if (CurrentPattern >= 0 && CurrentPattern < static_cast<int32_t>(Pattern.size()) &&
+        Pattern[static_cast<size_t>(CurrentPattern)])
+      lines = Pattern[static_cast<size_t>(CurrentPattern)]->LineCount;
+    LoopJumpLine = delayed && loopLine + 1 < lines ? loopLine + 1 : loopLine;
     return;
   }
   if (jumpOrder < 0 && breakLine < 0) return;
@@ -227,11 +255,20 @@ void Cantor_Mixer::SettleModFlow(int32_t jumpOrder, int32_t breakLine, int32_t l
   const int32_t next = PatternAt(order);
   if (next >= 0 && next < static_cast<int32_t>(Pattern.size()) && Pattern[static_cast<size_t>(next)])
     lines = Pattern[static_cast<size_t>(next)]->LineCount;
-  int32_t line = jumpOrder >= 0 ? 0 : breakLine;
+  int32_t line = jumpOrder >= 0 && ModFlow == MOD_FLOW_PROTRACKER ? 0 : std::max(breakLine, 0);
   if (delayed) line += 1;
   // Past the order list: the end of the song (NEXT_LINE wraps or stops).
   MMJump = order <= ActiveSongPatterns ? order : ActiveSongPatterns + 1;
   MMJumpLine = line < lines ? line : 0;
+}
+
+void Cantor_Mixer::ModLoopStep(Cantor_Channel& c, int32_t count, int32_t& loopLine) {
+  if (c.LoopLeft == 0) {
+    c.LoopLeft = count;
+    loopLine = c.LoopLine;
+  } else if (--c.LoopLeft != 0) {
+    loopLine = c.LoopLine;
+  }
 }
 
 void Cantor_Mixer::MarkLinePlayed() {
@@ -330,6 +367,7 @@ void Cantor_Mixer::NEXT_LINE() {
   if (LoopJumpLine >= 0) {
     CurrentLine = LoopJumpLine;
     LoopJumpLine = -1;
+    StopWhereRepeating();  // a loop run out (by a delayed line) does not repeat its lines
     return;
   }
   if (LineJump > 0) {

@@ -89,6 +89,9 @@ private:
   void XmNextLine();
   int32_t LinesOf(int32_t pattern) const;
   void MixRamped(Cantor_Channel& ch, int32_t n);
+  // MOD: one count of a channel's pattern loop ending on this line (`count` repeats);
+  // sets `loopLine` when play goes back.
+  static void ModLoopStep(Cantor_Channel& c, int32_t count, int32_t& loopLine);
   bool LinePlayed(int32_t position, int32_t line) const;
   void StopWhereRepeating();
   // Runs this copy of a song from its start to its end (CalcSize): the frames it lasts.

@@ -73,6 +73,13 @@ const FlowCase kFlow[] = {
     {"loop_start_next_pattern", "0:0-12 1:4-12 1:10-16 2:0-63", 93 * kLine},
     {"loop_again", "0:0-6 0:0-10 0:8-12", 23 * kLine},
     {"delay_with_break", "0:0-4 1:6-12", 16 * kLine},
+    {"delay_with_loop", "0:0-4", 7 * kLine},
+    {"delay_with_loop_back", "0:0-4 0:3-4", 11 * kLine},
+    {"jump_then_break_4chn", "0:0 2:32-63", 33 * kLine},
+    {"jump_then_break_mkk", "0:0 2:32-63", 33 * kLine},
+    {"delay_with_loop_4chn", "0:0-4 0:3-4 0:3-5", 16 * kLine},
+    {"delay_with_loop_mkk", "0:0-4", 7 * kLine},
+    {"st15_flow", "0:0-8 1:0-4", 4 * kLine + 10 * 3 * 882},
     {"speed_zero", "0:0-63 1:0-63", 128 * kLine},
     {"speed_and_tempo", "0:0-63", 32 * 3 * 551 + 32 * 3 * 3445},
     {"length_long", "0:0-63 1:0-63 2:0-63", 192 * kLine},
@@ -81,6 +88,8 @@ const FlowCase kFlow[] = {
     {"chn8", "0:0-16", 17 * kLine},
     {"cd81", "0:0-16", 17 * kLine},
     {"chn6", "0:0-24", 25 * kLine},
+    {"ice", "0:0-16 1:0-16", 34 * kLine},
+    {"ice_it10", "0:0-16 1:0-16", 34 * kLine},
     {"st15", "0:0-24", 25 * kLine},
     {"st15_odd_names", "0:0-24", 25 * kLine},
 };
@@ -121,6 +130,37 @@ TEST(ModRules, EightChannelLayouts) {
       EXPECT_EQ(p.Track[static_cast<size_t>(ch)]->Inst[0], inst[ch]) << "channel " << ch;
     }
     EXPECT_EQ(p.Track[7]->FX[16], 0xD);
+  }
+  // FLT8's second pattern (stored halves 2 and 3): C-3 on channel 1 only, a break in
+  // channel 5.
+  Cantor_MixerPtr flt8 = LoadRule("flt8");
+  ASSERT_TRUE(flt8);
+  const Cantor_Pattern& second = *flt8->Pattern[static_cast<size_t>(flt8->SongPattern[1])];
+  for (int ch = 0; ch < 8; ++ch) {
+    EXPECT_EQ(second.Track[static_cast<size_t>(ch)]->Note[0], ch == 0 ? 60 : 0) << "channel " << ch;
+    EXPECT_EQ(second.Track[static_cast<size_t>(ch)]->FX[20], ch == 4 ? 0xD : 0) << "channel " << ch;
+  }
+}
+
+// The track layout: each song position is a pattern of the four tracks it names.
+TEST(ModRules, TrackLayout) {
+  struct Case {
+    const char* rule;
+    int32_t notes[4], inst[4];  // line 0 of position 1
+  };
+  const Case cases[] = {{"ice", {52, 48, 0, 0}, {2, 1, 0, 0}}, {"ice_it10", {0, 0, 52, 48}, {0, 0, 2, 1}}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.rule);
+    Cantor_MixerPtr song = LoadRule(c.rule);
+    ASSERT_TRUE(song);
+    EXPECT_EQ(song->ActiveChannels, 4);
+    const Cantor_Pattern& p = *song->Pattern[static_cast<size_t>(song->SongPattern[1])];
+    for (int ch = 0; ch < 4; ++ch) {
+      EXPECT_EQ(p.Track[static_cast<size_t>(ch)]->Note[0], c.notes[ch]) << "channel " << ch;
+      EXPECT_EQ(p.Track[static_cast<size_t>(ch)]->Inst[0], c.inst[ch]) << "channel " << ch;
+    }
+    // Both samples read from after the stored tracks.
+    EXPECT_EQ(song->Instrument[2]->Sample[0]->Length, 4000);
   }
 }
 
@@ -171,8 +211,9 @@ TEST(ModRules, LoopsPastTheSample) {
 }
 
 // One full-scale square wave: a MOD channel plays at the level the reference gives it
-// (half scale shared 3:1 between the sides for a channel panned hard, its share of four
-// channels' headroom in files of more), and a pan set by an effect lasts.
+// (half scale shared 3:1 between the sides for a channel on its side, its share of four
+// channels' headroom in files of more), and a pan set by an effect lasts, read in the
+// range the song's pan values show.
 TEST(ModRules, ChannelLevelAndPan) {
   struct Case {
     const char* rule;
@@ -182,6 +223,10 @@ TEST(ModRules, ChannelLevelAndPan) {
       {"level_one", 12166, 4055},       // channel 1 of 4: left
       {"level_eight", 2028, 6083},      // channel 2 of 8: right, at half the level
       {"pan_center", 8111, 8111},       // 880 on channel 1, lasting for all lines
+      {"pan_ignored", 4055, 12166},     // 820 alone: no pan, channel 2 stays right
+      {"pan_half_range", 4055, 12166},  // 860 among values up to 0x7F: 0xC0
+      {"pan_full_range", 10138, 6083},  // 860 in a song that also has 8FF: 0x60
+      {"pan_fine", 11913, 4309},        // E84: 4 of 15
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.rule);

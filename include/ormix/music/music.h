@@ -111,8 +111,8 @@ public:
   Text Ext;               // extension without the period
   TMusicProbeFunc Probe = nullptr;  // null: the loader is asked about every source
 
-  // Bytes a probe is shown: enough for the MOD format tag at byte 1080.
-  static constexpr size_t ProbeBytes = 1084;
+  // Bytes a probe is shown: enough for the MOD format tags at bytes 1080 and 1464.
+  static constexpr size_t ProbeBytes = 1468;
 
   // Appends a new entry to the registry; returns null (the registry keeps it).
   static std::shared_ptr<CantorLoader> Create(TMusicLoaderFunc func, const Text& name, const Text& ext,

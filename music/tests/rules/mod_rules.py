@@ -132,6 +132,16 @@ def _flt8(patterns, samples, orders):
     return out + b"".join(s.body() for s in samples)
 
 
+def _tracks(positions, tracks, samples, tag=b"MTN\0"):
+    """The track layout: each song position names four stored one-channel tracks;
+    the song length and the track count at 950, the positions from 952, the tag at 1464."""
+    heads = [s.header() for s in samples] + [struct.pack(">22sHBBHH", b"", 0, 0, 0, 0, 1)] * (31 - len(samples))
+    out = b"rule".ljust(20, b"\0") + b"".join(heads)
+    out += bytes([len(positions), len(tracks)]) + b"".join(bytes(p) for p in positions).ljust(512, b"\0") + tag
+    out += b"".join(pattern_bytes(t, 1) for t in tracks)
+    return out + b"".join(s.body() for s in samples)
+
+
 # ----------------------------------------------------------------------------------------
 # The rules
 
@@ -189,6 +199,25 @@ def rules():
     # A pattern delay on the line of a loop end.
     r["delay_with_loop"] = mod([{0: (C2, 1), 2: (None, 0, 0xE, 0x60), 3: (E2, 1),
                                  4: [(None, 0, 0xE, 0x62), (None, 0, 0xE, 0xE2)], 5: (None, 0, 0xD, 0)}], one)
+    # The same with one repeat: each of the delayed line's three passes counts the loop,
+    # and a pass that went back sends play back even though the last one ran it out.
+    r["delay_with_loop_back"] = mod([{0: (C2, 1), 2: (None, 0, 0xE, 0x60), 3: (E2, 1),
+                                      4: [(None, 0, 0xE, 0x61), (None, 0, 0xE, 0xE2)], 8: (None, 0, 0xD, 0)}], one)
+    # Other trackers than Protracker: a jump takes the line of a break after it, and a
+    # delayed line counts its loop once ("M!K!" files take the first rule only).
+    r["jump_then_break_4chn"] = mod([{0: [(C2, 1), (None, 0, 0xB, 2), (None, 0, 0xD, 0x32)]},
+                                     {0: (E2, 1)}, {0: (G2, 1), 40: (C3, 1)}], one, tag=b"4CHN")
+    r["jump_then_break_mkk"] = mod([{0: [(C2, 1), (None, 0, 0xB, 2), (None, 0, 0xD, 0x32)]},
+                                    {0: (E2, 1)}, {0: (G2, 1), 40: (C3, 1)}], one, tag=b"M!K!")
+    r["delay_with_loop_4chn"] = mod([{0: (C2, 1), 2: (None, 0, 0xE, 0x60), 3: (E2, 1),
+                                      4: [(None, 0, 0xE, 0x62), (None, 0, 0xE, 0xE2)], 5: (None, 0, 0xD, 0)}], one,
+                                    tag=b"4CHN")
+    r["delay_with_loop_mkk"] = mod([{0: (C2, 1), 2: (None, 0, 0xE, 0x60), 3: (E2, 1),
+                                     4: [(None, 0, 0xE, 0x62), (None, 0, 0xE, 0xE2)], 5: (None, 0, 0xD, 0)}], one,
+                                   tag=b"M!K!")
+    # Soundtracker (15 samples): no loops, a break to line 0, Fxx the speed's low digit.
+    r["st15_flow"] = mod([{0: (C2, 1), 2: (None, 0, 0xE, 0x60), 4: [(None, 0, 0xE, 0x61), (None, 0, 0xF, 0x23)],
+                           8: (None, 0, 0xD, 0x10)}, {0: (E2, 2), 4: (None, 0, 0xD, 0)}], two, tag=None)
     # Speed 0 (F00).
     r["speed_zero"] = mod([{0: (C2, 1), 8: (None, 0, 0xF, 0)}, {0: (E2, 1)}], one)
     # Speed and tempo on one line, in two channels.
@@ -207,6 +236,11 @@ def rules():
     r["flt8"] = _flt8([eight, {0: [(C3, 1)] + [None] * 7, 20: [None] * 4 + [(None, 0, 0xD, 0)]}], two, [0, 1])
     r["chn6"] = mod([{0: [(C2, 1), None, None, None, None, (G2, 2)], 24: [None, (None, 0, 0xD, 0)]}], two,
                     tag=b"6CHN", channels=6)
+    # The track layout (two taggings): position 1 plays the tracks of position 0 in
+    # other channels; a break in track 3 ends each position at line 16.
+    ice_tracks = [{0: (C2, 1)}, {0: (E2, 2), 8: (G2, 2)}, {4: (C3, 1)}, {16: (None, 0, 0xD, 0)}]
+    r["ice"] = _tracks([[0, 1, 2, 3], [1, 0, 3, 2]], ice_tracks, two)
+    r["ice_it10"] = _tracks([[0, 1, 2, 3], [2, 3, 1, 0]], ice_tracks, two, tag=b"IT10")
     # Soundtracker 15-sample files.
     st = [{0: (C2, 1), 8: (E2, 2), 16: (G2, 1), 24: (None, 0, 0xD, 0)}]
     r["st15"] = mod(st, two, tag=None)
@@ -231,6 +265,51 @@ def rules():
     r["volume_over_64"] = mod([{0: (C2, 1), 16: (E2, 2), 32: (None, 0, 0xD, 0)}],
                               [looped(volume=64), looped(volume=0x7F)])
 
+    # Protracker effects, each on a fading or a looped wave so that what it does shows
+    # in the loudness and the spectrum.
+    fade = [looped(), decaying(8000), decaying(8000, cycle=20)]
+    E = 0xE
+    r["retrig"] = mod([{0: (C2, 2, E, 0x93), 8: (None, 0, E, 0x92), 16: (E2, 2, E, 0x90), 24: (None, 0, 0xD, 0)}],
+                      fade)
+    r["note_delay"] = mod([{0: (C2, 2), 8: (E2, 2, E, 0xD3), 16: (G2, 2, E, 0xD8), 24: (None, 3, E, 0xD2),
+                            32: (None, 0, 0xD, 0)}], fade)
+    r["note_cut"] = mod([{0: (C2, 1, E, 0xC2), 8: (E2, 1, E, 0xC0), 16: (G2, 1), 17: (None, 0, E, 0xC4),
+                          24: (None, 0, 0xD, 0)}], fade)
+    r["instrument_alone"] = mod([{0: (C2, 1, 0xC, 0x20), 8: (None, 1), 16: (None, 3), 24: (C2, 2), 28: (None, 1),
+                                  36: (None, 0, 0xD, 0)}], fade)
+    r["offset"] = mod([{0: (C2, 2, 9, 0x08), 8: (C2, 2, 9, 0), 16: (C2, 2, 9, 0x40), 24: (E2, 2), 25: (None, 0, 9, 0x10),
+                        32: (None, 0, 0xD, 0)}], fade)
+    r["arpeggio"] = mod([{0: (C2, 1, 0, 0x47), 1: (None, 0, 0, 0x47), 2: (None, 0, 0, 0x37), 3: (None, 0, 0xF, 5),
+                          4: (None, 0, 0, 0x0C), 5: (None, 0, 0, 0x0C), 6: (None, 0, 0, 0xC0), 12: (None, 0, 0xD, 0)}],
+                        fade)
+    r["vibrato_waves"] = mod([{0: (C2, 1, 4, 0x48), 4: (None, 0, E, 0x41), 5: (C2, 1, 4, 0x48), 10: (None, 0, E, 0x42),
+                               11: (C2, 1, 4, 0x8C), 16: (None, 0, E, 0x44), 17: (C2, 1, 4, 0x48), 20: (C2, 1, 4, 0),
+                               24: (None, 0, 0xD, 0)}], fade)
+    r["tremolo_waves"] = mod([{0: (C2, 1, 7, 0x48), 4: (None, 0, E, 0x71), 5: (C2, 1, 7, 0x48), 10: (None, 0, E, 0x72),
+                               11: (C2, 1, 7, 0x8C), 16: (None, 0, E, 0x74), 17: (C2, 1, 7, 0x48), 20: (C2, 1, 7, 0),
+                               24: (None, 0, 0xD, 0)}], fade)
+    r["finetune_set"] = mod([{0: (C2, 1, E, 0x57), 4: (C2, 1), 8: (C2, 1, E, 0x58), 12: (None, 0, E, 0x53),
+                              16: (None, 0, 0xD, 0)}], fade)
+    r["fine_slides"] = mod([{0: (C2, 1, E, 0x1F), 1: (None, 0, E, 0x1F), 2: (None, 0, E, 0x10), 4: (None, 0, E, 0x28),
+                             5: (None, 0, E, 0x20), 8: (C2, 1, E, 0xB8), 9: (None, 0, E, 0xB0), 10: (None, 0, E, 0xA4),
+                             16: (None, 0, 0xD, 0)}], fade)
+    r["volume_slides"] = mod([{0: (C2, 1, 0xA, 0x42), 4: (None, 0, 0xA, 0x04), 8: (None, 0, 0xA, 0x00),
+                               12: (None, 0, 0xA, 0x20), 16: (None, 0, 0xC, 0x40), 17: (None, 0, 0xA, 0x0F),
+                               24: (None, 0, 0xD, 0)}], fade)
+    r["period_limits"] = mod([{0: ("C-3", 1, 1, 0x20), 8: ("C-1", 1, 2, 0x40), 16: (C2, 1, 1, 0xFF),
+                               24: (None, 0, 0xD, 0)}], fade)
+    r["tone_porta"] = mod([{0: (C2, 1), 2: ("C-3", 0, 3, 0x08), 8: ("C-1", 0, 3, 0), 14: (E2, 1, 3, 0x20),
+                            16: (G2, 1, 5, 0x02), 24: (None, 0, 0xD, 0)}], fade)
+    r["speed_boundary"] = mod([{0: (C2, 2, 0xF, 0x1F), 1: (E2, 2), 2: (G2, 2, 0xF, 0x20), 8: (C2, 2), 16: (None, 0, 0xD, 0)}],
+                              fade)
+    r["glissando"] = mod([{0: (C2, 1, E, 0x31), 1: ("C-3", 0, 3, 0x04), 12: (None, 0, E, 0x30),
+                           13: (C2, 0, 3, 0x04), 24: (None, 0, 0xD, 0)}], fade)
+    r["invert_loop"] = mod([{0: (C2, 1, E, 0xF8), 16: (None, 0, 0xD, 0)}], fade)
+    r["loop_two_words"] = mod([{0: (C2, 1), 16: (None, 0, 0xD, 0)}],
+                              [Sample(square(cycles=8), loop_words=(64, 2)), decaying()])
+    r["finetune_porta"] = mod([{0: (C2, 1), 4: ("C-3", 0, 3, 0x10), 12: (E2, 2), 14: (C2, 0, 3, 0x10),
+                                24: (None, 0, 0xD, 0)}], [looped(finetune=5), decaying(8000, finetune=-3)])
+
     # Loudness: one, two and four channels at full volume, panned as the format does.
     full = [looped(), Sample([127 if (i % 32) < 16 else -128 for i in range(64)], loop=(0, 64))]
     r["level_one"] = mod([{0: (C2, 2), 16: (None, 0, 0xD, 0)}], full)
@@ -238,6 +317,14 @@ def rules():
     r["level_four"] = mod([{0: [(C2, 2), (E2, 2), (G2, 2), (C3, 2)], 16: (None, 0, 0xD, 0)}], full)
     r["level_eight"] = mod([{0: [None, (C2, 2)], 16: (None, 0, 0xD, 0)}], full, tag=b"8CHN", channels=8)
     r["pan_center"] = mod([{0: (C2, 2, 8, 0x80), 16: (None, 0, 0xD, 0)}], full)
+    # What 8xx means follows the values a song gives it: all below 0x30 are no pans;
+    # all below 0x90 (some below 0x80) cover 0..0x80; else 0..0xFF. E8x covers 0..15.
+    r["pan_ignored"] = mod([{0: [None, (C2, 2, 8, 0x20)], 16: (None, 0, 0xD, 0)}], full)
+    r["pan_half_range"] = mod([{0: (C2, 2, 8, 0x60), 8: [None, None, None, (None, 0, 8, 0x10)],
+                                16: (None, 0, 0xD, 0)}], full)
+    r["pan_full_range"] = mod([{0: (C2, 2, 8, 0x60), 12: [None, None, None, (None, 0, 8, 0xFF)],
+                                16: (None, 0, 0xD, 0)}], full)
+    r["pan_fine"] = mod([{0: (C2, 2, 0xE, 0x84), 16: (None, 0, 0xD, 0)}], full)
     return r
 
 
