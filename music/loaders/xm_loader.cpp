@@ -307,9 +307,10 @@ TMusicPtr LoadXM(const TMusicSource& source) {
       song->Instrument[static_cast<size_t>(i)] = ReadInstrument(in, &deferred);
     patternsAt = in.Pos();
   }
+  // A pattern header giving 0 lines plays 64 empty ones.
   const auto lineCount = [&]() {
     const int32_t n = version <= 0x0102 ? in.U8() + 1 : in.U16LE();
-    return std::clamp<int32_t>(n, 1, XM_MAX_LINES);
+    return n == 0 ? 64 : std::clamp<int32_t>(n, 1, XM_MAX_LINES);
   };
   {
     // The pattern headers alone tell the cells: a song above the budget is refused

@@ -66,6 +66,10 @@ public:
   int32_t LastNote = 0;
   double OldVolume = 0;
   double OldPan255 = 128;
+  // XM: the level (volume, tremolo, envelope, fade-out) moves from RampFrom to RampTo
+  // over the tick's RampFrames output frames, RampDone of them mixed.
+  double RampFrom = 0, RampTo = 0;
+  int32_t RampFrames = 0, RampDone = 0;
 
   // One tick of the track for this channel: on the line's first tick the cell is latched
   // and its note and instrument taken; then the volume column, the effect and (format

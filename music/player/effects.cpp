@@ -82,10 +82,10 @@ void AdvanceEnvelope(const TEnvelopeTable& t, int32_t& pos, bool keyOff) {
   if (!t.on) return;
   if (t.sustain >= 0 && !keyOff && pos == t.tick[t.sustain]) return;
   ++pos;
+  // A loop ending on the sustain point loops until key off, then plays on past its end.
   if (t.loopEnd >= 0 && t.loopStart >= 0 && pos >= t.tick[t.loopEnd] &&
-      !(t.sustain >= 0 && !keyOff && t.sustain == t.loopEnd && pos > t.tick[t.loopEnd])) {
-    if (pos == t.tick[t.loopEnd] || pos > t.tick[t.loopEnd]) pos = t.tick[t.loopStart];
-  }
+      !(t.sustain >= 0 && keyOff && t.sustain == t.loopEnd))
+    pos = t.tick[t.loopStart];
   if (pos > 0xFFFF) pos = 0xFFFF;
 }
 }  // namespace
@@ -107,6 +107,15 @@ double Cantor_Channel::UnitsToSemitones(double units, const Cantor_Mixer& song) 
 }
 
 void Cantor_Channel::SlidePitch(double units, const Cantor_Mixer& song) {
+  if (song.SourceFormat == SONG_FROM_XM && song.AmigaPeriods() && units > 0) {
+    // XM with Amiga periods: a slide up past the shortest period silences the note.
+    const double x = Note + FineTune + (Sample ? Sample->RelativeNote : 0);
+    if (PeriodOf(x, song.SourceFormat) - units < 1.0) {
+      Add = 0;
+      ClickDelay = 127;
+      return;
+    }
+  }
   Note = Clamp(Note + UnitsToSemitones(units, song), -100.0, 200.0);
   if (song.SourceFormat == SONG_FROM_MOD) {
     // MOD: slides stop at the periods 113 (B-3) and 856 (C-1).
@@ -263,6 +272,12 @@ void Cantor_Channel::ApplyCommand(Cantor_Track& track, Cantor_Mixer& song) {
     return;
   }
 
+  // The vibrato waveform at its phase (XM's ramp runs the other way: the pitch falls).
+  const auto vibWave = [&]() {
+    const double w = Wave(VibratoWaveForm, VibratoCount);
+    return xm && (VibratoWaveForm & 3) == 1 ? -w : w;
+  };
+
   // Volume column.
   if (xm && vol >= 0x10) {
     const int32_t x = vol & 15;
@@ -271,7 +286,8 @@ void Cantor_Channel::ApplyCommand(Cantor_Track& track, Cantor_Mixer& song) {
     const bool lineStart = first && !noteDelay;
     switch (vol >> 4) {
       case 1: case 2: case 3: case 4: case 5:
-        if (trigger) Volume = std::min(vol - 0x10, 64) / 64.0;
+        // 0x10..0x50 set the volume; 0x51..0x5F do nothing.
+        if (trigger && vol <= 0x50) Volume = (vol - 0x10) / 64.0;
         break;
       case 6: if (t != 0) Volume = Clamp(Volume - x / 64.0, 0, 1); break;
       case 7: if (t != 0) Volume = Clamp(Volume + x / 64.0, 0, 1); break;
@@ -280,7 +296,7 @@ void Cantor_Channel::ApplyCommand(Cantor_Track& track, Cantor_Mixer& song) {
       case 10: if (lineStart && x) VibratoSpeed = x; break;
       case 11:
         if (lineStart && x) VibratoDepth = x;
-        pitchOffset -= UnitsToSemitones(Wave(VibratoWaveForm, VibratoCount) * VibratoDepth * kVibScale, song);
+        pitchOffset -= UnitsToSemitones(vibWave() * VibratoDepth * kVibScale, song);
         if (t != 0) VibratoCount += VibratoSpeed;
         break;
       case 12: if (trigger) { Pan255 = x * 17; SetPan = 1; } break;
@@ -334,11 +350,12 @@ void Cantor_Channel::ApplyCommand(Cantor_Track& track, Cantor_Mixer& song) {
     }
     // MOD: the line's first tick plays the pitch itself.
     if (t == 0 && !xm) return;
-    pitchOffset -= UnitsToSemitones(Wave(VibratoWaveForm, VibratoCount) * VibratoDepth * kVibScale, song);
+    pitchOffset -= UnitsToSemitones(vibWave() * VibratoDepth * kVibScale, song);
     if (t != 0) VibratoCount += VibratoSpeed;
   };
 
-  if (xm && vol >= 0xF0) tonePorta();
+  // (A tone portamento in both the volume column and the effect slides once.)
+  if (xm && vol >= 0xF0 && fx != FX_TONE_PORTA && fx != FX_TONE_PORTA_VOLSLIDE) tonePorta();
 
   switch (fx) {
     case FX_ARPEGGIO:
@@ -355,8 +372,11 @@ void Cantor_Channel::ApplyCommand(Cantor_Track& track, Cantor_Mixer& song) {
         }
       } else if (fxv != 0) {
         // MOD counts the phase from the line's first tick; XM from the line's end
-        // (ticks left), so a speed that is no multiple of 3 starts elsewhere.
-        const int32_t phase = !xm ? t % 3 : (t == 0 ? 0 : (((song.Speed - t) % 3) + 3) % 3);
+        // (ticks left), so a speed that is no multiple of 3 starts elsewhere. XM's
+        // count holds for up to 15 ticks left: with 16 left the note plays, with more
+        // the second offset.
+        const int32_t left = song.Speed - t;
+        const int32_t phase = !xm ? t % 3 : (t == 0 ? 0 : left > 16 ? 2 : left == 16 ? 0 : ((left % 3) + 3) % 3);
         if (phase == 1) pitchOffset += h;
         else if (phase == 2) pitchOffset += l;
       }
@@ -422,16 +442,26 @@ void Cantor_Channel::ApplyCommand(Cantor_Track& track, Cantor_Mixer& song) {
       }
       if (classic) {
         DoTremolo();
-      } else if (xm) {
-        if (t != 0) TremoloCount += TremoloSpeed;
-        volumeOffset = Wave(TremoloWaveForm, TremoloCount) * TremoloDepth * 255.0 / 64.0 / 64.0;
-      } else {
+      } else if (!xm) {
         // MOD: the line's first tick plays the volume itself; each later tick the current
         // phase, then moves it on.
         if (t != 0) {
           volumeOffset = Wave(TremoloWaveForm, TremoloCount) * TremoloDepth * 255.0 / 64.0 / 64.0;
           TremoloCount += TremoloSpeed;
         }
+      } else {
+        // XM: the offset of the current phase, then the later ticks move the phase on
+        // (as vibrato).
+        double w = Wave(TremoloWaveForm, TremoloCount);
+        if ((TremoloWaveForm & 3) == 1) {
+          // XM's ramp rises through each half of the cycle, up then down, and runs
+          // backwards while the vibrato's phase is in its second half.
+          const int32_t pos = TremoloCount & 63;
+          const double rise = ((VibratoCount & 63) >= 32 ? 31 - (pos & 31) : pos & 31) / 32.0;
+          w = pos < 32 ? rise : -rise;
+        }
+        volumeOffset = w * TremoloDepth * 255.0 / 64.0 / 64.0;
+        if (t != 0) TremoloCount += TremoloSpeed;
       }
       break;
     case FX_PAN:
@@ -516,11 +546,12 @@ void Cantor_Channel::ApplyCommand(Cantor_Track& track, Cantor_Mixer& song) {
           break;
         case EX_VIBRATO_WAVE: if (first) VibratoWaveForm = l; break;
         case EX_FINETUNE:
-          // MOD: the fine tune of the line's note; without a note it changes nothing.
-          if (first && (classic || xm || linenote != 0)) {
-            // XM: 8 is no fine tune; MOD: a signed digit (classic: no lower than -7).
+          // XM: only a note started on the line takes it (see XmStartTone). MOD: the fine
+          // tune of the line's note; without a note it changes nothing.
+          if (first && !xm && (classic || linenote != 0)) {
+            // MOD: a signed digit (classic: no lower than -7).
             const int32_t signedDigit = l > 7 ? l - 16 : l;
-            FineTune = xm ? (l - 8) / 8.0 : (classic ? std::max(signedDigit, -7) : signedDigit) / 8.0;
+            FineTune = (classic ? std::max(signedDigit, -7) : signedDigit) / 8.0;
             SetFrequency = 1;
           }
           break;
@@ -656,7 +687,11 @@ void Cantor_Channel::ApplyCommand(Cantor_Track& track, Cantor_Mixer& song) {
         if (l) MemRetrig = (MemRetrig & 0xF0) | l;
       }
       const int32_t interval = MemRetrig & 15, change = (MemRetrig >> 4) & 15;
-      if (trigger && linenote != 0) RetrigCount = 0;
+      // The ticks are counted from the one after a note's start, across lines.
+      if (trigger && linenote != 0) {
+        RetrigCount = 0;
+        break;
+      }
       if (interval == 0) break;
       if (++RetrigCount >= interval) {
         RetrigCount = 0;
@@ -689,6 +724,7 @@ void Cantor_Channel::ApplyCommand(Cantor_Track& track, Cantor_Mixer& song) {
           left = on ? (MemTremor >> 4) & 15 : MemTremor & 15;
         }
         TremorCount = (on ? 0x80 : 0) | left;
+        if (xm && TremorMuted != (on ? 0 : 1)) ClickDelay = 127;  // switched at once
         TremorMuted = on ? 0 : 1;
       }
       break;
@@ -753,6 +789,15 @@ void Cantor_Channel::ApplyCommand(Cantor_Track& track, Cantor_Mixer& song) {
   TremoloValue = Clamp(Volume + volumeOffset, 0, 1) - Volume;
   Env = envVol * song.GlobalVolume / 64.0;
   if (xm) {
+    // The level the mixer applies moves there over the whole tick; a volume set on the
+    // line's first tick or a note start is taken at once (behind the crossfade).
+    const double level = (Volume + TremoloValue) * Env * KeyOffValue;
+    const bool quick = trigger || (first && Volume != volumeBefore) || ClickDelay >= 127;
+    if (quick && std::fabs(level - RampTo) > 1.0 / 256.0) ClickDelay = std::max(ClickDelay, 127);
+    RampFrom = quick ? level : RampTo;
+    RampTo = level;
+    RampFrames = song.TickFrames();
+    RampDone = 0;
     double p = Pan255;
     p += (envPan - 0.5) * 2.0 * (128.0 - std::fabs(p - 128.0));
     p = Clamp((p - 128.0) / 128.0, -1.0, 1.0);

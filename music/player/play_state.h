@@ -31,6 +31,14 @@ struct TPlayState {
   int32_t LoopJumpLine = -1;
   bool AdvancePending = false;
   std::vector<uint64_t> PlayedLines;
+  // XM: the line the next pattern starts at (set by a break, cleared by a jump, and by
+  // a pattern loop going back, where it stays for the next pattern once the loop ends),
+  // a loop going back within the pattern, and a jump or break pending (to XmJumpOrder,
+  // or the next order when -1).
+  int32_t XmBreakPos = 0;
+  bool XmBreakFlag = false;
+  bool XmPosJump = false;
+  int32_t XmJumpOrder = -1;
   double TLAV = 0, TRAV = 0;  // left and right output level meters
   int32_t GlobalVolume = 64;  // 0..64, effects G and H (format playback)
 };

@@ -2,6 +2,7 @@
 // every channel's voice into the player's own accumulators, and writes the requested
 // output layout; and the channels' oscilloscope captures.
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "song_player.h"
@@ -17,10 +18,17 @@ void Cantor_Mixer::MixChunk(int32_t n) {
     std::memset(_mix.right.get(), 0, sizeof(int32_t) * static_cast<size_t>(n));
   }
   const int32_t channels = std::min<int32_t>(ActiveChannels, static_cast<int32_t>(MMC_Channel.size()));
+  const bool ramps = fast && PlayMode() == TPlayMode::Xm;
   for (int32_t c = 0; c < channels; ++c) {
     Cantor_Channel& ch = MMC_Channel[static_cast<size_t>(c)];
-    if (fast) ch.MixFast(_mix.fastLeft.get(), _mix.fastRight.get(), n);
-    else ch.Mix(_mix.left.get(), _mix.right.get(), n);
+    if (ramps && std::fabs(ch.RampTo - ch.RampFrom) > 1.0 / 512.0 && ch.RampDone < ch.RampFrames && !ch.Stopped()) {
+      MixRamped(ch, n);
+    } else if (fast) {
+      ch.MixFast(_mix.fastLeft.get(), _mix.fastRight.get(), n);
+      ch.RampDone += n;
+    } else {
+      ch.Mix(_mix.left.get(), _mix.right.get(), n);
+    }
     ch.LevelL *= MixLevel;
     ch.LevelR *= MixLevel;
     TLAV += ch.LevelL;
@@ -30,6 +38,33 @@ void Cantor_Mixer::MixChunk(int32_t n) {
     TLAV /= channels;
     TRAV /= channels;
   }
+}
+
+// XM: a channel whose level moves during the tick is mixed in short stretches, each at
+// the level the ramp has reached at its middle.
+void Cantor_Mixer::MixRamped(Cantor_Channel& ch, int32_t n) {
+  constexpr int32_t kStretch = 256;
+  const double volume = ch.Volume, tremolo = ch.TremoloValue, env = ch.Env, keyOff = ch.KeyOffValue;
+  ch.TremoloValue = 0;
+  ch.Env = 1;
+  ch.KeyOffValue = 1;
+  double levelL = 0, levelR = 0;
+  for (int32_t done = 0; done < n;) {
+    const int32_t m = std::min(n - done, kStretch);
+    const double f = std::min(1.0, (ch.RampDone + m * 0.5) / std::max(ch.RampFrames, 1));
+    ch.Volume = ch.RampFrom + (ch.RampTo - ch.RampFrom) * f;
+    ch.MixFast(_mix.fastLeft.get() + done, _mix.fastRight.get() + done, m);
+    levelL += ch.LevelL * m;
+    levelR += ch.LevelR * m;
+    done += m;
+    ch.RampDone += m;
+  }
+  ch.Volume = volume;
+  ch.TremoloValue = tremolo;
+  ch.Env = env;
+  ch.KeyOffValue = keyOff;
+  ch.LevelL = levelL / n;
+  ch.LevelR = levelR / n;
 }
 
 int32_t Cantor_Mixer::FillBuffer(void* buffer, int32_t size) {

@@ -96,13 +96,15 @@ void Cantor_Mixer::Do_Player() {
   // MOD: the line's jump, break and loop commands, gathered first and settled together
   // after the last channel.
   const bool mod = mode == TPlayMode::Mod;
+  const bool xmFlow = mode == TPlayMode::Xm;
   const bool lineStart = MMTick == 0 && patterndelay == 0;
   int32_t jumpOrder = -1, breakLine = -1, loopLine = -1;
+  bool xmLoopBack = false;
   bool breakAfterJump = false;
   // MOD: the channels that end a pattern loop on this line, and their counts.
   std::array<std::pair<int32_t, int32_t>, 32> looping;
   int32_t loopers = 0;
-  if (mod && lineStart) MarkLinePlayed();
+  if ((mod || xmFlow) && lineStart) MarkLinePlayed();
   for (int32_t i = 0; i < channels; ++i) {
     if (i >= static_cast<int32_t>(pattern.Track.size())) break;
     Cantor_Track* track = pattern.Track[static_cast<size_t>(i)].get();
@@ -124,7 +126,14 @@ void Cantor_Mixer::Do_Player() {
       switch (fx) {
         case FX_JUMP:
           if (mod) jumpOrder = fxv;
-          else MMJump = fxv;
+          else if (xmFlow) {
+            // A jump starts its order at line 0, also after a break earlier on the line.
+            if (lineStart) {
+              XmJumpOrder = fxv;
+              XmBreakPos = 0;
+              XmPosJump = true;
+            }
+          } else MMJump = fxv;
           break;
         case FX_BREAK:
           // XM stores the break line as two decimal digits (MOD files are converted
@@ -132,12 +141,36 @@ void Cantor_Mixer::Do_Player() {
           if (mod) {
             breakLine = ModFlow == MOD_FLOW_NOISE ? 0 : fxv;
             breakAfterJump = jumpOrder >= 0;
-          }
-          else PatternBreak(mode == TPlayMode::Xm ? (fxv >> 4) * 10 + (fxv & 15) : fxv);
+          } else if (xmFlow) {
+            if (lineStart) {
+              XmBreakPos = (fxv >> 4) * 10 + (fxv & 15);
+              XmPosJump = true;
+            }
+          } else PatternBreak(fxv);
           break;
         case FX_EXTENDED:
           if (((fxv >> 4) & 15) == EX_PATTERN_LOOP) {
-            if (!mod) {
+            if (xmFlow) {
+              // Each channel keeps its own loop; going back sets the line the next
+              // pattern starts at as well.
+              if (lineStart && i < static_cast<int32_t>(MMC_Channel.size())) {
+                Cantor_Channel& c = MMC_Channel[static_cast<size_t>(i)];
+                bool back = true;
+                if ((fxv & 15) == 0) {
+                  c.LoopLine = CurrentLine;
+                  back = false;
+                } else if (c.LoopLeft == 0) {
+                  c.LoopLeft = fxv & 15;
+                } else if (--c.LoopLeft == 0) {
+                  back = false;
+                }
+                if (back) {
+                  XmBreakPos = c.LoopLine;
+                  XmBreakFlag = true;
+                  xmLoopBack = true;
+                }
+              }
+            } else if (!mod) {
               PatternLineRepeat(fxv & 15);
             } else if (lineStart && i < static_cast<int32_t>(MMC_Channel.size())) {
               // Each channel keeps its own loop; of several channels looping on one
@@ -180,6 +213,8 @@ void Cantor_Mixer::Do_Player() {
     if (ModFlow != MOD_FLOW_PROTRACKER && !breakAfterJump) breakLine = jumpOrder >= 0 ? -1 : breakLine;
     SettleModFlow(jumpOrder, breakLine, loopLine, delayLines > 0);
   }
+  // XM: a loop going back from a line with a pattern delay lands one line further.
+  if (xmLoopBack && delayLines > 0) XmBreakPos += 1;
   BytesUntilTick = TickFrames();
   MMTick += 1;
   if (MMTick < Speed) return;
@@ -289,7 +324,50 @@ void Cantor_Mixer::EndOfSong() {
   }
 }
 
+int32_t Cantor_Mixer::LinesOf(int32_t index) const {
+  if (index < 0 || index >= static_cast<int32_t>(Pattern.size())) return 0;
+  const Cantor_Pattern* pattern = Pattern[static_cast<size_t>(index)].get();
+  if (!pattern) return 0;
+  if (!pattern->Track.empty() && pattern->Track[0]) return pattern->Track[0]->LineCount;
+  return pattern->LineCount;
+}
+
+// XM: a loop going back moves within the pattern; the pattern's end, a jump or a break
+// go to the next order (or the jump's) at the break line, line 0 when that pattern is
+// shorter. The break line is used up there, so a loop's line carries over only once.
+void Cantor_Mixer::XmNextLine() {
+  int32_t line = CurrentLine + 1;
+  if (XmBreakFlag) {
+    XmBreakFlag = false;
+    line = XmBreakPos;
+  }
+  if (line < LinesOf(CurrentPattern) && !XmPosJump) {
+    CurrentLine = line;
+    StopWhereRepeating();
+    return;
+  }
+  line = XmBreakPos;
+  XmBreakPos = 0;
+  XmPosJump = false;
+  int32_t order = XmJumpOrder >= 0 ? XmJumpOrder : CurrentSongPattern + 1;
+  XmJumpOrder = -1;
+  // Order entries naming a pattern the file does not store are passed over.
+  while (order <= ActiveSongPatterns && ActiveSequences > 0 && PatternAt(order) >= ActiveSequences) ++order;
+  if (order > ActiveSongPatterns || order >= static_cast<int32_t>(SongPattern.size())) {
+    CurrentLine = 0;
+    EndOfSong();
+    return;
+  }
+  SetCurrentSequence(order);
+  CurrentLine = line < LinesOf(CurrentPattern) ? line : 0;
+  StopWhereRepeating();
+}
+
 void Cantor_Mixer::NEXT_LINE() {
+  if (PlayMode() == TPlayMode::Xm) {
+    XmNextLine();
+    return;
+  }
   if (LoopJumpLine >= 0) {
     CurrentLine = LoopJumpLine;
     LoopJumpLine = -1;
@@ -357,10 +435,10 @@ void Cantor_Mixer::NEXT_LINE() {
   StopWhereRepeating();
 }
 
-// MOD, played once: arriving on a line already played ends the song, as it would only
-// repeat from there.
+// MOD and XM, played once: arriving on a line already played ends the song, as it would
+// only repeat from there.
 void Cantor_Mixer::StopWhereRepeating() {
-  if (PlayMode() != TPlayMode::Mod || STREAM_LOOP != 0 || PlayStatus == 0) return;
+  if (PlayMode() == TPlayMode::Classic || STREAM_LOOP != 0 || PlayStatus == 0) return;
   if (!LinePlayed(CurrentSongPattern, CurrentLine)) return;
   // Inside a running pattern loop the lines come round again by design.
   for (const auto& ch : MMC_Channel)
@@ -382,6 +460,9 @@ void Cantor_Mixer::Reset() {
   MMTick = 0;
   AdvancePending = false;
   LoopJumpLine = -1;
+  XmBreakPos = 0;
+  XmBreakFlag = XmPosJump = false;
+  XmJumpOrder = -1;
   PlayedLines.assign(SongPattern.size() * 4, 0);
   for (auto& ch : MMC_Channel) ch.LoopLine = ch.LoopLeft = ch.PanByEffect = 0;
   CurrentLine = 0;
@@ -452,6 +533,7 @@ int64_t Cantor_Mixer::MeasureFrames() {
     uint32_t loops = 0x811c9dc5u;
     if (MMTick == 0)
       for (const auto& ch : MMC_Channel) loops = (loops ^ static_cast<uint32_t>(ch.LoopLine << 4 | ch.LoopLeft)) * 16777619u;
+    loops = (loops ^ static_cast<uint32_t>(XmBreakPos)) * 16777619u;
     if (MMTick == 0 &&
         !seen.insert({CurrentSongPattern, CurrentLine, PatternLoopCount, PatternLoopStart, PatternLoopEnd, Speed,
                       Tempo, GlobalVolume, static_cast<int32_t>(loops), LoopJumpLine})

@@ -64,6 +64,8 @@ public:
   // Forgets the measured length. Not needed after changing the song's records (the
   // length notices that itself); kept for callers that want a fresh measurement.
   void SongChanged() { _measured = false; }
+  // Output frames of one tick at the current tempo.
+  int32_t TickFrames() const;
 
 private:
   bool _calculating = false;  // this is the copy CalcSize runs silently
@@ -82,6 +84,11 @@ private:
   void AdvanceLine();
   void SettleModFlow(int32_t jumpOrder, int32_t breakLine, int32_t loopLine, bool delayed);
   void MarkLinePlayed();
+  // XM: the next line after the line's jump, break and loop commands, as FT2 settles
+  // them (see XmBreakPos).
+  void XmNextLine();
+  int32_t LinesOf(int32_t pattern) const;
+  void MixRamped(Cantor_Channel& ch, int32_t n);
   // MOD: one count of a channel's pattern loop ending on this line (`count` repeats);
   // sets `loopLine` when play goes back.
   static void ModLoopStep(Cantor_Channel& c, int32_t count, int32_t& loopLine);
@@ -89,7 +96,6 @@ private:
   void StopWhereRepeating();
   // Runs this copy of a song from its start to its end (CalcSize): the frames it lasts.
   int64_t MeasureFrames();
-  int32_t TickFrames() const;
   void MixChunk(int32_t n);
   // Format playback mixes in single precision (classic playback keeps its arithmetic).
   bool FastMixing() const { return !Classic && SourceFormat != SONG_FROM_NATIVE; }

@@ -1,7 +1,10 @@
 // The one-behaviour XM files of music/tests/rules/xm_rules.py (one playback rule each:
 // note delay, instrument numbers without a note, key off, out-of-range notes, sample
-// offset, tone portamento, empty fields, old file layouts) rendered by the ormix tool
-// stay as close to openmpt123's renders as recorded in the script's table.
+// offset, tone portamento, empty fields, old file layouts, the volume column, retrig,
+// tremor, note cut, global volume, effect memories, waveforms, arpeggio, envelope
+// loops and sustain, auto-vibrato, and song flow: loops, breaks, jumps, pattern delay,
+// missing and empty patterns) rendered by the ormix tool stay as close to openmpt123's
+// renders as recorded in the script's table.
 #include <gtest/gtest.h>
 #include "testsupport/skip_or_fail.h"
 

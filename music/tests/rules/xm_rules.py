@@ -92,11 +92,14 @@ def decaying(frames=30000, cycle=32, **kw):
 
 class Instrument:
     def __init__(self, samples, keymap=None, vol_env=None, vol_sustain=None, vol_loop=None,
-                 pan_env=None, fadeout=0, header_size=263, sample_header_size=40):
+                 pan_env=None, fadeout=0, header_size=263, sample_header_size=40, pan_sustain=None,
+                 pan_loop=None, vibrato=(0, 0, 0, 0)):
         self.samples, self.keymap, self.vol_env = samples, keymap, vol_env
         self.vol_sustain, self.vol_loop, self.pan_env = vol_sustain, vol_loop, pan_env
         self.fadeout, self.header_size = fadeout, header_size
         self.sample_header_size = sample_header_size
+        self.pan_sustain, self.pan_loop = pan_sustain, pan_loop
+        self.vibrato = vibrato  # auto-vibrato: type, sweep, depth, rate
 
     def bytes(self):
         head = struct.pack("<22sBH", b"", 0, len(self.samples))
@@ -105,11 +108,13 @@ class Instrument:
             env = lambda points: b"".join(struct.pack("<HH", t, v) for t, v in (points or [])).ljust(48, b"\0")
             vtype = (1 if self.vol_env is not None else 0) | (2 if self.vol_sustain is not None else 0) | \
                 (4 if self.vol_loop else 0)
-            ptype = 1 if self.pan_env else 0
+            ptype = (1 if self.pan_env else 0) | (2 if self.pan_sustain is not None else 0) | \
+                (4 if self.pan_loop else 0)
             head += struct.pack("<I", self.sample_header_size) + bytes(keymap) + env(self.vol_env) + env(self.pan_env)
             head += struct.pack("<8B", len(self.vol_env or []), len(self.pan_env or []),
-                                self.vol_sustain or 0, *(self.vol_loop or (0, 0)), 0, 0, 0)
-            head += struct.pack("<6BHH", vtype, ptype, 0, 0, 0, 0, self.fadeout, 0)
+                                self.vol_sustain or 0, *(self.vol_loop or (0, 0)), self.pan_sustain or 0,
+                                *(self.pan_loop or (0, 0)))
+            head += struct.pack("<6BHH", vtype, ptype, *self.vibrato, self.fadeout, 0)
         size = self.header_size if self.samples else max(29, min(self.header_size, 29))
         head = struct.pack("<I", size) + head
         head = head[:size].ljust(size, b"\0")
@@ -133,7 +138,7 @@ def cell_bytes(cell):
 
 
 def xm(patterns, instruments, channels=1, speed=6, bpm=125, linear=True, orders=None,
-       version=0x0104):
+       version=0x0104, restart=0):
     """patterns: lists of lines, each a list of `channels` cells (or a dict {line: cells})."""
     packed = []
     for p in patterns:
@@ -147,7 +152,7 @@ def xm(patterns, instruments, channels=1, speed=6, bpm=125, linear=True, orders=
             packed.append(struct.pack("<IBBH", 8, 0, rows - 1, len(data)) + data)
     orders = orders if orders is not None else list(range(len(patterns)))
     head = b"Extended Module: " + b"rule".ljust(20, b"\0") + b"\x1a" + b"gen".ljust(20, b"\0")
-    head += struct.pack("<HIHHHHHHHH", version, 276, len(orders), 0, channels, len(patterns),
+    head += struct.pack("<HIHHHHHHHH", version, 276, len(orders), restart, channels, len(patterns),
                         len(instruments), 1 if linear else 0, speed, bpm)
     head += bytes(orders).ljust(256, b"\0")
     if version >= 0x0104:
@@ -312,6 +317,226 @@ def rules():
     r["note_map_beyond"] = xm([pat(32, {0: (C4, 1), 8: (C5, 1), 16: (C3, 1, 0x20), 24: (note("C-6"), 1)})],
                               [Instrument([looped(), looped(volume=30, relnote=7)],
                                           keymap=[0] * 36 + [1] * 12 + [5] * 12 + [17] * 36)])
+
+    def cells(lines, cell, over=None):
+        """The same cell on `lines`, then the cells of `over`."""
+        out = {l: cell for l in lines}
+        out.update(over or {})
+        return out
+
+    # Volume column: slides on the later ticks and fine slides on the first, vibrato
+    # speed and depth (shared with 4xy), panning and panning slides, tone portamento
+    # speed (shared with 3xx).
+    r["volcol_slides"] = xm([pat(32, {0: (C4, 1, 0x50), 2: (None, None, 0x64), 3: (None, None, 0x62),
+                                      6: (None, None, 0x73), 8: (None, None, 0x7F), 10: (None, None, 0x85),
+                                      11: (None, None, 0x85), 12: (None, None, 0x8F), 14: (None, None, 0x9A),
+                                      16: (E4, 1, 0x60), 17: (None, None, 0x68, 0x0A, 0x20),
+                                      20: (None, None, 0x80, 0x0A, 0), 22: (None, None, 0x93, 0x0C, 0x10),
+                                      24: (G4, None, 0x24), 26: (None, None, 0x70, 0x0A, 0x03)})], decay)
+    vv = cells(range(2, 6), (None, None, 0xB0))
+    vv.update(cells(range(8, 12), (None, None, None, 4, 0)))
+    vv.update(cells(range(14, 18), (None, None, 0xB0, 4, 0x00)))
+    vv.update(cells(range(20, 24), (None, None, 0xB0)))
+    vv.update(cells(range(26, 30), (None, None, 0xB0, 6, 0x01)))
+    vv.update({0: (C4, 1, 0xA6), 1: (None, None, 0xB8), 7: (None, None, None, 4, 0x3C), 12: (E4, 1, 0xA2),
+               13: (None, None, 0xB0, 4, 0x84), 19: (None, None, 0xAC, 4, 0), 25: (G4, 1, 0xB4)})
+    r["volcol_vibrato"] = xm([pat(32, vv)], one)
+    r["volcol_panning"] = xm([pat(32, {0: (C4, 1, 0xC0), 4: (None, None, 0xE8), 8: (None, None, 0xDF),
+                                       12: (E4, 1, 0xCF), 16: (None, None, 0xD4, 8, 0xC0), 20: (None, None, 0xE0),
+                                       24: (G4, 1, 0xC4, 0x19, 0x40), 28: (None, None, 0xE2, 0x19, 0)})],
+                             [Instrument([looped(pan=30)])])
+    r["volcol_porta_memory"] = xm([pat(32, {0: (C4, 1), 2: (C5, None, None, 3, 0x04), 6: (C3, None, 0xF0),
+                                            10: (G4, None, 0xF2), 14: (C5, None, None, 3, 0), 18: (C4, None, 0xF0),
+                                            22: (E4, 1, None, 5, 0x02), 26: (C5, None, 0xF1, 3, 0x20)})], one)
+
+    # Multi retrig Rxy: the volume table, x 0, with and without a note, the tick counter
+    # running across lines; E9x retrig.
+    rv = {l: (None, None, None, 27, (l << 4) | 3) for l in range(16)}
+    rv.update({0: (C4, 1, 0x20, 27, 0x03), 8: (None, None, 0x30, 27, 0x83), 16: (E4, 1, None, 27, 0xF2),
+               17: (None, None, None, 27, 0)})
+    r["retrig_volume_table"] = xm([pat(24, rv)], decay)
+    r["retrig_counter"] = xm([pat(32, {0: (C4, 1, None, 27, 0x04), 1: (None, None, None, 27, 0),
+                                       2: (None, None, None, 27, 0x05), 4: (E4, 1, None, 27, 0),
+                                       5: (None, None, None, 27, 0x50), 8: (G4, 1), 9: (None, None, None, 27, 0x07),
+                                       10: (None, None, None, 27, 0x07), 12: (C5, 1, None, 27, 0x01),
+                                       16: (C4, 1, 0x30, 27, 0xA3), 20: (None, None, None, 27, 0x00)})], decay)
+    r["retrig_e9x"] = xm([pat(32, {0: (C4, 1, None, 0x0E, 0x92), 2: (None, None, None, 0x0E, 0x93),
+                                   4: (E4, 1, None, 0x0E, 0x90), 6: (None, None, 0x20, 0x0E, 0x94),
+                                   8: (G4, None, None, 0x0E, 0x97), 10: (None, 1, None, 0x0E, 0x91),
+                                   12: (C5, 1, 0x18, 0x0E, 0x93), 16: (None, None, None, 0x0E, 0x95)})], env)
+
+    # Tremor, note cut, note delay beyond the line.
+    r["tremor"] = xm([pat(32, cells(range(0, 28), (None, None, None, 29, 0), {0: (C4, 1, None, 29, 0x12), 6: (None, None, None, 29, 0x31),
+                                      10: (None, None, 0x30, 29, 0), 14: (E4, 1, None, 29, 0x00),
+                                      18: (None, None, None, 29, 0x00), 20: (None, None, None, 0, 0),
+                                      22: (None, None, None, 29, 0x24), 28: (G4, 1)}))], one)
+    r["note_cut"] = xm([pat(32, {0: (C4, 1, None, 0x0E, 0xC0), 4: (E4, 1, None, 0x0E, 0xC3),
+                                 8: (None, None, 0x30), 12: (G4, 1, None, 0x0E, 0xC9), 16: (C5, 1, 0x20, 0x0E, 0xC1),
+                                 20: (None, None, None, 0x0A, 0x40), 24: (C4, 1, None, 0x0E, 0xC5)})], env)
+
+    # Global volume: set, above 64, slide memory, both nibbles, how soon it applies.
+    gv = {0: (C4, 1, None, 16, 0x20), 4: (None, None, None, 16, 0x80), 8: (None, None, None, 17, 0x04),
+          9: (None, None, None, 17, 0), 10: (None, None, None, 17, 0), 12: (None, None, None, 17, 0x30),
+          13: (None, None, None, 17, 0), 16: (E4, 1, None, 17, 0x8F), 18: (None, None, None, 16, 0x00),
+          20: (None, None, None, 17, 0x50), 24: (G4, 1, None, 16, 0x30), 26: (None, None, None, 17, 0x0F),
+          27: (None, None, None, 17, 0)}
+    r["global_volume"] = xm([pat(32, {k: [v, (C3, 1) if k % 8 == 0 else None] for k, v in gv.items()})], one,
+                            channels=2)
+    r["pan_slide"] = xm([pat(32, cells(range(1, 8), (None, None, None, 25, 0x00), {0: (C4, 1, None, 25, 0x40), 8: (None, None, None, 8, 0x80),
+                                         9: (None, None, None, 25, 0x08), 10: (None, None, None, 25, 0),
+                                         16: (E4, 1, None, 25, 0xFF), 20: (None, None, None, 25, 0x0F),
+                                         24: (None, None, None, 25, 0xF0)}))], [Instrument([looped(pan=0)])])
+
+    # Fine and extra-fine portamento: memories of their own, a parameter of 0.
+    for name, linear in (("fine_porta_memory", True), ("fine_porta_memory_amiga", False)):
+        r[name] = xm([pat(32, {0: (C4, 1, None, 0x0E, 0x1F), 2: (None, None, None, 0x0E, 0x10),
+                               4: (None, None, None, 0x0E, 0x10), 6: (None, None, None, 0x0E, 0x28),
+                               8: (None, None, None, 0x0E, 0x20), 10: (None, None, None, 0x21, 0x0F),
+                               12: (None, None, None, 0x21, 0x00), 14: (None, None, None, 0x21, 0x00),
+                               16: (None, None, None, 0x21, 0x2A), 18: (None, None, None, 0x21, 0x20),
+                               20: (None, None, None, 0x0E, 0x10), 22: (None, None, None, 0x21, 0x10),
+                               24: (None, None, None, 1, 0x04), 26: (None, None, None, 0x0E, 0x10),
+                               28: (None, None, None, 0x21, 0x20)})], one, linear=linear)
+    # Effect memories: 1xx, 2xx, 4xy, 7xy, Axy each keep their own; Axy with both digits.
+    r["effect_memory"] = xm([pat(40, {0: (C4, 1, None, 1, 0x08), 1: (None, None, None, 1, 0),
+                                      2: (None, None, None, 2, 0x03), 3: (None, None, None, 1, 0),
+                                      4: (None, None, None, 2, 0), 6: (E4, 1, None, 0x0A, 0x02),
+                                      7: (None, None, None, 0x0A, 0), 8: (None, None, None, 0x0A, 0x30),
+                                      9: (None, None, None, 0x0A, 0), 10: (None, None, None, 0x0A, 0x34),
+                                      11: (None, None, None, 0x0A, 0x0F), 12: (None, None, None, 0x0A, 0xF1),
+                                      14: (G4, 1, None, 4, 0x48), 15: (None, None, None, 7, 0x28),
+                                      16: (None, None, None, 4, 0), 17: (None, None, None, 7, 0),
+                                      18: (None, None, None, 6, 0x01), 19: (None, None, None, 6, 0),
+                                      20: (None, None, None, 5, 0), 22: (C4, 1, None, 0x07, 0x8F),
+                                      23: (None, None, None, 7, 0x00), 24: (None, None, None, 0x07, 0x40),
+                                      26: (C5, 1, None, 2, 0x10), 27: (None, None, None, 2, 0),
+                                      28: (None, None, None, 1, 0), 30: (None, None, None, 0x0E, 0x20),
+                                      32: (None, None, None, 0x0A, 0x00)})], one)
+    # Vibrato and tremolo waveforms (and keeping the phase), glissando, fine tune.
+    wf = cells(range(0, 36), (None, None, None, 4, 0))
+    wf.update({0: (C4, 1, None, 4, 0x6C), 6: (None, None, None, 0x0E, 0x41), 12: (None, None, None, 0x0E, 0x42),
+               18: (E4, 1, None, 0x0E, 0x44), 19: (E4, 1, None, 4, 0), 24: (G4, 1, None, 0x0E, 0x40),
+               30: (None, None, None, 0x0E, 0x43)})
+    r["vibrato_waveforms"] = xm([pat(36, wf)], decay)
+    tw = cells(range(0, 32), (None, None, None, 7, 0))
+    tw.update({0: (C4, 1, None, 7, 0x4F), 8: (None, None, None, 0x0E, 0x71), 16: (None, None, None, 0x0E, 0x72),
+               24: (E4, 1, None, 0x0E, 0x74), 25: (E4, 1, None, 7, 0)})
+    r["tremolo_waveforms"] = xm([pat(32, tw)], one)
+    r["glissando"] = xm([pat(32, cells(range(2, 12), (None, None, None, 3, 0), {0: (C4, 1, None, 0x0E, 0x31), 1: (C5, None, None, 3, 0x06),
+                                         12: (None, None, None, 0x0E, 0x30), 13: (C4, None, None, 3, 0x06),
+                                         14: (None, None, None, 3, 0), 16: (None, None, None, 0x0E, 0x31),
+                                         17: (G4, None, None, 3, 0x03), 18: (None, None, 0xF0),
+                                         19: (None, None, 0xF0), 20: (None, None, None, 3, 0)}))], decay)
+    r["finetune_effect"] = xm([pat(32, {0: (C4, 1, None, 0x0E, 0x5F), 4: (None, None, None, 0x0E, 0x50),
+                                        8: (E4, 1, None, 0x0E, 0x50), 12: (E4, 1), 16: (G4, 1, None, 0x0E, 0x54),
+                                        20: (None, None, None, 1, 0x04), 24: (C5, 1, None, 0x0E, 0x5C)})],
+                              [Instrument([looped(finetune=-40)])])
+    r["vibrato_first_tick"] = xm([pat(32, cells(range(0, 32, 2), (None, None, None, 4, 0), {0: (C4, 1, None, 4, 0x1F), 8: (E4, 1, None, 4, 0xF8),
+                                                 16: (G4, None, None, 4, 0x2F), 24: (C5, 1, None, 0x06, 0x02)}))],
+                                   one, speed=3)
+    # Arpeggio: the tick order at the line's end, at small and large speeds, both tables.
+    for name, speed, linear in (("arpeggio_speed_5", 5, True), ("arpeggio_speed_18", 18, True),
+                                ("arpeggio_amiga", 7, False)):
+        r[name] = xm([pat(12, cells(range(0, 12), (None, None, None, 0, 0x47), {0: (C4, 1, None, 0, 0x37), 4: (E4, 1, None, 0, 0xC0), 8: (C3, 1, None, 0, 0x0C),
+                                      10: (None, None, None, 0, 0x00)}))], decay, speed=speed, linear=linear)
+
+    # Envelopes: sustain at the loop start, loop end at the sustain point, a pan envelope
+    # with sustain and loop, fade-out 0 and at its largest, auto-vibrato, Lxx.
+    ramp = [(0, 64), (6, 10), (12, 50), (18, 20), (40, 0)]
+    r["env_sustain_loop_start"] = xm([pat(48, {0: (C4, 1), 20: (OFF,), 28: (E4, 1), 40: (OFF,)})],
+                                     [Instrument([looped()], vol_env=ramp, vol_sustain=1, vol_loop=(1, 3),
+                                                 fadeout=500)])
+    r["env_loop_end_sustain"] = xm([pat(48, {0: (C4, 1), 20: (OFF,), 28: (E4, 1), 40: (OFF,)})],
+                                   [Instrument([looped()], vol_env=ramp, vol_sustain=3, vol_loop=(1, 3),
+                                               fadeout=500)])
+    r["env_loop_no_sustain"] = xm([pat(32, {0: (C4, 1), 16: (OFF,), 20: (E4, 1)})],
+                                  [Instrument([looped()], vol_env=ramp, vol_loop=(0, 2), fadeout=0)])
+    r["pan_envelope"] = xm([pat(32, {0: (C4, 1), 12: (OFF,), 16: (E4, 1, None, 8, 0x20), 28: (OFF,)})],
+                           [Instrument([looped()], vol_env=SUSTAIN_ENV, vol_sustain=1, fadeout=300,
+                                       pan_env=[(0, 0), (10, 64), (20, 10)], pan_sustain=1, pan_loop=(1, 2))])
+    r["fadeout_extremes"] = xm([pat(32, {0: (C4, 1), 4: (OFF,), 8: (E4, 2), 10: (OFF,), 16: (G4, 3), 18: (OFF,)})],
+                               [Instrument([looped()], vol_env=SUSTAIN_ENV, vol_sustain=1, fadeout=0),
+                                Instrument([looped()], vol_env=SUSTAIN_ENV, vol_sustain=1, fadeout=0xFFF),
+                                Instrument([looped()], vol_env=SUSTAIN_ENV, vol_sustain=1, fadeout=0x7FFF)])
+    r["envelope_position"] = xm([pat(32, {0: (C4, 1), 4: (None, None, None, 21, 20), 8: (None, None, None, 21, 2),
+                                          12: (OFF,), 14: (None, None, None, 21, 8), 20: (E4, 1, None, 21, 30),
+                                          24: (None, None, None, 21, 0)})],
+                                [Instrument([looped()], vol_env=ramp, vol_sustain=3, fadeout=900,
+                                            pan_env=[(0, 0), (30, 64)], pan_sustain=1)])
+    r["env_cut_note"] = xm([pat(32, {0: (C4, 1, None, 0x0E, 0xC2), 6: (None, None, 0x40), 10: (None, None, None, 0x0C, 0),
+                                     14: (None, None, 0x30), 18: (OFF,), 22: (None, None, 0x40)})],
+                           [Instrument([looped()], vol_env=ramp, vol_sustain=3, fadeout=900)])
+    for vtype in range(4):
+        r["autovibrato_type%d" % vtype] = xm([pat(16, {0: (C4, 1), 8: (E4, 1), 12: (OFF,)})],
+                                             [Instrument([looped()], vol_env=SUSTAIN_ENV, vol_sustain=1, fadeout=400,
+                                                         vibrato=(vtype, 0, 12, 8))])
+    r["autovibrato_sweep"] = xm([pat(24, {0: (C4, 1), 8: (E4, 1), 12: (None, 1), 16: (C3, 2)})],
+                                [Instrument([looped()], vibrato=(0, 40, 15, 20)),
+                                 Instrument([looped()], vibrato=(0, 255, 8, 63))])
+    r["autovibrato_amiga"] = xm([pat(16, {0: (C4, 1), 8: (C3, 1, None, 4, 0x44)})],
+                                [Instrument([looped()], vibrato=(0, 10, 15, 12))], linear=False)
+
+    # Song flow: loops with breaks and jumps, break parameters, speed and tempo limits,
+    # the restart position, missing, empty and full-length patterns. Every line sets a
+    # volume of its own, so the loudness tells which lines played in which order.
+    def flow(patterns, **kw):
+        """patterns: (rows, {line: [cells]}) each, on two channels."""
+        out = []
+        for p, (rows, events) in enumerate(patterns):
+            lines = {}
+            for line in range(rows):
+                level = 0x11 + (p * 13 + line * 5) % 64
+                given = events.get(line, [])
+                first = (C4 if line == 0 else None, 1 if line == 0 else None, level)
+                if given and given[0]:
+                    first += tuple(given[0][3:])
+                lines[line] = [first] + list(given[1:])
+            out.append(pat(rows, lines, channels=2))
+        return xm(out, one, channels=2, **kw)
+
+    def e(effect, param):
+        return (None, None, None, effect, param)
+
+    r["loop_then_break"] = flow([(16, {4: [e(0x0E, 0x60)], 8: [e(0x0E, 0x62)], 10: [e(0x0D, 0x00)]}),
+                                 (16, {})])
+    r["loop_break_same_line"] = flow([(16, {2: [e(0x0E, 0x60)], 6: [e(0x0E, 0x61), e(0x0D, 0x04)]}),
+                                      (16, {}), (16, {})])
+    r["loop_row_carries"] = flow([(16, {2: [e(0x0E, 0x60)], 4: [e(0x0E, 0x61)]}), (8, {}),
+                                  (16, {6: [None, e(0x0E, 0x60)], 9: [None, e(0x0E, 0x62)]}), (16, {})])
+    r["loop_two_channels"] = flow([(16, {2: [e(0x0E, 0x60)], 5: [None, e(0x0E, 0x60)],
+                                         7: [e(0x0E, 0x61), e(0x0E, 0x62)]}), (16, {})])
+    for name, line in (("jump_then_break", [e(0x0B, 2), e(0x0D, 0x08)]),
+                       ("break_then_jump", [e(0x0D, 0x08), e(0x0B, 2)])):
+        r[name] = flow([(16, {4: line}), (16, {}), (16, {12: [e(0x0D, 0x12)]}), (32, {})])
+    r["break_parameters"] = flow([(16, {8: [e(0x0D, 0x1A)]}), (32, {24: [e(0x0D, 0x70)]}),
+                                  (32, {10: [e(0x0D, 0x40)]}), (64, {50: [e(0x0D, 0x28)]}), (16, {})])
+    r["break_to_long_pattern"] = flow([(16, {4: [e(0x0D, 0x70)]}), (128, {})], speed=2)
+    r["speed_tempo_limits"] = flow([(32, {0: [e(0x0F, 0x20)], 4: [e(0x0F, 0x1F)], 6: [e(0x0F, 0x03)],
+                                          10: [e(0x0F, 0xFF)], 16: [e(0x0F, 0x01)], 20: [e(0x0F, 0x00)]})])
+    r["restart_position"] = flow([(8, {}), (8, {}), (8, {})], orders=[0, 1, 2, 1], restart=2)
+    r["pattern_rows_extremes"] = flow([(256, {}), (0, {}), (8, {})], speed=2)
+    r["pattern_delay"] = flow([(16, {2: [e(0x0E, 0xE2)], 5: [e(0x0E, 0xE1), e(0x0D, 0x03)],
+                                     }), (16, {3: [e(0x0E, 0x60)], 6: [e(0x0E, 0x61), e(0x0E, 0xE2)],
+                                               9: [(C4, 1, 0x30, 0x0E, 0xE1)]})])
+    r["pattern_delay_notes"] = xm([pat(16, {0: (C4, 1), 2: (E4, 1, None, 0x0E, 0xE2), 4: (None, None, 0x20, 0x0E, 0xE1),
+                                            6: (G4, 1, None, 0x0E, 0xD2), 7: (None, None, None, 0x0E, 0xE1),
+                                            8: (C5, 1, None, 0x0A, 0x04), 9: (None, None, None, 0x0E, 0xE3)})], decay)
+    r["song_length_zero"] = xm([pat(8, {0: (C4, 1), 4: (E4, 1)})], one, orders=[])
+    r["volume_set_limits"] = xm([pat(32, {0: (C4, 1, None, 0x0C, 0x20), 4: (None, None, None, 0x0C, 0x50),
+                                          8: (None, None, 0x18, 0x0C, 0x10), 12: (None, None, 0x55),
+                                          16: (E4, 1, 0x50), 20: (None, None, 0x30, 0x0C, 0x7F),
+                                          24: (G4, 1, 0x20, 0x0C, 0x00), 28: (None, None, 0x0F)})], decay)
+    # Portamento up and down past the pitch range, with both frequency tables.
+    for name, linear in (("porta_limits", True), ("porta_limits_amiga", False)):
+        r[name] = xm([pat(32, cells(range(1, 14), (None, None, None, 1, 0xFF),
+                                   cells(range(17, 31), (None, None, None, 2, 0xFF),
+                                         {0: (note("C-6"), 1, None, 1, 0xFF), 16: (note("C-2"), 1, None, 2, 0xFF)})))],
+                     one, linear=linear)
+    r["pan_positions"] = xm([pat(32, {0: (C4, 1, None, 8, 0x00), 4: (E4, 1, None, 8, 0xFF), 8: (G4, 1, 0xC8),
+                                      12: (C5, 1, None, 0x0E, 0x84), 16: (C4, 1, 0xCF), 20: (E4, 1),
+                                      24: (G4, 1, 0xC0, 8, 0x80), 28: (C5, 1, None, 0x19, 0x0F)})],
+                            [Instrument([decaying(frames=8000, pan=255)])])
+    r["order_missing_pattern"] = flow([(8, {3: [e(0x0B, 3)]}), (8, {}), (8, {})], orders=[0, 5, 1, 2, 7, 1])
     return r
 
 
@@ -323,44 +548,98 @@ def rules():
 # by `compare`.
 EXPECTED = {
     "amiga_periods": (1.000, 0.996),
-    "delay_envelope": (1.000, 0.996),
+    "arpeggio_amiga": (1.000, 0.994),
+    "arpeggio_speed_18": (1.000, 0.995),
+    "arpeggio_speed_5": (0.999, 0.995),
+    "autovibrato_amiga": (0.016, 0.996),
+    "autovibrato_sweep": (0.544, 0.996),
+    "autovibrato_type0": (1.000, 0.996),
+    "autovibrato_type1": (1.000, 0.996),
+    "autovibrato_type2": (1.000, 0.987),
+    "autovibrato_type3": (1.000, 0.987),
+    "break_parameters": (1.000, 0.996),
+    "break_then_jump": (1.000, 0.996),
+    "break_to_long_pattern": (1.000, 0.995),
+    "delay_envelope": (1.000, 0.997),
     "delay_inst_volume": (1.000, 0.997),
     "delay_keyoff_note": (1.000, 0.997),
     "delay_past_speed": (0.967, 0.997),
     "delay_volume_column": (1.000, 0.997),
     "delay_without_note": (1.000, 0.997),
+    "effect_memory": (0.997, 0.996),
     "empty_fields": (1.000, 0.997),
-    "envelope_few_points": (0.999, 0.997),
+    "env_cut_note": (0.999, 0.996),
+    "env_loop_end_sustain": (1.000, 0.995),
+    "env_loop_no_sustain": (0.997, 0.995),
+    "env_sustain_loop_start": (0.999, 0.996),
+    "envelope_few_points": (1.000, 0.997),
+    "envelope_position": (0.998, 0.996),
+    "fadeout_extremes": (0.996, 0.995),
     "fadeout_inst_change": (1.000, 0.996),
+    "fine_porta_memory": (0.937, 0.997),
+    "fine_porta_memory_amiga": (0.950, 0.997),
+    "finetune_effect": (-0.001, 0.997),
+    "glissando": (1.000, 0.989),
+    "global_volume": (0.996, 0.996),
     "inst_above_128": (1.000, 0.997),
-    "inst_alone_change": (1.000, 0.996),
-    "inst_alone_envelope": (1.000, 0.994),
+    "inst_alone_change": (1.000, 0.997),
+    "inst_alone_envelope": (1.000, 0.997),
     "inst_alone_other": (1.000, 0.997),
-    "inst_alone_volume": (1.000, 0.996),
+    "inst_alone_volume": (1.000, 0.997),
     "inst_invalid": (1.000, 0.997),
     "instrument_header_short": (1.000, 0.997),
+    "jump_then_break": (1.000, 0.996),
     "keyoff_k00_kxx": (1.000, 0.996),
     "keyoff_no_envelope": (1.000, 0.997),
-    "keyoff_no_sustain": (1.000, 0.996),
-    "keyoff_sustain": (1.000, 0.995),
-    "keyoff_with_instrument": (1.000, 0.996),
+    "keyoff_no_sustain": (0.999, 0.994),
+    "keyoff_sustain": (1.000, 0.997),
+    "keyoff_with_instrument": (1.000, 0.997),
+    "loop_break_same_line": (1.000, 0.996),
+    "loop_row_carries": (1.000, 0.996),
+    "loop_then_break": (1.000, 0.996),
+    "loop_two_channels": (1.000, 0.996),
+    "note_cut": (1.000, 0.996),
     "note_map_beyond": (1.000, 0.998),
     "note_out_of_range": (1.000, 0.996),
     "offset_memory": (1.000, 0.997),
     "offset_past_end": (1.000, 0.997),
     "offset_past_loop_end": (1.000, 0.997),
+    "order_missing_pattern": (1.000, 0.997),
+    "pan_envelope": (1.000, 0.997),
+    "pan_positions": (1.000, 0.997),
+    "pan_slide": (0.823, 0.997),
+    "pattern_delay": (1.000, 0.996),
+    "pattern_delay_notes": (1.000, 0.997),
     "pattern_packing_type": (1.000, 0.997),
-    "porta_first_note": (1.000, 0.996),
-    "porta_instrument": (1.000, 0.994),
+    "pattern_rows_extremes": (1.000, 0.995),
+    "porta_first_note": (1.000, 0.997),
+    "porta_instrument": (1.000, 0.997),
     "porta_instrument_change": (1.000, 0.997),
+    "porta_limits": (0.559, 0.620),
+    "porta_limits_amiga": (0.999, 0.874),
     "porta_target": (1.000, 0.996),
     "porta_volume_column": (1.000, 0.997),
+    "restart_position": (1.000, 0.997),
+    "retrig_counter": (0.999, 0.994),
+    "retrig_e9x": (1.000, 0.997),
+    "retrig_volume_table": (1.000, 0.971),
     "sample_16bit": (1.000, 0.989),
     "sample_adpcm": (1.000, 0.997),
     "sample_volume_high": (1.000, 0.997),
+    "song_length_zero": (0.390, 0.997),
+    "speed_tempo_limits": (1.000, 0.997),
+    "tremolo_waveforms": (0.991, 0.996),
+    "tremor": (1.000, 0.991),
     "version_0102": (1.000, 0.997),
     "version_0103": (1.000, 0.997),
+    "vibrato_first_tick": (1.000, 0.995),
     "vibrato_phase": (1.000, 0.995),
+    "vibrato_waveforms": (1.000, 0.978),
+    "volcol_panning": (0.255, 0.997),
+    "volcol_porta_memory": (1.000, 0.997),
+    "volcol_slides": (1.000, 0.997),
+    "volcol_vibrato": (1.000, 0.991),
+    "volume_set_limits": (1.000, 0.997),
 }
 
 
