@@ -6,6 +6,7 @@
 #include <ormix/audio/audio.h>
 #include "exchange.h"
 #include "gamepaths.h"
+#include "renderers.h"
 #include "scramble.h"
 #include "title.h"
 #include <ormix/graphics/d3d7/d3d7.h>
@@ -13,7 +14,6 @@
 #include <ormix/graphics/font.h>
 #include <ormix/graphics/graphics.h>
 #include <ormix/graphics/image.h>
-#include <ormix/graphics/opengl/opengl.h>
 #include <ormix/graphics/pixmap.h>
 #include <ormix/music/audiostream.h>
 #include <ormix/music/music.h>
@@ -22,6 +22,7 @@
 #include <ormix/runtime/runtime.h>
 #include <ormix/stream/stream.h>
 #include <ormix/system/event.h>
+#include <ormix/system/frames.h>
 #include <ormix/system/input.h>
 #include <ormix/system/keycodes.h>
 #include <ormix/system/pad.h>
@@ -159,8 +160,7 @@ bool TZingleGame::Start(const TZingleOptions& opts) {
   InitPixmapModule();
   InitImageModule();
   InitFontModule();
-  InitOpenGLModule();
-  InitD3D7Module();
+  InitGameRenderers();
   InitAudioModule();
   InitMusicModule();
   // Scripted play drives its pads itself, whichever window has the focus.
@@ -172,11 +172,11 @@ bool TZingleGame::Start(const TZingleOptions& opts) {
   LoadSettings(ToText(GamePaths().settings), settings);
   // 5. The renderer.
   if (settings.RendererOption == 0) {
-    UseGraphicsDriver(OpenGLRenderer(), GFX_BACKBUFFER);
+    UseGraphicsDriver(HardwareRenderer(), GFX_BACKBUFFER);
   } else if (settings.RendererOption == 1) {
     UseGraphicsDriver(DirectX7Renderer(), GFX_BACKBUFFER);
   } else if (!CurrentGraphicsDriver()) {
-    UseGraphicsDriver(OpenGLRenderer(), GFX_BACKBUFFER);
+    UseGraphicsDriver(HardwareRenderer(), GFX_BACKBUFFER);
   }
   // 6. The audio back end.
   UseAudioDriver(u"directsound");
@@ -343,10 +343,12 @@ void TZingleGame::DrawTextAligned(int x, int y, const Text& text, int centreX, i
 }
 
 void TZingleGame::Save() {
-  if (SaveSettings(ToText(GamePaths().settings), settings))
+  if (SaveSettings(ToText(GamePaths().settings), settings)) {
+    SaveKeptFolders();
     Trace("saved");
-  else
+  } else {
     std::fprintf(stderr, "zingle: cannot save the settings in %s\n", GamePaths().settings.c_str());
+  }
 }
 
 void TZingleGame::Quit() {
@@ -470,10 +472,12 @@ TZingleGame::TitleResult TZingleGame::TitleFrame() {
     ScorePending = 1;
     return TitleResult::StartGame;
   }
-  if (ButtonHeld(2) && ScorePending == 1) {
+  if (ButtonHeld(2) && ScorePending == 1 && !_exchange.Running()) {
     Text record = EncodeRecordName(settings.PlayerName) + u"|" + IntToText(settings.PlayerId) + u"|" +
                   IntToText(settings.HighScore);
-    Text table = ExchangeScoresResponsively(record, ScoreServerFromEnvironment());
+    _exchange.Begin(record, ScoreServerFromEnvironment());
+  }
+  if (Text table; _exchange.Finished(table)) {
     // A failed exchange keeps the table that was there.
     if (!table.empty()) settings.ScoreTable = table;
     Trace("exchange %s", table.empty() ? "failed" : "ok");
@@ -724,33 +728,64 @@ template <typename Frame> void TZingleGame::GuardedFrame(Frame&& frame) {
   }
 }
 
-void TZingleGame::Cycle() {
-  EnterTitle();
-  bool title = true;
-  while (title) GuardedFrame([&] { title = TitleFrame() == TitleResult::Continue; });
-  BeginPlay();
-  // A frame cut short by the failure still ends play when the ball had fallen.
-  bool playing = true;
-  while (playing) {
-    GuardedFrame([&] { playing = PlayFrame(); });
-    if (field.PlayEnded) playing = false;
+void TZingleGame::CycleFrame() {
+  if (_stage == TStage::Enter) {
+    EnterTitle();
+    _stage = TStage::Title;
   }
-  Trace("gameover-display");
-  StopMusic();
-  for (int i = 0; i < 121; ++i) GuardedFrame([&] { GameOverFrame(); });
-  FinishGame();
+  switch (_stage) {
+    case TStage::Enter:
+    case TStage::Title: {
+      bool start = false;
+      GuardedFrame([&] { start = TitleFrame() == TitleResult::StartGame; });
+      if (start) {
+        BeginPlay();
+        _stage = TStage::Play;
+      }
+      break;
+    }
+    case TStage::Play: {
+      bool playing = true;
+      GuardedFrame([&] { playing = PlayFrame(); });
+      // A frame cut short by the failure still ends play when the ball had fallen.
+      if (field.PlayEnded) playing = false;
+      if (!playing) {
+        Trace("gameover-display");
+        StopMusic();
+        _stage = TStage::GameOver;
+        _gameOverFrames = 0;
+      }
+      break;
+    }
+    case TStage::GameOver:
+      GuardedFrame([&] { GameOverFrame(); });
+      if (++_gameOverFrames == 121) {
+        FinishGame();
+        _stage = TStage::Enter;
+      }
+      break;
+  }
+}
+
+void TZingleGame::Cycle() {
+  do {
+    CycleFrame();
+  } while (_stage != TStage::Enter);
 }
 
 void TZingleGame::Run() {
   BeginCycle();
-  for (;;) {
+  RunFrames([this] {
     try {
-      Cycle();
+      CycleFrame();
     } catch (const TDisplayModeException&) {
-      // Outside the frames (while a screen is opened): go on in a window.
+      // Outside the frames (while a screen is opened): go on in a window, from the title.
       FallBackToWindow();
+      _stage = TStage::Enter;
     }
-  }
+    return true;
+  });
+  std::abort();  // RunFrames ends only with the program
 }
 
 void GameMain() {
