@@ -148,3 +148,31 @@ build_dep libvorbis libvorbis b_vorbis
 build_dep sdl2 libsdl2 b_sdl2
 log "libraries for WebAssembly are in $PREFIX"
 [ $DEPS_ONLY = 1 ] && exit 0
+
+# --- the framework, the game and the examples ------------------------------------------
+# CMake finds the libraries above through the prefix (find_package and pkg-config).
+mkdir -p "$BUILD/examples"
+log "building the framework and the game into $BUILD"
+emcmake cmake -S "$SRC" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+  -DCMAKE_PREFIX_PATH="$PREFIX" -DCMAKE_FIND_ROOT_PATH="$PREFIX" "$EMULATOR" \
+  -DCMAKE_INSTALL_PREFIX="$BUILD/prefix" >"$BUILD/configure.log" 2>&1 || {
+  tail -n 40 "$BUILD/configure.log" >&2
+  exit 1
+}
+cmake --build "$BUILD" -j "$JOBS"
+cmake --install "$BUILD" >/dev/null
+
+# The examples, each built against the installed web framework as any game on Ormix would.
+for example in "$SRC"/examples/*/; do
+  name=$(basename "$example")
+  grep -q "ORMIX_WEB_PAGE" "$example/CMakeLists.txt" 2>/dev/null || continue
+  log "building the example $name"
+  emcmake cmake -S "$example" -B "$BUILD/examples/$name" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_PREFIX_PATH="$BUILD/prefix;$PREFIX" -DCMAKE_FIND_ROOT_PATH="$BUILD/prefix;$PREFIX" \
+    "$EMULATOR" >"$BUILD/examples/$name.configure.log" 2>&1 || {
+    tail -n 40 "$BUILD/examples/$name.configure.log" >&2
+    exit 1
+  }
+  cmake --build "$BUILD/examples/$name" -j "$JOBS"
+done
+log "done: the game's page is $BUILD/play/index.html (serve it: zingle-scores --web $BUILD/play)"
