@@ -178,6 +178,14 @@ bool TZingleGame::Start(const TZingleOptions& opts) {
   } else if (!CurrentGraphicsDriver()) {
     UseGraphicsDriver(HardwareRenderer(), GFX_BACKBUFFER);
   }
+  // ZINGLE_RENDERER names a renderer for this run, whatever the stored option says.
+  if (const char* name = std::getenv("ZINGLE_RENDERER"); name && *name) {
+    if (TVex2DDriver* r = RendererNamed(name)) {
+      UseGraphicsDriver(r, GFX_BACKBUFFER);
+    } else {
+      std::fprintf(stderr, "zingle: no renderer named %s (opengl, directx7, gles2)\n", name);
+    }
+  }
   // 6. The audio back end.
   UseAudioDriver(u"directsound");
   // 7. and 8. The screen, with the stored choice of window or full screen.
@@ -217,8 +225,7 @@ void TZingleGame::OpenGameScreen() {
     UseGraphicsDriver(DirectX7Renderer(), GFX_BACKBUFFER);
     OpenScreen(800, 600, 0, hertz, 0);
   }
-  Trace("renderer %s depth=%d", CurrentGraphicsDriver() == DirectX7Renderer() ? "directx7" : "opengl",
-        settings.ScreenDepthOption);
+  Trace("renderer %s depth=%d", RendererName(CurrentGraphicsDriver()), settings.ScreenDepthOption);
   SetBlendMode(BLEND_ALPHA);
   SetImageMaskColor(255, 0, 255);
   _reopening = false;

@@ -7,7 +7,7 @@
 // at least 100 frames after a warm-up, for N = 1,000, 10,000 and 50,000, and the largest N
 // whose frame fits 16.7 ms.
 //
-//   sprites_peer_bench [--frames F] [--renderers d3d7,opengl,sdl-software,sdl-opengl]
+//   sprites_peer_bench [--frames F] [--renderers d3d7,opengl,gles2,sdl-software,sdl-opengl]
 // Needs an X display (xvfb-run -a under CI or over ssh).
 #include <SDL.h>
 #include <SDL_opengl.h>
@@ -25,6 +25,7 @@
 #include <ormix/graphics/draw2d.h>
 #include <ormix/graphics/graphics.h>
 #include <ormix/graphics/image.h>
+#include <ormix/graphics/gles2/gles2.h>
 #include <ormix/graphics/opengl/opengl.h>
 #include <ormix/graphics/pixmap.h>
 #include <ormix/system/system.h>
@@ -182,7 +183,7 @@ int main(int argc, char** argv) {
     } else if (a == "--renderers" && i + 1 < argc) {
       only = "," + std::string(argv[++i]) + ",";
     } else {
-      std::printf("usage: sprites_peer_bench [--frames F] [--renderers d3d7,opengl,sdl-software,sdl-opengl]\n"
+      std::printf("usage: sprites_peer_bench [--frames F] [--renderers d3d7,opengl,gles2,sdl-software,sdl-opengl]\n"
                   "Draws N alpha-blended 32x32 sprites into an 800x600 window with each renderer and\n"
                   "prints the median ms per frame for N = 1000, 10000, 50000 and the largest N that\n"
                   "fits 16.7 ms.\n");
@@ -192,8 +193,10 @@ int main(int argc, char** argv) {
   InitSystemModule();
   InitD3D7Module();
   InitOpenGLModule();
+  InitGLES2Module();
   std::vector<Renderer> renderers = {OrmixRenderer("d3d7", DirectX7Renderer(), false),
                                      OrmixRenderer("opengl", OpenGLRenderer(), true),
+                                     OrmixRenderer("gles2", GLES2Renderer(), true),
                                      SdlRenderer("sdl-software", "software"), SdlRenderer("sdl-opengl", "opengl")};
   const std::vector<Place> places = Places(200000);
   std::printf("%-13s %10s %10s %10s %14s\n", "renderer", "1,000 ms", "10,000 ms", "50,000 ms", "N in 16.7 ms");

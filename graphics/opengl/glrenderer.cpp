@@ -1,6 +1,7 @@
 // The OpenGL 2D renderer: fixed-function OpenGL 1.x in immediate mode, image frames as
 // power-of-two textures held by the shared context.
 #include <GL/gl.h>
+#include <SDL2/SDL.h>
 
 #include <algorithm>
 #include <cmath>
@@ -122,10 +123,13 @@ void AdjustTexSize(int& width, int& height) {
 
 TGLImageFrame::~TGLImageFrame() {
   if (seq != 0 && name != 0 && GLContextAlive()) {
+    // Whatever context was current comes back afterwards, even one of another renderer.
+    SDL_Window* window = SDL_GL_GetCurrentWindow();
+    SDL_GLContext context = SDL_GL_GetCurrentContext();
     SwapSharedContext();
     GLuint n = name;
     glDeleteTextures(1, &n);
-    SwapSharedContext();
+    SDL_GL_MakeCurrent(window, context);
   }
   seq = 0;
 }

@@ -1,7 +1,7 @@
-// One 800 x 600 frame of game-like drawing through the OpenGL renderer (Mesa llvmpipe
-// under Xvfb here): a repeated background tile, 40 rotated and scaled 80 x 80 sprites
-// with alpha blending, and a line of text; finished with glFinish so the rasterizer's
-// work is counted. Run under xvfb-run when there is no display.
+// One 800 x 600 frame of game-like drawing through the OpenGL renderer and through the
+// shader renderer (Mesa llvmpipe under Xvfb here): a repeated background tile, 40 rotated
+// and scaled 80 x 80 sprites with alpha blending, and a line of text; shown and finished
+// with glFinish so the rasterizer's work is counted. Run under xvfb-run when there is no display.
 #include <GL/gl.h>
 #include <benchmark/benchmark.h>
 
@@ -9,6 +9,7 @@
 
 #include <ormix/graphics/draw2d.h>
 #include <ormix/graphics/image.h>
+#include <ormix/graphics/gles2/gles2.h>
 #include <ormix/graphics/opengl/opengl.h>
 #include <ormix/graphics/pixmap.h>
 
@@ -28,13 +29,17 @@ TImagePtr Sprite(int w, int h, uint32_t seed) {
   return image;
 }
 
-void BM_GLGameFrame(benchmark::State& state) {
+// Argument 0: the OpenGL renderer; 1: the shader renderer.
+void BM_GameFrame(benchmark::State& state) {
   if (!std::getenv("DISPLAY")) {
     state.SkipWithError("no X display (run under xvfb-run)");
     return;
   }
   InitOpenGLModule();
-  UseGraphicsDriver(OpenGLRenderer(), GFX_BACKBUFFER);
+  InitGLES2Module();
+  TVex2DDriver* renderer = state.range(0) == 0 ? static_cast<TVex2DDriver*>(OpenGLRenderer()) : GLES2Renderer();
+  state.SetLabel(ToUtf8(renderer->ToString()));
+  UseGraphicsDriver(renderer, GFX_BACKBUFFER);
   if (!OpenScreen(800, 600, 0, 0, 0)) {
     state.SkipWithError("cannot open the window");
     return;
@@ -43,6 +48,7 @@ void BM_GLGameFrame(benchmark::State& state) {
   TImagePtr ball = Sprite(80, 80, 2);
   CenterImageAnchor(ball);
   SetBlendMode(BLEND_ALPHA);
+  const uint64_t calls = GLES2Renderer()->DrawCalls();
   for (auto _ : state) {
     ClearScreen();
     SetDrawColor(255, 255, 255);
@@ -55,14 +61,18 @@ void BM_GLGameFrame(benchmark::State& state) {
     }
     SetDrawTransform(0, 1, 1);
     DrawString(u"Score 123456  Chain x4", 10, 570);
-    glFinish();
     ShowFrame();
+    glFinish();
+  }
+  if (state.range(0) == 1 && state.iterations() > 0) {
+    state.counters["draw_calls"] =
+        static_cast<double>(GLES2Renderer()->DrawCalls() - calls) / static_cast<double>(state.iterations());
   }
   CloseScreen();
 }
 
 }  // namespace
 
-BENCHMARK(BM_GLGameFrame)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_GameFrame)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 BENCHMARK_MAIN();

@@ -1,5 +1,5 @@
-// Rendering through the OpenGL renderer in a real window (Xvfb + Mesa), read back with
-// GrabPixmap.
+// Rendering through the OpenGL renderer and the shader renderer in a real window (Xvfb +
+// Mesa), read back with GrabPixmap.
 #include <GL/gl.h>
 #include <gtest/gtest.h>
 
@@ -12,6 +12,7 @@
 #include <ormix/graphics/draw2d.h>
 #include <ormix/graphics/font.h>
 #include <ormix/graphics/image.h>
+#include <ormix/graphics/gles2/gles2.h>
 #include <ormix/graphics/opengl/opengl.h>
 #include <ormix/graphics/pixmap.h>
 #include <ormix/runtime/incbin.h>
@@ -40,30 +41,67 @@ void ExpectNear(const Rgba& got, int r, int g, int b, int tol, const char* what)
   EXPECT_NEAR(got.b, b, tol) << what;
 }
 
-class GLRender : public ::testing::Test {
-protected:
-  static void SetUpTestSuite() {
-    if (!HaveDisplay()) return;
-    InitOpenGLModule();
-    UseGraphicsDriver(OpenGLRenderer(), GFX_BACKBUFFER);
+// The OpenGL renderer and the shader renderer draw the same pictures: every picture test
+// runs on both.
+struct RendererCase {
+  const char* name;
+  TVex2DDriver* (*get)();
+};
+
+TVex2DDriver* OpenGL() {
+  InitOpenGLModule();
+  return OpenGLRenderer();
+}
+
+TVex2DDriver* GLES2() {
+  InitGLES2Module();
+  return GLES2Renderer();
+}
+
+// A W x H screen on the renderer (kept open from one test to the next) in a known state.
+void OpenKnownScreen(TVex2DDriver* renderer) {
+  if (!ScreenGraphics() || CurrentGraphicsDriver() != renderer) {
+    CloseScreen();
+    UseGraphicsDriver(renderer, GFX_BACKBUFFER);
     OpenScreen(W, H, 0, 0, 0);
   }
+  ASSERT_NE(ScreenGraphics(), nullptr);
+  SetClipRect(0, 0, W, H);
+  SetDrawTransform(0, 1, 1);
+  SetDrawHandle(0, 0);
+  SetDrawOrigin(0, 0);
+  SetDrawColor(255, 255, 255);
+  SetDrawAlpha(1);
+  SetLineThickness(1);
+  SetBlendMode(BLEND_SOLID);
+  SetClearColor(0, 0, 0);
+  ClearScreen();
+}
+
+class Render : public ::testing::TestWithParam<RendererCase> {
+protected:
   static void TearDownTestSuite() {
     if (HaveDisplay()) CloseScreen();
   }
   void SetUp() override {
     if (!HaveDisplay()) ORMIX_SKIP_OR_FAIL() << "no X display (run under xvfb-run)";
-    ASSERT_NE(ScreenGraphics(), nullptr);
-    // A known state for every test.
-    SetClipRect(0, 0, W, H);
-    SetDrawTransform(0, 1, 1);
-    SetDrawHandle(0, 0);
-    SetDrawOrigin(0, 0);
-    SetDrawColor(255, 255, 255);
-    SetDrawAlpha(1);
-    SetBlendMode(BLEND_SOLID);
-    SetClearColor(0, 0, 0);
-    ClearScreen();
+    OpenKnownScreen(GetParam().get());
+  }
+};
+
+INSTANTIATE_TEST_SUITE_P(Renderers, Render,
+                         ::testing::Values(RendererCase{"opengl", OpenGL}, RendererCase{"gles2", GLES2}),
+                         [](const ::testing::TestParamInfo<RendererCase>& info) { return info.param.name; });
+
+// The OpenGL renderer's own GL state and helpers.
+class GLRender : public ::testing::Test {
+protected:
+  static void TearDownTestSuite() {
+    if (HaveDisplay()) CloseScreen();
+  }
+  void SetUp() override {
+    if (!HaveDisplay()) ORMIX_SKIP_OR_FAIL() << "no X display (run under xvfb-run)";
+    OpenKnownScreen(OpenGL());
   }
 };
 
@@ -80,7 +118,7 @@ TImagePtr GradientImage(int w, int h, int flags) {
   return image;
 }
 
-TEST_F(GLRender, BlendModesOverKnownBackground) {
+TEST_P(Render, BlendModesOverKnownBackground) {
   struct Case {
     int mode;
     float alpha;
@@ -109,7 +147,7 @@ TEST_F(GLRender, BlendModesOverKnownBackground) {
   }
 }
 
-TEST_F(GLRender, ImagesAreTintedByDrawColourAndFadedByAlpha) {
+TEST_P(Render, ImagesAreTintedByDrawColourAndFadedByAlpha) {
   TImagePtr image = NewImage(16, 16, 1, 0);
   LockImagePixels(image, 0)->ClearPixels(0xFFFFFFFFu);
   SetDrawColor(255, 0, 0);
@@ -125,7 +163,7 @@ TEST_F(GLRender, ImagesAreTintedByDrawColourAndFadedByAlpha) {
   ExpectNear(ScreenAt(15, 15), 0, 127, 100, 2, "faded green over blue");
 }
 
-TEST_F(GLRender, RotationBy90TurnsTheXAxisDownwards) {
+TEST_P(Render, RotationBy90TurnsTheXAxisDownwards) {
   SetDrawRotation(90);
   FillRect(50, 50, 10, 5);
   // (x, y) -> (-y, x): the rectangle spans x 45..50 and y 50..60.
@@ -135,7 +173,7 @@ TEST_F(GLRender, RotationBy90TurnsTheXAxisDownwards) {
   ExpectNear(ScreenAt(47, 61), 0, 0, 0, 0, "below");
 }
 
-TEST_F(GLRender, DrawHandleMovesShapes) {
+TEST_P(Render, DrawHandleMovesShapes) {
   SetDrawHandle(8, 8);
   float hx, hy;
   GetDrawHandle(hx, hy);
@@ -151,7 +189,7 @@ TEST_F(GLRender, DrawHandleMovesShapes) {
   }
 }
 
-TEST_F(GLRender, ClipRectLimitsClearingAndDrawing) {
+TEST_P(Render, ClipRectLimitsClearingAndDrawing) {
   SetClipRect(10, 20, 30, 40);
   int x, y, w, h;
   GetClipRect(x, y, w, h);
@@ -166,7 +204,10 @@ TEST_F(GLRender, ClipRectLimitsClearingAndDrawing) {
   ExpectNear(ScreenAt(20, 60), 0, 0, 0, 0, "below the clip");
   ExpectNear(ScreenAt(40, 30), 0, 0, 0, 0, "right of the clip");
   ExpectNear(ScreenAt(20, 19), 0, 0, 0, 0, "above the clip");
+}
 
+TEST_F(GLRender, ClipRectIsAScissorBoxMeasuredFromTheBottom) {
+  SetClipRect(10, 20, 30, 40);
   GLint box[4];
   glGetIntegerv(GL_SCISSOR_BOX, box);
   EXPECT_TRUE(glIsEnabled(GL_SCISSOR_TEST));
@@ -183,7 +224,9 @@ TEST_F(GLRender, OvalSegmentCount) {
   };
   const Case cases[] = {{10, 10, 12}, {100, 60, 80}, {2, 2, 12}, {30, 30, 28}, {-40, 20, 28}, {33, 34, 32}};
   for (const Case& c : cases) EXPECT_EQ(GLOvalSegments(0, 0, c.w, c.h), c.segments) << c.w << "x" << c.h;
+}
 
+TEST_P(Render, OvalsCoverTheMiddleOfEachSideButNotTheCorners) {
   // A 12-cornered 10 x 10 oval leaves the corners of its box empty but covers the
   // middle of each side.
   FillOval(20, 20, 100, 60);
@@ -222,7 +265,7 @@ TEST_F(GLRender, TextureOfA100x50ImageRepeatsItsLastColumnAndRow) {
   EXPECT_FLOAT_EQ(sq->v1, 1.0f);
 }
 
-TEST_F(GLRender, ImageDrawsPixelExactAtItsHandle) {
+TEST_P(Render, ImageDrawsPixelExactAtItsHandle) {
   TImagePtr image = GradientImage(10, 8, 0);
   SetImageAnchor(image, 5, 4);
   BlitImage(image, 50, 60);
@@ -236,7 +279,7 @@ TEST_F(GLRender, ImageDrawsPixelExactAtItsHandle) {
   }
 }
 
-TEST_F(GLRender, RepeatImageCoversTheClipRect) {
+TEST_P(Render, RepeatImageCoversTheClipRect) {
   TImagePtr image = GradientImage(10, 10, 0);
   // Columns start at -9 for a position of -19, so column 0 shows image column 9.
   RepeatImage(image, -19, 3);
@@ -256,7 +299,7 @@ TEST_F(GLRender, RepeatImageCoversTheClipRect) {
   EXPECT_NEAR(TVex2DGraphics::Current()->tform_jx, 1.0f, 1e-6);
 }
 
-TEST_F(GLRender, RepeatImageInsideAClipRect) {
+TEST_P(Render, RepeatImageInsideAClipRect) {
   TImagePtr image = GradientImage(10, 10, 0);
   SetClipRect(33, 40, 50, 30);
   RepeatImage(image, 0, 0);
@@ -276,7 +319,7 @@ TEST_F(GLRender, RepeatImageInsideAClipRect) {
   }
 }
 
-TEST_F(GLRender, LinesPlotTheirLastPixelOnRequest) {
+TEST_P(Render, LinesPlotTheirLastPixelOnRequest) {
   DrawLineSegment(10, 100, 20, 100);
   ExpectNear(ScreenAt(20, 100), 255, 255, 255, 0, "end pixel plotted");
   ExpectNear(ScreenAt(15, 100), 255, 255, 255, 0, "middle");
@@ -288,7 +331,7 @@ TEST_F(GLRender, LinesPlotTheirLastPixelOnRequest) {
   ExpectNear(ScreenAt(3, 4), 255, 255, 255, 0, "plot");
 }
 
-TEST_F(GLRender, PolygonsNeedThreePointsAndAnEvenCount) {
+TEST_P(Render, PolygonsNeedThreePointsAndAnEvenCount) {
   FillPolygon({10, 10, 20, 10, 20});            // odd count
   FillPolygon({10, 10, 20, 10});                // two points
   FillPolygon({10, 10, 20, 10, 20, 20, 10});    // seven values
@@ -299,7 +342,7 @@ TEST_F(GLRender, PolygonsNeedThreePointsAndAnEvenCount) {
   EXPECT_EQ(ScreenAt(20, 20).r, 0);
 }
 
-TEST_F(GLRender, PixmapsDrawAndGrabExactly) {
+TEST_P(Render, PixmapsDrawAndGrabExactly) {
   TPixmapPtr p = NewPixmap(7, 5, PIXFMT_RGB888);
   for (int y = 0; y < 5; ++y)
     for (int x = 0; x < 7; ++x) p->WritePixel(x, y, 0xFF000000u | uint32_t(x * 30) << 16 | uint32_t(y * 40) << 8 | 7);
@@ -313,7 +356,7 @@ TEST_F(GLRender, PixmapsDrawAndGrabExactly) {
     for (int x = 0; x < 7; ++x) EXPECT_EQ(back->ReadPixel(x, y) & 0xFFFFFF, p->ReadPixel(x, y) & 0xFFFFFF);
 }
 
-TEST_F(GLRender, CaptureToImageKeysOutTheMaskColour) {
+TEST_P(Render, CaptureToImageKeysOutTheMaskColour) {
   SetClearColor(0, 0, 0);
   ClearScreen();
   SetDrawColor(10, 20, 30);
@@ -404,7 +447,7 @@ TEST_F(GLRender, HelperTextureFromPixmapIsMipmappedToOne) {
 // Rows of the built-in font's "A", leftmost pixel in bit 0.
 constexpr int kRowsOfA[16] = {0, 0, 124, 198, 198, 198, 254, 198, 198, 198, 198, 0, 0, 0, 0, 0};
 
-TEST_F(GLRender, BuiltInFontDrawsItsBitmap) {
+TEST_P(Render, BuiltInFontDrawsItsBitmap) {
   SetClearColor(0, 0, 200);
   ClearScreen();
   SetBlendMode(BLEND_ALPHA);
@@ -422,7 +465,7 @@ TEST_F(GLRender, BuiltInFontDrawsItsBitmap) {
   for (int row = 0; row < 16; ++row) ASSERT_EQ(At(p, 16 + 3, row).b, 200) << "nothing past two glyphs";
 }
 
-TEST_F(GLRender, TextFollowsTheDrawingRotation) {
+TEST_P(Render, TextFollowsTheDrawingRotation) {
   SetBlendMode(BLEND_ALPHA);
   UseTextFont(nullptr);
   SetDrawRotation(90);
@@ -438,7 +481,7 @@ TEST_F(GLRender, TextFollowsTheDrawingRotation) {
   }
 }
 
-TEST_F(GLRender, SmoothTrueTypeGlyphsCarryATransparentBorder) {
+TEST_P(Render, SmoothTrueTypeGlyphsCarryATransparentBorder) {
   const char* path = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
   TImageFontPtr font = LoadTextFont(path, 24, FONT_SMOOTH);
   if (!font) ORMIX_SKIP_OR_FAIL() << "no " << path;
@@ -447,14 +490,16 @@ TEST_F(GLRender, SmoothTrueTypeGlyphsCarryATransparentBorder) {
   ASSERT_NE(glyph->_image, nullptr);
   EXPECT_EQ(glyph->_image->flags & (IMG_FILTERED | IMG_MIPMAPPED), IMG_FILTERED | IMG_MIPMAPPED);
   EXPECT_EQ(glyph->_image->width, glyph->_w);
-  auto frame = std::dynamic_pointer_cast<TGLImageFrame>(glyph->_image->Frame(0));
-  ASSERT_NE(frame, nullptr);
-  GLint minFilter = 0;
-  glBindTexture(GL_TEXTURE_2D, frame->name);
-  glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, &minFilter);
-  glBindTexture(GL_TEXTURE_2D, 0);
-  OpenGLRenderer()->ResetGLContext(TVex2DGraphics::Current());
-  EXPECT_EQ(minFilter, GL_LINEAR_MIPMAP_LINEAR);
+  if (auto frame = std::dynamic_pointer_cast<TGLImageFrame>(glyph->_image->Frame(0))) {
+    GLint minFilter = 0;
+    glBindTexture(GL_TEXTURE_2D, frame->name);
+    glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, &minFilter);
+    glBindTexture(GL_TEXTURE_2D, 0);
+    OpenGLRenderer()->ResetGLContext(TVex2DGraphics::Current());
+    EXPECT_EQ(minFilter, GL_LINEAR_MIPMAP_LINEAR);
+  } else {
+    EXPECT_NE(glyph->_image->Frame(0), nullptr);
+  }
 
   SetBlendMode(BLEND_ALPHA);
   UseTextFont(font);
@@ -478,7 +523,7 @@ TEST_F(GLRender, SmoothTrueTypeGlyphsCarryATransparentBorder) {
 
 // Sizes and positions a game may compute from a bad value: drawn as far as they can be
 // seen, quickly, with no overflow; the same pictures as the software renderer gives.
-TEST_F(GLRender, ExtremeSizesDrawWhatCanBeSeen) {
+TEST_P(Render, ExtremeSizesDrawWhatCanBeSeen) {
   TImagePtr white = NewImage(2, 2, 1, 0);
   TPixmapPtr p = LockImagePixels(white, 0);
   for (int y = 0; y < 2; ++y)
