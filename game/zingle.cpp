@@ -169,7 +169,7 @@ bool TZingleGame::Start(const TZingleOptions& opts) {
   Startup().appTitle = u"Zingle!";
   // 3. and 4. The player's identity and the stored settings.
   settings.PlayerId = NewPlayerId();
-  LoadSettings(ToText(GamePaths().settings), settings);
+  if (LoadSettings(ToText(GamePaths().settings), settings)) Trace("settings loaded best=%d", settings.HighScore);
   // 5. The renderer.
   if (settings.RendererOption == 0) {
     UseGraphicsDriver(HardwareRenderer(), GFX_BACKBUFFER);

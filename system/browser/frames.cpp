@@ -10,6 +10,12 @@
 
 namespace {
 
+// Time spent in frame functions, for the page's benchmark (ormix_frame_stats).
+struct TFrameStats {
+  int frames = 0;
+  double totalMillis = 0, maxMillis = 0;
+} g_stats;
+
 struct TFrameLoop {
   std::function<bool()> frame;
   double period = 1000.0 / 60;
@@ -25,7 +31,13 @@ void LoopStep(void* arg) {
   // its return play goes on rather than racing to catch up).
   int frames = 0;
   while (now + 1.0 >= loop->due && frames < 4) {
-    if (!loop->frame()) {
+    const double start = emscripten_get_now();
+    const bool more = loop->frame();
+    const double spent = emscripten_get_now() - start;
+    ++g_stats.frames;
+    g_stats.totalMillis += spent;
+    g_stats.maxMillis = std::max(g_stats.maxMillis, spent);
+    if (!more) {
       emscripten_cancel_main_loop();
       delete loop;
       return;
@@ -39,6 +51,17 @@ void LoopStep(void* arg) {
 std::function<void()>* g_ready = nullptr;
 
 }  // namespace
+
+// Frames run so far (what = 0), the milliseconds spent in them (1) and in the longest (2);
+// what = 3 starts counting again.
+extern "C" EMSCRIPTEN_KEEPALIVE double ormix_frame_stats(int what) {
+  switch (what) {
+    case 0: return g_stats.frames;
+    case 1: return g_stats.totalMillis;
+    case 2: return g_stats.maxMillis;
+    default: g_stats = TFrameStats{}; return 0;
+  }
+}
 
 void RunFrames(std::function<bool()> frame, int hertz) {
   auto* loop = new TFrameLoop;
