@@ -492,10 +492,15 @@ TZingleGame::TitleResult TZingleGame::TitleFrame() {
     ScorePending = 0;
   }
   ShowFrame(-1);
-  if (!LeaveHeld())
+  if (!LeaveHeld()) {
     EscapeLatch = 0;
-  else if (EscapeLatch == 0)
+  } else if (EscapeLatch == 0 && FramesPacedByHost()) {
+    // A page is left by closing it; Escape there only makes sure the settings are kept.
+    Save();
+    EscapeLatch = 1;
+  } else if (EscapeLatch == 0) {
     Quit();
+  }
   return TitleResult::Continue;
 }
 

@@ -94,8 +94,11 @@ void KeepFolder(const std::string& folder, std::function<void()> ready) {
     });
     var ok = 1;
     try { FS.mount(IDBFS, {}, dir); } catch (e) { ok = 0; }
-    if (!ok) { _ormix_kept_folder_ready(0); return; }
-    FS.syncfs(true, function(err) { _ormix_kept_folder_ready(err ? 0 : 1); });
+    if (!ok) { setTimeout(function() { try { _ormix_kept_folder_ready(0); } catch (e) { if (e !== 'unwind' && !(e instanceof ExitStatus)) throw e; } }, 0); return; }
+    FS.syncfs(true, function(err) {
+      // The program's frame loop takes over from here: it leaves by throwing 'unwind'.
+      try { _ormix_kept_folder_ready(err ? 0 : 1); } catch (e) { if (e !== 'unwind' && !(e instanceof ExitStatus)) throw e; }
+    });
   }, folder.c_str());
   // clang-format on
 }
