@@ -37,7 +37,7 @@ EMULATOR="-DCMAKE_CROSSCOMPILING_EMULATOR=$(command -v node);--no-experimental-f
 export PKG_CONFIG_LIBDIR=$PREFIX/lib/pkgconfig
 export PKG_CONFIG_PATH=
 export EM_PKG_CONFIG_LIBDIR=$PKG_CONFIG_LIBDIR
-export EM_PKG_CONFIG_PATH=
+export EM_PKG_CONFIG_PATH=$PKG_CONFIG_LIBDIR
 
 log() { echo "web-build: $*"; }
 
@@ -121,8 +121,9 @@ b_png() {
     -DSKIP_INSTALL_EXECUTABLES=ON -DSKIP_INSTALL_PROGRAMS=ON
 }
 b_jpeg() {
+  # Its install folders are typed paths: a relative one would be taken from the working folder.
   cmake_dep -DWITH_SIMD=0 -DENABLE_SHARED=0 -DENABLE_STATIC=1 -DWITH_TURBOJPEG=0 \
-    -DCMAKE_INSTALL_LIBDIR=lib
+    -DCMAKE_INSTALL_LIBDIR="$PREFIX/lib" -DCMAKE_INSTALL_INCLUDEDIR="$PREFIX/include"
 }
 b_freetype() {
   cmake_dep -DFT_DISABLE_HARFBUZZ=ON -DFT_DISABLE_BROTLI=ON -DFT_DISABLE_BZIP2=ON \
