@@ -34,6 +34,8 @@ JOBS=${JOBS:-$(nproc)}
 # generated JavaScript's file loading when CMake runs it for its checks.
 export NODE_PATH=${NODE_PATH:+$NODE_PATH:}/usr/share/nodejs
 EMULATOR="-DCMAKE_CROSSCOMPILING_EMULATOR=$(command -v node);--no-experimental-fetch"
+# Static libraries: pkg-config's answers include what each library itself links.
+STATIC_PC=-DPKG_CONFIG_ARGN=--static
 export PKG_CONFIG_LIBDIR=$PREFIX/lib/pkgconfig
 export PKG_CONFIG_PATH=
 export EM_PKG_CONFIG_LIBDIR=$PKG_CONFIG_LIBDIR
@@ -155,7 +157,7 @@ log "libraries for WebAssembly are in $PREFIX"
 mkdir -p "$BUILD/examples"
 log "building the framework and the game into $BUILD"
 emcmake cmake -S "$SRC" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-  -DCMAKE_PREFIX_PATH="$PREFIX" -DCMAKE_FIND_ROOT_PATH="$PREFIX" "$EMULATOR" \
+  -DCMAKE_PREFIX_PATH="$PREFIX" -DCMAKE_FIND_ROOT_PATH="$PREFIX" "$EMULATOR" "$STATIC_PC" \
   -DCMAKE_INSTALL_PREFIX="$BUILD/prefix" >"$BUILD/configure.log" 2>&1 || {
   tail -n 40 "$BUILD/configure.log" >&2
   exit 1
@@ -170,7 +172,8 @@ for example in "$SRC"/examples/*/; do
   log "building the example $name"
   emcmake cmake -S "$example" -B "$BUILD/examples/$name" -G Ninja -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_PREFIX_PATH="$BUILD/prefix;$PREFIX" -DCMAKE_FIND_ROOT_PATH="$BUILD/prefix;$PREFIX" \
-    "$EMULATOR" >"$BUILD/examples/$name.configure.log" 2>&1 || {
+    -DOrmix_DIR="$BUILD/prefix/lib/cmake/Ormix" \
+    "$EMULATOR" "$STATIC_PC" >"$BUILD/examples/$name.configure.log" 2>&1 || {
     tail -n 40 "$BUILD/examples/$name.configure.log" >&2
     exit 1
   }
