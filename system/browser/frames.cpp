@@ -86,7 +86,7 @@ void KeepFolder(const std::string& folder, std::function<void()> ready) {
   // clang-format off
   EM_ASM({
     var dir = UTF8ToString($0);
-    var path = '';
+    var path = "";
     dir.split('/').forEach(function(part) {
       if (!part) return;
       path += '/' + part;
@@ -106,7 +106,7 @@ void KeepFolder(const std::string& folder, std::function<void()> ready) {
 void SaveKeptFolders() {
   EM_ASM({
     FS.syncfs(false, function(err) {
-      if (err) console.error('ormix: the page\'s storage could not be written: ' + err);
+      if (err) console.error('ormix: the storage of the page could not be written: ' + err);
     });
   });
 }
