@@ -128,8 +128,10 @@ b_jpeg() {
     -DCMAKE_INSTALL_LIBDIR="$PREFIX/lib" -DCMAKE_INSTALL_INCLUDEDIR="$PREFIX/include"
 }
 b_freetype() {
+  # zlib from the prefix (its own copy would clash with it when both are linked).
   cmake_dep -DFT_DISABLE_HARFBUZZ=ON -DFT_DISABLE_BROTLI=ON -DFT_DISABLE_BZIP2=ON \
-    -DFT_DISABLE_PNG=ON -DFT_DISABLE_ZLIB=ON -DCMAKE_INSTALL_LIBDIR=lib
+    -DFT_DISABLE_PNG=ON -DFT_REQUIRE_ZLIB=ON -DZLIB_LIBRARY="$PREFIX/lib/libz.a" \
+    -DZLIB_INCLUDE_DIR="$PREFIX/include" -DCMAKE_INSTALL_LIBDIR=lib
 }
 b_ogg() {
   cmake_dep -DINSTALL_DOCS=OFF -DBUILD_TESTING=OFF -DCMAKE_INSTALL_LIBDIR=lib
