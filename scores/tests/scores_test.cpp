@@ -280,7 +280,7 @@ TEST_P(ScoreService, IdleAndSlowCrowdsDoNotSilenceIt) {
       const auto t0 = Clock::now();
       TReply reply = Get(server->port, ExchangeTarget(ToText(Record("Fair", player, player))));
       EXPECT_EQ(reply.status, 200) << reply.raw;
-      EXPECT_LT(std::chrono::duration<double>(Clock::now() - t0).count(), 1.0);
+      EXPECT_LT(std::chrono::duration<double>(Clock::now() - t0).count(), 3.0);  // behind a tied-up worker it would wait 5 s or more
       std::this_thread::sleep_for(std::chrono::milliseconds(250));
     }
     EXPECT_EQ(Get(server->port, "/healthz").status, 200);
