@@ -1,7 +1,7 @@
 // The shader renderer: every primitive becomes vertices (window pixels, texture
-// coordinates, colour) gathered into one batch and sent to GL in one draw call when the
-// texture, the kind of primitive or a GL state changes, or before the frame is shown or
-// read. One shader program does everything: the texture times the vertex colour, and a
+// coordinates, colour) gathered into one batch (triangles through 16-bit indices, so a
+// quad costs four vertices) and sent to GL in one draw call when the texture, the kind of
+// primitive or a GL state changes, or before the frame is shown or read. One shader program does everything: the texture times the vertex colour, and a
 // discard below an alpha reference for the mask blend mode. Shapes use a 1 x 1 white
 // texture so that they batch like images. Only the GLES 2 subset of GL is used.
 #include <GLES2/gl2.h>
@@ -58,7 +58,8 @@ constexpr const char* kGLHeader = "#version 120\n";
 
 constexpr GLuint kPosition = 0, kTexcoord = 1, kColor = 2;
 constexpr GLuint kUnknownTexture = 0xFFFFFFFFu;  // forces the next bind
-constexpr size_t kMaxBatch = 6 * 8192;            // vertices; a full batch is sent
+constexpr size_t kMaxVertices = 65536;            // a batch's vertices, as 16-bit indices reach
+constexpr size_t kMaxIndices = 6 * 16384;
 
 struct Vertex {
   float x, y, u, v;
@@ -69,7 +70,7 @@ struct Vertex {
 struct Device {
   int space = 0;
   bool broken = false;  // the program did not build: nothing is drawn
-  GLuint program = 0, buffer = 0, white = 0, scratch = 0;
+  GLuint program = 0, buffer = 0, indexBuffer = 0, white = 0, scratch = 0;
   GLint uScale = -1, uAlphaRef = -1, uTexture = -1;
 };
 
@@ -82,6 +83,8 @@ struct RendererState {
   float lineWidth = 1;
   int width = 0, height = 0;
   std::vector<Vertex> batch;
+  std::vector<uint16_t> indices;  // of the triangles in the batch
+  std::vector<float> corners;     // an oval's or polygon's corners in window pixels
   GLuint batchTexture = 0;
   GLenum batchMode = GL_TRIANGLES;
   Device device;
@@ -169,6 +172,7 @@ void MakeDevice(Device& d, int space) {
   d.uAlphaRef = glGetUniformLocation(d.program, "u_alphaRef");
   d.uTexture = glGetUniformLocation(d.program, "u_texture");
   glGenBuffers(1, &d.buffer);
+  glGenBuffers(1, &d.indexBuffer);
   d.white = MakeTexture(GL_NEAREST);
   const uint8_t white[4] = {255, 255, 255, 255};
   glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, 1, 1, 0, GL_RGBA, GL_UNSIGNED_BYTE, white);
@@ -183,18 +187,27 @@ void Bind(GLuint name) {
   }
 }
 
-// Room for n more vertices in a batch of this texture and primitive, sending the batch
-// first when it is of another texture or primitive or full.
-Vertex* Reserve(GLuint texture, GLenum mode, size_t n) {
+// Room in the batch for nv more vertices (and ni more indices of triangles) of this
+// texture and primitive, sending the batch first when it is of another texture or
+// primitive or has no room left. base is the index of the first new vertex.
+struct Room {
+  Vertex* v;
+  uint16_t* i;
+  uint16_t base;
+};
+
+Room Reserve(GLuint texture, GLenum mode, size_t nv, size_t ni = 0) {
   RendererState& r = R();
-  if (texture != r.batchTexture || mode != r.batchMode || r.batch.size() + n > kMaxBatch) {
+  if (texture != r.batchTexture || mode != r.batchMode || r.batch.size() + nv > kMaxVertices ||
+      r.indices.size() + ni > kMaxIndices) {
     GLES2Renderer()->FlushBatch();
     r.batchTexture = texture;
     r.batchMode = mode;
   }
-  const size_t old = r.batch.size();
-  r.batch.resize(old + n);
-  return r.batch.data() + old;
+  const size_t vertices = r.batch.size(), indices = r.indices.size();
+  r.batch.resize(vertices + nv);
+  r.indices.resize(indices + ni);
+  return {r.batch.data() + vertices, r.indices.data() + indices, static_cast<uint16_t>(vertices)};
 }
 
 inline void Put(Vertex& v, float x, float y, float u, float t) {
@@ -218,13 +231,38 @@ inline float MapY(float x, float y, float ty) {
 
 // A quad through four window points with texture coordinates, as two triangles.
 void Quad(GLuint texture, const float (&p)[8], float u0, float v0, float u1, float v1) {
-  Vertex* v = Reserve(texture, GL_TRIANGLES, 6);
-  Put(v[0], p[0], p[1], u0, v0);
-  Put(v[1], p[2], p[3], u1, v0);
-  Put(v[2], p[4], p[5], u1, v1);
-  Put(v[3], p[0], p[1], u0, v0);
-  Put(v[4], p[4], p[5], u1, v1);
-  Put(v[5], p[6], p[7], u0, v1);
+  Room room = Reserve(texture, GL_TRIANGLES, 4, 6);
+  Put(room.v[0], p[0], p[1], u0, v0);
+  Put(room.v[1], p[2], p[3], u1, v0);
+  Put(room.v[2], p[4], p[5], u1, v1);
+  Put(room.v[3], p[6], p[7], u0, v1);
+  const uint16_t b = room.base;
+  const uint16_t quad[6] = {b, static_cast<uint16_t>(b + 1), static_cast<uint16_t>(b + 2),
+                            b, static_cast<uint16_t>(b + 2), static_cast<uint16_t>(b + 3)};
+  std::memcpy(room.i, quad, sizeof quad);
+}
+
+// A convex polygon through the window points in R().corners, as the triangles of a fan
+// from the first; a polygon of more corners than a batch holds goes in several fans.
+void Fan() {
+  RendererState& r = R();
+  const float* xy = r.corners.data();
+  const size_t n = r.corners.size() / 2;
+  constexpr size_t kMost = 4096;
+  for (size_t start = 1; start + 1 < n;) {
+    const size_t count = std::min(n - start, kMost);  // corners after the first in this fan
+    if (count < 2) break;
+    Room room = Reserve(r.device.white, GL_TRIANGLES, count + 1, (count - 1) * 3);
+    Put(room.v[0], xy[0], xy[1], 0.5f, 0.5f);
+    for (size_t k = 0; k < count; ++k) Put(room.v[k + 1], xy[2 * (start + k)], xy[2 * (start + k) + 1], 0.5f, 0.5f);
+    uint16_t* i = room.i;
+    for (size_t k = 1; k < count; ++k) {
+      *i++ = room.base;
+      *i++ = static_cast<uint16_t>(room.base + k);
+      *i++ = static_cast<uint16_t>(room.base + k + 1);
+    }
+    start += count - 1;  // the next fan starts at this one's last corner
+  }
 }
 
 // Pixel rows of an RGBA8888 pixmap without padding between them: the pixmap's own memory
@@ -381,7 +419,9 @@ TImageFramePtr TGLES2Vex2DDriver::CreateFrameFromPixmap(const TPixmapPtr& pixmap
 void TGLES2Vex2DDriver::ResetContext(const TGraphicsPtr& g) {
   RendererState& r = R();
   r.batch.clear();
-  r.batch.reserve(kMaxBatch);
+  r.batch.reserve(kMaxVertices);
+  r.indices.clear();
+  r.indices.reserve(kMaxIndices);
   r.activeBlend = 0;
   r.boundTexture = kUnknownTexture;
   int w = 0, h = 0, d = 0, hz = 0, f = 0;
@@ -397,6 +437,7 @@ void TGLES2Vex2DDriver::ResetContext(const TGraphicsPtr& g) {
   if (dev.broken) return;
   glUseProgram(dev.program);
   glBindBuffer(GL_ARRAY_BUFFER, dev.buffer);
+  glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, dev.indexBuffer);
   glEnableVertexAttribArray(kPosition);
   glEnableVertexAttribArray(kTexcoord);
   glEnableVertexAttribArray(kColor);
@@ -422,10 +463,17 @@ void TGLES2Vex2DDriver::FlushBatch() {
     Bind(r.batchTexture);
     glBufferData(GL_ARRAY_BUFFER, static_cast<GLsizeiptr>(r.batch.size() * sizeof(Vertex)), r.batch.data(),
                  GL_STREAM_DRAW);
-    glDrawArrays(r.batchMode, 0, static_cast<GLsizei>(r.batch.size()));
+    if (r.batchMode == GL_TRIANGLES) {
+      glBufferData(GL_ELEMENT_ARRAY_BUFFER, static_cast<GLsizeiptr>(r.indices.size() * sizeof(uint16_t)),
+                   r.indices.data(), GL_STREAM_DRAW);
+      glDrawElements(GL_TRIANGLES, static_cast<GLsizei>(r.indices.size()), GL_UNSIGNED_SHORT, nullptr);
+    } else {
+      glDrawArrays(r.batchMode, 0, static_cast<GLsizei>(r.batch.size()));
+    }
     ++r.drawCalls;
   }
   r.batch.clear();
+  r.indices.clear();
 }
 
 uint64_t TGLES2Vex2DDriver::DrawCalls() const { return R().drawCalls; }
@@ -510,8 +558,8 @@ void TGLES2Vex2DDriver::Cls() {
 // ---- Drawing -------------------------------------------------------------------------
 
 void TGLES2Vex2DDriver::Plot(float x, float y) {
-  Vertex* v = Reserve(R().device.white, GL_POINTS, 1);
-  Put(*v, x + 0.5f, y + 0.5f, 0.5f, 0.5f);
+  Room room = Reserve(R().device.white, GL_POINTS, 1);
+  Put(room.v[0], x + 0.5f, y + 0.5f, 0.5f, 0.5f);
 }
 
 void TGLES2Vex2DDriver::DrawLine(float x0, float y0, float x1, float y1, float tx, float ty) {
@@ -521,9 +569,9 @@ void TGLES2Vex2DDriver::DrawLine(float x0, float y0, float x1, float y1, float t
   const float lw = R().lineWidth;
   const float width = lw >= 1.5f ? std::round(std::min(lw, 255.0f)) : 1.0f;
   if (width == 1.0f) {
-    Vertex* v = Reserve(R().device.white, GL_LINES, 2);
-    Put(v[0], ax, ay, 0.5f, 0.5f);
-    Put(v[1], bx, by, 0.5f, 0.5f);
+    Room room = Reserve(R().device.white, GL_LINES, 2);
+    Put(room.v[0], ax, ay, 0.5f, 0.5f);
+    Put(room.v[1], bx, by, 0.5f, 0.5f);
     return;
   }
   // A wide line is a quad stretched across its minor axis (not every GLES 2 draws wide
@@ -557,48 +605,27 @@ void TGLES2Vex2DDriver::DrawOval(float x0, float y0, float x1, float y1, float t
   const int segs = OvalSegmentsOnScreen(xr, yr, cx, cy, r.ix, r.iy, r.jx, r.jy, tx, ty, ScreenWidth(), ScreenHeight());
   if (segs < 3) return;
   constexpr double kDegToRad = 3.14159265358979323846 / 180.0;
-  // The corners in window pixels, as a fan from the first.
-  float first[2] = {0, 0}, prev[2] = {0, 0};
-  Vertex* v = Reserve(r.device.white, GL_TRIANGLES, static_cast<size_t>(segs - 2) * 3);
+  r.corners.clear();
   for (int i = 0; i < segs; ++i) {
     const double th = i * 360.0 / segs * kDegToRad;
     const float px = static_cast<float>(cx + std::cos(th) * xr), py = static_cast<float>(cy - std::sin(th) * yr);
-    const float next[2] = {MapX(px, py, tx), MapY(px, py, ty)};
-    if (i == 0) {
-      first[0] = next[0];
-      first[1] = next[1];
-    } else if (i >= 2) {
-      Put(*v++, first[0], first[1], 0.5f, 0.5f);
-      Put(*v++, prev[0], prev[1], 0.5f, 0.5f);
-      Put(*v++, next[0], next[1], 0.5f, 0.5f);
-    }
-    prev[0] = next[0];
-    prev[1] = next[1];
+    r.corners.push_back(MapX(px, py, tx));
+    r.corners.push_back(MapY(px, py, ty));
   }
+  Fan();
 }
 
 void TGLES2Vex2DDriver::DrawPoly(const std::vector<float>& xy, float handleX, float handleY, float originX,
                                  float originY) {
   if (xy.size() < 6 || (xy.size() & 1)) return;
-  const size_t n = xy.size() / 2;
-  const RendererState& r = R();
-  Vertex* v = Reserve(r.device.white, GL_TRIANGLES, (n - 2) * 3);
-  auto mapped = [&](size_t i, float& x, float& y) {
-    const float px = xy[2 * i] + handleX, py = xy[2 * i + 1] + handleY;
-    x = MapX(px, py, originX);
-    y = MapY(px, py, originY);
-  };
-  float fx, fy, ax, ay, bx, by;
-  mapped(0, fx, fy);
-  mapped(1, ax, ay);
-  for (size_t i = 2; i < n; ++i) {
-    mapped(i, bx, by);
-    Put(*v++, fx, fy, 0.5f, 0.5f);
-    Put(*v++, ax, ay, 0.5f, 0.5f);
-    Put(*v++, bx, by, 0.5f, 0.5f);
-    ax = bx;
-    ay = by;
+  RendererState& r = R();
+  r.corners.clear();
+  for (size_t i = 0; i + 1 < xy.size(); i += 2) {
+    const float px = xy[i] + handleX, py = xy[i + 1] + handleY;
+    r.corners.push_back(MapX(px, py, originX));
+    r.corners.push_back(MapY(px, py, originY));
   }
+  Fan();
 }
 
 void TGLES2Vex2DDriver::DrawPixmap(const TPixmapPtr& pixmap, int x, int y) {

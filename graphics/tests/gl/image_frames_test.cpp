@@ -1,6 +1,6 @@
-// Images and fonts drawn through the OpenGL renderer in a real window (Xvfb + Mesa):
-// renderer frames are made lazily, kept, dropped by writing locks and remade after the
-// graphics generation changes; built-in and TrueType glyphs reach the screen.
+// Images and fonts drawn through the OpenGL and the shader renderer in a real window
+// (Xvfb + Mesa): renderer frames are made lazily, kept, dropped by writing locks and remade
+// after the graphics generation changes; built-in and TrueType glyphs reach the screen.
 #include <gtest/gtest.h>
 #include "testsupport/skip_or_fail.h"
 
@@ -11,10 +11,11 @@
 #include <ormix/graphics/draw2d.h>
 #include <ormix/graphics/font.h>
 #include <ormix/graphics/image.h>
+#include <ormix/graphics/gles2/gles2.h>
 #include <ormix/graphics/opengl/opengl.h>
 #include <ormix/graphics/pixmap.h>
 
-#include "testsupport/glscreen.h"
+#include "testsupport/testsupport.h"
 
 namespace {
 
@@ -22,18 +23,28 @@ constexpr int W = 96, H = 64;
 
 uint32_t ScreenPixel(int x, int y) { return CapturePixmap(x, y, 1, 1)->ReadPixel(0, 0) & 0xFFFFFFu; }
 
-class ImageFrames : public TGLScreenTest {
+// The renderer of each run: 0 OpenGL, 1 the shader renderer.
+class ImageFrames : public ::testing::TestWithParam<int> {
  protected:
   void SetUp() override {
-    TGLScreenTest::SetUp();
-    if (IsSkipped() || HasFatalFailure()) return;
+    if (!HaveDisplay()) ORMIX_SKIP_OR_FAIL() << "no X display (run under xvfb-run)";
+    InitOpenGLModule();
+    InitGLES2Module();
+    UseGraphicsDriver(GetParam() == 0 ? static_cast<TVex2DDriver*>(OpenGLRenderer()) : GLES2Renderer(),
+                      GFX_BACKBUFFER);
     ASSERT_NE(OpenScreen(W, H, 0, 0, 0), nullptr);
     SetBlendMode(BLEND_MASK);
     SetDrawColor(255, 255, 255);
     SetClearColor(0, 0, 0);
     ClearScreen();
   }
+  void TearDown() override {
+    if (HaveDisplay()) CloseScreen();
+  }
 };
+
+INSTANTIATE_TEST_SUITE_P(Renderers, ImageFrames, ::testing::Values(0, 1),
+                         [](const ::testing::TestParamInfo<int>& info) { return info.param == 0 ? "opengl" : "gles2"; });
 
 TImagePtr Solid(uint32_t argb) {
   TImagePtr image = NewImage(4, 4, 1, 0);
@@ -42,7 +53,7 @@ TImagePtr Solid(uint32_t argb) {
   return image;
 }
 
-TEST_F(ImageFrames, MadeOnceKeptAndDroppedByWriting) {
+TEST_P(ImageFrames, MadeOnceKeptAndDroppedByWriting) {
   TImagePtr image = Solid(0xFF20C040u);
   EXPECT_EQ(image->frames[0], nullptr);
   TImageFramePtr first = image->Frame(0);
@@ -65,7 +76,7 @@ TEST_F(ImageFrames, MadeOnceKeptAndDroppedByWriting) {
   EXPECT_NE(image->Frame(0), first);
 }
 
-TEST_F(ImageFrames, RemadeAfterTheScreenIsReopened) {
+TEST_P(ImageFrames, RemadeAfterTheScreenIsReopened) {
   TImagePtr image = Solid(0xFFF08010u);
   TImageFramePtr before = image->Frame(0);
   ASSERT_NE(before, nullptr);
@@ -81,7 +92,7 @@ TEST_F(ImageFrames, RemadeAfterTheScreenIsReopened) {
   EXPECT_EQ(ScreenPixel(31, 21), 0xF08010u);
 }
 
-TEST_F(ImageFrames, MaskedImageIsTransparentWhereKeyed) {
+TEST_P(ImageFrames, MaskedImageIsTransparentWhereKeyed) {
   SetImageMaskColor(255, 0, 255);
   TPixmapPtr p = NewPixmap(4, 4, PIXFMT_RGB888);
   p->ClearPixels(0xFFFF00FFu);
@@ -95,7 +106,7 @@ TEST_F(ImageFrames, MaskedImageIsTransparentWhereKeyed) {
   EXPECT_EQ(ScreenPixel(42, 42), 0x000064u);
 }
 
-TEST_F(ImageFrames, BuiltinGlyphReachesTheScreenPixelForPixel) {
+TEST_P(ImageFrames, BuiltinGlyphReachesTheScreenPixelForPixel) {
   UseTextFont(nullptr);
   EXPECT_EQ(MeasureTextWidth(u"Abc"), 24);
   EXPECT_EQ(MeasureTextHeight(u"Abc"), 16);
@@ -124,7 +135,7 @@ TBox LitBox() {
   return b;
 }
 
-TEST_F(ImageFrames, RotatedTextRunsDownTheScreen) {
+TEST_P(ImageFrames, RotatedTextRunsDownTheScreen) {
   UseTextFont(nullptr);
   DrawString(u"MM", 10, 10);
   TBox flat = LitBox();
@@ -144,7 +155,7 @@ TEST_F(ImageFrames, RotatedTextRunsDownTheScreen) {
   EXPECT_LE(turned.x1, 60);
 }
 
-TEST_F(ImageFrames, SmoothTrueTypeTextDraws) {
+TEST_P(ImageFrames, SmoothTrueTypeTextDraws) {
   const char* path = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
   if (!std::filesystem::exists(path)) ORMIX_SKIP_OR_FAIL() << path << " not installed";
   TImageFontPtr font = LoadTextFont(path, 24, FONT_SMOOTH);
