@@ -2,7 +2,7 @@
 // sockets) to the page's own origin, which serves the score service too; the frames go
 // on while it runs.
 #include "../exchange.h"
-#include "../scramble.h"
+#include <ormix/runtime/scramble.h>
 
 #include <emscripten/fetch.h>
 

@@ -160,10 +160,13 @@ class DevTools:
             self.pump(0.2)
 
     def key(self, code, key, keycode, down=True, up=True):
+        """A key press; held for a few frames, as a hand does, when both down and up."""
         for kind, wanted in (("keyDown", down), ("keyUp", up)):
             if wanted:
                 self.call("Input.dispatchKeyEvent", type=kind, code=code, key=key,
                           windowsVirtualKeyCode=keycode, nativeVirtualKeyCode=keycode)
+                if kind == "keyDown" and up:
+                    self.pump(0.1)
 
     def click(self, x, y, button):
         for kind in ("mouseMoved", "mousePressed", "mouseReleased"):
@@ -287,7 +290,10 @@ def canvas_origin(dev):
 
 
 def check_logo(dev, logo_path):
-    """The title screen shows the logo at (100, 40): most of its opaque pixels match."""
+    """The title screen shows the logo at (100, 40): most of its opaque pixels match. The
+    title draws it in the colour its panel left set, yellow, and the colour tints images
+    (on every renderer), so the logo's blue is gone on screen."""
+    tint = (255, 255, 0)
     lw, lh, logo = decode_png(open(logo_path, "rb").read())
     ox, oy = canvas_origin(dev)
     _, _, shot = dev.screenshot()
@@ -297,14 +303,35 @@ def check_logo(dev, logo_path):
             r, g, b, a = logo(x, y)
             if a < 255 or (r, g, b) == (255, 0, 255):
                 continue  # see-through, or the mask colour
+            r, g, b = (c * t // 255 for c, t in zip((r, g, b), tint))
             compared += 1
             sr, sg, sb, _ = shot(ox + 100 + x, oy + 40 + y)
             if abs(sr - r) <= 24 and abs(sg - g) <= 24 and abs(sb - b) <= 24:
                 matched += 1
     assert compared > 100, "the logo has too few opaque pixels to compare"
     share = matched / compared
+    if share < 0.9 and os.environ.get("ZINGLE_WEB_SHOT"):
+        # The page as Chromium drew it, to see what the title screen showed instead.
+        png = dev.call("Page.captureScreenshot", format="png")["data"]
+        open(os.environ["ZINGLE_WEB_SHOT"], "wb").write(base64.b64decode(png))
     assert share >= 0.9, f"the title screen does not show the logo: {matched} of {compared} pixels match"
     return share
+
+
+def play_until_over(dev, since, timeout):
+    """Jumps now and then, as a player would, until the ball falls: resting on its row the
+    ball never falls by itself."""
+    end = time.time() + timeout
+    pattern = r"^\d+ gameover score=(\d+)$"
+    while time.time() < end:
+        # Once the ball has fallen, no more keys: the title would take them for a new game.
+        if any(re.search(r"^\d+ fell score=", line) for line in dev.console[since:]):
+            break
+        dev.key("Space", " ", 32, up=False)
+        dev.pump(0.35)
+        dev.key("Space", " ", 32, down=False)
+        dev.pump(0.4)
+    return dev.wait_console(pattern, max(end - time.time(), 5), since)
 
 
 def download_size(page):
@@ -357,7 +384,7 @@ def main():
         dev.key("KeyZ", "z", 90)
         dev.wait_console(r"^\d+ play$", 20, since)
         hit = dev.wait_console(r"^\d+ hit .*score=(\d+)", 20, since)
-        over = dev.wait_console(r"^\d+ gameover score=(\d+)$", 60, since)
+        over = play_until_over(dev, since, 90)
         frames = dev.evaluate("[0, 1, 2].map(i => Module._ormix_frame_stats(i))")
         score = int(re.search(r"score=(\d+)", over).group(1))
         assert score > 0, over
@@ -377,14 +404,24 @@ def main():
         # 4. A game, then a right click on the title exchanges the score with the service.
         since = len(dev.console)
         dev.key("KeyX", "x", 88)
-        dev.wait_console(r"^\d+ gameover score=\d+$", 60, since)
+        second = play_until_over(dev, since, 90)
+        best = max(score, int(re.search(r"score=(\d+)", second).group(1)))
         dev.wait_console(r"^\d+ title$", 30, since)
+        dev.pump(0.5)
         ox, oy = canvas_origin(dev)
-        dev.click(ox + 400, oy + 300, "right")
-        exchange = dev.wait_console(r"^\d+ exchange (ok|failed)$", 30, since)
+        exchange = None
+        for _ in range(3):  # a click the page was not ready for is clicked again
+            dev.click(ox + 400, oy + 300, "right")
+            try:
+                exchange = dev.wait_console(r"^\d+ exchange (ok|failed)$", 15, since)
+                break
+            except AssertionError:
+                pass
+        assert exchange, "no exchange after three right clicks:\n" + "\n".join(dev.console[-20:])
         assert exchange.endswith("ok"), exchange
+        # The exchange sends the high score: the better of the two games.
         table = json.load(urllib.request.urlopen(f"http://127.0.0.1:{port}/api/scores?gameid=20"))
-        assert any(row["score"] == score for row in table["scores"]), table
+        assert any(row["score"] == best for row in table["scores"]), (best, table)
         print(f"exchanged: {exchange}; the service's table: {table['scores']}")
 
         if opts.bench:
