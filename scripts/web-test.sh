@@ -26,4 +26,5 @@ if [ $status -ne 0 ]; then
   echo "FAIL: scripts/web-build.sh failed (status $status; the whole log is $WEBDIR.log)"
   exit 1
 fi
-exec python3 "$SRC/game/tests/web/zingle_web_test.py" --page "$WEBDIR/play" --scores "$SCORES" "$@"
+exec python3 "$SRC/game/tests/web/zingle_web_test.py" --page "$WEBDIR/play" --scores "$SCORES" \
+  --examples "$WEBDIR/examples" "$@"

@@ -8,13 +8,16 @@ that the high score is still there after the page is reloaded, and that the scor
 with the service stores the row. With --bench it reports the frame time of the play
 screen and the download size instead of failing on it.
 
-  zingle_web_test.py --page BUILD-WEB/play --scores ZINGLE-SCORES [--bench]
+  zingle_web_test.py --page BUILD-WEB/play --scores ZINGLE-SCORES [--examples BUILD-WEB/examples]
+                    [--bench]
 
 Exits 77 (skipped) when Chromium is missing, unless CI=true.
 """
 import argparse
 import base64
+import functools
 import gzip
+import http.server
 import json
 import os
 import re
@@ -24,6 +27,7 @@ import struct
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import urllib.request
 import zlib
@@ -318,6 +322,35 @@ def check_logo(dev, logo_path):
     return share
 
 
+def check_examples(dev, examples):
+    """Each example built for the browser loads, runs without an error and draws."""
+    names = sorted(n for n in os.listdir(examples) if os.path.exists(os.path.join(examples, n, n + ".html")))
+    assert names, f"no example pages in {examples}"
+
+    class Quiet(http.server.SimpleHTTPRequestHandler):
+        def log_message(self, *args):
+            pass
+
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), functools.partial(Quiet, directory=examples))
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    try:
+        for name in names:
+            since = len(dev.console)
+            dev.call("Page.navigate", url=f"http://127.0.0.1:{server.server_address[1]}/{name}/{name}.html")
+            dev.pump(4.0)
+            box = dev.evaluate("(() => { const r = document.getElementById('canvas').getBoundingClientRect();"
+                               " return [r.left, r.top, r.width, r.height]; })()")
+            _, _, shot = dev.screenshot()
+            colours = {shot(int(box[0] + box[2] * i / 16), int(box[1] + box[3] * j / 16))[:3]
+                       for i in range(1, 16) for j in range(1, 16)}
+            errors = [l for l in dev.console[since:] if l.startswith("exception:") or "Aborted" in l]
+            assert not errors, f"the example {name} failed in the page:\n" + "\n".join(errors)
+            assert len(colours) >= 3, f"the example {name} drew nothing ({len(colours)} colours on its canvas)"
+            print(f"example {name}: runs, {len(colours)} colours on its canvas")
+    finally:
+        server.shutdown()
+
+
 def play_until_over(dev, since, timeout):
     """Jumps now and then, as a player would, until the ball falls: resting on its row the
     ball never falls by itself."""
@@ -352,6 +385,7 @@ def main():
     parser.add_argument("--page", required=True, help="the built page (build-web/play)")
     parser.add_argument("--scores", required=True, help="the zingle-scores executable")
     parser.add_argument("--logo", help="logo.png of the game's assets")
+    parser.add_argument("--examples", help="the examples' web builds (build-web/examples)")
     parser.add_argument("--bench", action="store_true", help="report frame times and the download size")
     opts = parser.parse_args()
     if not os.path.exists(os.path.join(opts.page, "zingle.wasm")):
@@ -423,6 +457,10 @@ def main():
         table = json.load(urllib.request.urlopen(f"http://127.0.0.1:{port}/api/scores?gameid=20"))
         assert any(row["score"] == best for row in table["scores"]), (best, table)
         print(f"exchanged: {exchange}; the service's table: {table['scores']}")
+
+        # 5. The examples built for the browser by the same script.
+        if opts.examples:
+            check_examples(dev, opts.examples)
 
         if opts.bench:
             count, total, longest = frames
