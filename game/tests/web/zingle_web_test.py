@@ -410,6 +410,8 @@ def main():
         dev.wait_console(r"^\d+ title$", 120)
         dev.pump(1.0)
         share = check_logo(dev, logo)
+        status = dev.evaluate("document.getElementById('status').textContent")
+        assert status == "", f"the page still says {status!r} under the game"
         print(f"title screen: {share:.0%} of the logo's pixels on screen")
 
         # 2. Z starts a game; its first frame scores; the ball falls and the score is kept.
