@@ -21,6 +21,14 @@ if ! command -v emcc >/dev/null || ! command -v emcmake >/dev/null; then
   exit 77
 fi
 
+# One build of a folder at a time: the test command starts one in the background and the
+# browser test's own run waits here for it, then finds little left to do.
+if [ $DEPS_ONLY = 0 ]; then
+  mkdir -p "$(dirname "$BUILD")"
+  exec 8>"$BUILD.lock"
+  flock 8
+fi
+
 CACHE=${ORMIX_WEB_CACHE:-/var/cache/ormix-web}
 if ! mkdir -p "$CACHE" 2>/dev/null || [ ! -w "$CACHE" ]; then
   CACHE=${XDG_CACHE_HOME:-$HOME/.cache}/ormix-web
@@ -28,6 +36,9 @@ if ! mkdir -p "$CACHE" 2>/dev/null || [ ! -w "$CACHE" ]; then
 fi
 PREFIX=$CACHE/prefix
 mkdir -p "$PREFIX/lib/pkgconfig" "$PREFIX/include" "$CACHE/src" "$CACHE/stamps"
+# Nor two builds of the libraries into one cache.
+exec 9>"$CACHE/.lock"
+flock 9
 JOBS=${JOBS:-$(nproc)}
 
 # Debian's node modules (acorn, terser) for the optimiser; node 20 grew a fetch that breaks the
@@ -152,6 +163,7 @@ build_dep libogg libogg b_ogg
 build_dep libvorbis libvorbis b_vorbis
 build_dep sdl2 libsdl2 b_sdl2
 log "libraries for WebAssembly are in $PREFIX"
+flock -u 9
 [ $DEPS_ONLY = 1 ] && exit 0
 
 # --- the framework, the game and the examples ------------------------------------------
