@@ -420,6 +420,9 @@ def main():
         counting_since = time.time()
         dev.key("KeyZ", "z", 90)
         dev.wait_console(r"^\d+ play$", 20, since)
+        # The key press let the page's sound start: SDL's Web Audio output runs.
+        audio = dev.evaluate("Module.SDL2 && Module.SDL2.audioContext ? Module.SDL2.audioContext.state : 'none'")
+        assert audio == "running", f"the page's sound is {audio} after a key press"
         hit = dev.wait_console(r"^\d+ hit .*score=(\d+)", 20, since)
         over = play_until_over(dev, since, 90)
         frames = dev.evaluate("[0, 1, 2].map(i => Module._ormix_frame_stats(i))")
