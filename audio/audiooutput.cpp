@@ -112,6 +112,10 @@ TAudioOutputLock::~TAudioOutputLock() { State().mixLock.unlock(); }
 void AudioOutputSetLockstep(bool on) { State().lockstep = on; }
 
 bool AudioOutputLockstep() {
+#ifdef __EMSCRIPTEN__
+  // A page has no threads to feed the output from: the output's callback runs the steps.
+  return true;
+#endif
   const char* env = std::getenv("ORMIX_AUDIO_LOCKSTEP");
   return State().lockstep.load() || State().manual.load() || (env && std::strcmp(env, "1") == 0);
 }
@@ -140,6 +144,9 @@ void AudioOutputSetManual(bool on) {
 
 void AudioOutputDrain(int frames, int maxMillis) {
   OutputState& s = State();
+#ifdef __EMSCRIPTEN__
+  return;  // the page plays on by itself; waiting would stop it from playing
+#endif
   {
     std::lock_guard<std::mutex> g(s.openLock);
     if (s.manual.load() || s.device == 0) return;

@@ -151,6 +151,9 @@ endfunction()
 # executable whose cases are registered with ctest, each stopped after TIMEOUT (300) seconds;
 # a sanitizer build runs several times slower, so there the time-out is three times as long.
 function(ormix_add_test name)
+  if(NOT ORMIX_TESTS)
+    return()
+  endif()
   cmake_parse_arguments(A "" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
   if(NOT A_TIMEOUT)
     set(A_TIMEOUT 300)
@@ -209,6 +212,15 @@ function(ormix_folder_tests)
     get_filename_component(n ${b} NAME_WE)
     ormix_add_benchmark(${n} SOURCES ${b} LIBS ${A_LIBS})
   endforeach()
+endfunction()
+
+# ormix_host_tool(<target>): a generator the build runs (assets, fonts). In the browser
+# build it is built for WebAssembly too and run under node (CMAKE_CROSSCOMPILING_EMULATOR)
+# with the real file system, so custom commands must name it by its target name.
+function(ormix_host_tool target)
+  if(EMSCRIPTEN)
+    target_link_options(${target} PRIVATE -sNODERAWFS=1 -sALLOW_MEMORY_GROWTH=1 -sEXIT_RUNTIME=1)
+  endif()
 endfunction()
 
 # ormix_embed(<target> NAME <resource name> FILE <path> SYMBOL <id>): embeds the file's

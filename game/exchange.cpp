@@ -79,3 +79,10 @@ Text ExchangeScoresResponsively(const Text& record, const TScoreServer& server) 
   while (result.wait_for(std::chrono::milliseconds(15)) != std::future_status::ready) PumpSystem();
   return result.get();
 }
+
+bool TScoreExchange::Finished(Text& table) {
+  if (!_state || !_state->done) return false;
+  table = std::move(_state->table);
+  _state.reset();
+  return true;
+}

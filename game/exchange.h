@@ -1,6 +1,8 @@
 #pragma once
 // The online score exchange: the player's record goes to the score service with an
 // HTTP GET, the service answers with the current table.
+#include <memory>
+
 #include <ormix/runtime/text.h>
 
 constexpr int GAME_ID = 20;
@@ -29,3 +31,23 @@ Text ExchangeScores(const Text& record, const TScoreServer& server);
 // window's events, so that a slow server never leaves the window unanswered; returns
 // the same result once the exchange has ended (at most the server's total time-out).
 Text ExchangeScoresResponsively(const Text& record, const TScoreServer& server);
+
+// An exchange the game's frames go on around: Begin sends the record; Finished says once
+// (true) that the exchange has ended, with the table ("" as ExchangeScores gives it on
+// failure). On the desktop Begin waits for the end (ExchangeScoresResponsively); in the
+// browser the page fetches the reply while frames go on.
+class TScoreExchange {
+public:
+  void Begin(const Text& record, const TScoreServer& server);
+  // Begun and not yet collected by Finished.
+  bool Running() const { return _state != nullptr; }
+  bool Finished(Text& table);
+
+  struct TState {
+    bool done = false;
+    Text table;
+  };
+
+private:
+  std::shared_ptr<TState> _state;
+};

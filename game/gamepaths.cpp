@@ -38,10 +38,20 @@ TGamePaths FindGamePaths(const std::string& appDir, const char* xdgDataHome, con
   return p;
 }
 
+namespace {
+std::string& SettingsPathOverride() {
+  static std::string path;
+  return path;
+}
+}  // namespace
+
+void SetSettingsPath(const std::string& path) { SettingsPathOverride() = path; }
+
 const TGamePaths& GamePaths() {
   static const TGamePaths paths = [] {
     TGamePaths p = FindGamePaths(ToUtf8(Startup().appDir), std::getenv("XDG_DATA_HOME"),
                                  std::getenv("HOME"));
+    if (!SettingsPathOverride().empty()) p.settings = SettingsPathOverride();
     // The per-user settings folder of an installed game may not exist yet.
     if (fs::path(p.settings).is_absolute()) {
       std::error_code ec;

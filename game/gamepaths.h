@@ -13,6 +13,9 @@ struct TGamePaths {
 
 // Decides once from the executable's folder (Startup().appDir).
 const TGamePaths& GamePaths();
+// Keeps the settings file at `path` instead (the browser's kept folder); called before
+// the first GamePaths().
+void SetSettingsPath(const std::string& path);
 // `name` in the assets folder.
 std::string AssetPath(const std::string& name);
 // The paths for an executable in `appDir`, with `xdgDataHome` and `home` as the

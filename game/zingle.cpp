@@ -21,6 +21,7 @@
 #include <ormix/runtime/runtime.h>
 #include <ormix/stream/stream.h>
 #include <ormix/system/event.h>
+#include <ormix/system/frames.h>
 #include <ormix/system/input.h>
 #include <ormix/system/keycodes.h>
 #include <ormix/system/pad.h>
@@ -31,8 +32,14 @@ namespace {
 
 TZingleGame* g_game = nullptr;
 
-// The renderer each value of the renderer option names (F3 toggles between them).
+// The renderer each value of the renderer option names (F3 toggles between them): 0 the
+// hardware one (OpenGL on the desktop, the shader renderer on WebGL in the browser), 1 the
+// software one.
+#ifdef __EMSCRIPTEN__
+const Text kRendererOptions[] = {u"gles2", u"directx7"};
+#else
 const Text kRendererOptions[] = {u"opengl", u"directx7"};
+#endif
 
 constexpr int KEY_ONE = KEY_0 + 1;
 
@@ -170,7 +177,7 @@ bool TZingleGame::Start(const TZingleOptions& opts) {
   Startup().appTitle = u"Zingle!";
   // 3. and 4. The player's identity and the stored settings.
   settings.PlayerId = NewPlayerId();
-  LoadSettings(ToText(GamePaths().settings), settings);
+  if (LoadSettings(ToText(GamePaths().settings), settings)) Trace("settings loaded best=%d", settings.HighScore);
   // 5. The renderer.
   if (settings.RendererOption == 0 || settings.RendererOption == 1) {
     UseGraphicsDriver(FindRenderer(kRendererOptions[settings.RendererOption]), GFX_BACKBUFFER);
@@ -350,10 +357,12 @@ void TZingleGame::DrawTextAligned(int x, int y, const Text& text, int centreX, i
 }
 
 void TZingleGame::Save() {
-  if (SaveSettings(ToText(GamePaths().settings), settings))
+  if (SaveSettings(ToText(GamePaths().settings), settings)) {
+    SaveKeptFolders();
     Trace("saved");
-  else
+  } else {
     std::fprintf(stderr, "zingle: cannot save the settings in %s\n", GamePaths().settings.c_str());
+  }
 }
 
 void TZingleGame::Quit() {
@@ -477,10 +486,12 @@ TZingleGame::TitleResult TZingleGame::TitleFrame() {
     ScorePending = 1;
     return TitleResult::StartGame;
   }
-  if (ButtonHeld(2) && ScorePending == 1) {
+  if (ButtonHeld(2) && ScorePending == 1 && !_exchange.Running()) {
     Text record = EncodeRecordName(settings.PlayerName) + u"|" + IntToText(settings.PlayerId) + u"|" +
                   IntToText(settings.HighScore);
-    Text table = ExchangeScoresResponsively(record, ScoreServerFromEnvironment());
+    _exchange.Begin(record, ScoreServerFromEnvironment());
+  }
+  if (Text table; _exchange.Finished(table)) {
     // A failed exchange keeps the table that was there.
     if (!table.empty()) settings.ScoreTable = table;
     Trace("exchange %s", table.empty() ? "failed" : "ok");
@@ -488,10 +499,15 @@ TZingleGame::TitleResult TZingleGame::TitleFrame() {
     ScorePending = 0;
   }
   ShowFrame(-1);
-  if (!LeaveHeld())
+  if (!LeaveHeld()) {
     EscapeLatch = 0;
-  else if (EscapeLatch == 0)
+  } else if (EscapeLatch == 0 && FramesPacedByHost()) {
+    // A page is left by closing it; Escape there only makes sure the settings are kept.
+    Save();
+    EscapeLatch = 1;
+  } else if (EscapeLatch == 0) {
     Quit();
+  }
   return TitleResult::Continue;
 }
 
@@ -731,33 +747,64 @@ template <typename Frame> void TZingleGame::GuardedFrame(Frame&& frame) {
   }
 }
 
-void TZingleGame::Cycle() {
-  EnterTitle();
-  bool title = true;
-  while (title) GuardedFrame([&] { title = TitleFrame() == TitleResult::Continue; });
-  BeginPlay();
-  // A frame cut short by the failure still ends play when the ball had fallen.
-  bool playing = true;
-  while (playing) {
-    GuardedFrame([&] { playing = PlayFrame(); });
-    if (field.PlayEnded) playing = false;
+void TZingleGame::CycleFrame() {
+  if (_stage == TStage::Enter) {
+    EnterTitle();
+    _stage = TStage::Title;
   }
-  Trace("gameover-display");
-  StopMusic();
-  for (int i = 0; i < 121; ++i) GuardedFrame([&] { GameOverFrame(); });
-  FinishGame();
+  switch (_stage) {
+    case TStage::Enter:
+    case TStage::Title: {
+      bool start = false;
+      GuardedFrame([&] { start = TitleFrame() == TitleResult::StartGame; });
+      if (start) {
+        BeginPlay();
+        _stage = TStage::Play;
+      }
+      break;
+    }
+    case TStage::Play: {
+      bool playing = true;
+      GuardedFrame([&] { playing = PlayFrame(); });
+      // A frame cut short by the failure still ends play when the ball had fallen.
+      if (field.PlayEnded) playing = false;
+      if (!playing) {
+        Trace("gameover-display");
+        StopMusic();
+        _stage = TStage::GameOver;
+        _gameOverFrames = 0;
+      }
+      break;
+    }
+    case TStage::GameOver:
+      GuardedFrame([&] { GameOverFrame(); });
+      if (++_gameOverFrames == 121) {
+        FinishGame();
+        _stage = TStage::Enter;
+      }
+      break;
+  }
+}
+
+void TZingleGame::Cycle() {
+  do {
+    CycleFrame();
+  } while (_stage != TStage::Enter);
 }
 
 void TZingleGame::Run() {
   BeginCycle();
-  for (;;) {
+  RunFrames([this] {
     try {
-      Cycle();
+      CycleFrame();
     } catch (const TDisplayModeException&) {
-      // Outside the frames (while a screen is opened): go on in a window.
+      // Outside the frames (while a screen is opened): go on in a window, from the title.
       FallBackToWindow();
+      _stage = TStage::Enter;
     }
-  }
+    return true;
+  });
+  std::abort();  // RunFrames ends only with the program
 }
 
 void GameMain() {

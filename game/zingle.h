@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "exchange.h"
 #include "field.h"
 #include "particles.h"
 #include "script.h"
@@ -75,6 +76,8 @@ public:
 
   // One round of title screen, play and game over.
   void Cycle();
+  // One frame of the round; the next call goes on where it left off.
+  void CycleFrame();
   // Pieces of the cycle (also driven directly by the benchmark).
   void EnterTitle();
   enum class TitleResult { Continue, StartGame };
@@ -95,6 +98,10 @@ public:
 
 private:
   FILE* _trace = nullptr;
+  enum class TStage { Enter, Title, Play, GameOver };
+  TStage _stage = TStage::Enter;
+  int _gameOverFrames = 0;
+  TScoreExchange _exchange;  // the score exchange asked for on the title screen
   size_t _nextAction = 0;
   bool _reopening = false;
   // The song could not be played; it is tried again after an option key, not every frame.

@@ -8,6 +8,7 @@
 #include <ormix/runtime/runtime.h>
 #include <ormix/stream/stream.h>
 #include <ormix/system/event.h>
+#include <ormix/system/frames.h>
 #include <ormix/system/input.h>
 #include <ormix/system/system.h>
 
@@ -257,7 +258,7 @@ TGraphicsPtr OpenScreen(int width, int height, int depth, int hertz, int flags) 
   SelectGraphics(g);
 
   bool soft = true;
-  if (hertz == 0) {
+  if (hertz == 0 || FramesPacedByHost()) {
     soft = false;
   } else if (depth != 0 && s.driver) {
     // Does the display already pace at this rate? Three flips in a row within a
@@ -295,6 +296,12 @@ void ShowFrame(int sync) {
   GraphicsState& s = State();
   CallHooks(FrameHookId(), nullptr);
   if (!s.driver) return;
+  if (FramesPacedByHost()) {
+    // The page shows the frame when the frame function returns; waiting here would only
+    // hold the page up.
+    s.driver->Flip(0);
+    return;
+  }
   if (sync != -1) {
     s.driver->Flip(sync);
     return;

@@ -2,7 +2,7 @@
 // generation.
 #include <ormix/graphics/image.h>
 
-#include <bit>
+#include <cstring>
 
 #include "pixmap_io.h"
 #include <ormix/graphics/draw2d.h>
@@ -148,7 +148,9 @@ bool TImage::ReadDataInto(TStream& stream) {
   int32_t head[9];
   if (!pixmap_io::ReadFields(stream, head, 9)) return false;
   const int w = head[0], h = head[1], f = head[2], r = head[3], g = head[4], b = head[5];
-  const float hx = std::bit_cast<float>(head[6]), hy = std::bit_cast<float>(head[7]);
+  float hx, hy;  // the floats' bits as stored
+  std::memcpy(&hx, &head[6], sizeof hx);
+  std::memcpy(&hy, &head[7], sizeof hy);
   const int count = head[8];
   if (w < 0 || h < 0 || w > MAX_PIXMAP_SIDE || h > MAX_PIXMAP_SIDE || count < 0) return false;
   // Each frame needs at least its 12-byte pixmap header.

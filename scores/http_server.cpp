@@ -36,6 +36,7 @@ constexpr int LINGER_MILLIS = 200;
 const char* StatusText(int status) {
   switch (status) {
     case 200: return "OK";
+    case 301: return "Moved Permanently";
     case 400: return "Bad Request";
     case 404: return "Not Found";
     case 405: return "Method Not Allowed";
@@ -368,6 +369,7 @@ private:
                         "\r\nContent-Length: " + std::to_string(response.body.size()) +
                         "\r\nConnection: close\r\nCache-Control: no-store\r\n";
     if (!response.allow.empty()) reply += "Allow: " + response.allow + "\r\n";
+    if (!response.location.empty()) reply += "Location: " + response.location + "\r\n";
     reply += "\r\n";
     if (request.method != "HEAD") reply += response.body;
     return reply;

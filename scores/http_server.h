@@ -31,6 +31,7 @@ struct THttpResponse {
   std::string body;
   std::string note;  // added to the log line (the reason of a refusal)
   std::string allow = "";  // the Allow header of a 405 answer
+  std::string location = "";  // the Location header of a redirect
 };
 
 using THttpHandler = std::function<THttpResponse(const THttpRequest&)>;

@@ -199,6 +199,13 @@ bool TScoreService::Allow(const std::string& peer) {
 }
 
 THttpResponse TScoreService::Handle(const THttpRequest& request) {
+  if (!_options.webDir.empty() && (request.path == "/play" || request.path.rfind("/play/", 0) == 0)) {
+    if (request.method != "GET" && request.method != "HEAD")
+      return {405, "text/plain; charset=utf-8", "only GET and HEAD are served\n", "", "GET, HEAD"};
+    // The page's own files are named relative to /play/.
+    if (request.path == "/play") return {301, "text/plain; charset=utf-8", "see /play/\n", "", "", "/play/"};
+    return WebFile(_options.webDir, request.path.substr(6));
+  }
   const bool exchange = request.path == "/kwscoreme.php";
   const bool known = exchange || request.path == "/" || request.path == "/api/scores" ||
                      request.path == "/healthz";

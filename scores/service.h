@@ -40,7 +40,13 @@ Text TableText(const std::vector<TScoreRow>& rows);
 struct TServiceOptions {
   int maxPerMinute = 0;  // exchanges per client address and minute; 0: no limit
   int maxNewGamesPerHour = 20;  // games one client address may start per hour; 0: no limit
+  std::string webDir;  // files served under /play/ (the game built for the browser); "": none
 };
+
+// A file of `root` for the request path below /play/ (`relative`, without its leading
+// "/play/"; "" means index.html): 404 for what is not a plain file there (no "..", no
+// hidden names), with the content type browsers need (application/wasm for .wasm).
+THttpResponse WebFile(const std::string& root, const std::string& relative);
 
 class TScoreService {
 public:

@@ -9,6 +9,7 @@ PACKAGES=(
   libgtest-dev libbenchmark-dev
   xvfb xauth libxtst6 sox imagemagick fonts-dejavu-core xfonts-base
   libsqlite3-dev libpqxx-dev postgresql chromium
+  emscripten dpkg-dev
   openmpt123 xmp python3-numpy
 )
 missing=()

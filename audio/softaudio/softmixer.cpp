@@ -1,6 +1,8 @@
 #include "softmixer.h"
 
+#if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
+#endif
 
 #include <algorithm>
 #include <chrono>
@@ -77,6 +79,7 @@ struct LoopState {
   uint64_t played;  // in samples
 };
 
+#if defined(__x86_64__) || defined(__i386__)
 // Mixes `n` frames of 16-bit sound with a constant step, eight at a time, where every frame
 // reads a frame and its successor inside the sound (the caller guarantees it). Gives the
 // same sums as the scalar loop: the same integer steps, in 32-bit lanes.
@@ -138,6 +141,14 @@ bool HaveAvx2() {
   static const bool have = __builtin_cpu_supports("avx2");
   return have;
 }
+#else
+// No AVX2 off x86 (WebAssembly): the scalar loop mixes everything.
+template <int Ch>
+int Mix16Avx2(const uint8_t*, int32_t*, int, uint64_t&, uint64_t, int32_t, int32_t) {
+  return 0;
+}
+constexpr bool HaveAvx2() { return false; }
+#endif
 
 // Mixes up to `count` frames; returns the frames mixed before the sound ended (count when
 // it did not end). The frames are taken in runs: inside a run every frame reads a sample

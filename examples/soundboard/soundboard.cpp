@@ -8,6 +8,9 @@
 // SOUND is any file the sample loaders read (WAV, Ogg Vorbis); without it a plucked tone
 // is made in memory. With --frames the program presses a key itself every few frames,
 // draws N frames and exits, failing if no sound started.
+//
+// The same source builds for the browser (scripts/web-build.sh): the frames then come from
+// the page through RunFrames, and sound starts with the first key pressed on the page.
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -17,9 +20,14 @@
 #include <ormix/audio/audio.h>
 #include <ormix/graphics/draw2d.h>
 #include <ormix/graphics/graphics.h>
+#ifdef __EMSCRIPTEN__
+#include <ormix/graphics/gles2/gles2.h>
+#else
 #include <ormix/graphics/opengl/opengl.h>
+#endif
 #include <ormix/runtime/runtime.h>
 #include <ormix/runtime/text.h>
+#include <ormix/system/frames.h>
 #include <ormix/system/input.h>
 #include <ormix/system/keycodes.h>
 #include <ormix/system/system.h>
@@ -69,10 +77,16 @@ int main(int argc, char** argv) {
     }
   }
 
-  // Start-up: the system layer, the OpenGL renderer and the audio drivers (the default
-  // driver is chosen when the first sound is made).
+  // Start-up: the system layer, the renderer (OpenGL on the desktop, the shader renderer on
+  // WebGL in the browser) and the audio drivers (the default driver is chosen when the
+  // first sound is made).
   InitSystemModule();
+#ifdef __EMSCRIPTEN__
+  InitGLES2Module();
+  UseGraphicsDriver(GLES2Renderer());
+#else
   InitOpenGLModule();
+#endif
   InitAudioModule();
   Startup().appTitle = u"Ormix sound board";
 
@@ -117,8 +131,29 @@ int main(int argc, char** argv) {
   };
 
   SetClearColor(20, 20, 28);
-  for (int shown = 0; frames < 0 || shown < frames; ++shown) {
-    if (KeyHeld(KEY_ESCAPE) || QuitRequested()) break;
+  int shown = 0;
+  int status = 0;
+  // After the last frame: the headless check, then the end.
+  auto finish = [&] {
+    CloseScreen();
+    if (frames >= 0) {
+      std::printf("soundboard: %d sounds started on %s\n", started,
+                  ToUtf8(CurrentAudioDriver()->Name()).c_str());
+      if (started == 0) {
+        std::fprintf(stderr, "soundboard: no sound started\n");
+        status = 1;
+      }
+    }
+    for (TChannelPtr& v : voices) {
+      if (v) v->Stop();
+    }
+  };
+  // One frame; false once the board is done.
+  RunFrames([&] {
+    if ((frames >= 0 && shown >= frames) || KeyHeld(KEY_ESCAPE) || QuitRequested()) {
+      finish();
+      return false;
+    }
     for (TPad& p : pads) {
       if (KeyPresses(p.key)) play(p);
     }
@@ -140,19 +175,8 @@ int main(int argc, char** argv) {
       DrawString(Text(1, static_cast<char16_t>(p.key)), p.x + 20, p.y + 16);
     }
     ShowFrame(-1);
-  }
-  CloseScreen();
-
-  if (frames >= 0) {
-    std::printf("soundboard: %d sounds started on %s\n", started,
-                ToUtf8(CurrentAudioDriver()->Name()).c_str());
-    if (started == 0) {
-      std::fprintf(stderr, "soundboard: no sound started\n");
-      return 1;
-    }
-  }
-  for (TChannelPtr& v : voices) {
-    if (v) v->Stop();
-  }
-  return 0;
+    ++shown;
+    return true;
+  });
+  return status;
 }

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#ifdef __SSE2__
+#if defined(__SSE2__) || defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
 #endif
 
@@ -69,6 +69,13 @@ inline __m128i BlendAlpha4(__m128i s, __m128i d) {
 }
 #endif
 
+// One row of an alpha-blended image: its target pixels and its texels.
+struct BlendRow {
+  uint32_t* dst;
+  const uint32_t* src;
+};
+
+#if defined(__x86_64__) || defined(__i386__)
 // BlendAlpha2 on eight pixels held as 16-bit lanes (two registers' worth of 8-bit data).
 __attribute__((target("avx2"))) inline __m256i BlendAlpha2Avx2(__m256i s16, __m256i d16) {
   const __m256i a = _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(s16, 0xFF), 0xFF);
@@ -106,12 +113,6 @@ __attribute__((target("avx2"))) inline int BlendRowAvx2(uint32_t* dst, const uin
   return i;
 }
 
-// One row of an alpha-blended image: its target pixels and its texels.
-struct BlendRow {
-  uint32_t* dst;
-  const uint32_t* src;
-};
-
 // BlendRowAvx2 over several rows of n pixels, the last n % 8 of each row one at a time.
 __attribute__((target("avx2"))) void BlendRowsAvx2(const BlendRow* rows, int count, int n, uint32_t opaque) {
   for (int r = 0; r < count; ++r) {
@@ -125,6 +126,12 @@ bool HaveAvx2() {
   static const bool have = __builtin_cpu_supports("avx2");
   return have;
 }
+#else
+// No AVX2 off x86 (WebAssembly): the four-pixel and scalar paths do the work.
+inline int BlendRowAvx2(uint32_t*, const uint32_t*, int, uint32_t) { return 0; }
+void BlendRowsAvx2(const BlendRow*, int, int, uint32_t) {}
+constexpr bool HaveAvx2() { return false; }
+#endif
 
 // static_cast<int64_t>(std::floor(x)) without the library call on the row path.
 inline int64_t FloorInt(double x) {

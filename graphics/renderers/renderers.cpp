@@ -4,13 +4,17 @@
 
 #include <ormix/graphics/d3d7/d3d7.h>
 #include <ormix/graphics/gles2/gles2.h>
+#ifdef ORMIX_HAVE_OPENGL
 #include <ormix/graphics/opengl/opengl.h>
+#endif
 
 namespace {
 // Started in this order: the DirectX 7 renderer selects itself when it starts, so it is
 // the current renderer until the program asks for another one.
 const TRendererEntry kRenderers[] = {
+#ifdef ORMIX_HAVE_OPENGL
     {"opengl", nullptr, InitOpenGLModule, OpenGLRenderer},
+#endif
     {"directx7", "d3d7", InitD3D7Module, DirectX7Renderer},
     {"gles2", nullptr, InitGLES2Module, []() -> TVex2DDriver* { return GLES2Renderer(); }},
 };

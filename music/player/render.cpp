@@ -41,7 +41,8 @@ void Cantor_Mixer::MixChunk(int32_t n) {
 }
 
 // XM: a channel whose level moves during the tick is mixed in short stretches, each at
-// the level the ramp has reached at its middle.
+// the level the ramp has reached at its middle. The stretches are counted from the
+// tick's start, so the sound does not depend on how the output is cut into chunks.
 void Cantor_Mixer::MixRamped(Cantor_Channel& ch, int32_t n) {
   constexpr int32_t kStretch = 256;
   const double volume = ch.Volume, tremolo = ch.TremoloValue, env = ch.Env, keyOff = ch.KeyOffValue;
@@ -50,8 +51,9 @@ void Cantor_Mixer::MixRamped(Cantor_Channel& ch, int32_t n) {
   ch.KeyOffValue = 1;
   double levelL = 0, levelR = 0;
   for (int32_t done = 0; done < n;) {
-    const int32_t m = std::min(n - done, kStretch);
-    const double f = std::min(1.0, (ch.RampDone + m * 0.5) / std::max(ch.RampFrames, 1));
+    const int32_t m = std::min(n - done, kStretch - ch.RampDone % kStretch);
+    const double middle = ch.RampDone / kStretch * kStretch + kStretch * 0.5;
+    const double f = std::min(1.0, middle / std::max(ch.RampFrames, 1));
     ch.Volume = ch.RampFrom + (ch.RampTo - ch.RampFrom) * f;
     ch.MixFast(_mix.fastLeft.get() + done, _mix.fastRight.get() + done, m);
     levelL += ch.LevelL * m;

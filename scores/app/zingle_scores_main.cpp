@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -15,7 +16,7 @@ namespace {
 
 const char* const kUsage =
     "usage: zingle-scores [--listen HOST:PORT] [--db URL] [--max-per-minute N]\n"
-    "                     [--max-new-games-per-hour N]\n"
+    "                     [--max-new-games-per-hour N] [--web DIR]\n"
     "                     [--request-timeout SECONDS] [--max-connections N]\n"
     "                     [--max-connections-per-address N]\n"
     "\n"
@@ -28,6 +29,8 @@ const char* const kUsage =
     "                            sqlite:PATH?sync=normal answers without waiting for\n"
     "                            the disk (safe when the program crashes, not when\n"
     "                            the machine loses power)\n"
+    "  --web DIR                 also serve the files of DIR (the game built for the\n"
+    "                            browser: build-web/play) at /play/\n"
     "  --max-new-games-per-hour N\n"
     "                            games one client address may start per hour (429\n"
     "                            beyond; default 20; 0: no limit)\n"
@@ -43,7 +46,8 @@ const char* const kUsage =
     "\n"
     "Pages: GET / (the tables as HTML, 20 games a page; /?after=N the games after N),\n"
     "GET /api/scores?gameid=N (JSON), GET /healthz (200 while the store answers),\n"
-    "GET /kwscoreme.php?gameid=N&info=HEX (the game's exchange).\n"
+    "GET /kwscoreme.php?gameid=N&info=HEX (the game's exchange); with --web, GET /play/\n"
+    "(the game in the browser, exchanging with this service).\n"
     "One line per request is logged on standard error; SIGINT or SIGTERM ends it.\n";
 
 THttpServer* g_server = nullptr;
@@ -84,6 +88,11 @@ int main(int argc, char** argv) {
       listen = value;
     } else if (a == "--db") {
       db = value;
+    } else if (a == "--web") {
+      std::error_code ec;
+      if (!std::filesystem::is_directory(value, ec))
+        return Fail(std::string("--web wants the folder of the game's page, not '") + value + "'");
+      serviceOptions.webDir = value;
     } else if (a == "--max-new-games-per-hour") {
       if (!ParseCount(value, 0, 1000000000, serviceOptions.maxNewGamesPerHour))
         return Fail(std::string("--max-new-games-per-hour wants a number, not '") + value + "'");

@@ -391,6 +391,52 @@ TEST_P(ScoreService, KeepsEveryAnsweredExchangeThroughACrash) {
 }
 
 // Start-up failures: one line on standard error and status 1.
+// With --web the service also hands out the game's page, and only the plain files of
+// that folder.
+TEST(ScoreServiceWeb, ServesThePageFolderUnderPlay) {
+  TTempDir dir;
+  const std::string web = dir.path + "/play";
+  std::filesystem::create_directories(web + "/sub");
+  std::ofstream(web + "/index.html") << "<p>page</p>";
+  std::ofstream(web + "/zingle.wasm", std::ios::binary) << std::string("\0asm\1\0\0\0", 8);
+  std::ofstream(web + "/sub/a.js") << "var a;";
+  std::ofstream(web + "/.secret") << "no";
+  std::ofstream(dir.path + "/outside.txt") << "no";
+  TScoresProcess server;
+  ASSERT_TRUE(server.Start(dir.path + "/log", {"--db", "sqlite:" + dir.path + "/s.db", "--web", web}))
+      << server.error;
+  struct TCase {
+    const char* request;
+    int status;
+    const char* header;
+    const char* body;  // null: not checked
+  } cases[] = {
+      {"GET /play/ HTTP/1.0\r\n\r\n", 200, "Content-Type: text/html", "<p>page</p>"},
+      {"GET /play/index.html HTTP/1.0\r\n\r\n", 200, "Content-Type: text/html", "<p>page</p>"},
+      {"GET /play HTTP/1.0\r\n\r\n", 301, "Location: /play/\r\n", nullptr},
+      {"GET /play/zingle.wasm HTTP/1.0\r\n\r\n", 200, "Content-Type: application/wasm", nullptr},
+      {"HEAD /play/sub/a.js HTTP/1.0\r\n\r\n", 200, "Content-Type: text/javascript", ""},
+      {"GET /play/../outside.txt HTTP/1.0\r\n\r\n", 404, "Content-Length", nullptr},
+      {"GET /play/sub/../../outside.txt HTTP/1.0\r\n\r\n", 404, "Content-Length", nullptr},
+      {"GET /play/.secret HTTP/1.0\r\n\r\n", 404, "Content-Length", nullptr},
+      {"GET /play/sub HTTP/1.0\r\n\r\n", 404, "Content-Length", nullptr},
+      {"GET /play/missing.js HTTP/1.0\r\n\r\n", 404, "Content-Length", nullptr},
+      {"POST /play/index.html HTTP/1.0\r\nContent-Length: 0\r\n\r\n", 405, "Allow: GET, HEAD", nullptr},
+      // The service's own pages are still there.
+      {"GET /healthz HTTP/1.0\r\n\r\n", 200, "Content-Length: 3", "ok\n"},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.request);
+    TReply reply = SendRaw(server.port, c.request);
+    EXPECT_EQ(reply.status, c.status) << reply.raw;
+    EXPECT_NE(reply.raw.find(c.header), std::string::npos) << reply.raw;
+    if (c.body) {
+      EXPECT_EQ(reply.body, c.body);
+    }
+  }
+  EXPECT_EQ(SendRaw(server.port, "GET /play/zingle.wasm HTTP/1.0\r\n\r\n").body.size(), 8u);
+}
+
 TEST(ScoreServiceStart, FailsClearlyWithoutItsDatabaseOrAddress) {
   TTempDir dir;
   std::ofstream(dir.path + "/junk.db") << std::string(4096, 'x');
@@ -408,6 +454,7 @@ TEST(ScoreServiceStart, FailsClearlyWithoutItsDatabaseOrAddress) {
       {{"--db", "sqlite:" + dir.path + "/ok.db", "--listen", "no.such.host.invalid:80"}, "cannot listen"},
       {{"--max-per-minute", "lots"}, "--max-per-minute wants a number"},
       {{"--frobnicate", "1"}, "unknown option"},
+      {{"--web", dir.path + "/no-such-folder"}, "--web wants the folder"},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.message);
