@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #ifdef __SSE2__
 #include <emmintrin.h>
 #endif
@@ -82,6 +83,46 @@ bool HaveAvx2() {
   return have;
 }
 #endif
+
+// x (>= 0) modulo len, as std::fmod gives it: a value below len is its own remainder,
+// which spares the call for the frames that pass a loop's end once.
+inline double Remainder(double x, double len) { return x < len ? x : std::fmod(x, len); }
+
+// The loop handling of a forward loop for a position moving forwards, with the same
+// arithmetic as the sample's general loop handling, for loops where none of its other
+// cases can arise (a loop of some length that starts inside the sample).
+struct TForwardLoop {
+  const int32_t* data;
+  int64_t dataLen;
+  double start, end, length, len, span;
+  static bool Fits(const Cantor_Sample& s) { return s.Loop == 1 && s.LoopLength > 0 && s.LoopStart >= 0 && s.LoopStart < s.Length; }
+  TForwardLoop(const Cantor_Sample& s, const int32_t* d, int64_t n)
+      : data(d),
+        dataLen(n),
+        start(s.LoopStart),
+        end(static_cast<double>(s.LoopStart) + s.LoopLength),
+        length(s.Length),
+        len(s.LoopLength),
+        span(static_cast<double>(s.Length) - s.LoopStart) {}
+  // A position (>= 0, finite) brought back into the loop.
+  double Fold(double x) const {
+    if (x > end) return start + Remainder(x - end, len);
+    if (x >= length) return start + Remainder(x - length, span);
+    return x;
+  }
+  // The value at frame floor(x) (x >= 0), 0 past the data.
+  double At(double x) const {
+    const int64_t i = static_cast<int64_t>(x);
+    return i < dataLen ? data[i] : 0.0;
+  }
+  // The value between a folded position's frame and the next one through the loop.
+  double Value(double pos) const {
+    const double ip = std::trunc(pos);
+    const double a = At(ip);
+    const double b = At(Fold(pos + 1));
+    return a + (b - a) * (pos - ip);
+  }
+};
 }  // namespace
 
 bool Cantor_Sample::SilentLoop() const {
@@ -126,6 +167,9 @@ int32_t TVoice::MixFast(float* left, float* right, int32_t frames) {
     // position is inside it and the crossfade is over, only the position moves.
     const bool silentLoop = s.Loop == 1 && s.LoopLength > 0 && s.SilentLoop();
     const bool forwardLoop = s.Loop == 1 && s.LoopLength > 0 && loopEnd < fwdLimit;
+    const bool plainLoop = TForwardLoop::Fits(s);
+    const TForwardLoop loopRead(s, data, dataLen);
+    const TForwardLoop* fwdLoop = plainLoop ? &loopRead : nullptr;
     int32_t i = 0;
     while (i < frames) {
       if (silentLoop && click == 0 && add > 0 && pos >= s.LoopStart && fill >= scopeCap) {
@@ -214,11 +258,11 @@ int32_t TVoice::MixFast(float* left, float* right, int32_t frames) {
         // The frames at a forward loop's end, as the loop handling would read them:
         // past the end the position wraps; the last frame interpolates towards the
         // loop's start.
-        if (pos > loopEnd) pos = s.LoopStart + std::fmod(pos - loopEnd, static_cast<double>(s.LoopLength));
+        if (pos > loopEnd) pos = s.LoopStart + Remainder(pos - loopEnd, static_cast<double>(s.LoopLength));
         if (pos + 1 > lim && pos < fwdLimit) {
           const int64_t ip = static_cast<int64_t>(pos);
           const double next = pos + 1;
-          const int64_t bi = next > loopEnd ? s.LoopStart + static_cast<int64_t>(std::fmod(next - loopEnd, static_cast<double>(s.LoopLength)))
+          const int64_t bi = next > loopEnd ? s.LoopStart + static_cast<int64_t>(Remainder(next - loopEnd, static_cast<double>(s.LoopLength)))
                                             : ip + 1;
           const double a = data[ip];
           const double b = bi < dataLen ? data[bi] : 0.0;
@@ -234,13 +278,15 @@ int32_t TVoice::MixFast(float* left, float* right, int32_t frames) {
         continue;
       }
       if (click > 0 && add > 0 && pos >= 0 && fill >= scopeCap && pos + 1 <= lim) {
-        // The crossfade's frames inside the safe stretch.
-        const double v = voicemix::StepForward(data, pos, add, mv, click, last);
-        const float fv = static_cast<float>(v);
-        left[i] += fv * lp;
-        right[i] += fv * rp;
-        absSum += std::fabs(v);
-        ++i;
+        // The crossfade's frames inside the safe stretch, in one go.
+        do {
+          const double v = voicemix::StepForward(data, pos, add, mv, click, last);
+          const float fv = static_cast<float>(v);
+          left[i] += fv * lp;
+          right[i] += fv * rp;
+          absSum += std::fabs(v);
+          ++i;
+        } while (i < frames && click > 0 && pos + 1 <= lim);
         continue;
       }
       if (mv == 0 && click == 0 && last == 0 && s.Loop != 2 && fill >= scopeCap) {
@@ -250,7 +296,14 @@ int32_t TVoice::MixFast(float* left, float* right, int32_t frames) {
       }
       // One frame with loop handling, crossfade or scope capture.
       double v;
-      if (!voicemix::StepLooped(s, pos, add, mv, click, last, v)) {
+      if (fwdLoop && add > 0 && pos >= 0 && pos <= std::numeric_limits<double>::max()) {
+        // The frames at a forward loop's end where the loop ends the data.
+        pos = fwdLoop->Fold(pos);
+        v = fwdLoop->Value(pos) * mv;
+        pos += add;
+        voicemix::Crossfade(v, click, last);
+        last = static_cast<int32_t>(v);
+      } else if (!voicemix::StepLooped(s, pos, add, mv, click, last, v)) {
         k = i;
         break;
       }
