@@ -295,15 +295,30 @@ int32_t TVoice::MixFast(float* left, float* right, int32_t frames) {
         break;
       }
       // One frame with loop handling, crossfade or scope capture.
+      constexpr double kMaxPos = std::numeric_limits<double>::max();
+      if (fwdLoop && add > 0 && pos >= 0 && pos <= kMaxPos) {
+        // The frames at a forward loop's end where the loop ends the data. With no
+        // crossfade, scope or other kind of stretch pending, the frames that stay past
+        // the safe stretch all come here: they follow one another without the tests above.
+        const bool alone = mv != 0 && click == 0 && !silentLoop && !forwardLoop && fill >= scopeCap;
+        do {
+          pos = fwdLoop->Fold(pos);
+          double v = fwdLoop->Value(pos) * mv;
+          pos += add;
+          voicemix::Crossfade(v, click, last);
+          last = static_cast<int32_t>(v);
+          if (v != 0) {
+            if (fill < scopeCap) scope[fill++] = static_cast<float>(v * short2float);
+            left[i] += static_cast<float>(v) * lp;
+            right[i] += static_cast<float>(v) * rp;
+            absSum += std::fabs(v);
+          }
+          ++i;
+        } while (alone && i < frames && !(pos + 1 <= lim) && pos <= kMaxPos);
+        continue;
+      }
       double v;
-      if (fwdLoop && add > 0 && pos >= 0 && pos <= std::numeric_limits<double>::max()) {
-        // The frames at a forward loop's end where the loop ends the data.
-        pos = fwdLoop->Fold(pos);
-        v = fwdLoop->Value(pos) * mv;
-        pos += add;
-        voicemix::Crossfade(v, click, last);
-        last = static_cast<int32_t>(v);
-      } else if (!voicemix::StepLooped(s, pos, add, mv, click, last, v)) {
+      if (!voicemix::StepLooped(s, pos, add, mv, click, last, v)) {
         k = i;
         break;
       }
