@@ -21,11 +21,12 @@ namespace {
 // Eight frames at a time where the processor has AVX2: both sample reads are gathers.
 // Within one step of eight frames the positions are taken relative to the first in
 // 16.16 fixed point; the 32.32 position itself advances exactly. Returns the frames
-// done (a multiple of 8, at most `count`).
-__attribute__((target("avx2,fma"))) int32_t MixRunAvx2(const int32_t* data, uint64_t dataLen, uint64_t& fp, uint64_t step,
-                                                        int32_t count, float* left, float* right, float gl,
-                                                        float gr, float& sum, float& last) {
-  if (step >= (1ull << 44)) return 0;  // eight steps must fit the 16.16 offsets
+// done (a multiple of 8, at most `count`). One copy for each pair of sides with a gain,
+// so that the loop tests neither.
+template <bool kLeft, bool kRight>
+__attribute__((target("avx2,fma"))) int32_t MixRunAvx2Sides(const int32_t* data, uint64_t dataLen, uint64_t& position,
+                                                             uint64_t step, int32_t count, float* left, float* right,
+                                                             float gl, float gr, float& sum, float& last) {
   const __m256 vgl = _mm256_set1_ps(gl), vgr = _mm256_set1_ps(gr);
   const __m256 absMask = _mm256_castsi256_ps(_mm256_set1_epi32(0x7FFFFFFF));
   const __m256 scale = _mm256_set1_ps(1.0f / 65536.0f);
@@ -33,30 +34,30 @@ __attribute__((target("avx2,fma"))) int32_t MixRunAvx2(const int32_t* data, uint
   const __m256i step16 = _mm256_set1_epi32(static_cast<int32_t>(step >> 16));
   const __m256i offsets = _mm256_mullo_epi32(lanes, step16);
   const __m256i low16 = _mm256_set1_epi32(0xFFFF);
-  const bool hasL = gl != 0, hasR = gr != 0;
   __m256 vsum = _mm256_setzero_ps();
   __m256 v = _mm256_setzero_ps();
+  // The position lives in a register: the accumulators could alias the caller's copy.
+  uint64_t fp = position;
   int32_t i = 0;
   // Up to two frames of the sample per output frame, eight output frames read at most 16
-  // sample frames: two plain loads and lane permutes instead of gathers, while those 16
-  // frames lie inside the data.
+  // sample frames (and each one's partner): plain loads and lane permutes instead of
+  // gathers, while those frames lie inside the data.
   const bool shortSpan = step < (2ull << 32);
   const __m256i seven = _mm256_set1_epi32(7);
-  const __m256i oneI = _mm256_set1_epi32(1);
   for (; i + 8 <= count; i += 8) {
     const uint64_t at = fp >> 32;
     const int32_t* base = data + at;
     const __m256i rel = _mm256_add_epi32(_mm256_set1_epi32(static_cast<int32_t>(static_cast<uint32_t>(fp) >> 16)), offsets);
     const __m256i idx = _mm256_srli_epi32(rel, 16);
     __m256 a, b;
-    if (shortSpan && at + 16 <= dataLen) {
+    if (shortSpan && at + 17 <= dataLen) {
+      const __m256i high = _mm256_cmpgt_epi32(idx, seven);
       const __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(base));
       const __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(base + 8));
-      const __m256i idx1 = _mm256_add_epi32(idx, oneI);
-      const __m256i ia = _mm256_blendv_epi8(_mm256_permutevar8x32_epi32(lo, idx), _mm256_permutevar8x32_epi32(hi, idx),
-                                            _mm256_cmpgt_epi32(idx, seven));
-      const __m256i ib = _mm256_blendv_epi8(_mm256_permutevar8x32_epi32(lo, idx1),
-                                            _mm256_permutevar8x32_epi32(hi, idx1), _mm256_cmpgt_epi32(idx1, seven));
+      const __m256i lo1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(base + 1));
+      const __m256i hi1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(base + 9));
+      const __m256i ia = _mm256_blendv_epi8(_mm256_permutevar8x32_epi32(lo, idx), _mm256_permutevar8x32_epi32(hi, idx), high);
+      const __m256i ib = _mm256_blendv_epi8(_mm256_permutevar8x32_epi32(lo1, idx), _mm256_permutevar8x32_epi32(hi1, idx), high);
       a = _mm256_cvtepi32_ps(ia);
       b = _mm256_cvtepi32_ps(ib);
     } else {
@@ -65,17 +66,28 @@ __attribute__((target("avx2,fma"))) int32_t MixRunAvx2(const int32_t* data, uint
     }
     const __m256 f = _mm256_mul_ps(_mm256_cvtepi32_ps(_mm256_and_si256(rel, low16)), scale);
     v = _mm256_fmadd_ps(_mm256_sub_ps(b, a), f, a);
-    if (hasL) _mm256_storeu_ps(left + i, _mm256_fmadd_ps(v, vgl, _mm256_loadu_ps(left + i)));
-    if (hasR) _mm256_storeu_ps(right + i, _mm256_fmadd_ps(v, vgr, _mm256_loadu_ps(right + i)));
+    if (kLeft) _mm256_storeu_ps(left + i, _mm256_fmadd_ps(v, vgl, _mm256_loadu_ps(left + i)));
+    if (kRight) _mm256_storeu_ps(right + i, _mm256_fmadd_ps(v, vgr, _mm256_loadu_ps(right + i)));
     vsum = _mm256_add_ps(vsum, _mm256_and_ps(v, absMask));
     fp += 8 * step;
   }
+  position = fp;
   float parts[8], lastParts[8];
   _mm256_storeu_ps(parts, vsum);
   _mm256_storeu_ps(lastParts, v);
   for (float p : parts) sum += p;
   if (i > 0) last = lastParts[7];
   return i;
+}
+
+int32_t MixRunAvx2(const int32_t* data, uint64_t dataLen, uint64_t& fp, uint64_t step, int32_t count, float* left,
+                   float* right, float gl, float gr, float& sum, float& last) {
+  if (step >= (1ull << 44)) return 0;  // eight steps must fit the 16.16 offsets
+  // A side with no gain (MOD channels are panned hard) is left alone.
+  if (gl != 0 && gr != 0) return MixRunAvx2Sides<true, true>(data, dataLen, fp, step, count, left, right, gl, gr, sum, last);
+  if (gl != 0) return MixRunAvx2Sides<true, false>(data, dataLen, fp, step, count, left, right, gl, gr, sum, last);
+  if (gr != 0) return MixRunAvx2Sides<false, true>(data, dataLen, fp, step, count, left, right, gl, gr, sum, last);
+  return MixRunAvx2Sides<false, false>(data, dataLen, fp, step, count, left, right, gl, gr, sum, last);
 }
 
 bool HaveAvx2() {
