@@ -269,9 +269,10 @@ int32_t TVoice::MixFast(float* left, float* right, int32_t frames) {
       if (forwardLoop && click == 0 && add > 0 && fill >= scopeCap && pos >= s.LoopStart && pos < fwdLimit) {
         // The frames at a forward loop's end, as the loop handling would read them:
         // past the end the position wraps; the last frame interpolates towards the
-        // loop's start.
-        if (pos > loopEnd) pos = s.LoopStart + Remainder(pos - loopEnd, static_cast<double>(s.LoopLength));
-        if (pos + 1 > lim && pos < fwdLimit) {
+        // loop's start. They follow one another here while no other stretch applies.
+        do {
+          if (pos > loopEnd) pos = s.LoopStart + Remainder(pos - loopEnd, static_cast<double>(s.LoopLength));
+          if (!(pos + 1 > lim && pos < fwdLimit)) break;
           const int64_t ip = static_cast<int64_t>(pos);
           const double next = pos + 1;
           const int64_t bi = next > loopEnd ? s.LoopStart + static_cast<int64_t>(Remainder(next - loopEnd, static_cast<double>(s.LoopLength)))
@@ -286,7 +287,7 @@ int32_t TVoice::MixFast(float* left, float* right, int32_t frames) {
           right[i] += fv * rp;
           absSum += std::fabs(v);
           ++i;
-        }
+        } while (!silentLoop && i < frames && pos >= s.LoopStart && pos < fwdLimit);
         continue;
       }
       if (click > 0 && add > 0 && pos >= 0 && fill >= scopeCap && pos + 1 <= lim) {
