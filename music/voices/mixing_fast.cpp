@@ -205,6 +205,12 @@ int32_t TVoice::MixFast(float* left, float* right, int32_t frames) {
         constexpr float kFrac = 1.0f / 4294967296.0f;
         float sum0 = 0, sum1 = 0, v = 0;
         const int32_t end = i + n;
+        if (mv == 0) {
+          // At no volume the stretch adds nothing and meters nothing: only the position
+          // moves, by the same steps.
+          fp += static_cast<uint64_t>(n) * step;
+          i = end;
+        }
 #ifdef ORMIX_MIX_AVX2
         if (end - i >= 16 && HaveAvx2()) {
           float sum = 0;
