@@ -122,6 +122,8 @@ void BM_RenderCorpusSong(benchmark::State& state, const char* name) {
 }
 BENCHMARK_CAPTURE(BM_RenderCorpusSong, tecnoballz_mod, "tecnoballz.mod")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_RenderCorpusSong, zb_tnt_xm, "zb-tnt.xm")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+// Short forward loops at every pitch: most of its frames are near a loop's end.
+BENCHMARK_CAPTURE(BM_RenderCorpusSong, mario_is_a_weenie_xm, "mario_is_a_weenie.xm")->Arg(0)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

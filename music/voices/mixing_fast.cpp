@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #ifdef __SSE2__
 #include <emmintrin.h>
 #endif
@@ -20,11 +21,12 @@ namespace {
 // Eight frames at a time where the processor has AVX2: both sample reads are gathers.
 // Within one step of eight frames the positions are taken relative to the first in
 // 16.16 fixed point; the 32.32 position itself advances exactly. Returns the frames
-// done (a multiple of 8, at most `count`).
-__attribute__((target("avx2,fma"))) int32_t MixRunAvx2(const int32_t* data, uint64_t dataLen, uint64_t& fp, uint64_t step,
-                                                        int32_t count, float* left, float* right, float gl,
-                                                        float gr, float& sum, float& last) {
-  if (step >= (1ull << 44)) return 0;  // eight steps must fit the 16.16 offsets
+// done (a multiple of 8, at most `count`). One copy for each pair of sides with a gain,
+// so that the loop tests neither.
+template <bool kLeft, bool kRight>
+__attribute__((target("avx2,fma"))) int32_t MixRunAvx2Sides(const int32_t* data, uint64_t dataLen, uint64_t& position,
+                                                             uint64_t step, int32_t count, float* left, float* right,
+                                                             float gl, float gr, float& sum, float& last) {
   const __m256 vgl = _mm256_set1_ps(gl), vgr = _mm256_set1_ps(gr);
   const __m256 absMask = _mm256_castsi256_ps(_mm256_set1_epi32(0x7FFFFFFF));
   const __m256 scale = _mm256_set1_ps(1.0f / 65536.0f);
@@ -32,30 +34,30 @@ __attribute__((target("avx2,fma"))) int32_t MixRunAvx2(const int32_t* data, uint
   const __m256i step16 = _mm256_set1_epi32(static_cast<int32_t>(step >> 16));
   const __m256i offsets = _mm256_mullo_epi32(lanes, step16);
   const __m256i low16 = _mm256_set1_epi32(0xFFFF);
-  const bool hasL = gl != 0, hasR = gr != 0;
   __m256 vsum = _mm256_setzero_ps();
   __m256 v = _mm256_setzero_ps();
+  // The position lives in a register: the accumulators could alias the caller's copy.
+  uint64_t fp = position;
   int32_t i = 0;
   // Up to two frames of the sample per output frame, eight output frames read at most 16
-  // sample frames: two plain loads and lane permutes instead of gathers, while those 16
-  // frames lie inside the data.
+  // sample frames (and each one's partner): plain loads and lane permutes instead of
+  // gathers, while those frames lie inside the data.
   const bool shortSpan = step < (2ull << 32);
   const __m256i seven = _mm256_set1_epi32(7);
-  const __m256i oneI = _mm256_set1_epi32(1);
   for (; i + 8 <= count; i += 8) {
     const uint64_t at = fp >> 32;
     const int32_t* base = data + at;
     const __m256i rel = _mm256_add_epi32(_mm256_set1_epi32(static_cast<int32_t>(static_cast<uint32_t>(fp) >> 16)), offsets);
     const __m256i idx = _mm256_srli_epi32(rel, 16);
     __m256 a, b;
-    if (shortSpan && at + 16 <= dataLen) {
+    if (shortSpan && at + 17 <= dataLen) {
+      const __m256i high = _mm256_cmpgt_epi32(idx, seven);
       const __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(base));
       const __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(base + 8));
-      const __m256i idx1 = _mm256_add_epi32(idx, oneI);
-      const __m256i ia = _mm256_blendv_epi8(_mm256_permutevar8x32_epi32(lo, idx), _mm256_permutevar8x32_epi32(hi, idx),
-                                            _mm256_cmpgt_epi32(idx, seven));
-      const __m256i ib = _mm256_blendv_epi8(_mm256_permutevar8x32_epi32(lo, idx1),
-                                            _mm256_permutevar8x32_epi32(hi, idx1), _mm256_cmpgt_epi32(idx1, seven));
+      const __m256i lo1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(base + 1));
+      const __m256i hi1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(base + 9));
+      const __m256i ia = _mm256_blendv_epi8(_mm256_permutevar8x32_epi32(lo, idx), _mm256_permutevar8x32_epi32(hi, idx), high);
+      const __m256i ib = _mm256_blendv_epi8(_mm256_permutevar8x32_epi32(lo1, idx), _mm256_permutevar8x32_epi32(hi1, idx), high);
       a = _mm256_cvtepi32_ps(ia);
       b = _mm256_cvtepi32_ps(ib);
     } else {
@@ -64,11 +66,12 @@ __attribute__((target("avx2,fma"))) int32_t MixRunAvx2(const int32_t* data, uint
     }
     const __m256 f = _mm256_mul_ps(_mm256_cvtepi32_ps(_mm256_and_si256(rel, low16)), scale);
     v = _mm256_fmadd_ps(_mm256_sub_ps(b, a), f, a);
-    if (hasL) _mm256_storeu_ps(left + i, _mm256_fmadd_ps(v, vgl, _mm256_loadu_ps(left + i)));
-    if (hasR) _mm256_storeu_ps(right + i, _mm256_fmadd_ps(v, vgr, _mm256_loadu_ps(right + i)));
+    if (kLeft) _mm256_storeu_ps(left + i, _mm256_fmadd_ps(v, vgl, _mm256_loadu_ps(left + i)));
+    if (kRight) _mm256_storeu_ps(right + i, _mm256_fmadd_ps(v, vgr, _mm256_loadu_ps(right + i)));
     vsum = _mm256_add_ps(vsum, _mm256_and_ps(v, absMask));
     fp += 8 * step;
   }
+  position = fp;
   float parts[8], lastParts[8];
   _mm256_storeu_ps(parts, vsum);
   _mm256_storeu_ps(lastParts, v);
@@ -77,11 +80,61 @@ __attribute__((target("avx2,fma"))) int32_t MixRunAvx2(const int32_t* data, uint
   return i;
 }
 
+int32_t MixRunAvx2(const int32_t* data, uint64_t dataLen, uint64_t& fp, uint64_t step, int32_t count, float* left,
+                   float* right, float gl, float gr, float& sum, float& last) {
+  if (step >= (1ull << 44)) return 0;  // eight steps must fit the 16.16 offsets
+  // A side with no gain (MOD channels are panned hard) is left alone.
+  if (gl != 0 && gr != 0) return MixRunAvx2Sides<true, true>(data, dataLen, fp, step, count, left, right, gl, gr, sum, last);
+  if (gl != 0) return MixRunAvx2Sides<true, false>(data, dataLen, fp, step, count, left, right, gl, gr, sum, last);
+  if (gr != 0) return MixRunAvx2Sides<false, true>(data, dataLen, fp, step, count, left, right, gl, gr, sum, last);
+  return MixRunAvx2Sides<false, false>(data, dataLen, fp, step, count, left, right, gl, gr, sum, last);
+}
+
 bool HaveAvx2() {
   static const bool have = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
   return have;
 }
 #endif
+
+// x (>= 0) modulo len, as std::fmod gives it: a value below len is its own remainder,
+// which spares the call for the frames that pass a loop's end once.
+inline double Remainder(double x, double len) { return x < len ? x : std::fmod(x, len); }
+
+// The loop handling of a forward loop for a position moving forwards, with the same
+// arithmetic as the sample's general loop handling, for loops where none of its other
+// cases can arise (a loop of some length that starts inside the sample).
+struct TForwardLoop {
+  const int32_t* data;
+  int64_t dataLen;
+  double start, end, length, len, span;
+  static bool Fits(const Cantor_Sample& s) { return s.Loop == 1 && s.LoopLength > 0 && s.LoopStart >= 0 && s.LoopStart < s.Length; }
+  TForwardLoop(const Cantor_Sample& s, const int32_t* d, int64_t n)
+      : data(d),
+        dataLen(n),
+        start(s.LoopStart),
+        end(static_cast<double>(s.LoopStart) + s.LoopLength),
+        length(s.Length),
+        len(s.LoopLength),
+        span(static_cast<double>(s.Length) - s.LoopStart) {}
+  // A position (>= 0, finite) brought back into the loop.
+  double Fold(double x) const {
+    if (x > end) return start + Remainder(x - end, len);
+    if (x >= length) return start + Remainder(x - length, span);
+    return x;
+  }
+  // The value at frame floor(x) (x >= 0), 0 past the data.
+  double At(double x) const {
+    const int64_t i = static_cast<int64_t>(x);
+    return i < dataLen ? data[i] : 0.0;
+  }
+  // The value between a folded position's frame and the next one through the loop.
+  double Value(double pos) const {
+    const double ip = std::trunc(pos);
+    const double a = At(ip);
+    const double b = At(Fold(pos + 1));
+    return a + (b - a) * (pos - ip);
+  }
+};
 }  // namespace
 
 bool Cantor_Sample::SilentLoop() const {
@@ -126,6 +179,9 @@ int32_t TVoice::MixFast(float* left, float* right, int32_t frames) {
     // position is inside it and the crossfade is over, only the position moves.
     const bool silentLoop = s.Loop == 1 && s.LoopLength > 0 && s.SilentLoop();
     const bool forwardLoop = s.Loop == 1 && s.LoopLength > 0 && loopEnd < fwdLimit;
+    const bool plainLoop = TForwardLoop::Fits(s);
+    const TForwardLoop loopRead(s, data, dataLen);
+    const TForwardLoop* fwdLoop = plainLoop ? &loopRead : nullptr;
     int32_t i = 0;
     while (i < frames) {
       if (silentLoop && click == 0 && add > 0 && pos >= s.LoopStart && fill >= scopeCap) {
@@ -149,6 +205,12 @@ int32_t TVoice::MixFast(float* left, float* right, int32_t frames) {
         constexpr float kFrac = 1.0f / 4294967296.0f;
         float sum0 = 0, sum1 = 0, v = 0;
         const int32_t end = i + n;
+        if (mv == 0) {
+          // At no volume the stretch adds nothing and meters nothing: only the position
+          // moves, by the same steps.
+          fp += static_cast<uint64_t>(n) * step;
+          i = end;
+        }
 #ifdef ORMIX_MIX_AVX2
         if (end - i >= 16 && HaveAvx2()) {
           float sum = 0;
@@ -213,12 +275,13 @@ int32_t TVoice::MixFast(float* left, float* right, int32_t frames) {
       if (forwardLoop && click == 0 && add > 0 && fill >= scopeCap && pos >= s.LoopStart && pos < fwdLimit) {
         // The frames at a forward loop's end, as the loop handling would read them:
         // past the end the position wraps; the last frame interpolates towards the
-        // loop's start.
-        if (pos > loopEnd) pos = s.LoopStart + std::fmod(pos - loopEnd, static_cast<double>(s.LoopLength));
-        if (pos + 1 > lim && pos < fwdLimit) {
+        // loop's start. They follow one another here while no other stretch applies.
+        do {
+          if (pos > loopEnd) pos = s.LoopStart + Remainder(pos - loopEnd, static_cast<double>(s.LoopLength));
+          if (!(pos + 1 > lim && pos < fwdLimit)) break;
           const int64_t ip = static_cast<int64_t>(pos);
           const double next = pos + 1;
-          const int64_t bi = next > loopEnd ? s.LoopStart + static_cast<int64_t>(std::fmod(next - loopEnd, static_cast<double>(s.LoopLength)))
+          const int64_t bi = next > loopEnd ? s.LoopStart + static_cast<int64_t>(Remainder(next - loopEnd, static_cast<double>(s.LoopLength)))
                                             : ip + 1;
           const double a = data[ip];
           const double b = bi < dataLen ? data[bi] : 0.0;
@@ -230,17 +293,19 @@ int32_t TVoice::MixFast(float* left, float* right, int32_t frames) {
           right[i] += fv * rp;
           absSum += std::fabs(v);
           ++i;
-        }
+        } while (!silentLoop && i < frames && pos >= s.LoopStart && pos < fwdLimit);
         continue;
       }
       if (click > 0 && add > 0 && pos >= 0 && fill >= scopeCap && pos + 1 <= lim) {
-        // The crossfade's frames inside the safe stretch.
-        const double v = voicemix::StepForward(data, pos, add, mv, click, last);
-        const float fv = static_cast<float>(v);
-        left[i] += fv * lp;
-        right[i] += fv * rp;
-        absSum += std::fabs(v);
-        ++i;
+        // The crossfade's frames inside the safe stretch, in one go.
+        do {
+          const double v = voicemix::StepForward(data, pos, add, mv, click, last);
+          const float fv = static_cast<float>(v);
+          left[i] += fv * lp;
+          right[i] += fv * rp;
+          absSum += std::fabs(v);
+          ++i;
+        } while (i < frames && click > 0 && pos + 1 <= lim);
         continue;
       }
       if (mv == 0 && click == 0 && last == 0 && s.Loop != 2 && fill >= scopeCap) {
@@ -249,6 +314,28 @@ int32_t TVoice::MixFast(float* left, float* right, int32_t frames) {
         break;
       }
       // One frame with loop handling, crossfade or scope capture.
+      constexpr double kMaxPos = std::numeric_limits<double>::max();
+      if (fwdLoop && add > 0 && pos >= 0 && pos <= kMaxPos) {
+        // The frames at a forward loop's end where the loop ends the data. With no
+        // crossfade, scope or other kind of stretch pending, the frames that stay past
+        // the safe stretch all come here: they follow one another without the tests above.
+        const bool alone = mv != 0 && click == 0 && !silentLoop && !forwardLoop && fill >= scopeCap;
+        do {
+          pos = fwdLoop->Fold(pos);
+          double v = fwdLoop->Value(pos) * mv;
+          pos += add;
+          voicemix::Crossfade(v, click, last);
+          last = static_cast<int32_t>(v);
+          if (v != 0) {
+            if (fill < scopeCap) scope[fill++] = static_cast<float>(v * short2float);
+            left[i] += static_cast<float>(v) * lp;
+            right[i] += static_cast<float>(v) * rp;
+            absSum += std::fabs(v);
+          }
+          ++i;
+        } while (alone && i < frames && !(pos + 1 <= lim) && pos <= kMaxPos);
+        continue;
+      }
       double v;
       if (!voicemix::StepLooped(s, pos, add, mv, click, last, v)) {
         k = i;
