@@ -151,17 +151,33 @@ b_vorbis() {
   cmake_dep -DBUILD_TESTING=OFF -DCMAKE_INSTALL_LIBDIR=lib -DOgg_DIR="$PREFIX/lib/cmake/Ogg"
 }
 b_sdl2() {
-  cmake_dep -DSDL_SHARED=OFF -DSDL_STATIC=ON -DSDL_TEST=OFF -DSDL_TESTS=OFF \
+  # Its configure checks' answers come from a file: see scripts/web/sdl2-checks.cmake.
+  cmake_dep -C "$SRC/scripts/web/sdl2-checks.cmake" -DSDL_SHARED=OFF -DSDL_STATIC=ON -DSDL_TEST=OFF -DSDL_TESTS=OFF \
     -DCMAKE_INSTALL_LIBDIR=lib
 }
 
-build_dep zlib zlib b_zlib
-build_dep libpng libpng1.6 b_png
-build_dep libjpeg libjpeg-turbo b_jpeg
-build_dep freetype freetype b_freetype
-build_dep libogg libogg b_ogg
-build_dep libvorbis libvorbis b_vorbis
-build_dep sdl2 libsdl2 b_sdl2
+# Three chains that need nothing from one another build side by side: much of their time
+# is single-threaded configure checks (SDL2's above all).
+missing=0
+for name in zlib libpng libjpeg freetype libogg libvorbis sdl2; do
+  [ -f "$CACHE/stamps/$name" ] || missing=1
+done
+if [ $missing = 1 ]; then
+  setup_apt
+  APT_CONFIG=$APTDIR/apt.conf apt-get -qq update >&2
+  APT_READY=1
+  (build_dep sdl2 libsdl2 b_sdl2) &
+  sdl_pid=$!
+  (build_dep libjpeg libjpeg-turbo b_jpeg && build_dep libogg libogg b_ogg &&
+   build_dep libvorbis libvorbis b_vorbis) &
+  media_pid=$!
+  status=0
+  (build_dep zlib zlib b_zlib && build_dep libpng libpng1.6 b_png &&
+   build_dep freetype freetype b_freetype) || status=1
+  wait $media_pid || status=1
+  wait $sdl_pid || status=1
+  [ $status = 0 ] || { echo "web-build: a library did not build (its log is in $CACHE)" >&2; exit 1; }
+fi
 log "libraries for WebAssembly are in $PREFIX"
 flock -u 9
 [ $DEPS_ONLY = 1 ] && exit 0
