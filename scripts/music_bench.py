@@ -104,7 +104,7 @@ def main(argv):
             ref, ours, xmp = (os.path.join(tmp, k + ".raw") for k in ("ref", "ours", "xmp"))
             with open(ref, "wb") as out:
                 subprocess.run(["openmpt123", "-q", "--batch", "--stdout", "--samplerate", str(RATE),
-                                "--channels", "2", "--no-float", song],
+                                "--channels", "2", "--no-float", "--dither", "0", song],
                                stdout=out, stderr=subprocess.DEVNULL, check=True)
             cmd = [ormix, "music", "render", song, "-"] + (["--classic"] if classic else [])
             t_ours = timed(cmd, ours, runs)

@@ -369,7 +369,7 @@ def compare(ormix, names):
                 f.write(all_rules[name])
             ref, ours, xmp = (os.path.join(tmp, name + k) for k in (".ref", ".ours", ".xmp"))
             render(["openmpt123", "-q", "--batch", "--stdout", "--samplerate", str(RATE), "--channels", "2",
-                    "--no-float", "--subsong", "0", song], ref)
+                    "--no-float", "--dither", "0", "--subsong", "0", song], ref)
             render([ormix, "music", "render", song, "-"], ours)
             render(["xmp", "-q", "-c", "-i", "linear", "-f", str(RATE), song], xmp)
             secs = [os.path.getsize(p) / 4.0 / RATE for p in (ours, xmp, ref)]

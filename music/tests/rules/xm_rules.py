@@ -665,7 +665,7 @@ def compare(ormix, names, check):
                 f.write(all_rules[name])
             ref, ours, xmp = (os.path.join(tmp, name + k) for k in (".ref", ".ours", ".xmp"))
             render(["openmpt123", "-q", "--batch", "--stdout", "--samplerate", str(RATE), "--channels", "2",
-                    "--no-float", song], ref)
+                    "--no-float", "--dither", "0", song], ref)
             render([ormix, "music", "render", song, "-"], ours)
             e_o, c_o = music_bench.figures(ours, ref)
             line = "%-24s %7.3f/%-7s %7.3f/%-7s" % (name, e_o, "", c_o, "")
