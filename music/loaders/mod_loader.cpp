@@ -470,22 +470,13 @@ TMusicPtr LoadMOD(const TMusicSource& source) {
         uint8_t c[4];
         in.Bytes(c, 4);
         Cantor_Track& track = *pattern->Track[static_cast<size_t>(ch)];
-        const size_t l = static_cast<size_t>(line);
+        ReadCell(track, line, c);
+        track.Vol[static_cast<size_t>(line)] = (ch % 4 == 0 || ch % 4 == 3) ? 0xC0 : 0xCF;
         const int32_t period = (c[0] & 0x0F) * 256 + c[1];
-        const int32_t effect = c[2] & 0x0F;
-        track.Inst[l] = (c[0] & 0xF0) + (c[2] >> 4);
-        track.FX[l] = effect;
-        track.FXV[l] = effect == 0xD ? (c[3] >> 4) * 10 + (c[3] & 0x0F) : c[3];
-        track.Vol[l] = (ch % 4 == 0 || ch % 4 == 3) ? 0xC0 : 0xCF;
-        if (period != 0) {
-          const int32_t note = PeriodToNote(period);
-          if (note == 0) {
-            song->WriteBug(u"NO MATCH FOUND FOR NOTE \"" + IntToText(period) +
-                           u"\" - DISCARDED! (Pattern " + IntToText(p) + u", Track " +
-                           IntToText(ch) + u",Line " + IntToText(line) + u")\n");
-          } else {
-            track.Note[l] = note;
-          }
+        if (period != 0 && PeriodToNote(period) == 0) {
+          song->WriteBug(u"NO MATCH FOUND FOR NOTE \"" + IntToText(period) +
+                         u"\" - DISCARDED! (Pattern " + IntToText(p) + u", Track " +
+                         IntToText(ch) + u",Line " + IntToText(line) + u")\n");
         }
       }
     }
