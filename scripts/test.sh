@@ -19,8 +19,8 @@ XVFB=(xvfb-run -a -s "-screen 0 1280x1024x24")
 WEB_PID=
 if command -v emcc >/dev/null; then
   mkdir -p build
-  echo "== browser build in the background (log: build/web.background.log) =="
-  setsid nice -n 19 bash scripts/web-build.sh "$PWD/build/web" >build/web.background.log 2>&1 &
+  echo "== browser build in the background (log: build/browser.background.log) =="
+  setsid nice -n 19 bash scripts/web-build.sh "$PWD/build/browser" >build/browser.background.log 2>&1 &
   WEB_PID=$!
   # If this script stops early, so does the build (its own process group).
   trap '[ -n "$WEB_PID" ] && kill -- -"$WEB_PID" 2>/dev/null || true' EXIT

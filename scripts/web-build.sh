@@ -21,6 +21,12 @@ if ! command -v emcc >/dev/null || ! command -v emcmake >/dev/null; then
   exit 77
 fi
 
+# A folder that holds another build (the desktop one, say) is not built over.
+if [ -f "$BUILD/CMakeCache.txt" ] && ! grep -q "Emscripten" "$BUILD/CMakeCache.txt"; then
+  echo "web-build: $BUILD holds a build that is not for the browser; give another folder" >&2
+  exit 1
+fi
+
 # One build of a folder at a time: the test command starts one in the background and the
 # browser test's own run waits here for it, then finds little left to do.
 if [ $DEPS_ONLY = 0 ]; then
